@@ -1,0 +1,19 @@
+// The application module. For now its body writes one line end through the
+// run-time's direct output and returns.
+#include <cstdint>
+
+#include "channels/kosFmtIO.h"
+#include "runtime/krnK2C.h"
+#include "runtime/krnStart.h"
+
+namespace {
+
+void Main(std::int32_t argc, char** argv) {
+  K2C_InitFPP();
+  K2C_BEGIN(argc, argv, true, 2000000, 4000000);
+  K2C_StdOutN();
+}
+
+}  // namespace
+
+int main() { kStart(&Main); }

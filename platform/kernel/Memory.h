@@ -1,0 +1,29 @@
+// Process and private heaps, and reserved/committed address space (mmap).
+#pragma once
+
+#include "platform/kernel/WinTypes.h"
+
+namespace win32 {
+
+inline constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
+inline constexpr DWORD HEAP_GROWABLE = 0x00000002;
+inline constexpr DWORD HEAP_GENERATE_EXCEPTIONS = 0x00000004;
+inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+
+inline constexpr DWORD MEM_COMMIT = 0x00001000;
+inline constexpr DWORD MEM_RESERVE = 0x00002000;
+inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
+inline constexpr DWORD MEM_RELEASE = 0x00008000;
+inline constexpr DWORD PAGE_NOACCESS = 0x01;
+inline constexpr DWORD PAGE_READWRITE = 0x04;
+
+HANDLE GetProcessHeap();
+HANDLE HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
+BOOL HeapDestroy(HANDLE heap);
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
+
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+
+}  // namespace win32

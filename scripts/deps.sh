@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need (Debian 12, as root).
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config clang-format
+  libsdl2-dev libtermkey-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xdotool x11-apps x11-utils tmux
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi

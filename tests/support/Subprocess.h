@@ -1,0 +1,41 @@
+// Runs a program as a separate process for tests that check exit codes,
+// standard output and standard error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+enum class StdoutTarget {
+  Capture,     // a pipe read by the runner
+  File,        // a regular file (path in RunOptions::stdoutPath), read back afterwards
+  ClosedPipe,  // a pipe whose reading end is closed before the program starts
+  DevFull,     // /dev/full: every write fails with "disk full"
+};
+
+struct RunOptions {
+  std::string stdinData;  // written to the program's standard input, then closed
+  StdoutTarget stdoutTarget = StdoutTarget::Capture;
+  std::string stdoutPath;  // for StdoutTarget::File; a temporary file when empty
+  std::vector<std::string> environment;  // extra NAME=value entries
+  std::string workingDirectory;          // empty: the current one
+  int timeoutSeconds = 30;
+};
+
+struct RunResult {
+  int exitCode = -1;    // the exit status, or -1 when ended by a signal
+  int signal = 0;       // the signal that ended the program, or 0
+  bool timedOut = false;
+  std::string out;      // standard output (captured or read back from the file)
+  std::string err;      // standard error
+};
+
+RunResult RunProgram(const std::string& path, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+// The directory of the running test executable (helper programs are built
+// beside it).
+std::string ExecutableDirectory();
+
+}  // namespace testing_support
