@@ -1,0 +1,43 @@
+// A 32-bit XRGB pixel surface: what GDI draws on and a display shows.
+// Memory bitmaps own a plain surface; a window's surface belongs to the
+// display back-end, which shows the changed area after every drawing call.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "platform/kernel/WinTypes.h"
+
+namespace win32::detail {
+
+class Surface {
+ public:
+  Surface(std::int32_t width, std::int32_t height)
+      : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * height) {}
+  virtual ~Surface() = default;
+  Surface(const Surface&) = delete;
+  Surface& operator=(const Surface&) = delete;
+
+  std::int32_t width() const { return width_; }
+  std::int32_t height() const { return height_; }
+  // Row-major, width() pixels a row, 0x00RRGGBB each.
+  std::uint32_t* pixels() { return pixels_.data(); }
+  const std::uint32_t* pixels() const { return pixels_.data(); }
+
+  // Held by whoever reads or writes the pixels: the drawing thread for one
+  // drawing call, the display while it copies the surface to the screen.
+  std::mutex& lock() { return lock_; }
+
+  // Told after a drawing call changed the pixels in the area (clipped to the
+  // surface; right and bottom exclusive). Called without the lock held.
+  virtual void changed(const RECT& area) { (void)area; }
+
+ private:
+  std::int32_t width_;
+  std::int32_t height_;
+  std::vector<std::uint32_t> pixels_;
+  std::mutex lock_;
+};
+
+}  // namespace win32::detail
