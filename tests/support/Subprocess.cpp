@@ -88,8 +88,8 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
 
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) execChild(path, argv.data(), in.read, childOut, err.write, options,
-                          options.environment);
+  if (pid == 0)
+    execChild(path, argv.data(), in.read, childOut, err.write, options, options.environment);
 
   closeFd(in.read);
   closeFd(err.write);

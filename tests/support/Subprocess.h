@@ -17,18 +17,18 @@ enum class StdoutTarget {
 struct RunOptions {
   std::string stdinData;  // written to the program's standard input, then closed
   StdoutTarget stdoutTarget = StdoutTarget::Capture;
-  std::string stdoutPath;  // for StdoutTarget::File; a temporary file when empty
+  std::string stdoutPath;                // for StdoutTarget::File; a temporary file when empty
   std::vector<std::string> environment;  // extra NAME=value entries
   std::string workingDirectory;          // empty: the current one
   int timeoutSeconds = 30;
 };
 
 struct RunResult {
-  int exitCode = -1;    // the exit status, or -1 when ended by a signal
-  int signal = 0;       // the signal that ended the program, or 0
+  int exitCode = -1;  // the exit status, or -1 when ended by a signal
+  int signal = 0;     // the signal that ended the program, or 0
   bool timedOut = false;
-  std::string out;      // standard output (captured or read back from the file)
-  std::string err;      // standard error
+  std::string out;  // standard output (captured or read back from the file)
+  std::string err;  // standard error
 };
 
 RunResult RunProgram(const std::string& path, const std::vector<std::string>& args,
