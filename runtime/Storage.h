@@ -5,7 +5,7 @@
 #include <cstdint>
 
 void K2C_ALLOCATE(void*& p, std::uint32_t size);  // NIL (nullptr) when exhausted or size 0
-void K2C_DEALLOCATE(void*& p);                     // sets p to NIL
+void K2C_DEALLOCATE(void*& p);                    // sets p to NIL
 // Zero-filled records that live until the process ends (process heap).
 void* K2C_AllocMem(std::uint32_t size);
 void* K2C_gmalloc(std::uint32_t size);

@@ -66,15 +66,28 @@ void K2C_init_exceptions();
 [[noreturn]] void K2C_TRAP_F(std::uint32_t trap);
 [[noreturn]] void K2C_ASSERT_F(std::uint32_t code);
 [[noreturn]] void K2C_doRaise(K2C_ExceptionSource* source);
+// The unhandled-exception report for a trap, made without a raise (for a
+// thread that reports on another one's behalf); ends the program with 9.
+[[noreturn]] void K2C_ReportUnhandledTrap(std::uint32_t trap);
 
 void K2C_XInitHandler(K2C_HandlerFrame* frame);
 void K2C_XOFF();
 void K2C_XON();
 void K2C_XREMOVE();
+// Unlinks a frame that a foreign C++ exception (not a raise) is leaving, so
+// that no frame outlives the scope that pushed it.
+void K2C_XDiscard(K2C_HandlerFrame* frame);
+
+// The text of the last unhandled-exception report ("" before one), kept for
+// the error report file.
+const char* K2C_ExceptionText();
 
 win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers);
 // Target of redirected threads: trap number in Rax, location in Rdx.
 extern "C" void K2C_TrapFJump();
+// What K2C_TrapFJump calls: clears the floating-point unit after a float trap
+// and raises the trap as K2C_TRAP_G does.
+extern "C" [[noreturn]] void K2C_TrapEntry(std::uint32_t trap, const void* location);
 
 // A protected statement sequence: body runs under a new handler frame; when an
 // exception reaches the frame, handler(frame) runs with frame.source set and
@@ -89,6 +102,9 @@ void K2C_Protect(Body&& body, Handler&& handler) {
   } catch (const K2C_Raised& raised) {
     if (raised.frame != &frame) throw;
     handler(frame);
+  } catch (...) {
+    K2C_XDiscard(&frame);
+    throw;
   }
   K2C_XREMOVE();
 }

@@ -15,3 +15,7 @@ std::uint32_t K2C_wasNLibInit();
 void K2C_makeNLibInit();
 std::uint32_t K2C_wasXEntry();
 void K2C_makeXEntry();
+
+// The main coroutine's stack bottom, recorded by the first K2C_BEGIN (NIL
+// before it); the call-history scan ends there.
+const void* K2C_GetStackBottom();

@@ -8,8 +8,8 @@
 using K2C_MainProc = void (*)(std::int32_t argc, char** argv);
 
 extern std::int32_t K2C_argc;
-extern char** K2C_argv;     // exactly K2C_argc entries; entry 0 the executable's path
-extern char* K2C_sysarg;    // the raw rest after the program name, or nullptr
+extern char** K2C_argv;   // exactly K2C_argc entries; entry 0 the executable's path
+extern char* K2C_sysarg;  // the raw rest after the program name, or nullptr
 
 struct K2C_SplitResult {
   std::int32_t argc;
@@ -24,6 +24,14 @@ void K2C_EstablishMain(K2C_MainProc main);
 [[noreturn]] void K2C_kStart();
 // The process entry: records the module handle, establishes main, starts.
 [[noreturn]] void kStart(K2C_MainProc main);
+
+// The call-history hooks: the stack scan (first slot to examine, the stack
+// bottom, whether the first slot holds a trap location) and the history
+// report. Both NIL until the history is switched on.
+using K2C_StackScanProc = void (*)(const void* slot, const void* bottom, bool isTrap);
+using K2C_HistoryShowProc = void (*)();
+extern K2C_StackScanProc K2C_stkScan;
+extern K2C_HistoryShowProc K2C_hisShow;
 
 win32::HMODULE K2C_GetMyHandle();
 const char* K2C_GetProgramName();
