@@ -1,0 +1,27 @@
+// The general library: delays.
+#include "console/Lib.h"
+
+#include "console/Str.h"
+#include "console/ktsLib.h"
+#include "runtime/ModuleInit.h"
+#include "runtime/krnK2C.h"
+
+namespace Lib {
+namespace {
+
+bool initialised = false;
+
+}  // namespace
+
+void BEGIN() {
+  if (!K2C_EnterBody(initialised)) return;
+  K2C_InitFPP();
+  Str::BEGIN();
+  ktsLib::BEGIN();
+}
+
+void Delay(std::uint32_t milliseconds) {
+  ktsLib::Delay(milliseconds);
+}
+
+}  // namespace Lib

@@ -1,0 +1,12 @@
+// Delays for the console libraries.
+#pragma once
+
+#include <cstdint>
+
+namespace ktsLib {
+
+void BEGIN();
+// Suspends the calling thread; 0 gives up the rest of its time slice.
+void Delay(std::uint32_t milliseconds);
+
+}  // namespace ktsLib
