@@ -326,9 +326,25 @@ const void* trapLocation(std::uint32_t trap, const win32::CONTEXT& context) {
 // function as if that instruction had called the trap entry.
 constexpr win32::DWORD64 kRedZone = 128;
 
+// A thread without an alternate signal stack runs the filter on the faulting
+// stack itself, just below the fault: the trap entry's stack then starts well
+// below the filter's own frames instead.
+constexpr win32::DWORD64 kSameStackSpan = 64u << 20;
+constexpr win32::DWORD64 kFilterClearance = 16u << 10;
+
+win32::DWORD64 trapEntryStack(win32::DWORD64 faultRsp) {
+  char here = 0;
+  auto filterStack = reinterpret_cast<win32::DWORD64>(&here);
+  win32::DWORD64 stack = faultRsp - kRedZone - 16;
+  if (filterStack < faultRsp && faultRsp - filterStack < kSameStackSpan) {
+    stack = std::min(stack, filterStack - kFilterClearance);
+  }
+  return stack & ~win32::DWORD64{15};
+}
+
 __attribute__((no_sanitize("address", "undefined"))) void redirectToTrapEntry(
     win32::CONTEXT& context, std::uint32_t trap, const void* location) {
-  win32::DWORD64 stack = (context.Rsp - kRedZone - 16) & ~win32::DWORD64{15};
+  win32::DWORD64 stack = trapEntryStack(context.Rsp);
   auto* slots = reinterpret_cast<win32::DWORD64*>(stack);
   slots[0] = context.Rip;
   slots[1] = context.Rsp;

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "tests/runtime/ProbeRunner.h"
+
+namespace {
+
+using runtime_tests::Report;
+using runtime_tests::RunProbe;
+
+TEST(Termination, MainReturningRunsFinalisersNewestFirstAndExitsZero) {
+  auto result = RunProbe("return");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, "main returns\nfin C\nfin B\nfin A\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(Termination, HaltEndsWithItsCodeAfterTheSameSequence) {
+  auto result = RunProbe("halt");
+  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n");
+}
+
+TEST(Termination, ExceptionInFinaliserIsDroppedWhileOlderOnesRemain) {
+  auto result = RunProbe("fin-raise-older");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, "main returns\nfin C\nfin raising\nfin A\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(Termination, ExceptionInLastFinaliserIsReportedAndEndsWithNine) {
+  auto result = RunProbe("fin-raise-last");
+  EXPECT_EQ(result.exitCode, 9);
+  EXPECT_EQ(result.out, "main returns\nfin B\nfin raising\n");
+  EXPECT_EQ(result.err, Report("1: expression out of bounds"));
+}
+
+TEST(Termination, HaltInFinaliserSkipsTheRestAndTakesItsCode) {
+  auto result = RunProbe("fin-halt");
+  EXPECT_EQ(result.exitCode, 4);
+  EXPECT_EQ(result.out, "main returns\nfin C\nfin halting\n");
+}
+
+TEST(Termination, NinthExitProcedureRaisesTrap13AndTheEightStillRun) {
+  auto result = RunProbe("atexit");
+  EXPECT_EQ(result.exitCode, 9);
+  EXPECT_EQ(result.out,
+            "eight registered\nexit 7\nexit 6\nexit 5\nexit 4\nexit 3\nexit 2\nexit 1\nexit 0\n");
+  EXPECT_EQ(result.err, Report("13: COROUTINE exception"));
+}
+
+TEST(Termination, FinaliserWithoutMemoryRaisesTrap18) {
+  auto result = RunProbe("finally-exhausted");
+  EXPECT_EQ(result.exitCode, 9);
+  EXPECT_EQ(result.err, Report("18: out of heap space"));
+}
+
+}  // namespace

@@ -1,0 +1,321 @@
+// A program for the run-time's tests: argv[1] names the scenario. Progress
+// goes to standard output (plain writes, so it never mixes with the run-time's
+// reports on standard error).
+#include <unistd.h>
+
+#include <cfenv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "channels/kosFileIO.h"
+#include "console/Lib.h"
+#include "runtime/EXCEPTIONS.h"
+#include "runtime/Storage.h"
+#include "runtime/TERMINATION.h"
+#include "runtime/kosExit.h"
+#include "runtime/krExceptions.h"
+#include "runtime/krnK2C.h"
+#include "runtime/krnStart.h"
+
+namespace {
+
+void say(const std::string& text) {
+  std::string line = text + "\n";
+  if (::write(STDOUT_FILENO, line.data(), line.size()) < 0) _exit(120);
+}
+
+void sayTrap(const char* who, const K2C_HandlerFrame& frame) {
+  say(std::string(who) + " " + std::to_string(frame.source->number) + " " + frame.source->message);
+}
+
+// ---- faults the compiler cannot see coming ----
+
+__attribute__((noinline, no_sanitize("undefined"))) int divideBy(int divisor) {
+  volatile int dividend = 7;
+  return dividend / divisor;
+}
+
+__attribute__((noinline)) double divideFloat(double divisor) {
+  volatile double dividend = 1.0;
+  return dividend / divisor;
+}
+
+__attribute__((noinline, no_sanitize("undefined"))) int readThrough(int* pointer) {
+  int* volatile p = pointer;
+  return *p;
+}
+
+int zeroInt() {
+  static volatile int zero = 0;
+  return zero;
+}
+
+double zeroDouble() {
+  static volatile double zero = 0.0;
+  return zero;
+}
+
+int* nullInt() {
+  static int* volatile null = nullptr;
+  return null;
+}
+
+struct Announcer {
+  std::string name;
+  ~Announcer() { say("destroyed " + name); }
+};
+
+// ---- finalisers and exit procedures ----
+
+void finA() {
+  say("fin A");
+}
+void finB() {
+  say("fin B");
+}
+void finC() {
+  say("fin C");
+}
+void finRaising() {
+  say("fin raising");
+  K2C_TRAP_F(K2C_TRAP_NR_RANGE);
+}
+void finHalting() {
+  say("fin halting");
+  K2C_HALT(4);
+}
+
+template <int N>
+void exitProc() {
+  say("exit " + std::to_string(N));
+}
+
+// ---- scenarios ----
+
+void handledFloatTrap() {
+  for (int round = 0; round < 2; ++round) {
+    K2C_Protect([] { say("result " + std::to_string(divideFloat(zeroDouble()))); },
+                [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+    say(std::string("flags clear ") + (std::fetestexcept(FE_ALL_EXCEPT) == 0 ? "yes" : "no"));
+  }
+}
+
+void handledNil() {
+  K2C_Protect(
+      [] {
+        Announcer guard{"guard"};
+        say("read " + std::to_string(readThrough(nullInt())));
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+  say("after");
+}
+
+void handledIntDiv() {
+  K2C_Protect([] { say("quotient " + std::to_string(divideBy(zeroInt()))); },
+              [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+  say("after");
+}
+
+void nestedFrames() {
+  K2C_Protect(
+      [] {
+        Announcer outerGuard{"outer guard"};
+        K2C_Protect(
+            [] {
+              Announcer innerGuard{"inner guard"};
+              K2C_CheckIndex<std::uint32_t>(7, 3);
+              say("not reached");
+            },
+            [](K2C_HandlerFrame& frame) {
+              sayTrap("inner", frame);
+              K2C_XON();
+            });
+        say("not reached either");
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("outer", frame); });
+  say("after");
+}
+
+void faultOnSecondThread() {
+  K2C_Protect(
+      [] {
+        std::thread worker([] { say("worker read " + std::to_string(readThrough(nullInt()))); });
+        worker.join();
+        say("joined");
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("main caught", frame); });
+  say("main after");
+}
+
+void writeMarker(const char* path) {
+  std::ofstream(path) << "ready\n";
+}
+
+void waitInLoop(const char* marker) {
+  Lib::BEGIN();
+  writeMarker(marker);
+  for (;;) Lib::Delay(50);
+}
+
+void computeInLoop(const char* marker) {
+  writeMarker(marker);
+  volatile std::uint64_t counter = 0;
+  for (;;) counter = counter + 1;
+}
+
+void longMessage() {
+  EXCEPTIONS::ExceptionSource source = nullptr;
+  EXCEPTIONS::AllocateSource(source);
+  std::string message(1024, 'm');
+  message += "tail";
+  EXCEPTIONS::RAISE(source, 77, message.c_str(), message.size() + 1);
+}
+
+void raisedSource() {
+  EXCEPTIONS::ExceptionSource source = nullptr;
+  EXCEPTIONS::AllocateSource(source);
+  K2C_Protect([source] { EXCEPTIONS::RAISE(source, 42, "custom trouble", 40); },
+              [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+}
+
+void printArguments(std::int32_t argc, char** argv) {
+  say("argc " + std::to_string(argc));
+  for (std::int32_t i = 0; i < argc; ++i) say("argv[" + std::to_string(i) + "] " + argv[i]);
+  say(std::string("sysarg ") +
+      (K2C_sysarg != nullptr ? "[" + std::string(K2C_sysarg) + "]" : "NIL"));
+  say(std::string("program ") + K2C_GetProgramName());
+}
+
+void messageBox() {
+  K2C_StdOutInit(win32::INVALID_HANDLE_VALUE);
+  std::string text(2000, 'x');
+  K2C_StdOut(text.data(), static_cast<std::uint32_t>(text.size()));
+  K2C_StdOutFlush();
+  K2C_StdOutFlush();  // empty now: no second box
+}
+
+bool is(const char* scenario, const char* name) {
+  return std::strcmp(scenario, name) == 0;
+}
+
+void registerThreeFinalisers() {
+  K2C_FINALLY(&finA);
+  K2C_FINALLY(&finB);
+  K2C_FINALLY(&finC);
+}
+
+// Scenarios that run before K2C_BEGIN (nothing of the run-time's own is
+// registered yet).
+bool runBare(const char* scenario) {
+  if (is(scenario, "atexit")) {
+    K2C_atexit(&exitProc<0>);
+    K2C_atexit(&exitProc<1>);
+    K2C_atexit(&exitProc<2>);
+    K2C_atexit(&exitProc<3>);
+    K2C_atexit(&exitProc<4>);
+    K2C_atexit(&exitProc<5>);
+    K2C_atexit(&exitProc<6>);
+    K2C_atexit(&exitProc<7>);
+    say("eight registered");
+    K2C_atexit(&exitProc<8>);
+    say("ninth registered");
+    return true;
+  }
+  return false;
+}
+
+void run(const char* scenario, std::int32_t argc, char** argv) {
+  const char* extra = argc > 2 ? argv[2] : "";
+  if (is(scenario, "return")) {
+    registerThreeFinalisers();
+  } else if (is(scenario, "halt")) {
+    registerThreeFinalisers();
+    K2C_HALT(3);
+  } else if (is(scenario, "index")) {
+    K2C_CheckIndex<std::uint32_t>(5, 3);
+  } else if (is(scenario, "range")) {
+    K2C_CheckRange<std::int32_t>(-1, 0, 10);
+  } else if (is(scenario, "overflow")) {
+    K2C_CheckedAddU32(0xFFFFFFFFu, 1);
+  } else if (is(scenario, "underflow")) {
+    K2C_CheckedSubU32(1, 2);
+  } else if (is(scenario, "product")) {
+    say(std::to_string(K2C_CheckedMulU32(65536, 65535)));
+    K2C_CheckedMulU32(65536, 65536);
+  } else if (is(scenario, "assert")) {
+    K2C_ASSERT_F(100);
+  } else if (is(scenario, "trap15")) {
+    K2C_TRAP_F(15);
+  } else if (is(scenario, "trap4000000000")) {
+    K2C_TRAP_F(4000000000u);
+  } else if (is(scenario, "xremove-empty")) {
+    K2C_XREMOVE();
+  } else if (is(scenario, "intdiv")) {
+    say(std::to_string(divideBy(zeroInt())));
+  } else if (is(scenario, "intdiv-handled")) {
+    handledIntDiv();
+  } else if (is(scenario, "floatdiv")) {
+    say(std::to_string(divideFloat(zeroDouble())));
+  } else if (is(scenario, "floatdiv-handled")) {
+    handledFloatTrap();
+  } else if (is(scenario, "nil")) {
+    say(std::to_string(readThrough(nullInt())));
+  } else if (is(scenario, "nil-handled")) {
+    handledNil();
+  } else if (is(scenario, "nested")) {
+    nestedFrames();
+  } else if (is(scenario, "thread-fault")) {
+    faultOnSecondThread();
+  } else if (is(scenario, "fin-raise-older")) {
+    K2C_FINALLY(&finA);
+    K2C_FINALLY(&finRaising);
+    K2C_FINALLY(&finC);
+  } else if (is(scenario, "fin-raise-last")) {
+    K2C_FINALLY(&finRaising);
+    K2C_FINALLY(&finB);
+  } else if (is(scenario, "fin-halt")) {
+    K2C_FINALLY(&finA);
+    K2C_FINALLY(&finHalting);
+    K2C_FINALLY(&finC);
+  } else if (is(scenario, "finally-exhausted")) {
+    K2C_SimulateHeapExhaustion(true);
+    K2C_FINALLY(&finA);
+  } else if (is(scenario, "source-exhausted")) {
+    K2C_SimulateHeapExhaustion(true);
+    EXCEPTIONS::ExceptionSource source = nullptr;
+    EXCEPTIONS::AllocateSource(source);
+  } else if (is(scenario, "long-message")) {
+    longMessage();
+  } else if (is(scenario, "raise")) {
+    raisedSource();
+  } else if (is(scenario, "args")) {
+    printArguments(argc, argv);
+  } else if (is(scenario, "message-box")) {
+    messageBox();
+  } else if (is(scenario, "loop")) {
+    waitInLoop(extra);
+  } else if (is(scenario, "spin")) {
+    computeInLoop(extra);
+  } else {
+    say(std::string("unknown scenario ") + scenario);
+    K2C_HALT(99);
+  }
+}
+
+void Main(std::int32_t argc, char** argv) {
+  const char* scenario = argc > 1 ? argv[1] : "";
+  if (runBare(scenario)) return;
+  K2C_InitFPP();
+  K2C_BEGIN(argc, argv, true, 2000000, 4000000);
+  run(scenario, argc, argv);
+  say("main returns");
+}
+
+}  // namespace
+
+int main() {
+  kStart(&Main);
+}
