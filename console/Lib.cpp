@@ -1,6 +1,9 @@
 // The general library: delays.
 #include "console/Lib.h"
 
+#include "channels/IOChan.h"
+#include "channels/StdChans.h"
+#include "channels/TextIO.h"
 #include "console/Str.h"
 #include "console/ktsLib.h"
 #include "runtime/ModuleInit.h"
@@ -18,6 +21,9 @@ void BEGIN() {
   K2C_InitFPP();
   Str::BEGIN();
   ktsLib::BEGIN();
+  IOChan::BEGIN();
+  StdChans::BEGIN();
+  TextIO::BEGIN();
 }
 
 void Delay(std::uint32_t milliseconds) {
