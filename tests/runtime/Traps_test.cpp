@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/EXCEPTIONS.h"
+#include "runtime/Storage.h"
 #include "runtime/krExceptions.h"
 #include "tests/runtime/ProbeRunner.h"
 
@@ -157,6 +158,8 @@ TEST(Sources, RaiseCopiesUpToTheCapacityAndTerminates) {
                 EXPECT_EQ(frame.source->number, 9u);
                 EXPECT_STREQ(frame.source->message, "abc");
               });
+  void* record = source;
+  K2C_DEALLOCATE(record);
 }
 
 TEST(CheckedArithmetic, InRangeResultsPassThrough) {

@@ -1,0 +1,95 @@
+// Number formatting and the run-time's direct output.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "channels/kosFileIO.h"
+#include "channels/kosFmtIO.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Handles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Dec(std::uint32_t value, std::uint32_t start = 0) {
+  std::string buffer(16, '#');
+  std::uint32_t pos = start;
+  K2C_DecToStr(buffer.data(), pos, value);
+  return buffer.substr(0, pos) + "|" + std::to_string(pos);
+}
+
+std::string Hex(std::uint32_t value) {
+  std::string buffer(12, '#');
+  std::uint32_t pos = 2;
+  K2C_HexToStr(buffer.data(), pos, value);
+  return buffer.substr(0, 11) + "|" + std::to_string(pos);
+}
+
+TEST(DecToStr, WritesDigitsWithoutNulAndAdvances) {
+  EXPECT_EQ(Dec(0), "0|1");
+  EXPECT_EQ(Dec(7), "7|1");
+  EXPECT_EQ(Dec(10), "10|2");
+  EXPECT_EQ(Dec(999999999), "999999999|9");
+  EXPECT_EQ(Dec(1000000000), "1000000000|10");
+  EXPECT_EQ(Dec(4294967295u), "4294967295|10");
+  EXPECT_EQ(Dec(42, 3), "###42|5");
+}
+
+TEST(HexToStr, WritesEightUpperCaseDigits) {
+  EXPECT_EQ(Hex(255), "##000000FF#|10");
+  EXPECT_EQ(Hex(0), "##00000000#|10");
+  EXPECT_EQ(Hex(0xDEADBEEFu), "##DEADBEEF#|10");
+}
+
+// Direct output into a file, read back.
+class DirectOutput : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = (fs::temp_directory_path() / ("kosFmt-" + std::to_string(::getpid()))).string();
+    file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_WRITE, 0, nullptr,
+                               win32::CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
+    K2C_StdOutInit(file_);
+  }
+  void TearDown() override {
+    K2C_StdOutInit(win32::GetStdHandle(win32::STD_ERROR_HANDLE));
+    win32::CloseHandle(file_);
+    std::remove(path_.c_str());
+  }
+  std::string written() {
+    std::ifstream in(path_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::string path_;
+  win32::HANDLE file_ = nullptr;
+};
+
+TEST_F(DirectOutput, DecimalRightAlignedInItsWidth) {
+  K2C_StdOutD(7, 12);
+  K2C_StdOut("|", 1);
+  K2C_StdOutD(12345, 3);
+  K2C_StdOut("|", 1);
+  K2C_StdOutD(0, 0);
+  K2C_StdOut("|", 1);
+  K2C_StdOutD(4294967295u, 20);
+  K2C_StdOutN();
+  EXPECT_EQ(written(),
+            std::string(11, ' ') + "7|12345|0|" + std::string(10, ' ') + "4294967295\r\n");
+}
+
+TEST_F(DirectOutput, CountZeroWritesNothingAndFlushDoesNothingWithAHandle) {
+  K2C_StdOut("abc", 0);
+  K2C_StdOutFlush();
+  EXPECT_EQ(written(), "");
+}
+
+}  // namespace
