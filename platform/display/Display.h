@@ -22,8 +22,9 @@ namespace win32::detail {
 
 enum class DisplayKind { Sdl, Memory };
 
-// Chooses the back-end. Takes effect only before the first window is
-// created; later calls are ignored and answer false.
+// Chooses the back-end. Takes effect only before the display is first used
+// (first window, GetDC(NULL), screen metrics, message box); later calls are
+// ignored and answer false.
 bool SelectDisplay(DisplayKind kind);
 DisplayKind SelectedDisplay();
 
@@ -66,6 +67,10 @@ class Display {
 
 // The back-end chosen, created on first use.
 Display& CurrentDisplay();
+// The back-end if it has been used already, else null (does not choose).
+Display* DisplayInUse();
+// Display::wakeThread on the back-end if it is in use; nothing otherwise.
+void WakeDisplayThread(DWORD threadId);
 
 // What a back-end tells the window manager (defined by the window manager):
 // input and close requests go to the window's thread queue as posted
