@@ -1,0 +1,894 @@
+#include "graph/Graph.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "channels/WinRTL.h"
+#include "graph/ktsIGraph.h"
+#include "runtime/ModuleInit.h"
+#include "runtime/TERMINATION.h"
+
+namespace Graph {
+
+std::uint32_t Width = 0;
+std::uint32_t Depth = 0;
+std::uint32_t NumPColor = 0;
+std::uint32_t Rows = 0;
+std::uint32_t Columns = 0;
+
+std::uint32_t PATSYM_HORIZ = 0;
+std::uint32_t PATSYM_VERT = 0;
+std::uint32_t PATSYM_DIAG2 = 0;
+std::uint32_t PATSYM_DIAG1 = 0;
+std::uint32_t PATSYM_DENSE2 = 0;
+std::uint32_t PATSYM_DENSE1 = 0;
+std::uint32_t PATSYM_SOLID = 0;
+
+namespace detail {
+KeyRecordSink keyRecordSink = nullptr;
+}  // namespace detail
+
+namespace {
+
+// ---- Server state -----------------------------------------------------------
+
+constexpr char kClassName[] = "GraphWnd";
+constexpr char kWindowTitle[] = "Graph";
+constexpr char kFailureCaption[] = "Graph";
+constexpr win32::UINT kClassStyle = 0x1020;        // CS_OWNDC | CS_BYTEALIGNCLIENT
+constexpr win32::DWORD kWindowStyle = 0x108A0000;  // visible, bordered, system menu, minimise box
+constexpr win32::UINT kFailureBoxFlags = 0x1010;   // MB_ICONERROR | MB_SYSTEMMODAL
+constexpr win32::SIZE_T kServerStackSize = 8192;
+constexpr std::uint32_t kHaltCode = 9;
+
+bool initialised = false;
+
+// The server thread and its synchronisation objects exist.
+bool serverStarted = false;
+// Exit closed the window; the server thread waits for the next Init.
+bool windowClosed = false;
+// The class stays registered for the process; a retried start after a
+// failed one must not register it again.
+bool classRegistered = false;
+
+std::uint32_t windowX = 0;
+std::uint32_t windowY = 0;
+win32::HANDLE serverThread = nullptr;
+win32::DWORD serverThreadId = 0;
+// One event per direction, so that neither side can take its own signal:
+// readyEvent tells the caller the window was created or destroyed,
+// reopenEvent tells the waiting server to create the window again.
+win32::HANDLE readyEvent = nullptr;
+win32::HANDLE reopenEvent = nullptr;
+// The repaint takes windowLock, then bitmapLock; every command takes
+// bitmapLock, so the repaint never copies a half-drawn bitmap and the two
+// DCs never see a command apart.
+win32::HANDLE windowLock = nullptr;
+win32::HANDLE bitmapLock = nullptr;
+
+// Made and released by the server thread; the caller reads them between
+// the handshakes only.
+win32::HWND graphWindow = nullptr;
+win32::HDC windowDC = nullptr;
+win32::HDC memoryDC = nullptr;
+win32::HBITMAP memoryBitmap = nullptr;
+
+win32::HWND consoleWindow = nullptr;
+std::uint32_t displayColours = 0;
+
+// Modifier keys held down in the window; server thread only.
+std::uint32_t keyState = 0;
+
+// ---- Drawing state ----------------------------------------------------------
+
+enum class Op : std::uint8_t {
+  SetOutlineStyle = 2,
+  SelectStdMask = 3,
+  RealisePalette = 4,
+  SetBkColour = 7,
+  SetBkMode = 8,
+  Pixel = 9,
+  Box = 10,
+  Line = 11,
+  Ellipse = 12,
+  Invert = 19,
+};
+
+// The one command record every operation writes before it is carried out.
+struct DrawCommand {
+  Op op;
+  std::array<std::uint32_t, 5> arg;  // the code's 32-bit arguments, in order
+  bool fill;
+};
+DrawCommand command{};
+
+win32::LOGPEN penTemplate{};
+win32::LOGBRUSH brushTemplate{};
+win32::HPEN createdPen = nullptr;
+win32::HBRUSH createdBrush = nullptr;
+win32::HGDIOBJ previousPen = nullptr;
+win32::HGDIOBJ previousBrush = nullptr;
+
+constexpr std::size_t kPaletteCapacity = 1024;
+std::array<std::uint32_t, kPaletteCapacity> paletteColours{};
+std::uint32_t paletteCount = 0;
+std::uint32_t bkColour = 0;
+std::uint32_t outlinePenStyle = win32::PS_SOLID;
+bool fillMaskIsStd = true;
+std::uint32_t stdFillMask = 8;
+std::uint32_t stdBrushStyle = win32::BS_SOLID;
+std::array<std::uint8_t, 8> customFillMask{};
+win32::HBITMAP patternBitmap = nullptr;
+
+// Line style numbers to pen styles: 1 is dotted and 2 dashed, the reverse of
+// the pen style constants.
+constexpr std::array<std::uint32_t, 6> penStyles = {
+    win32::PS_SOLID,   win32::PS_DOT,        win32::PS_DASH,
+    win32::PS_DASHDOT, win32::PS_DASHDOTDOT, win32::PS_NULL,
+};
+
+// 0x00RRGGBB.
+constexpr std::array<std::uint32_t, 16> stdPalette = {
+    0x00000000, 0x000000B0, 0x0000B000, 0x00008080, 0x00B00000, 0x00800080, 0x00B06000, 0x00C0C0C0,
+    0x00808080, 0x000000FF, 0x0000FF00, 0x0000FFFF, 0x00FF0000, 0x00FF00FF, 0x00FFFF00, 0x00FFFFFF,
+};
+
+// ---- Text grid and cursor ---------------------------------------------------
+
+std::uint32_t charHeight = 0;
+std::uint32_t charWidth = 0;
+std::uint32_t charDescent = 0;
+std::uint32_t textLeft = 0;
+std::uint32_t textRight = 0;
+std::uint32_t textTop = 0;
+std::uint32_t textBottom = 0;
+std::uint32_t cursorColumn = 0;
+std::uint32_t cursorRow = 0;
+bool cursorEnabled = false;
+bool cursorShown = false;
+
+// ---- Failures ---------------------------------------------------------------
+
+void showFailure(const char* text, const char* caption) {
+  win32::MessageBoxA(nullptr, text, caption, kFailureBoxFlags);
+}
+
+[[noreturn]] void haltWithFailure(const char* text) {
+  showFailure(text, nullptr);
+  K2C_HALT(kHaltCode);
+}
+
+// ---- Commands ---------------------------------------------------------------
+
+std::int32_t gdiInt(std::uint32_t value) {
+  return static_cast<std::int32_t>(value);
+}
+
+void lockBitmap() {
+  win32::WaitForSingleObject(bitmapLock, win32::INFINITE);
+}
+void unlockBitmap() {
+  win32::ReleaseMutex(bitmapLock);
+}
+
+void selectTools(win32::HDC dc, std::uint32_t colour, bool fill) {
+  const win32::COLORREF c = WinRTL::PALETTEINDEX(colour);
+  if (fill) {
+    penTemplate.lopnStyle = win32::PS_SOLID;
+    if (fillMaskIsStd) {
+      brushTemplate.lbStyle = stdBrushStyle;
+    } else {
+      // The set bits of the pattern take the text colour.
+      win32::SetTextColor(dc, c);
+      brushTemplate.lbStyle = win32::BS_PATTERN;
+    }
+  } else {
+    penTemplate.lopnStyle = outlinePenStyle;
+    brushTemplate.lbStyle = win32::BS_NULL;
+  }
+  penTemplate.lopnColor = c;
+  createdPen = win32::CreatePenIndirect(&penTemplate);
+  previousPen = win32::SelectObject(dc, createdPen);
+  brushTemplate.lbColor = c;
+  createdBrush = win32::CreateBrushIndirect(&brushTemplate);
+  previousBrush = win32::SelectObject(dc, createdBrush);
+}
+
+void releaseTools(win32::HDC dc) {
+  win32::SelectObject(dc, previousBrush);
+  win32::DeleteObject(createdBrush);
+  win32::SelectObject(dc, previousPen);
+  win32::DeleteObject(createdPen);
+  createdPen = nullptr;
+  createdBrush = nullptr;
+}
+
+void selectStdMask(std::uint32_t mask) {
+  if (mask == PATSYM_SOLID) {
+    stdBrushStyle = win32::BS_SOLID;
+  } else {
+    brushTemplate.lbHatch = mask;
+    stdBrushStyle = win32::BS_HATCHED;
+  }
+}
+
+// A LOGPALETTE with its entries laid out after it, as CreatePalette reads it.
+std::vector<std::uint8_t> logicalPalette() {
+  std::vector<win32::PALETTEENTRY> entries;
+  for (std::uint32_t i = 0; i < paletteCount; ++i) {
+    const std::uint32_t colour = paletteColours[i];
+    entries.push_back(win32::PALETTEENTRY{static_cast<win32::BYTE>(colour >> 16),
+                                          static_cast<win32::BYTE>(colour >> 8),
+                                          static_cast<win32::BYTE>(colour), 0});
+  }
+  constexpr std::size_t kEntriesOffset = offsetof(win32::LOGPALETTE, palPalEntry);
+  std::vector<std::uint8_t> storage(
+      std::max(sizeof(win32::LOGPALETTE), kEntriesOffset + entries.size() * sizeof(entries[0])));
+  const win32::LOGPALETTE header{0x300, static_cast<win32::WORD>(entries.size()), {}};
+  std::memcpy(storage.data(), &header, kEntriesOffset);
+  if (!entries.empty()) {
+    std::memcpy(storage.data() + kEntriesOffset, entries.data(),
+                entries.size() * sizeof(entries[0]));
+  }
+  return storage;
+}
+
+// Each DC gets a palette object of its own, selected as a background palette.
+void realisePalette(win32::HDC dc) {
+  if (dc == nullptr) return;
+  const std::vector<std::uint8_t> palette = logicalPalette();
+  win32::HPALETTE created =
+      win32::CreatePalette(reinterpret_cast<const win32::LOGPALETTE*>(palette.data()));
+  win32::HPALETTE replaced = win32::SelectPalette(dc, created, win32::TRUE);
+  win32::DeleteObject(replaced);
+  win32::RealizePalette(dc);
+}
+
+void runLine(win32::HDC dc) {
+  const auto& a = command.arg;
+  const bool isLine = a[0] != a[2] || a[1] != a[3];
+  if (isLine) {
+    selectTools(dc, a[4], false);
+    win32::MoveToEx(dc, gdiInt(a[0]), gdiInt(a[1]), nullptr);
+    win32::LineTo(dc, gdiInt(a[2]), gdiInt(a[3]));
+  }
+  // LineTo leaves out the end point; the pixel puts it in.
+  win32::SetPixelV(dc, gdiInt(a[2]), gdiInt(a[3]), WinRTL::PALETTEINDEX(a[4]));
+  if (isLine) releaseTools(dc);
+}
+
+void runCommand(win32::HDC dc) {
+  const auto& a = command.arg;
+  switch (command.op) {
+    case Op::SetOutlineStyle:
+      outlinePenStyle = a[0];
+      break;
+    case Op::SelectStdMask:
+      selectStdMask(a[0]);
+      break;
+    case Op::RealisePalette:
+      realisePalette(windowDC);
+      realisePalette(memoryDC);
+      break;
+    case Op::SetBkColour:
+      win32::SetBkColor(dc, WinRTL::PALETTEINDEX(a[0]));
+      break;
+    case Op::SetBkMode:
+      win32::SetBkMode(dc, gdiInt(a[0]));
+      break;
+    case Op::Pixel:
+      win32::SetPixelV(dc, gdiInt(a[0]), gdiInt(a[1]), WinRTL::PALETTEINDEX(a[2]));
+      break;
+    case Op::Box:
+      selectTools(dc, a[4], command.fill);
+      win32::Rectangle(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2] + 1), gdiInt(a[3] + 1));
+      releaseTools(dc);
+      break;
+    case Op::Line:
+      runLine(dc);
+      break;
+    case Op::Ellipse:
+      selectTools(dc, a[4], command.fill);
+      if (command.fill) {
+        win32::Ellipse(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]));
+      } else {
+        win32::Arc(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]), 0, 0, 0, 0);
+      }
+      releaseTools(dc);
+      break;
+    case Op::Invert: {
+      const win32::RECT area{gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3])};
+      win32::InvertRect(dc, &area);
+      break;
+    }
+  }
+}
+
+// Runs the command on the bitmap, then on the window. Without a window there
+// is nothing to draw into.
+void issueCommand() {
+  lockBitmap();
+  if (memoryDC != nullptr) {
+    runCommand(memoryDC);
+    runCommand(windowDC);
+  }
+  unlockBitmap();
+}
+
+// Runs a command that keeps its state in the module (or serves both DCs
+// itself) once.
+void issueStateCommand() {
+  lockBitmap();
+  runCommand(memoryDC);
+  unlockBitmap();
+}
+
+void setCommand(Op op, std::array<std::uint32_t, 5> arg = {}, bool fill = false) {
+  command = DrawCommand{op, arg, fill};
+}
+
+// ---- Cursor -------------------------------------------------------------------
+
+void invertCursorCell() {
+  setCommand(Op::Invert, {(cursorColumn - 1) * charWidth, (cursorRow - 1) * charHeight,
+                          cursorColumn * charWidth - 1, cursorRow * charHeight - 1});
+  issueCommand();
+}
+
+void showCursor() {
+  if (cursorShown) return;
+  invertCursorCell();
+  cursorShown = true;
+}
+
+void hideCursor() {
+  if (!cursorShown) return;
+  invertCursorCell();
+  cursorShown = false;
+}
+
+void reapplyCursor() {
+  DisplayCursor(cursorEnabled);
+}
+
+std::uint32_t clampInto(std::uint32_t value, std::uint32_t low, std::uint32_t high) {
+  if (value < low) return low;
+  if (value > high) return high;
+  return value;
+}
+
+// A drawing area smaller than one cell has an empty grid; the text window
+// then is the single cell (1, 1), which the DCs clip.
+std::uint32_t lastColumn() {
+  return std::max(Columns, 1u);
+}
+std::uint32_t lastRow() {
+  return std::max(Rows, 1u);
+}
+
+void setUpTextGrid() {
+  win32::TEXTMETRICA metrics{};
+  win32::GetTextMetricsA(windowDC, &metrics);
+  charHeight = static_cast<std::uint32_t>(metrics.tmHeight);
+  charDescent = static_cast<std::uint32_t>(metrics.tmDescent);
+  charWidth = static_cast<std::uint32_t>(metrics.tmMaxCharWidth);
+  const bool rowsFit = charHeight != 0 && Depth >= charDescent;
+  Rows = rowsFit ? (Depth - charDescent) / charHeight : 0;
+  Columns = charWidth != 0 ? Width / charWidth : 0;
+  SetTextWindow(1, 1, Columns, Rows);
+}
+
+// ---- Boxes --------------------------------------------------------------------
+
+void drawBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2,
+             std::uint32_t colour, bool fill) {
+  if (x1 == x2 && y1 == y2) {
+    setCommand(Op::Pixel, {x1, y1, colour});
+  } else {
+    setCommand(Op::Box,
+               {std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2), colour},
+               fill);
+  }
+  issueCommand();
+}
+
+// Fills with the background colour through a solid mask, then puts the
+// caller's mask back (a custom one gets its pattern bitmap anew).
+void fillBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2) {
+  const bool wasStd = fillMaskIsStd;
+  const std::uint32_t stdMask = GetStdFillMask();
+  SetStdFillMask(PATSYM_SOLID);
+  drawBox(x1, y1, x2, y2, bkColour, true);
+  if (wasStd) {
+    SetStdFillMask(stdMask);
+  } else {
+    SetFillMask(customFillMask);
+  }
+}
+
+// ---- Window -------------------------------------------------------------------
+
+// The console input buffer's control-key flags.
+constexpr std::uint32_t kRightAltPressed = 0x0001;
+constexpr std::uint32_t kLeftAltPressed = 0x0002;
+constexpr std::uint32_t kRightCtrlPressed = 0x0004;
+constexpr std::uint32_t kLeftCtrlPressed = 0x0008;
+constexpr std::uint32_t kShiftPressed = 0x0010;
+constexpr std::uint32_t kEnhancedKey = 0x0100;
+
+std::uint32_t modifierFlag(std::uint32_t scanCode) {
+  switch (scanCode) {
+    case 0x2A:
+    case 0x36:
+      return kShiftPressed;
+    case 0x1D:
+      return kLeftCtrlPressed;
+    case 0x38:
+      return kLeftAltPressed;
+    case 0x11D:
+      return kRightCtrlPressed;
+    case 0x138:
+      return kRightAltPressed;
+    default:
+      return 0;
+  }
+}
+
+// Hands the record to the console input buffer, where the event queue reads
+// it like a key typed on the console. The console host does not take records
+// yet; until it does, only an installed sink sees them.
+void writeKeyRecord(const detail::KeyRecord& record) {
+  if (detail::keyRecordSink != nullptr) detail::keyRecordSink(record);
+}
+
+void forwardKey(bool keyDown, win32::LPARAM lParam) {
+  // Scan code in bits 16-23, extended-key flag in bit 24.
+  const std::uint32_t scanCode = (static_cast<std::uint32_t>(lParam) >> 16) & 0x1FF;
+  if (scanCode > 0xFF) {
+    keyState |= kEnhancedKey;
+  } else {
+    keyState &= ~kEnhancedKey;
+  }
+  const detail::KeyRecord record{keyDown, static_cast<std::uint16_t>(scanCode & 0xFF), keyState};
+  if (keyDown) {
+    keyState |= modifierFlag(scanCode);
+  } else {
+    keyState &= ~modifierFlag(scanCode);
+  }
+  writeKeyRecord(record);
+}
+
+void repaint(win32::HWND window) {
+  win32::PAINTSTRUCT paint{};
+  win32::BeginPaint(window, &paint);
+  win32::WaitForSingleObject(windowLock, win32::INFINITE);
+  lockBitmap();
+  win32::BitBlt(windowDC, 0, 0, gdiInt(Width), gdiInt(Depth), memoryDC, 0, 0, win32::SRCCOPY);
+  unlockBitmap();
+  win32::ReleaseMutex(windowLock);
+  win32::EndPaint(window, &paint);
+}
+
+void realiseWindowPalette() {
+  win32::WaitForSingleObject(windowLock, win32::INFINITE);
+  lockBitmap();
+  win32::RealizePalette(windowDC);
+  unlockBitmap();
+  win32::ReleaseMutex(windowLock);
+}
+
+win32::LRESULT windowProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
+                               win32::LPARAM lParam) {
+  if (ktsIGraph::proc != nullptr) {
+    ktsIGraph::proc(window, message, static_cast<std::uint32_t>(wParam),
+                    static_cast<std::int32_t>(lParam));
+  }
+  switch (message) {
+    case win32::WM_ACTIVATE:
+      keyState = 0;
+      return win32::DefWindowProcA(window, message, wParam, lParam);
+    case win32::WM_PAINT:
+      repaint(window);
+      return 0;
+    case win32::WM_CLOSE:
+      return 0;  // the user cannot close the window
+    case win32::WM_KEYDOWN:
+    case win32::WM_SYSKEYDOWN:
+      forwardKey(true, lParam);
+      return 0;
+    case win32::WM_KEYUP:
+    case win32::WM_SYSKEYUP:
+      forwardKey(false, lParam);
+      return 0;
+    case win32::WM_QUERYNEWPALETTE:
+      realiseWindowPalette();
+      return 0;
+    default:
+      return win32::DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+void registerWindowClass() {
+  win32::WNDCLASSA windowClass{};
+  windowClass.style = kClassStyle;
+  windowClass.lpfnWndProc = windowProcedure;
+  windowClass.cbClsExtra = 0;
+  windowClass.cbWndExtra = 0;
+  windowClass.hInstance = win32::GetModuleHandleA(nullptr);
+  windowClass.hIcon = win32::LoadIconA(nullptr, win32::IDI_APPLICATION);
+  windowClass.hCursor = win32::LoadCursorA(nullptr, win32::IDC_ARROW);
+  windowClass.hbrBackground = win32::CreateSolidBrush(WinRTL::RGB(0, 0, 0));
+  windowClass.lpszMenuName = nullptr;
+  windowClass.lpszClassName = kClassName;
+  if (win32::RegisterClassA(&windowClass) == 0) haltWithFailure("Win class was not registered");
+}
+
+// On the server thread. The bitmap's content stays undefined until Init
+// clears it.
+void createWindow() {
+  const std::int32_t outerWidth = gdiInt(Width) + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
+  const std::int32_t outerHeight = gdiInt(Depth) + 2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
+                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
+  win32::HWND window = win32::CreateWindowExA(
+      0, kClassName, kWindowTitle, kWindowStyle, gdiInt(windowX), gdiInt(windowY), outerWidth,
+      outerHeight, nullptr, nullptr, win32::GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) haltWithFailure("Couldn't create main window");
+  graphWindow = window;
+  windowDC = win32::GetDC(window);
+  memoryDC = win32::CreateCompatibleDC(windowDC);
+  memoryBitmap = win32::CreateCompatibleBitmap(windowDC, gdiInt(Width), gdiInt(Depth));
+  win32::SelectObject(memoryDC, memoryBitmap);
+}
+
+// The DC goes before its bitmap: a bitmap still selected into a DC cannot
+// be deleted.
+void destroyWindow() {
+  win32::DestroyWindow(graphWindow);
+  win32::DeleteDC(memoryDC);
+  win32::DeleteObject(memoryBitmap);
+  graphWindow = nullptr;
+  windowDC = nullptr;
+  memoryDC = nullptr;
+  memoryBitmap = nullptr;
+}
+
+void runMessageLoop() {
+  win32::MSG message{};
+  while (win32::GetMessageA(&message, nullptr, 0, 0) > 0) {
+    win32::TranslateMessage(&message);
+    win32::DispatchMessageA(&message);
+  }
+}
+
+win32::DWORD serveWindow(win32::LPVOID) {
+  for (;;) {
+    createWindow();
+    win32::SetEvent(readyEvent);
+    runMessageLoop();
+    destroyWindow();
+    win32::SetEvent(readyEvent);
+    win32::WaitForSingleObject(reopenEvent, win32::INFINITE);
+  }
+}
+
+// ---- Console window -------------------------------------------------------------
+
+constexpr char kConsoleMarker[] = "__Tarvo console@@@###___vindo";
+constexpr int kTitleCapacity = 256;
+// The console shows a new title at once or after a moment, or never (no
+// console window at all): look a few times, briefly, then give up.
+constexpr int kConsoleSearchTries = 5;
+constexpr win32::DWORD kConsoleSearchPauseMs = 20;
+
+win32::BOOL matchConsoleMarker(win32::HWND window, win32::LPARAM found) {
+  char text[kTitleCapacity] = {};
+  const int length = win32::GetWindowTextA(window, text, kTitleCapacity);
+  if (length <= 0 || std::string_view(text, static_cast<std::size_t>(length)) != kConsoleMarker) {
+    return win32::TRUE;
+  }
+  *reinterpret_cast<win32::HWND*>(found) = window;
+  return win32::FALSE;
+}
+
+win32::HWND findConsoleWindow() {
+  char savedTitle[kTitleCapacity] = {};
+  win32::GetConsoleTitleA(savedTitle, kTitleCapacity);
+  if (!win32::SetConsoleTitleA(kConsoleMarker)) return nullptr;
+  win32::HWND found = nullptr;
+  for (int attempt = 0; attempt < kConsoleSearchTries && found == nullptr; ++attempt) {
+    if (attempt > 0) win32::Sleep(kConsoleSearchPauseMs);
+    win32::EnumWindows(matchConsoleMarker, reinterpret_cast<win32::LPARAM>(&found));
+  }
+  win32::SetConsoleTitleA(savedTitle);
+  return found;
+}
+
+// ---- Start and end ------------------------------------------------------------
+
+win32::HANDLE newAutoResetEvent() {
+  return win32::CreateEventA(nullptr, win32::FALSE, win32::FALSE, nullptr);
+}
+
+// The first Init, or a later one after a failed start: makes what is still
+// missing and waits until the server has created the window.
+bool startServer() {
+  if (!classRegistered) {
+    consoleWindow = findConsoleWindow();
+    registerWindowClass();
+    classRegistered = true;
+  }
+  if (readyEvent == nullptr) readyEvent = newAutoResetEvent();
+  if (reopenEvent == nullptr) reopenEvent = newAutoResetEvent();
+  if (readyEvent == nullptr || reopenEvent == nullptr) {
+    showFailure("Event not created", kFailureCaption);
+    return false;
+  }
+  if (windowLock == nullptr) windowLock = win32::CreateMutexA(nullptr, win32::FALSE, nullptr);
+  if (windowLock == nullptr) {
+    showFailure("Mutex not created", kFailureCaption);
+    return false;
+  }
+  serverThread =
+      win32::CreateThread(nullptr, kServerStackSize, serveWindow, nullptr, 0, &serverThreadId);
+  if (serverThread == nullptr) {
+    showFailure("Graph server not run", kFailureCaption);
+    return false;
+  }
+  serverStarted = true;
+  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  return true;
+}
+
+void reopenWindow() {
+  win32::SetEvent(reopenEvent);
+  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+}
+
+void setDrawingDefaults() {
+  InitStdPalette();
+  SetLinestyle(0);
+  SetBkMix(true);
+  SetBkColor(0);
+  ClearScreen(0);
+}
+
+// Neither the window nor the server thread is stopped: both end with the
+// process.
+void finalise() {
+  win32::CloseHandle(windowLock);
+  win32::CloseHandle(readyEvent);
+  win32::CloseHandle(reopenEvent);
+  win32::CloseHandle(bitmapLock);
+}
+
+std::uint32_t coloursForBits(std::int32_t bits) {
+  if (bits <= 0) return 1;
+  // 2^32 and more does not fit: the largest count stands for "at least".
+  if (bits >= 32) return 0xFFFFFFFFu;
+  return std::uint32_t{1} << bits;
+}
+
+std::uint32_t countDisplayColours() {
+  win32::HDC display = win32::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  const std::int32_t bits = win32::GetDeviceCaps(display, win32::BITSPIXEL) *
+                            win32::GetDeviceCaps(display, win32::PLANES);
+  win32::DeleteDC(display);
+  return coloursForBits(bits);
+}
+
+void setStartValues() {
+  PATSYM_HORIZ = win32::HS_HORIZONTAL;
+  PATSYM_VERT = win32::HS_VERTICAL;
+  PATSYM_DIAG2 = win32::HS_FDIAGONAL;
+  PATSYM_DIAG1 = win32::HS_BDIAGONAL;
+  PATSYM_DENSE2 = win32::HS_CROSS;
+  PATSYM_DENSE1 = win32::HS_DIAGCROSS;
+  PATSYM_SOLID = 8;
+  penTemplate = win32::LOGPEN{};
+  penTemplate.lopnWidth = win32::POINT{1, 0};
+  brushTemplate = win32::LOGBRUSH{};
+  fillMaskIsStd = true;
+  stdFillMask = PATSYM_SOLID;
+  stdBrushStyle = win32::BS_SOLID;
+  outlinePenStyle = win32::PS_SOLID;
+  cursorEnabled = false;
+  cursorShown = false;
+  serverStarted = false;
+  windowClosed = false;
+}
+
+}  // namespace
+
+void BEGIN() {
+  if (!K2C_EnterBody(initialised)) return;
+  ktsIGraph::BEGIN();
+  K2C_FINALLY(finalise);
+  bitmapLock = win32::CreateMutexA(nullptr, win32::FALSE, nullptr);
+  displayColours = countDisplayColours();
+  setStartValues();
+}
+
+bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t depth) {
+  // Closed first, so the server never sees the new size while it still
+  // repaints the old window.
+  if (serverStarted && !windowClosed) Exit();
+  Width = width;
+  Depth = depth;
+  windowX = x;
+  windowY = y;
+  if (!serverStarted) {
+    if (!startServer()) return false;
+  } else {
+    reopenWindow();
+  }
+  ktsIGraph::fGrMode = true;
+  NumPColor = displayColours;
+  setDrawingDefaults();
+  setUpTextGrid();
+  windowClosed = false;
+  return true;
+}
+
+void Exit() {
+  // A second Exit would wait for a server that is not in its message loop.
+  if (!serverStarted || windowClosed) return;
+  win32::PostThreadMessageA(serverThreadId, win32::WM_QUIT, 0, 0);
+  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  windowClosed = true;
+}
+
+// ---- Drawing ------------------------------------------------------------------
+
+void Ellipse(std::uint32_t x, std::uint32_t y, std::uint32_t a, std::uint32_t b,
+             std::uint32_t colour, bool fill) {
+  hideCursor();
+  if (a != 0 && b != 0) {
+    setCommand(Op::Ellipse, {x - a, y - b, x + a, y + b, colour}, fill);
+  } else {
+    // Degenerate: the line through the centre; a = b = 0 is the centre pixel.
+    setCommand(Op::Line, {x - a, y - b, x + a, y + b, colour});
+  }
+  issueCommand();
+  reapplyCursor();
+}
+
+void Circle(std::uint32_t x, std::uint32_t y, std::uint32_t r, std::uint32_t colour) {
+  Ellipse(x, y, r, r, colour, false);
+}
+
+void Rectangle(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2,
+               std::uint32_t colour, bool fill) {
+  hideCursor();
+  drawBox(x1, y1, x2, y2, colour, fill);
+  reapplyCursor();
+}
+
+void ClearScreen(std::uint32_t mode) {
+  hideCursor();
+  if (mode == 0) {
+    fillBox(0, 0, Width - 1, Depth - 1);
+  } else if (mode == 2) {
+    fillBox((textLeft - 1) * charWidth, (textTop - 1) * charHeight, textRight * charWidth,
+            textBottom * charHeight + charDescent);
+  }
+  SetTextPosition(1, 1);
+  reapplyCursor();
+}
+
+// ---- Colours, masks and styles --------------------------------------------------
+
+void InitStdPalette() {
+  RemapAllPalette(stdPalette);
+}
+
+std::int32_t RemapAllPalette(std::span<const std::uint32_t> colours) {
+  if (NumPColor < colours.size()) return -1;
+  const std::size_t count = std::min(colours.size(), kPaletteCapacity);
+  std::copy_n(colours.begin(), count, paletteColours.begin());
+  paletteCount = static_cast<std::uint32_t>(count);
+  setCommand(Op::RealisePalette);
+  issueStateCommand();
+  return 0;
+}
+
+std::uint32_t SetBkColor(std::uint32_t colour) {
+  const std::uint32_t previous = bkColour;
+  bkColour = colour;
+  setCommand(Op::SetBkColour, {colour});
+  issueCommand();
+  return previous;
+}
+
+void SetBkMix(bool opaque) {
+  setCommand(Op::SetBkMode,
+             {opaque ? std::uint32_t{win32::OPAQUE} : std::uint32_t{win32::TRANSPARENT}});
+  issueCommand();
+}
+
+void SetLinestyle(std::uint32_t style) {
+  if (style >= penStyles.size()) return;  // not a line style: the current one stays
+  setCommand(Op::SetOutlineStyle, {penStyles[style]});
+  issueStateCommand();
+}
+
+void SetStdFillMask(std::uint32_t mask) {
+  fillMaskIsStd = true;
+  stdFillMask = mask;
+  setCommand(Op::SelectStdMask, {mask});
+  issueStateCommand();
+}
+
+std::uint32_t GetStdFillMask() {
+  return stdFillMask;
+}
+
+void SetFillMask(const std::array<std::uint8_t, 8>& mask) {
+  fillMaskIsStd = false;
+  customFillMask = mask;
+  // A monochrome bitmap's rows are padded to 16 bits; a clear bitmap bit
+  // takes the text colour, so the rows hold the mask inverted.
+  std::array<win32::WORD, 8> rows{};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i] = static_cast<win32::WORD>(255 - mask[i]);
+  }
+  win32::HBITMAP bitmap = win32::CreateBitmap(8, 8, 1, 1, rows.data());
+  if (patternBitmap != nullptr) win32::DeleteObject(patternBitmap);
+  patternBitmap = bitmap;
+  brushTemplate.lbHatch = reinterpret_cast<win32::ULONG_PTR>(bitmap);
+}
+
+// ---- Text window and cursor -------------------------------------------------------
+
+void SetTextWindow(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2) {
+  x1 = clampInto(x1, 1, lastColumn());
+  x2 = clampInto(x2, 1, lastColumn());
+  y1 = clampInto(y1, 1, lastRow());
+  y2 = clampInto(y2, 1, lastRow());
+  textLeft = std::min(x1, x2);
+  textTop = std::min(y1, y2);
+  textRight = std::max(x1, x2);
+  textBottom = std::max(y1, y2);
+  SetTextPosition(textLeft, textTop);
+}
+
+TextCell SetTextPosition(std::uint32_t column, std::uint32_t row) {
+  column = clampInto(column, textLeft, textRight);
+  row = clampInto(row, textTop, textBottom);
+  const TextCell previous{cursorRow, cursorColumn};
+  hideCursor();
+  cursorColumn = column;
+  cursorRow = row;
+  DisplayCursor(cursorEnabled);
+  return previous;
+}
+
+bool DisplayCursor(bool on) {
+  const bool previous = cursorEnabled;
+  cursorEnabled = on;
+  if (on) {
+    showCursor();
+  } else {
+    hideCursor();
+  }
+  return previous;
+}
+
+namespace detail {
+win32::HWND Window() {
+  return graphWindow;
+}
+win32::HDC BitmapDC() {
+  return memoryDC;
+}
+win32::HDC WindowDC() {
+  return windowDC;
+}
+win32::DWORD ServerThreadId() {
+  return serverThreadId;
+}
+}  // namespace detail
+
+}  // namespace Graph
