@@ -12,6 +12,11 @@
 
 #include "channels/kosFileIO.h"
 #include "console/Lib.h"
+#include "console/ktsIO.h"
+#include "platform/console/Console.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/Threads.h"
 #include "runtime/EXCEPTIONS.h"
 #include "runtime/Storage.h"
 #include "runtime/TERMINATION.h"
@@ -197,6 +202,64 @@ void messageBox() {
   K2C_StdOutFlush();  // empty now: no second box
 }
 
+std::string hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%X", value);
+  return text;
+}
+
+std::uint16_t x87ControlWord() {
+  std::uint16_t control;
+  asm volatile("fnstcw %0" : "=m"(control));
+  return control;
+}
+
+std::uint32_t sseExceptionMasks() {
+  std::uint32_t mxcsr;
+  asm volatile("stmxcsr %0" : "=m"(mxcsr));
+  return mxcsr & 0x1F80;
+}
+
+void sayFpu(const std::string& who) {
+  say(who + " x87 " + hex(x87ControlWord()) + " sse " + hex(sseExceptionMasks()));
+}
+
+win32::DWORD reportFpuOfNewThread(win32::LPVOID) {
+  sayFpu("new thread");
+  return 0;
+}
+
+// Lib's body arms the floating-point traps on its own thread only, once.
+void libraryBody() {
+  sayFpu("before");
+  Lib::BEGIN();
+  Lib::BEGIN();
+  sayFpu("after");
+  win32::HANDLE thread =
+      win32::CreateThread(nullptr, 0, &reportFpuOfNewThread, nullptr, 0, nullptr);
+  win32::WaitForSingleObject(thread, win32::INFINITE);
+  win32::CloseHandle(thread);
+  Lib::Delay(0);
+  Lib::Delay(1);
+  say("delayed");
+}
+
+std::string consoleModeNow() {
+  win32::DWORD mode = 0;
+  if (!win32::GetConsoleMode(win32::GetStdHandle(win32::STD_INPUT_HANDLE), &mode)) return "none";
+  return hex(mode);
+}
+
+void consoleModeSwitch() {
+  say("start " + consoleModeNow());
+  win32::DWORD saved = 0xABCD;
+  ktsIO::SetConMode(true, saved);
+  say("saved " + hex(saved));
+  say("reading " + consoleModeNow());
+  ktsIO::SetConMode(false, saved);
+  say("restored " + consoleModeNow());
+}
+
 bool is(const char* scenario, const char* name) {
   return std::strcmp(scenario, name) == 0;
 }
@@ -295,6 +358,10 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     printArguments(argc, argv);
   } else if (is(scenario, "message-box")) {
     messageBox();
+  } else if (is(scenario, "lib-body")) {
+    libraryBody();
+  } else if (is(scenario, "console-mode")) {
+    consoleModeSwitch();
   } else if (is(scenario, "loop")) {
     waitInLoop(extra);
   } else if (is(scenario, "spin")) {
@@ -308,6 +375,10 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
 void Main(std::int32_t argc, char** argv) {
   const char* scenario = argc > 1 ? argv[1] : "";
   if (runBare(scenario)) return;
+  if (is(scenario, "lib-body")) {  // before K2C_BEGIN, which arms the traps too
+    libraryBody();
+    return;
+  }
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   run(scenario, argc, argv);
