@@ -67,8 +67,15 @@ void markDirty(DevData d) {
   d->bufLen = std::max(d->bufLen, d->bufPos);
 }
 
-std::uint32_t tellIfDisk(DevData d) {
-  return (d->state & stateDisk) != 0 ? K2C_fTell(d->file, d->filePos) : 0;
+// A disk file's buffer goes back to filePos when it is written out. A
+// standard stream is written where its handle stands (see FlushBuffer), so
+// it needs no position and no extra system call per line.
+bool tracksPosition(DevData d) {
+  return (d->state & (stateDisk | stateStdStream)) == stateDisk;
+}
+
+std::uint32_t tellIfTracked(DevData d) {
+  return tracksPosition(d) ? K2C_fTell(d->file, d->filePos) : 0;
 }
 
 // Removes the first `n` buffered bytes after they reached the file, so a
@@ -452,7 +459,7 @@ std::uint32_t FlushBuffer(DevData d) {
     // holds read-ahead, and another handle on the same file (standard error
     // redirected with standard output) may have written since; going back to
     // filePos would overwrite that output.
-    if ((d->state & (stateDisk | stateStdStream)) == stateDisk) {
+    if (tracksPosition(d)) {
       if (std::uint32_t err = K2C_fSeek(d->file, d->filePos, 0); err != 0) return err;
     }
     while (d->bufLen > 0) {
@@ -462,7 +469,7 @@ std::uint32_t FlushBuffer(DevData d) {
       if (err != 0) return err;
       if (written == 0) return win32::ERROR_WRITE_FAULT;
     }
-    if (std::uint32_t err = tellIfDisk(d); err != 0) return err;
+    if (std::uint32_t err = tellIfTracked(d); err != 0) return err;
     d->state &= ~stateDirty;
   }
   d->bufLen = 0;
@@ -499,7 +506,7 @@ std::uint32_t BufferedWrite(DevData d, const void* from, std::uint32_t count,
       return err;
     }
   }
-  if (std::uint32_t err = tellIfDisk(d); err != 0) return err;
+  if (std::uint32_t err = tellIfTracked(d); err != 0) return err;
   std::memcpy(d->buffer, src, left);
   d->bufPos = d->bufLen = left;
   d->state |= stateDirty;
@@ -532,7 +539,7 @@ std::uint32_t BufferedRead(DevData d, void* to, std::uint32_t count, std::uint32
       return err;
     }
   }
-  if (std::uint32_t err = tellIfDisk(d); err != 0) {
+  if (std::uint32_t err = tellIfTracked(d); err != 0) {
     read = count - left;
     return err;
   }

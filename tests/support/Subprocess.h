@@ -12,6 +12,7 @@ enum class StdoutTarget {
   File,        // a regular file (path in RunOptions::stdoutPath), read back afterwards
   ClosedPipe,  // a pipe whose reading end is closed before the program starts
   DevFull,     // /dev/full: every write fails with "disk full"
+  Terminal,    // a pseudo-terminal in raw mode (bytes pass unchanged), read by the runner
 };
 
 struct RunOptions {

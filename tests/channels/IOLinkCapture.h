@@ -1,0 +1,30 @@
+// Runs a statement sequence under a handler frame and keeps what reached it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "runtime/krExceptions.h"
+
+namespace channel_tests {
+
+struct Raised {
+  bool raised = false;
+  std::uint32_t number = 0;
+  std::string message;
+};
+
+template <class Body>
+Raised CatchRaise(Body&& body) {
+  Raised r;
+  K2C_Protect(std::forward<Body>(body), [&](K2C_HandlerFrame& frame) {
+    r.raised = true;
+    r.number = frame.source->number;
+    r.message.assign(frame.source->message, strnlen(frame.source->message, 1024));
+  });
+  return r;
+}
+
+}  // namespace channel_tests

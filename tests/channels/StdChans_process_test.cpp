@@ -1,0 +1,146 @@
+// The standard channels seen from outside: the probe program runs with its
+// standard output on a pipe, a file, a terminal, a closed pipe or /dev/full.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/support/Subprocess.h"
+
+namespace {
+
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
+using testing_support::StdoutTarget;
+
+const char* const clickLines = "mouseclick at x=12, y=345\r\nsecond\r\n";
+
+class StdChansProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/shapeboard-chan-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    workDir = dir;
+  }
+  void TearDown() override {
+    ::unlink((workDir + "/errinfo.$$$").c_str());
+    ::rmdir(workDir.c_str());
+  }
+  RunResult run(const std::string& scenario, StdoutTarget target, const std::string& stdinData = "",
+                const std::string& extra = "") {
+    RunOptions options;
+    options.stdoutTarget = target;
+    options.stdinData = stdinData;
+    options.workingDirectory = workDir;
+    std::vector<std::string> args{scenario};
+    if (!extra.empty()) args.push_back(extra);
+    return RunProgram(testing_support::ExecutableDirectory() + "/channels_probe", args, options);
+  }
+  static int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+  std::string workDir;
+};
+
+TEST_F(StdChansProcessTest, LinesEndInCrLfOnEveryKindOfOutput) {
+  for (StdoutTarget target : {StdoutTarget::Capture, StdoutTarget::File, StdoutTarget::Terminal}) {
+    RunResult r = run("lines", target);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, clickLines) << static_cast<int>(target);
+  }
+}
+
+TEST_F(StdChansProcessTest, FileOutputWaitsForTheLineEnd) {
+  RunResult r = run("pending-line", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "after text: 0\nafter line: 5\n");
+  EXPECT_EQ(r.out, "abc\r\n");
+
+  r = run("three-hundred", StdoutTarget::File);
+  EXPECT_EQ(r.err, "after 300: 256\nafter 301: 256\nafter line: 303\n");
+  EXPECT_EQ(r.out, std::string(300, 'x') + "y\r\n");
+}
+
+TEST_F(StdChansProcessTest, PendingOutputReachesTheFileOnEveryWayOut) {
+  RunResult r = run("pending-end", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "tail without line end");
+
+  r = run("pending-halt", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.out, "before halt");
+
+  r = run("pending-trap", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.out, "before trap");
+  EXPECT_NE(r.err.find("#RTS: unhandled exception #1: expression out of bounds"), std::string::npos)
+      << r.err;
+}
+
+TEST_F(StdChansProcessTest, PendingOutputDoesNotOverwriteAReportInTheSameFile) {
+  RunResult r = run("pending-trap", StdoutTarget::File, "", "stderr-to-stdout");
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_NE(r.out.find("#RTS: unhandled exception #1: expression out of bounds"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("before trap"), std::string::npos) << r.out;
+}
+
+TEST_F(StdChansProcessTest, FailedWritesEndInTheReportAndExitCode9) {
+  RunResult r = run("write-fails", StdoutTarget::ClosedPipe);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_NE(r.err.find("#RTS: unhandled exception #4: IOException.hardDeviceError 0000006DH"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("still running"), std::string::npos);
+
+  r = run("write-fails", StdoutTarget::DevFull);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_NE(r.err.find("#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(StdChansProcessTest, OutputThatCannotBeWrittenAtTheEndIsReported) {
+  RunResult r = run("end-flush-fails", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(count(r.err, "IOException.hardDeviceError 00000070H"), 1) << r.err;
+
+  // Reported once, at the line end; the end does not report it again.
+  r = run("line-flush-fails", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(count(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"), 1)
+      << r.err;
+}
+
+TEST_F(StdChansProcessTest, TextReadsOfStandardInput) {
+  RunResult r = run("read", StdoutTarget::Capture, "ab\r\ncd\rx\r\n\r\nlast");
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.err.substr(0, r.err.find("#RTS")),
+            "read 2 [ab] look 4\n"
+            "read 3 [cd\r] look 1\n"
+            "read 1 [x] look 4\n"
+            "read 0 [] look 4\n"
+            "read 3 [las] look 1\n"
+            "read 1 [t] look 5\n");
+  EXPECT_NE(r.err.find("#RTS: unhandled exception #2: IOException.skipAtEnd\r\n"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(StdChansProcessTest, ExhaustedHeapPaths) {
+  RunResult r = run("exhausted-start", StdoutTarget::Capture);
+  EXPECT_EQ(r.exitCode, 9);
+
+  r = run("exhausted-std", StdoutTarget::Capture);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("#RTS: unhandled exception #1: IOException.notAvailable Write"),
+            std::string::npos)
+      << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Helper program for the channel process tests: runs the scenario named by
+// its first argument through the standard channels and IO, as the
+// application does, and reports what it observes on standard error.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "channels/IOChan.h"
+#include "channels/StdChans.h"
+#include "channels/kDevData.h"
+#include "console/IO.h"
+#include "runtime/Storage.h"
+#include "runtime/TERMINATION.h"
+#include "runtime/krExceptions.h"
+#include "runtime/krnK2C.h"
+#include "runtime/krnStart.h"
+
+namespace {
+
+std::string scenario;
+
+// The size of standard output's file, written as a line on standard error.
+void reportSize(const char* label) {
+  struct stat st {};
+  ::fstat(1, &st);
+  std::fprintf(stderr, "%s %lld\n", label, static_cast<long long>(st.st_size));
+  std::fflush(stderr);
+}
+
+void writeLines() {
+  IO::WrStr("mouseclick at x=");
+  IO::WrCard(12, 0);
+  IO::WrStr(", y=");
+  IO::WrCard(345, 0);
+  IO::WrLn();
+  IO::WrStr("second");
+  IO::WrLn();
+}
+
+void pendingThenLine() {
+  IO::WrStr("abc");
+  reportSize("after text:");
+  IO::WrLn();
+  reportSize("after line:");
+}
+
+void threeHundredWithoutLineEnd() {
+  std::string text(300, 'x');
+  IO::WrStr(text);
+  reportSize("after 300:");
+  IO::WrStr("y");
+  reportSize("after 301:");
+  IO::WrLn();
+  reportSize("after line:");
+}
+
+// Lets writes beyond `bytes` fail instead of ending the process.
+void limitFileSize(rlim_t bytes) {
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{bytes, bytes};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// Standard input through the standard input channel: every read result.
+void readInput() {
+  IOChan::ChanId in = StdChans::InChan();
+  for (int i = 0; i < 20; ++i) {
+    char text[3] = {};
+    std::uint32_t n = 0;
+    IOChan::TextRead(in, text, sizeof text, n);
+    char ch = '?';
+    IOConsts::ReadResult look = IOConsts::notKnown;
+    IOChan::Look(in, ch, look);
+    std::fprintf(stderr, "read %u [%.*s] look %d\n", n, static_cast<int>(n), text, look);
+    if (look == IOConsts::endOfInput) break;
+    if (look == IOConsts::endOfLine) IOChan::Skip(in);
+  }
+  IOChan::Skip(in);  // at the end: skipAtEnd
+}
+
+void Main(std::int32_t argc, char** argv) {
+  K2C_InitFPP();
+  K2C_BEGIN(argc, argv, true, 2000000, 4000000);
+  scenario = argc > 1 ? argv[1] : "";
+  if (scenario == "exhausted-start") {
+    K2C_SimulateHeapExhaustion(true);
+    IOChan::BEGIN();  // cannot make the invalid channel: halts with 9
+    return;
+  }
+  if (scenario == "exhausted-std") {
+    IOChan::BEGIN();
+    kDevData::BEGIN();
+    K2C_SimulateHeapExhaustion(true);
+    IO::BEGIN();
+    K2C_SimulateHeapExhaustion(false);
+    IO::WrStr("lost");  // the standard output channel is the invalid channel
+    return;
+  }
+  IO::BEGIN();
+  if (scenario == "lines") {
+    writeLines();
+  } else if (scenario == "pending-end") {
+    IO::WrStr("tail without line end");
+  } else if (scenario == "pending-halt") {
+    IO::WrStr("before halt");
+    K2C_HALT(3);
+  } else if (scenario == "pending-trap") {
+    IO::WrStr("before trap");
+    K2C_TRAP_RANGE();
+  } else if (scenario == "pending-line") {
+    pendingThenLine();
+  } else if (scenario == "three-hundred") {
+    threeHundredWithoutLineEnd();
+  } else if (scenario == "write-fails") {
+    IO::WrStr("never seen");
+    IO::WrLn();
+    std::fprintf(stderr, "still running\n");
+  } else if (scenario == "end-flush-fails") {
+    limitFileSize(4);
+    IO::WrStr("more than four bytes, no line end");
+  } else if (scenario == "line-flush-fails") {
+    limitFileSize(4);
+    IO::WrStr("more than four bytes");
+    IO::WrLn();
+  } else if (scenario == "read") {
+    readInput();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Standard error shares standard output's file from the start.
+  if (argc > 2 && std::string_view(argv[2]) == "stderr-to-stdout") ::dup2(1, 2);
+  kStart(&Main);
+}

@@ -1,0 +1,461 @@
+#include "channels/kDevData.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channels/IOChan.h"
+#include "platform/kernel/Files.h"
+#include "runtime/Storage.h"
+#include "tests/channels/IOLinkCapture.h"
+
+namespace {
+
+using channel_tests::CatchRaise;
+using namespace kDevData;
+
+// ---- A device double for the mode procedures ---------------------------------
+
+// Each lowRead call delivers at most the front chunk; each lowWrite call is
+// kept as one piece.
+struct Device {
+  static inline std::deque<std::string> chunks;
+  static inline std::vector<std::string> pieces;
+  static inline std::uint32_t acceptLimit = ~0u;  // bytes a write takes at most
+  static inline int flushes = 0;
+
+  static std::uint32_t read(DevData, void* to, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
+    if (chunks.empty()) return 0;
+    std::string& front = chunks.front();
+    done = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(front.size()));
+    std::memcpy(to, front.data(), done);
+    front.erase(0, done);
+    if (front.empty()) chunks.pop_front();
+    return 0;
+  }
+  static std::uint32_t write(DevData, const void* from, std::uint32_t count, std::uint32_t& done) {
+    done = std::min(count, acceptLimit);
+    pieces.emplace_back(static_cast<const char*>(from), count);
+    return 0;
+  }
+  static std::uint32_t flush(DevData) {
+    ++flushes;
+    return 0;
+  }
+};
+
+class ModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Device::chunks.clear();
+    Device::pieces.clear();
+    Device::acceptLimit = ~0u;
+    Device::flushes = 0;
+    rec.lowRead = Device::read;
+    rec.lowWrite = Device::write;
+    rec.bufFlush = Device::flush;
+  }
+  std::string textRead(std::uint32_t count) {
+    std::string out(count, '\0');
+    std::uint32_t n = 0;
+    EXPECT_EQ(TextModeRead(&rec, out.data(), count, n), 0u);
+    out.resize(n);
+    return out;
+  }
+  DevDataRec rec{};
+};
+
+TEST_F(ModeTest, TextReadCollapsesLineEndsAndFillsTheRequest) {
+  Device::chunks = {"x\r\ny"};
+  EXPECT_EQ(textRead(3), "x\ny");
+  Device::chunks = {"0123\r\n4567890"};
+  EXPECT_EQ(textRead(10), "0123\n45678");
+  EXPECT_EQ(textRead(10), "90");
+}
+
+TEST_F(ModeTest, TextReadCollapsesAPairSplitBetweenTwoReads) {
+  Device::chunks = {"ab\r", "\ncd"};  // a short read ending in CR
+  EXPECT_EQ(textRead(10), "ab\n");
+  EXPECT_EQ(textRead(10), "cd");
+  Device::chunks = {"ab\r", "\ncd"};  // a filled read ending in CR
+  EXPECT_EQ(textRead(3), "ab\n");
+  Device::chunks = {"ab\r\ncd\r", "\nef"};  // a pair split across the refill
+  EXPECT_EQ(textRead(7), "ab\ncd\ne");
+}
+
+TEST_F(ModeTest, TextReadKeepsALoneCr) {
+  Device::chunks = {"a\r"};
+  EXPECT_EQ(textRead(10), "a\r");
+  Device::chunks = {"a\rb"};
+  EXPECT_EQ(textRead(2), "a\r");
+  EXPECT_EQ(textRead(5), "b");
+}
+
+TEST_F(ModeTest, UnreadLineEndComesBackAsOneLineEnd) {
+  TextModeUnread(&rec, '\n');
+  EXPECT_EQ(rec.pushCount, 2u);
+  EXPECT_EQ(textRead(1), "\n");
+  TextModeUnread(&rec, 'q');
+  Device::chunks = {"rs"};
+  EXPECT_EQ(textRead(3), "qrs");
+}
+
+TEST_F(ModeTest, RawReadDeliversPushbackNewestFirst) {
+  RawModeUnread(&rec, 'b');
+  RawModeUnread(&rec, 'a');
+  Device::chunks = {"cd"};
+  char out[4];
+  std::uint32_t n = 0;
+  EXPECT_EQ(RawModeRead(&rec, out, 4, n), 0u);
+  EXPECT_EQ(std::string(out, n), "abcd");
+}
+
+TEST_F(ModeTest, StandardStreamFlushesBeforeReads) {
+  rec.state = stateStdStream;
+  Device::chunks = {"z"};
+  textRead(1);
+  EXPECT_EQ(Device::flushes, 1);
+}
+
+TEST_F(ModeTest, TextWriteTurnsLineEndsIntoCrLfInPiecesOf256) {
+  std::string lineEnds(300, '\n');
+  std::uint32_t written = 0;
+  EXPECT_EQ(TextModeWrite(&rec, lineEnds.data(), 300, written), 0u);
+  EXPECT_EQ(written, 300u);
+  ASSERT_EQ(Device::pieces.size(), 3u);
+  EXPECT_EQ(Device::pieces[0].size(), 256u);
+  EXPECT_EQ(Device::pieces[1].size(), 256u);
+  EXPECT_EQ(Device::pieces[2].size(), 88u);
+  std::string all = Device::pieces[0] + Device::pieces[1] + Device::pieces[2];
+  for (std::size_t i = 0; i < all.size(); i += 2) ASSERT_EQ(all.substr(i, 2), "\r\n");
+}
+
+TEST_F(ModeTest, TextWriteIsOneDeviceWriteAndFlushesAStandardStreamAtALineEnd) {
+  std::uint32_t written = 0;
+  rec.state = stateStdStream;
+  EXPECT_EQ(TextModeWrite(&rec, "ab", 2, written), 0u);
+  EXPECT_EQ(Device::flushes, 0);
+  EXPECT_EQ(TextModeWrite(&rec, "a\nb", 3, written), 0u);
+  EXPECT_EQ(written, 3u);
+  EXPECT_EQ(Device::pieces.back(), "a\r\nb");
+  EXPECT_EQ(Device::flushes, 1);
+}
+
+TEST_F(ModeTest, TextWriteReportsAPieceTheDeviceTookOnlyInPart) {
+  Device::acceptLimit = 10;
+  std::string text(300, 'x');
+  std::uint32_t written = 0;
+  EXPECT_EQ(TextModeWrite(&rec, text.data(), 300, written), 0u);
+  EXPECT_EQ(written, 0u);  // the first piece was not taken whole
+}
+
+TEST_F(ModeTest, WritesDropPushback) {
+  RawModeUnread(&rec, 'a');
+  std::uint32_t written = 0;
+  RawModeWrite(&rec, "x", 1, written);
+  EXPECT_EQ(rec.pushCount, 0u);
+  EXPECT_EQ(Device::pieces.back(), "x");  // raw: no conversion
+}
+
+// ---- Buffering on a real file ------------------------------------------------
+
+class TempFile {
+ public:
+  explicit TempFile(const std::string& content = "") {
+    char name[] = "/tmp/shapeboard-kdev-XXXXXX";
+    fd_ = ::mkstemp(name);
+    path_ = name;
+    if (!content.empty()) (void)!::write(fd_, content.data(), content.size());
+    ::lseek(fd_, 0, SEEK_SET);
+    handle_ = win32::detail::HandleForDescriptor(fd_);
+  }
+  ~TempFile() { ::unlink(path_.c_str()); }
+  win32::HANDLE handle() const { return handle_; }
+  long size() const {
+    struct stat st {};
+    ::stat(path_.c_str(), &st);
+    return static_cast<long>(st.st_size);
+  }
+  long position() const { return static_cast<long>(::lseek(fd_, 0, SEEK_CUR)); }
+  std::string content() const {
+    std::string out(static_cast<std::size_t>(size()), '\0');
+    (void)!::pread(fd_, out.data(), out.size(), 0);
+    return out;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  win32::HANDLE handle_ = nullptr;
+};
+
+class ChannelTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    K2C_init_exceptions();
+    kDevData::BEGIN();
+  }
+  void TearDown() override { K2C_SimulateHeapExhaustion(false); }
+
+  // A fresh channel of a device of the test's own, opened on the handle.
+  IOLink::ChanId open(win32::HANDLE handle, ChanConsts::ChanFlags flags, std::uint32_t mode,
+                      const char* name = "") {
+    IOLink::ChanId cid = IOLink::MakeChan(did);
+    char* stored = nullptr;
+    ChanConsts::OpenResult result = 0;
+    MakeName(stored, name, std::strlen(name), result);
+    Open(cid, handle, stored, flags, mode, result);
+    EXPECT_EQ(result, ChanConsts::opened);
+    return cid;
+  }
+
+  IOLink::DeviceId did = IOLink::AllocateDeviceId();
+  static constexpr ChanConsts::ChanFlags textIn = ChanConsts::readFlag | ChanConsts::textFlag;
+  static constexpr ChanConsts::ChanFlags textOut = ChanConsts::writeFlag | ChanConsts::textFlag;
+};
+
+TEST_F(ChannelTest, OpenChoosesBufferingByTheKindOfHandle) {
+  TempFile file;
+  DevData d = GetDevData(open(file.handle(), textOut, standardStream));
+  EXPECT_NE(d->buffer, nullptr);
+  EXPECT_EQ(d->state, stateDisk | stateStdStream);
+  EXPECT_EQ(d->lowRead, DirectRead);
+  EXPECT_EQ(d->lowWrite, BufferedWrite);
+  EXPECT_EQ(d->bufFlush, FlushBuffer);
+
+  d = GetDevData(open(file.handle(), textIn, 0));
+  EXPECT_EQ(d->lowRead, BufferedRead);
+  EXPECT_EQ(d->state, stateDisk);
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  d = GetDevData(open(win32::detail::HandleForDescriptor(fds[1]), textOut, standardStream));
+  EXPECT_EQ(d->buffer, nullptr);
+  EXPECT_EQ(d->lowWrite, DirectWrite);
+  EXPECT_EQ(d->bufFlush, DropPushback);
+  EXPECT_EQ(d->state, 0u);  // unbuffered: not a standard stream
+  ::close(fds[0]);
+}
+
+TEST_F(ChannelTest, StandardStreamOnAFileWaitsForALineEndOrARead) {
+  TempFile file;
+  IOLink::ChanId cid = open(file.handle(), textOut | ChanConsts::readFlag, standardStream);
+  IOChan::TextWrite(cid, "abc", 3);
+  EXPECT_EQ(file.size(), 0);
+  char ch = 0;
+  IOConsts::ReadResult res = 0;
+  IOChan::Look(cid, ch, res);  // a read on the channel writes the buffer out
+  EXPECT_EQ(file.content(), "abc");
+  IOChan::TextWrite(cid, "d\ne", 3);
+  EXPECT_EQ(file.content(), "abcd\r\ne");
+}
+
+TEST_F(ChannelTest, ThreeHundredBytesWithoutLineEnd) {
+  TempFile file;
+  IOLink::ChanId cid = open(file.handle(), textOut, standardStream);
+  std::string text(300, 'x');
+  IOChan::TextWrite(cid, text.data(), 300);
+  EXPECT_EQ(file.size(), 256);
+  EXPECT_EQ(GetDevData(cid)->bufLen, 44u);
+  cid->flush(cid);
+  EXPECT_EQ(file.content(), text);
+}
+
+TEST_F(ChannelTest, BufferedReadAndCleanFlushKeepThePosition) {
+  std::string content;
+  for (int i = 0; i < 1000; ++i) content += static_cast<char>('a' + i % 26);
+  TempFile file(content);
+  IOLink::ChanId cid = open(file.handle(), ChanConsts::readFlag | ChanConsts::rawFlag, 1);
+  char out[700];
+  std::uint32_t n = 0;
+  cid->rawRead(cid, out, 10, n);
+  EXPECT_EQ(std::string(out, n), content.substr(0, 10));
+  EXPECT_EQ(file.position(), 256);  // read ahead into the buffer
+  EXPECT_EQ(FlushBuffer(GetDevData(cid)), 0u);
+  EXPECT_EQ(file.position(), 256);  // a clean buffer is only emptied
+  cid->rawRead(cid, out, 700, n);
+  EXPECT_EQ(std::string(out, n), content.substr(256, 700));
+}
+
+TEST_F(ChannelTest, BufferedFileWritesGoBackToTheirPosition) {
+  TempFile file(std::string(10, '-'));
+  IOLink::ChanId cid = open(file.handle(), ChanConsts::writeFlag | ChanConsts::rawFlag, 1);
+  cid->rawWrite(cid, "ab", 2);
+  cid->flush(cid);
+  EXPECT_EQ(file.content(), "ab--------");
+}
+
+TEST_F(ChannelTest, LookSkipAndTextReadOnALineEnd) {
+  TempFile file("\r\nx");
+  IOLink::ChanId cid = open(file.handle(), textIn, unbuffered);
+  char ch = 0;
+  IOConsts::ReadResult res = 0;
+  IOChan::Look(cid, ch, res);
+  EXPECT_EQ(res, IOConsts::endOfLine);
+  EXPECT_EQ(ch, '\n');
+  char text[4];
+  std::uint32_t n = 9;
+  IOChan::TextRead(cid, text, 4, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(cid->result, IOConsts::endOfLine);
+  IOChan::Skip(cid);
+  IOChan::TextRead(cid, text, 4, n);
+  EXPECT_EQ(std::string(text, n), "x");
+  EXPECT_EQ(cid->result, IOConsts::allRight);
+}
+
+TEST_F(ChannelTest, TextReadStopsAtItsMaximum) {
+  TempFile file("abcd");
+  IOLink::ChanId cid = open(file.handle(), textIn, unbuffered);
+  char text[4];
+  std::uint32_t n = 0;
+  IOChan::TextRead(cid, text, 3, n);
+  EXPECT_EQ(std::string(text, n), "abc");
+  EXPECT_EQ(cid->result, IOConsts::allRight);
+  IOChan::TextRead(cid, text, 3, n);
+  EXPECT_EQ(std::string(text, n), "d");
+  IOChan::TextRead(cid, text, 0, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(cid->result, IOConsts::allRight);
+}
+
+TEST_F(ChannelTest, EmptyInputAndSkipAtEnd) {
+  TempFile file;
+  IOLink::ChanId cid = open(file.handle(), textIn | ChanConsts::rawFlag, unbuffered);
+  char text[4];
+  std::uint32_t n = 9;
+  IOChan::TextRead(cid, text, 4, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(cid->result, IOConsts::endOfInput);
+  cid->rawRead(cid, text, 4, n);
+  EXPECT_EQ(cid->result, IOConsts::endOfInput);
+  auto r = CatchRaise([&] { IOChan::Skip(cid); });
+  EXPECT_EQ(r.number, IOLink::skipAtEnd);
+  EXPECT_EQ(r.message, "IOException.skipAtEnd");
+}
+
+TEST_F(ChannelTest, FailedLookIsEndOfInputWithoutException) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  // Reading the write end fails.
+  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[1]), textIn, unbuffered);
+  char ch = 'k';
+  IOConsts::ReadResult res = 0;
+  auto r = CatchRaise([&] { IOChan::Look(cid, ch, res); });
+  EXPECT_FALSE(r.raised);
+  EXPECT_EQ(res, IOConsts::endOfInput);
+  EXPECT_EQ(ch, 'k');
+  char text[2];
+  std::uint32_t n = 0;
+  r = CatchRaise([&] { IOChan::TextRead(cid, text, 2, n); });
+  EXPECT_EQ(r.number, IOLink::hardDeviceError);
+  EXPECT_EQ(r.message.rfind("IOException.hardDeviceError 000000", 0), 0u) << r.message;
+  ::close(fds[0]);
+}
+
+TEST_F(ChannelTest, WriteToAPipeWithoutReaderIsAHardDeviceError) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[1]), textOut, standardStream);
+  auto r = CatchRaise([&] { IOChan::TextWrite(cid, "x\n", 2); });
+  EXPECT_EQ(r.number, IOLink::hardDeviceError);
+  EXPECT_EQ(r.message, "IOException.hardDeviceError 0000006DH");
+  EXPECT_EQ(cid->errorNumber, 109);
+  r = CatchRaise([&] { cid->lineWrite(cid); });
+  EXPECT_EQ(r.message, "IOException.hardDeviceError 0000006DH");
+}
+
+TEST_F(ChannelTest, CrLfSplitBetweenTwoPipeWritesBecomesOneLineEnd) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[0]), textIn, standardStream);
+  std::thread writer([&] {
+    (void)!::write(fds[1], "a\r", 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    (void)!::write(fds[1], "\nb", 2);
+    ::close(fds[1]);
+  });
+  char text[10];
+  std::uint32_t n = 0;
+  IOChan::TextRead(cid, text, 10, n);
+  EXPECT_EQ(std::string(text, n), "a");
+  char ch = 0;
+  IOConsts::ReadResult res = 0;
+  IOChan::Look(cid, ch, res);
+  EXPECT_EQ(res, IOConsts::endOfLine);
+  IOChan::Skip(cid);
+  IOChan::TextRead(cid, text, 10, n);
+  EXPECT_EQ(std::string(text, n), "b");
+  writer.join();
+}
+
+TEST_F(ChannelTest, MissingProceduresKeepTheTemplate) {
+  TempFile file("abc");
+  IOLink::ChanId cid = open(file.handle(), textIn, unbuffered);
+  char text[4];
+  std::uint32_t n = 0;
+  EXPECT_EQ(CatchRaise([&] { cid->rawRead(cid, text, 4, n); }).message,
+            "IOException.notAvailable Read");
+  EXPECT_EQ(CatchRaise([&] { IOChan::TextWrite(cid, "a", 1); }).message,
+            "IOException.notAvailable Write");
+}
+
+TEST_F(ChannelTest, GetNameCopiesTheStoredName) {
+  TempFile file;
+  IOLink::ChanId cid = open(file.handle(), textIn, unbuffered, "abcdef");
+  char name[8] = "zzzzzzz";
+  cid->getName(cid, name, 3);
+  EXPECT_EQ(std::string(name, 4), "abcz");  // full: no NUL
+  cid->getName(cid, name, sizeof name);
+  EXPECT_STREQ(name, "abcdef");
+  IOLink::ChanId unnamed = open(file.handle(), textIn, unbuffered, "");
+  unnamed->getName(unnamed, name, 1);
+  EXPECT_EQ(name[0], '\0');
+}
+
+TEST_F(ChannelTest, ExhaustedHeapGivesOutOfChans) {
+  TempFile file;
+  IOLink::ChanId cid = IOLink::MakeChan(did);
+  ChanConsts::OpenResult result = 0;
+  Open(cid, file.handle(), nullptr, textIn, unbuffered, result);
+  EXPECT_EQ(result, ChanConsts::outOfChans);
+  EXPECT_EQ(cid->deviceData, nullptr);
+
+  char* name = nullptr;
+  MakeName(name, "n", 1, result);
+  K2C_SimulateHeapExhaustion(true);
+  Open(cid, file.handle(), name, textIn, unbuffered, result);
+  EXPECT_EQ(result, ChanConsts::outOfChans);
+  char* lost = reinterpret_cast<char*>(1);
+  MakeName(lost, "n", 1, result);
+  K2C_SimulateHeapExhaustion(false);
+  EXPECT_EQ(result, ChanConsts::outOfChans);
+  EXPECT_EQ(lost, nullptr);
+  char text[2];
+  std::uint32_t n = 0;
+  EXPECT_EQ(CatchRaise([&] { IOChan::TextRead(cid, text, 2, n); }).message,
+            "IOException.notAvailable Read");
+}
+
+TEST_F(ChannelTest, ErrorsCarryTheCodeInHexadecimal) {
+  TempFile file;
+  IOLink::ChanId cid = open(file.handle(), textIn, unbuffered);
+  auto r = CatchRaise([&] { HardError(cid, 6); });
+  EXPECT_EQ(r.message, "IOException.hardDeviceError 00000006H");
+  EXPECT_EQ(cid->errorNumber, 6);
+  r = CatchRaise([&] { SoftError(cid, 0xABCDEF12); });
+  EXPECT_EQ(r.number, IOLink::softDeviceError);
+  EXPECT_EQ(r.message, "IOException.softDeviceError ABCDEF12H");
+}
+
+}  // namespace
