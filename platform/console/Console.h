@@ -1,6 +1,6 @@
 // The console host on the terminal. This first version knows console modes
-// only; input records, the screen buffer and the title arrive with the
-// console host.
+// and the title; input records and the screen buffer arrive with the console
+// host.
 #pragma once
 
 #include "platform/kernel/WinTypes.h"
@@ -18,6 +18,15 @@ inline constexpr DWORD ENABLE_WRAP_AT_EOL_OUTPUT = 0x0002;
 // A handle on a terminal is a console handle; any other handle fails with
 // ERROR_INVALID_HANDLE.
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+// The input mode maps processed, line and echo input onto the terminal's
+// ISIG, ICANON and ECHO; the terminal's own settings come back at exit.
 BOOL SetConsoleMode(HANDLE console, DWORD mode);
+
+// The title is kept in the process (at first the executable's path); setting
+// it also shows it in the terminal's title bar when standard output is a
+// terminal. GetConsoleTitleA copies at most size - 1 characters and a NUL and
+// returns the number copied.
+DWORD GetConsoleTitleA(LPSTR title, DWORD size);
+BOOL SetConsoleTitleA(LPCSTR title);
 
 }  // namespace win32

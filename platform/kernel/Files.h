@@ -1,6 +1,7 @@
 // Files and standard handles on POSIX file descriptors.
 #pragma once
 
+#include "platform/kernel/Handles.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace win32 {
@@ -49,12 +50,37 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* overlapped);
 // Writes everything unless an error stops it; a pipe without readers gives
 // ERROR_BROKEN_PIPE (SIGPIPE never ends the process).
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-               OVERLAPPED* overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, OVERLAPPED* overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL FlushFileBuffers(HANDLE file);
 
 namespace detail {
+
+// A handle on a descriptor (files, pipes, terminals, the standard handles).
+class FileObject : public KernelObject {
+ public:
+  FileObject(int fd, bool ownsDescriptor) : fd_(fd), ownsDescriptor_(ownsDescriptor) {}
+  ~FileObject() override;
+  FileObject(const FileObject&) = delete;
+  FileObject& operator=(const FileObject&) = delete;
+  ObjectKind kind() const override { return ObjectKind::File; }
+  int descriptor() const { return fd_; }
+
+ private:
+  int fd_;
+  bool ownsDescriptor_;
+};
+
+// Kernel objects other than descriptors that ReadFile, WriteFile and
+// GetFileType accept (the console host's buffers). FlushFileBuffers on them
+// fails with ERROR_INVALID_HANDLE, as it does for a console.
+class StreamObject : public KernelObject {
+ public:
+  virtual BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) = 0;
+  virtual BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) = 0;
+  virtual DWORD fileType() const { return FILE_TYPE_CHAR; }
+};
+
 // The descriptor behind a file handle, or -1.
 int FileDescriptor(HANDLE file);
 // A new handle on a descriptor that the handle then owns (closed with it).

@@ -27,6 +27,7 @@ class KernelObject {
   virtual ~KernelObject() = default;
   virtual ObjectKind kind() const = 0;
 };
+using KernelObjectPtr = std::shared_ptr<KernelObject>;
 
 // Adds an object and returns its new handle (never null, never -1).
 HANDLE InsertObject(std::shared_ptr<KernelObject> object);

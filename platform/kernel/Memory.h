@@ -15,6 +15,7 @@ inline constexpr DWORD MEM_RESERVE = 0x00002000;
 inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
 inline constexpr DWORD MEM_RELEASE = 0x00008000;
 inline constexpr DWORD PAGE_NOACCESS = 0x01;
+inline constexpr DWORD PAGE_READONLY = 0x02;
 inline constexpr DWORD PAGE_READWRITE = 0x04;
 
 HANDLE GetProcessHeap();
@@ -23,6 +24,11 @@ BOOL HeapDestroy(HANDLE heap);
 LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 
+// HeapCreate's maximum size (0: growable) limits the bytes allocated at once.
+// VirtualAlloc reserves (MEM_RESERVE, address NULL) and commits pages inside a
+// reservation; committed pages start zeroed. MEM_DECOMMIT makes pages
+// inaccessible and drops their contents; MEM_RELEASE (size 0) frees a whole
+// reservation by its base address.
 LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
 BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 

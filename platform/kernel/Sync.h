@@ -1,9 +1,17 @@
-// Events, mutexes, waits and sleeping. Waits on the main thread and every
-// thread made by CreateThread are alertable for QueueUserAPC: a queued APC
-// interrupts a wait or sleep, runs on the waiting thread, and the wait returns
-// WAIT_IO_COMPLETION (Sleep simply returns early).
+// Events, mutexes, waits and sleeping.
+//
+// On this platform every wait is alertable, on every thread: an APC queued
+// with QueueUserAPC interrupts WaitForSingleObject, Sleep and a blocking
+// ReadFile of the target thread and runs there; the wait then returns
+// WAIT_IO_COMPLETION, Sleep returns early, and ReadFile goes on reading. An
+// APC may throw a C++ exception: it leaves the interrupted call (no lock is
+// held then), and APCs queued after it stay queued for the next wait.
 #pragma once
 
+#include <functional>
+#include <mutex>
+
+#include "platform/kernel/Handles.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace win32 {
@@ -29,5 +37,36 @@ void Sleep(DWORD milliseconds);
 
 using PAPCFUNC = void (*)(ULONG_PTR parameter);
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
+
+namespace detail {
+
+// A kernel object that WaitForSingleObject accepts. The state that decides
+// whether it is signalled is guarded by the one process-wide wait lock.
+class WaitableObject : public KernelObject {
+ public:
+  // Called with the wait lock held. True when a wait by the thread is
+  // satisfied now, taking the object where waiting consumes it (auto-reset
+  // event, mutex ownership); `abandoned` reports a mutex whose owner ended.
+  virtual bool tryAcquire(DWORD threadId, bool& abandoned) = 0;
+};
+
+// Changes wait state under the wait lock, then lets every waiter look again.
+// Objects guarded by a lock of their own must not hold it while calling this
+// if their tryAcquire takes it (the wait lock is always taken first).
+void UpdateWaitState(const std::function<void()>& change);
+std::unique_lock<std::mutex> LockWaitState();
+void WakeWaiters();  // after a change made under LockWaitState
+// Sleeps until the next WakeWaiters (or a spurious wake-up); the caller holds
+// the lock from LockWaitState and looks at its condition again afterwards.
+void AwaitWaitStateChange(std::unique_lock<std::mutex>& lock);
+
+// Runs the APCs queued for the calling thread, oldest first; true when any ran.
+bool RunQueuedApcs();
+// Returns when the descriptor is readable (data, end of file or an error) and
+// runs the APCs queued for the calling thread meanwhile. Blocking reads call
+// it first so that QueueUserAPC interrupts them.
+void WaitReadableAlertable(int fd);
+
+}  // namespace detail
 
 }  // namespace win32

@@ -1,0 +1,144 @@
+// Console control events on the terminal signals.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/kernel/Errors.h"
+#include "platform/kernel/Exceptions.h"
+#include "platform/kernel/Process.h"
+
+namespace win32 {
+namespace {
+
+struct CtrlSignal {
+  int signal;
+  DWORD event;
+};
+constexpr CtrlSignal kCtrlSignals[] = {
+    {SIGINT, CTRL_C_EVENT},
+    {SIGQUIT, CTRL_BREAK_EVENT},
+    {SIGHUP, CTRL_CLOSE_EVENT},
+    {SIGTERM, CTRL_SHUTDOWN_EVENT},
+};
+
+// Constant-initialised, so usable by the signal thread that starts before
+// main, whatever the order of static initialisation.
+std::mutex handlersMutex;
+std::vector<PHANDLER_ROUTINE> handlers;  // oldest first
+std::atomic<bool> ctrlCIgnored{false};
+
+DWORD eventForSignal(int signal) {
+  for (const CtrlSignal& entry : kCtrlSignals) {
+    if (entry.signal == signal) return entry.event;
+  }
+  return CTRL_SHUTDOWN_EVENT;
+}
+
+// Log-off has no signal of its own; it ends the process the way a hang-up does.
+int signalForEvent(DWORD event) {
+  for (const CtrlSignal& entry : kCtrlSignals) {
+    if (entry.event == event) return entry.signal;
+  }
+  return SIGHUP;
+}
+
+sigset_t ctrlSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const CtrlSignal& entry : kCtrlSignals) sigaddset(&set, entry.signal);
+  return set;
+}
+
+// The default handler: exit hooks (the terminal is put back), then the
+// signal's own default action, so the parent sees the process end by it.
+[[noreturn]] void endByDefaultAction(int signal) {
+  detail::RunExitHooks();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);  // not reached unless the default action is to ignore
+}
+
+void dispatch(DWORD event, int signal) {
+  if (event == CTRL_C_EVENT && ctrlCIgnored.load()) return;
+  std::vector<PHANDLER_ROUTINE> snapshot;
+  {
+    std::lock_guard lock(handlersMutex);
+    snapshot.assign(handlers.rbegin(), handlers.rend());
+  }
+  for (PHANDLER_ROUTINE handler : snapshot) {
+    if (handler(event) != FALSE) return;
+  }
+  endByDefaultAction(signal);
+}
+
+void* signalThreadMain(void*) {
+  const sigset_t set = ctrlSignalSet();
+  while (true) {
+    int signal = 0;
+    if (::sigwait(&set, &signal) == 0) dispatch(eventForSignal(signal), signal);
+  }
+}
+
+// Starts before main: the signals are blocked on the main thread before it
+// makes any other thread, so every thread inherits the mask and the signals
+// reach only the signal thread.
+struct StartBeforeMain {
+  StartBeforeMain() { detail::StartConsoleCtrlThread(); }
+} startBeforeMain;
+
+}  // namespace
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+  detail::StartConsoleCtrlThread();
+  if (handler == nullptr) {
+    ctrlCIgnored.store(add != FALSE);
+    return TRUE;
+  }
+  std::lock_guard lock(handlersMutex);
+  if (add != FALSE) {
+    handlers.push_back(handler);
+    return TRUE;
+  }
+  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+    if (*it == handler) {
+      handlers.erase(std::next(it).base());
+      return TRUE;
+    }
+  }
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+namespace detail {
+
+void StartConsoleCtrlThread() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    const sigset_t set = ctrlSignalSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    pthread_t thread{};
+    if (::pthread_create(&thread, nullptr, &signalThreadMain, nullptr) == 0) {
+      ::pthread_detach(thread);
+    }
+  });
+}
+
+// Like Windows, the handlers run on a thread of their own, not the caller's.
+void RaiseConsoleCtrlEvent(DWORD ctrlType) {
+  std::thread([ctrlType] { dispatch(ctrlType, signalForEvent(ctrlType)); }).detach();
+}
+
+}  // namespace detail
+}  // namespace win32

@@ -1,0 +1,334 @@
+#include "platform/kernel/Files.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "platform/kernel/Errors.h"
+#include "platform/kernel/Sync.h"
+
+namespace win32 {
+namespace {
+
+// A write to a pipe without readers must come back as ERROR_BROKEN_PIPE, never
+// end the process, whichever code path (ours or a library's) does the write.
+struct IgnoreBrokenPipeSignal {
+  IgnoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
+} ignoreBrokenPipeSignal;
+
+// Handles 0, 1 and 2 are made on first use; SetStdHandle replaces them.
+class StandardHandles {
+ public:
+  HANDLE get(int slot) {
+    std::lock_guard lock(mutex_);
+    if (!made_[slot]) {
+      made_[slot] = true;
+      // The standard descriptors stay open when their handles are closed: the
+      // terminal is still restored through them at exit.
+      if (::fcntl(slot, F_GETFD) != -1) {
+        handles_[slot] = detail::InsertObject(std::make_shared<detail::FileObject>(slot, false));
+      }
+    }
+    return handles_[slot];
+  }
+
+  void set(int slot, HANDLE handle) {
+    std::lock_guard lock(mutex_);
+    made_[slot] = true;
+    handles_[slot] = handle;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool made_[3] = {};
+  HANDLE handles_[3] = {};
+};
+
+StandardHandles& standardHandles() {
+  static StandardHandles* instance = new StandardHandles;
+  return *instance;
+}
+
+int standardSlot(DWORD which) {
+  if (which == STD_INPUT_HANDLE) return 0;
+  if (which == STD_OUTPUT_HANDLE) return 1;
+  if (which == STD_ERROR_HANDLE) return 2;
+  return -1;
+}
+
+BOOL failWith(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+BOOL failWithErrno(int err) {
+  detail::SetLastErrorFromErrno(err);
+  return FALSE;
+}
+
+void storeCount(LPDWORD count, DWORD value) {
+  if (count != nullptr) *count = value;
+}
+
+int accessFlags(DWORD access) {
+  const bool reads = (access & GENERIC_READ) != 0;
+  const bool writes = (access & GENERIC_WRITE) != 0;
+  if (reads && writes) return O_RDWR;
+  return writes ? O_WRONLY : O_RDONLY;
+}
+
+// The open(2) flags of a creation disposition, or -1 for an unknown one.
+int creationFlags(DWORD creation) {
+  switch (creation) {
+    case CREATE_NEW:
+      return O_CREAT | O_EXCL;
+    case CREATE_ALWAYS:
+      return O_CREAT | O_TRUNC;
+    case OPEN_EXISTING:
+      return 0;
+    case OPEN_ALWAYS:
+      return O_CREAT;
+    case TRUNCATE_EXISTING:
+      return O_TRUNC;
+    default:
+      return -1;
+  }
+}
+
+int openRetrying(LPCSTR name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name, flags | O_CLOEXEC | O_NOCTTY, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// CREATE_ALWAYS and OPEN_ALWAYS report with ERROR_ALREADY_EXISTS that the file
+// was there before, as Windows does.
+int openWithDisposition(LPCSTR name, int baseFlags, DWORD creation) {
+  const int flags = baseFlags | creationFlags(creation);
+  if (creation != CREATE_ALWAYS && creation != OPEN_ALWAYS) return openRetrying(name, flags);
+  int fd = openRetrying(name, flags | O_EXCL);
+  if (fd >= 0) {
+    SetLastError(ERROR_SUCCESS);
+    return fd;
+  }
+  if (errno != EEXIST) return -1;
+  fd = openRetrying(name, flags);
+  if (fd >= 0) SetLastError(ERROR_ALREADY_EXISTS);
+  return fd;
+}
+
+bool isRegularFile(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+DWORD fileTypeOfDescriptor(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    detail::SetLastErrorFromErrno(errno);
+    return FILE_TYPE_UNKNOWN;
+  }
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISCHR(status.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return FILE_TYPE_PIPE;
+  if (S_ISREG(status.st_mode)) return FILE_TYPE_DISK;
+  return FILE_TYPE_UNKNOWN;
+}
+
+// Regular files never block; anything else (pipe, terminal, socket) waits
+// alertably first, so that an APC queued for this thread interrupts the read.
+BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
+  const bool mayBlock = !isRegularFile(fd);
+  while (true) {
+    if (mayBlock) detail::WaitReadableAlertable(fd);
+    const ssize_t n = ::read(fd, buffer, toRead);
+    if (n >= 0) {
+      storeCount(read, static_cast<DWORD>(n));
+      return TRUE;
+    }
+    if (errno == EINTR || (mayBlock && errno == EAGAIN)) continue;
+    return failWithErrno(errno);
+  }
+}
+
+BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
+  const char* bytes = static_cast<const char*>(buffer);
+  DWORD done = 0;
+  while (done < toWrite) {
+    const ssize_t n = ::write(fd, bytes + done, toWrite - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      storeCount(written, done);
+      return failWithErrno(errno);
+    }
+    done += static_cast<DWORD>(n);
+  }
+  storeCount(written, done);
+  return TRUE;
+}
+
+int seekOrigin(DWORD method) {
+  switch (method) {
+    case FILE_BEGIN:
+      return SEEK_SET;
+    case FILE_CURRENT:
+      return SEEK_CUR;
+    case FILE_END:
+      return SEEK_END;
+    default:
+      return -1;
+  }
+}
+
+DWORD failSeek(DWORD code) {
+  SetLastError(code);
+  return INVALID_SET_FILE_POINTER;
+}
+
+}  // namespace
+
+namespace detail {
+
+FileObject::~FileObject() {
+  if (ownsDescriptor_) ::close(fd_);
+}
+
+int FileDescriptor(HANDLE file) {
+  auto object = LookupAs<FileObject>(file);
+  return object == nullptr ? -1 : object->descriptor();
+}
+
+HANDLE HandleForDescriptor(int fd) {
+  return InsertObject(std::make_shared<FileObject>(fd, true));
+}
+
+}  // namespace detail
+
+HANDLE GetStdHandle(DWORD which) {
+  const int slot = standardSlot(which);
+  if (slot < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return standardHandles().get(slot);
+}
+
+BOOL SetStdHandle(DWORD which, HANDLE handle) {
+  const int slot = standardSlot(which);
+  if (slot < 0) return failWith(ERROR_INVALID_HANDLE);
+  standardHandles().set(slot, handle);
+  return TRUE;
+}
+
+DWORD GetFileType(HANDLE file) {
+  detail::KernelObjectPtr object = detail::LookupObject(file);
+  if (auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object)) {
+    return fileTypeOfDescriptor(descriptor->descriptor());
+  }
+  if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) {
+    SetLastError(ERROR_SUCCESS);
+    return stream->fileType();
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FILE_TYPE_UNKNOWN;
+}
+
+// The share mode has no counterpart on Linux (files are always shared) and
+// the attributes and template are not used.
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
+                   LPSECURITY_ATTRIBUTES /*security*/, DWORD creation, DWORD /*flagsAndAttributes*/,
+                   HANDLE /*templateFile*/) {
+  const bool truncatesWithoutWriting =
+      creation == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0;
+  if (name == nullptr || creationFlags(creation) < 0 || truncatesWithoutWriting) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int fd = openWithDisposition(name, accessFlags(access), creation);
+  if (fd < 0) {
+    detail::SetLastErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);  // a directory is not a file to read or write
+    return INVALID_HANDLE_VALUE;
+  }
+  return detail::HandleForDescriptor(fd);
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* /*overlapped*/) {
+  storeCount(read, 0);
+  detail::KernelObjectPtr object = detail::LookupObject(file);
+  if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) {
+    return stream->read(buffer, toRead, read);
+  }
+  auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
+  if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (toRead == 0) return TRUE;
+  if (buffer == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+  return readDescriptor(descriptor->descriptor(), buffer, toRead, read);
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+               OVERLAPPED* /*overlapped*/) {
+  storeCount(written, 0);
+  detail::KernelObjectPtr object = detail::LookupObject(file);
+  if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) {
+    return stream->write(buffer, toWrite, written);
+  }
+  auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
+  if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (toWrite == 0) return TRUE;
+  if (buffer == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+  return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);
+}
+
+// With distanceHigh the distance is the 64-bit value high:low and the new
+// position's high word comes back through it; without it the distance is a
+// signed 32-bit value and a position that does not fit in 32 bits is refused (the file
+// pointer then stays where it was).
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+  const int fd = detail::FileDescriptor(file);
+  if (fd < 0) return failSeek(ERROR_INVALID_HANDLE);
+  const int origin = seekOrigin(method);
+  if (origin < 0) return failSeek(ERROR_INVALID_PARAMETER);
+  off_t offset = distance;
+  if (distanceHigh != nullptr) {
+    const auto high = static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceHigh));
+    offset = static_cast<off_t>((high << 32) | static_cast<std::uint32_t>(distance));
+  }
+  const off_t before = ::lseek(fd, 0, SEEK_CUR);
+  if (before < 0) return failSeek(detail::ErrorFromErrno(errno));
+  const off_t position = ::lseek(fd, offset, origin);
+  if (position < 0) {
+    return failSeek(errno == EINVAL ? ERROR_NEGATIVE_SEEK : detail::ErrorFromErrno(errno));
+  }
+  if (distanceHigh == nullptr && position >= static_cast<off_t>(INVALID_SET_FILE_POINTER)) {
+    ::lseek(fd, before, SEEK_SET);
+    return failSeek(ERROR_INVALID_PARAMETER);
+  }
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(position >> 32);
+  // Callers tell a position whose low word is all ones from a failure by the
+  // error code, so success leaves it at 0.
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(position & 0xFFFFFFFF);
+}
+
+// fsync refuses pipes and terminals with EINVAL; Windows answers a flush of a
+// console with ERROR_INVALID_HANDLE, and so does this.
+BOOL FlushFileBuffers(HANDLE file) {
+  const int fd = detail::FileDescriptor(file);
+  if (fd < 0) return failWith(ERROR_INVALID_HANDLE);
+  if (::fsync(fd) == 0) return TRUE;
+  return failWith(errno == EINVAL ? ERROR_INVALID_HANDLE : detail::ErrorFromErrno(errno));
+}
+
+}  // namespace win32

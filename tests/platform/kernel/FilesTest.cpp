@@ -1,0 +1,336 @@
+#include "platform/kernel/Files.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/kernel/Errors.h"
+#include "tests/support/Subprocess.h"
+
+namespace {
+
+using namespace win32;
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::StdoutTarget;
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/shapeboard-files-XXXXXX";
+    path_ = ::mkdtemp(name);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct PipeHandles {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  PipeHandles() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) == 0) {
+      read = detail::HandleForDescriptor(fds[0]);
+      write = detail::HandleForDescriptor(fds[1]);
+    }
+  }
+  ~PipeHandles() {
+    CloseHandle(read);
+    CloseHandle(write);
+  }
+};
+
+RunOptions stdoutTo(StdoutTarget target) {
+  RunOptions options;
+  options.stdoutTarget = target;
+  return options;
+}
+
+std::string ioProgram() {
+  return testing_support::ExecutableDirectory() + "/kernel_io_program";
+}
+
+HANDLE createFile(const std::string& path, DWORD access, DWORD creation) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, creation,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string readAll(HANDLE file) {
+  std::string text;
+  char buffer[64];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  return text;
+}
+
+TEST(FilesTest, StandardHandlesNameDescriptorsZeroToTwo) {
+  EXPECT_EQ(detail::FileDescriptor(GetStdHandle(STD_INPUT_HANDLE)), 0);
+  EXPECT_EQ(detail::FileDescriptor(GetStdHandle(STD_OUTPUT_HANDLE)), 1);
+  EXPECT_EQ(detail::FileDescriptor(GetStdHandle(STD_ERROR_HANDLE)), 2);
+  EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE));
+  EXPECT_EQ(GetStdHandle(12345), INVALID_HANDLE_VALUE);
+}
+
+TEST(FilesTest, SetStdHandleReplacesAStandardHandle) {
+  HANDLE original = GetStdHandle(STD_INPUT_HANDLE);
+  PipeHandles pipe;
+  ASSERT_TRUE(SetStdHandle(STD_INPUT_HANDLE, pipe.read));
+  EXPECT_EQ(GetStdHandle(STD_INPUT_HANDLE), pipe.read);
+  ASSERT_TRUE(SetStdHandle(STD_INPUT_HANDLE, original));
+  EXPECT_EQ(GetStdHandle(STD_INPUT_HANDLE), original);
+}
+
+TEST(FilesTest, FileTypesOfTerminalPipeFileAndInvalidHandle) {
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  HANDLE terminal = detail::HandleForDescriptor(slave);
+  EXPECT_EQ(GetFileType(terminal), FILE_TYPE_CHAR);
+  CloseHandle(terminal);
+  ::close(master);
+
+  PipeHandles pipe;
+  EXPECT_EQ(GetFileType(pipe.read), FILE_TYPE_PIPE);
+  EXPECT_EQ(GetFileType(pipe.write), FILE_TYPE_PIPE);
+
+  TempDir dir;
+  HANDLE file = createFile(dir.file("a"), GENERIC_WRITE, CREATE_NEW);
+  EXPECT_EQ(GetFileType(file), FILE_TYPE_DISK);
+  CloseHandle(file);
+
+  HANDLE null = createFile("/dev/null", GENERIC_WRITE, OPEN_EXISTING);
+  EXPECT_EQ(GetFileType(null), FILE_TYPE_CHAR);
+  CloseHandle(null);
+
+  EXPECT_EQ(GetFileType(reinterpret_cast<HANDLE>(4000004)), FILE_TYPE_UNKNOWN);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetFileType(INVALID_HANDLE_VALUE), FILE_TYPE_UNKNOWN);
+}
+
+TEST(FilesTest, FileTypeOfRedirectedStandardOutput) {
+  auto toFile = RunProgram(ioProgram(), {"type"}, stdoutTo(StdoutTarget::File));
+  EXPECT_EQ(toFile.err, "type=1\n");
+  auto toPipe = RunProgram(ioProgram(), {"type"});
+  EXPECT_EQ(toPipe.err, "type=3\n");
+}
+
+TEST(FilesTest, WriteReadRoundTripWithSeeks) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("data"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, "hello, world", 12, &written, nullptr));
+  EXPECT_EQ(written, 12u);
+
+  EXPECT_EQ(SetFilePointer(file, 7, nullptr, FILE_BEGIN), 7u);
+  char buffer[16] = {};
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(std::string(buffer, got), "world");
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(got, 0u);  // end of file
+
+  EXPECT_EQ(SetFilePointer(file, -5, nullptr, FILE_END), 7u);
+  EXPECT_EQ(SetFilePointer(file, -2, nullptr, FILE_CURRENT), 5u);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), 5u);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(file);
+}
+
+TEST(FilesTest, SetFilePointerUsesAndReturnsTheHighWord) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("big"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  LONG high = 1;  // 4 GiB + 16: a sparse position past 32 bits
+  EXPECT_EQ(SetFilePointer(file, 16, &high, FILE_BEGIN), 16u);
+  EXPECT_EQ(high, 1);
+  high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_CURRENT), 16u);
+  EXPECT_EQ(high, 1);
+  // Without the high word a position past 32 bits is refused and the file
+  // pointer stays.
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_CURRENT), 16u);
+  EXPECT_EQ(high, 1);
+  CloseHandle(file);
+}
+
+TEST(FilesTest, SetFilePointerFailures) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("f"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, 9), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  CloseHandle(file);
+
+  PipeHandles pipe;
+  EXPECT_EQ(SetFilePointer(pipe.read, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), ERROR_SEEK);
+  EXPECT_EQ(SetFilePointer(reinterpret_cast<HANDLE>(4000004), 0, nullptr, FILE_BEGIN),
+            INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(FilesTest, CreationDispositions) {
+  TempDir dir;
+  const std::string path = dir.file("f");
+  EXPECT_EQ(createFile(path, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(createFile(path, GENERIC_WRITE, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+  HANDLE created = createFile(path, GENERIC_WRITE, CREATE_NEW);
+  ASSERT_NE(created, INVALID_HANDLE_VALUE);
+  WriteFile(created, "abc", 3, nullptr, nullptr);
+  CloseHandle(created);
+  EXPECT_EQ(createFile(path, GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+
+  HANDLE opened = createFile(path, GENERIC_READ, OPEN_ALWAYS);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(readAll(opened), "abc");
+  CloseHandle(opened);
+
+  HANDLE replaced = createFile(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(readAll(replaced), "");
+  CloseHandle(replaced);
+
+  HANDLE fresh = createFile(dir.file("g"), GENERIC_WRITE, OPEN_ALWAYS);
+  EXPECT_NE(fresh, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(fresh);
+
+  EXPECT_EQ(createFile(dir.file("g"), GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(createFile(dir.file("g"), GENERIC_READ, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(createFile(dir.file("missing/x"), GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(createFile(dir.path(), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST(FilesTest, HandlesAreNotInheritedByNewPrograms) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("f"), GENERIC_WRITE, CREATE_ALWAYS);
+  const int fd = detail::FileDescriptor(file);
+  EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  CloseHandle(file);
+}
+
+TEST(FilesTest, ClosingAHandleClosesItsDescriptor) {
+  PipeHandles pipe;
+  const int fd = detail::FileDescriptor(pipe.write);
+  CloseHandle(pipe.write);
+  pipe.write = nullptr;
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_EQ(detail::FileDescriptor(pipe.write), -1);
+}
+
+TEST(FilesTest, PipeReadsWhatWasWrittenThenEndOfFile) {
+  PipeHandles pipe;
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(pipe.write, "xyz", 3, &written, nullptr));
+  CloseHandle(pipe.write);
+  pipe.write = nullptr;
+  EXPECT_EQ(readAll(pipe.read), "xyz");
+}
+
+TEST(FilesTest, WriteToPipeWithoutReaderIsBrokenPipeAndTheProcessSurvives) {
+  PipeHandles pipe;
+  CloseHandle(pipe.read);
+  pipe.read = nullptr;
+  DWORD written = 77;
+  EXPECT_FALSE(WriteFile(pipe.write, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+  EXPECT_EQ(written, 0u);
+}
+
+TEST(FilesTest, StandardOutputErrorsInAChildProcess) {
+  auto closed = RunProgram(ioProgram(), {"write"}, stdoutTo(StdoutTarget::ClosedPipe));
+  EXPECT_EQ(closed.exitCode, 0);
+  EXPECT_EQ(closed.err, "ok=0 error=109 written=0\n");
+
+  auto full = RunProgram(ioProgram(), {"write"}, stdoutTo(StdoutTarget::DevFull));
+  EXPECT_EQ(full.exitCode, 0);
+  EXPECT_EQ(full.err, "ok=0 error=112 written=0\n");
+
+  auto fine = RunProgram(ioProgram(), {"write"});
+  EXPECT_EQ(fine.err, "ok=1 error=0 written=262144\n");
+  EXPECT_EQ(fine.out.size(), 262144u);
+}
+
+TEST(FilesTest, DiskFullFromDevFull) {
+  HANDLE full = createFile("/dev/full", GENERIC_WRITE, OPEN_EXISTING);
+  ASSERT_NE(full, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(WriteFile(full, "x", 1, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  CloseHandle(full);
+}
+
+TEST(FilesTest, BadHandlesFailWithInvalidHandle) {
+  const HANDLE bad = reinterpret_cast<HANDLE>(4000004);
+  char buffer[4];
+  DWORD count = 5;
+  EXPECT_FALSE(ReadFile(bad, buffer, 4, &count, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(count, 0u);
+  EXPECT_FALSE(WriteFile(bad, buffer, 4, &count, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(FlushFileBuffers(bad));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, buffer, 4, &count, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(FilesTest, FlushFileBuffers) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("f"), GENERIC_WRITE, CREATE_ALWAYS);
+  WriteFile(file, "abc", 3, nullptr, nullptr);
+  EXPECT_TRUE(FlushFileBuffers(file));
+  CloseHandle(file);
+
+  PipeHandles pipe;
+  EXPECT_FALSE(FlushFileBuffers(pipe.write));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  HANDLE terminal = detail::HandleForDescriptor(slave);
+  EXPECT_FALSE(FlushFileBuffers(terminal));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(terminal);
+  ::close(master);
+}
+
+TEST(FilesTest, ReadFromAPipeStillOpenWaitsForData) {
+  PipeHandles pipe;
+  std::string got;
+  std::thread reader([&] {
+    char buffer[8];
+    DWORD count = 0;
+    if (ReadFile(pipe.read, buffer, sizeof buffer, &count, nullptr)) got.assign(buffer, count);
+  });
+  DWORD written = 0;
+  WriteFile(pipe.write, "late", 4, &written, nullptr);
+  reader.join();
+  EXPECT_EQ(got, "late");
+}
+
+}  // namespace
