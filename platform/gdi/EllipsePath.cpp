@@ -1,0 +1,131 @@
+#include "platform/gdi/EllipsePath.h"
+
+#include <algorithm>
+
+namespace win32::detail {
+
+namespace {
+
+// Division by two rounding down and up; the shifts are arithmetic.
+Wide floorHalf(Wide v) {
+  return v >> 1;
+}
+Wide ceilHalf(Wide v) {
+  return -((-v) >> 1);
+}
+
+// First value in [low, high] where the predicate holds, high + 1 if none; the
+// predicate must be false then true over the range.
+template <class Predicate>
+std::int64_t firstTrue(std::int64_t low, std::int64_t high, Predicate&& holds) {
+  std::int64_t end = high + 1;
+  while (low < end) {
+    const std::int64_t middle = low + (end - low) / 2;
+    if (holds(middle)) {
+      end = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
+}
+
+}  // namespace
+
+// The walk keeps an error term e and steps right when 2e >= dx, down when
+// 2e <= dy, updating e by the new dx or dy. All terms are multiples of four
+// except one constant bit (parity_); they are kept divided by four so that a
+// box of 2^32 pixels still fits 128 bits, and the tests are adjusted for the
+// dropped bit.
+QuadrantPath::QuadrantPath(std::int64_t width, std::int64_t height)
+    : a_(width - 1),
+      b_(height - 1),
+      aa_(static_cast<Wide>(a_) * a_),
+      bb_(static_cast<Wide>(b_) * b_),
+      parity_(static_cast<int>((b_ & 1) & (a_ & 1))),
+      lastColumn_((width - 1) - width / 2),
+      lastRow_((height - 1) - height / 2) {
+  const Wide oddRow = b_ & 1;
+  err0_ = bb_ * (1 - a_) + aa_ * (1 + oddRow) + oddRow * (aa_ / 4);
+  reachRow_ = firstTrue(0, lastRow_, [this](std::int64_t j) {
+    return std::max(rowThreshold(j), columnThreshold(j)) >= lastColumn_;
+  });
+}
+
+Wide QuadrantPath::error(std::int64_t i, std::int64_t j) const {
+  // Products are formed so that no intermediate exceeds the final terms.
+  const Wide across = static_cast<Wide>(i) * (i + 2 - a_);
+  const Wide down = static_cast<Wide>(j) * (j + 2 + (b_ & 1));
+  return err0_ + bb_ * across + aa_ * down;
+}
+
+Wide QuadrantPath::stepX(std::int64_t i) const {
+  return bb_ * (1 - a_ + 2 * static_cast<Wide>(i));
+}
+
+Wide QuadrantPath::stepY(std::int64_t j) const {
+  return aa_ * (1 + (b_ & 1) + 2 * static_cast<Wide>(j));
+}
+
+bool QuadrantPath::movesRight(Wide err, std::int64_t i) const {
+  return err >= ceilHalf(stepX(i));
+}
+
+bool QuadrantPath::movesDown(Wide err, std::int64_t j) const {
+  return err <= floorHalf(stepY(j) - parity_);
+}
+
+// The error falls along a row up to the last column but one, so the columns
+// where the walk would step down form a tail of that range.
+std::int64_t QuadrantPath::rowThreshold(std::int64_t j) const {
+  return firstTrue(0, lastColumn_ - 1,
+                   [this, j](std::int64_t i) { return movesDown(error(i, j), j); });
+}
+
+// Column i reaches row j when the walk in row j - 1 does not step right
+// there; those columns form a tail as well.
+std::int64_t QuadrantPath::columnThreshold(std::int64_t j) const {
+  if (j == 0) return 0;
+  return firstTrue(0, lastColumn_,
+                   [this, j](std::int64_t i) { return !movesRight(error(i, j - 1), i); });
+}
+
+std::int64_t QuadrantPath::rowLast(std::int64_t j) const {
+  if (j >= reachRow_) return lastColumn_;
+  return std::min(std::max(rowThreshold(j), columnThreshold(j)), lastColumn_);
+}
+
+std::int64_t QuadrantPath::rowFirst(std::int64_t j) const {
+  if (j == 0) return 0;
+  const std::int64_t previous = rowLast(j - 1);
+  if (previous == lastColumn_) return lastColumn_;
+  return previous + (movesRight(error(previous, j - 1), previous) ? 1 : 0);
+}
+
+QuadrantPath::Run QuadrantPath::rowRun(std::int64_t j) const {
+  return {rowFirst(j), rowLast(j)};
+}
+
+bool QuadrantPath::findEntry(std::int64_t i0, std::int64_t i1, std::int64_t j0, std::int64_t j1,
+                             PathPoint& entry) const {
+  std::int64_t row = j0;
+  if (rowLast(j0) < i0) {
+    row = firstTrue(j0 + 1, j1, [this, i0](std::int64_t j) { return rowLast(j) >= i0; });
+    if (row > j1) return false;
+  }
+  const std::int64_t first = rowFirst(row);
+  if (first > i1) return false;
+  entry = {std::max(first, i0), row};
+  return true;
+}
+
+std::vector<PathPoint> QuadrantPath::allPoints() const {
+  std::vector<PathPoint> points;
+  points.reserve(static_cast<std::size_t>(lastColumn_ + lastRow_ + 1));
+  forEachInWindow(0, lastColumn_, 0, lastRow_, [&points](std::int64_t i, std::int64_t j) {
+    points.push_back({i, j});
+  });
+  return points;
+}
+
+}  // namespace win32::detail

@@ -1,0 +1,101 @@
+// The pixel path of one quadrant of an ellipse outline, as the rasteriser
+// draws it: an error-term walk over a w x h box (Alois Zingl's integer
+// ellipse), starting at the middle of the right edge and running down to the
+// middle of the bottom edge.
+//
+// Quadrant-local coordinates: column i counts from the right edge towards
+// the centre (0..lastColumn()), row j from the middle row towards the bottom
+// edge (0..lastRow()). Both grow along the path; each step moves one pixel
+// right, down or diagonally.
+//
+// Besides walking, the path answers which columns it covers in any row
+// without walking there, so that a figure far larger than the surface costs
+// only what is visible. Error terms use 128-bit arithmetic: boxes up to the
+// full 32-bit coordinate range stay exact.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace win32::detail {
+
+using Wide = __int128;
+
+struct PathPoint {
+  std::int64_t i;
+  std::int64_t j;
+};
+
+class QuadrantPath {
+ public:
+  // width, height: the box size in pixels, both at least 1.
+  QuadrantPath(std::int64_t width, std::int64_t height);
+
+  std::int64_t lastColumn() const { return lastColumn_; }
+  std::int64_t lastRow() const { return lastRow_; }
+
+  // The first and last column the path covers in row j (0 <= j <= lastRow).
+  struct Run {
+    std::int64_t first;
+    std::int64_t last;
+  };
+  Run rowRun(std::int64_t j) const;
+
+  // Calls visit(i, j) for the path points inside the window (inclusive
+  // bounds, quadrant-local), in path order. Costs the points visited plus a
+  // logarithmic search for the first one.
+  template <class Visit>
+  void forEachInWindow(std::int64_t i0, std::int64_t i1, std::int64_t j0, std::int64_t j1,
+                       Visit&& visit) const;
+
+  // The whole path in order (for small boxes).
+  std::vector<PathPoint> allPoints() const;
+
+ private:
+  Wide error(std::int64_t i, std::int64_t j) const;
+  Wide stepX(std::int64_t i) const;  // error change of the step into column i
+  Wide stepY(std::int64_t j) const;  // error change of the step into row j
+  bool movesRight(Wide err, std::int64_t i) const;
+  bool movesDown(Wide err, std::int64_t j) const;
+  std::int64_t rowThreshold(std::int64_t j) const;     // first column that moves down
+  std::int64_t columnThreshold(std::int64_t j) const;  // first column reaching row j
+  std::int64_t rowLast(std::int64_t j) const;
+  std::int64_t rowFirst(std::int64_t j) const;
+  bool findEntry(std::int64_t i0, std::int64_t i1, std::int64_t j0, std::int64_t j1,
+                 PathPoint& entry) const;
+
+  std::int64_t a_;  // width - 1
+  std::int64_t b_;  // height - 1
+  Wide aa_;         // a^2
+  Wide bb_;         // b^2
+  Wide err0_;
+  int parity_;  // the low bit the scaled error terms drop
+  std::int64_t lastColumn_;
+  std::int64_t lastRow_;
+  std::int64_t reachRow_;  // first row whose run reaches lastColumn
+};
+
+template <class Visit>
+void QuadrantPath::forEachInWindow(std::int64_t i0, std::int64_t i1, std::int64_t j0,
+                                   std::int64_t j1, Visit&& visit) const {
+  if (i0 < 0) i0 = 0;
+  if (j0 < 0) j0 = 0;
+  if (i1 > lastColumn_) i1 = lastColumn_;
+  if (j1 > lastRow_) j1 = lastRow_;
+  PathPoint p{};
+  if (i0 > i1 || j0 > j1 || !findEntry(i0, i1, j0, j1, p)) return;
+  Wide err = error(p.i, p.j);
+  while (p.i <= i1 && p.j <= j1) {
+    visit(p.i, p.j);
+    if (p.i == lastColumn_) {  // the tip: straight down to the last row
+      ++p.j;
+      continue;
+    }
+    const bool right = movesRight(err, p.i);
+    const bool down = movesDown(err, p.j);
+    if (right) err += stepX(++p.i);
+    if (down) err += stepY(++p.j);
+  }
+}
+
+}  // namespace win32::detail

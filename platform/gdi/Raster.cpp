@@ -1,0 +1,592 @@
+#include "platform/gdi/Raster.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/gdi/EllipsePath.h"
+
+namespace win32::detail {
+
+namespace {
+
+// Quadrant paths up to this many steps are walked whole, which is cheaper
+// than searching for the visible part and keeps the exact pixel order that
+// styled pens and arc ends need.
+constexpr std::int64_t kSmallPathSteps = 1024;
+
+constexpr int kHatchHorizontal = 0;
+constexpr int kHatchVertical = 1;
+constexpr int kHatchForward = 2;
+constexpr int kHatchBackward = 3;
+constexpr int kHatchCross = 4;
+constexpr int kHatchDiagonalCross = 5;
+
+struct Point64 {
+  std::int64_t x;
+  std::int64_t y;
+  bool operator==(const Point64&) const = default;
+};
+
+// Clip bounds inclusive, as 64-bit values.
+struct Bounds {
+  std::int64_t left;
+  std::int64_t top;
+  std::int64_t right;
+  std::int64_t bottom;
+};
+
+Bounds boundsOf(const Canvas& canvas) {
+  return {canvas.clip.left, canvas.clip.top, std::int64_t{canvas.clip.right} - 1,
+          std::int64_t{canvas.clip.bottom} - 1};
+}
+
+bool inside(const Bounds& b, std::int64_t x, std::int64_t y) {
+  return x >= b.left && x <= b.right && y >= b.top && y <= b.bottom;
+}
+
+void touch(Target& target, std::int64_t left, std::int64_t top, std::int64_t right,
+           std::int64_t bottom) {
+  RECT& t = target.touched;
+  if (t.right <= t.left || t.bottom <= t.top) {
+    t = {static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(right + 1),
+         static_cast<LONG>(bottom + 1)};
+    return;
+  }
+  t.left = std::min(t.left, static_cast<LONG>(left));
+  t.top = std::min(t.top, static_cast<LONG>(top));
+  t.right = std::max(t.right, static_cast<LONG>(right + 1));
+  t.bottom = std::max(t.bottom, static_cast<LONG>(bottom + 1));
+}
+
+std::uint32_t& pixelAt(Target& target, std::int64_t x, std::int64_t y) {
+  return target.canvas
+      .pixels[static_cast<std::size_t>(y) * target.canvas.width + static_cast<std::size_t>(x)];
+}
+
+// Pen style patterns: alternating on and off lengths, counted along the
+// pixels of a figure.
+struct DashPattern {
+  std::array<int, 6> lengths;
+  int count;
+  int period;
+};
+
+const DashPattern* dashPatternOf(PenStyle style) {
+  static const DashPattern dash{{18, 6}, 2, 24};
+  static const DashPattern dot{{3, 3}, 2, 6};
+  static const DashPattern dashDot{{9, 6, 3, 6}, 4, 24};
+  static const DashPattern dashDotDot{{9, 3, 3, 3, 3, 3}, 6, 24};
+  switch (style) {
+    case PenStyle::Dash:
+      return &dash;
+    case PenStyle::Dot:
+      return &dot;
+    case PenStyle::DashDot:
+      return &dashDot;
+    case PenStyle::DashDotDot:
+      return &dashDotDot;
+    default:
+      return nullptr;
+  }
+}
+
+bool dashOn(const DashPattern& pattern, std::uint64_t index) {
+  int position = static_cast<int>(index % static_cast<std::uint64_t>(pattern.period));
+  for (int k = 0; k < pattern.count; ++k) {
+    if (position < pattern.lengths[static_cast<std::size_t>(k)]) return k % 2 == 0;
+    position -= pattern.lengths[static_cast<std::size_t>(k)];
+  }
+  return false;
+}
+
+// Draws a pen's pixels one after the other, keeping the style phase.
+class Stroke {
+ public:
+  Stroke(Target& target, const PenSpec& pen)
+      : target_(target),
+        pen_(pen),
+        bounds_(boundsOf(target.canvas)),
+        pattern_(dashPatternOf(pen.style)) {}
+
+  bool visible() const { return pen_.style != PenStyle::Null; }
+  const Bounds& bounds() const { return bounds_; }
+  std::uint64_t phase() const { return phase_; }
+  void advance(std::uint64_t pixels) { phase_ += pixels; }
+
+  void plot(std::int64_t x, std::int64_t y) { plotAt(x, y, phase_++); }
+
+  void plotAt(std::int64_t x, std::int64_t y, std::uint64_t index) {
+    if (!inside(bounds_, x, y)) return;
+    std::uint32_t colour = pen_.colour;
+    if (pattern_ != nullptr && !dashOn(*pattern_, index)) {
+      if (!pen_.opaque) return;
+      colour = pen_.background;
+    }
+    pixelAt(target_, x, y) = colour;
+    touch(target_, x, y, x, y);
+  }
+
+ private:
+  Target& target_;
+  const PenSpec& pen_;
+  Bounds bounds_;
+  const DashPattern* pattern_;
+  std::uint64_t phase_ = 0;
+};
+
+bool hatchOn(int hatch, std::int64_t x, std::int64_t y) {
+  const std::int64_t hx = x & 7;
+  const std::int64_t hy = y & 7;
+  const bool horizontal = hy == 3;
+  const bool vertical = hx == 4;
+  const bool forward = hx == hy;
+  const bool backward = ((x + y) & 7) == 7;
+  switch (hatch) {
+    case kHatchHorizontal:
+      return horizontal;
+    case kHatchVertical:
+      return vertical;
+    case kHatchForward:
+      return forward;
+    case kHatchBackward:
+      return backward;
+    case kHatchCross:
+      return horizontal || vertical;
+    case kHatchDiagonalCross:
+      return forward || backward;
+    default:
+      return false;
+  }
+}
+
+// The brush colour of one pixel; false where the brush leaves it alone.
+bool brushColourAt(const BrushSpec& brush, std::int64_t x, std::int64_t y, std::uint32_t& colour) {
+  switch (brush.kind) {
+    case BrushKind::Solid:
+      colour = brush.colour;
+      return true;
+    case BrushKind::Hatched:
+      if (hatchOn(brush.hatch, x, y)) {
+        colour = brush.colour;
+        return true;
+      }
+      colour = brush.background;
+      return brush.opaque;
+    case BrushKind::Pattern: {
+      const std::int64_t px = x % brush.patternWidth;
+      const std::int64_t py = y % brush.patternHeight;
+      const std::size_t at = static_cast<std::size_t>(py * brush.patternWidth + px);
+      if (!brush.colourBits.empty()) {
+        colour = brush.colourBits[at];
+      } else {
+        colour = brush.monoBits[at] != 0 ? brush.background : brush.foreground;
+      }
+      return true;
+    }
+    case BrushKind::Null:
+      break;
+  }
+  return false;
+}
+
+// Fills the pixels left..right (inclusive) of row y, clipped.
+void fillSpan(Target& target, const BrushSpec& brush, std::int64_t y, std::int64_t left,
+              std::int64_t right) {
+  const Bounds b = boundsOf(target.canvas);
+  if (brush.kind == BrushKind::Null || y < b.top || y > b.bottom) return;
+  left = std::max(left, b.left);
+  right = std::min(right, b.right);
+  if (left > right) return;
+  std::uint32_t* row = &pixelAt(target, 0, y);
+  if (brush.kind == BrushKind::Solid) {
+    std::fill(row + left, row + right + 1, brush.colour);
+  } else {
+    for (std::int64_t x = left; x <= right; ++x) {
+      std::uint32_t colour = 0;
+      if (brushColourAt(brush, x, y, colour)) row[x] = colour;
+    }
+  }
+  touch(target, left, y, right, y);
+}
+
+// The k range [low, high] of a line's pixels whose offset along the minor
+// axis, floor((2*k*minor + c) / (2*major)), lies within [offLow, offHigh].
+bool minorRange(std::int64_t major, std::int64_t minor, std::int64_t c, std::int64_t offLow,
+                std::int64_t offHigh, std::int64_t& low, std::int64_t& high) {
+  if (offHigh < 0) return false;
+  const Wide twiceMajor = 2 * static_cast<Wide>(major);
+  if (minor == 0) {
+    if (offLow > 0) return false;
+    low = 0;
+    high = major - 1;
+    return true;
+  }
+  const Wide twiceMinor = 2 * static_cast<Wide>(minor);
+  low = 0;
+  if (offLow > 0) {
+    const Wide need = twiceMajor * offLow - c;
+    low = static_cast<std::int64_t>((need + twiceMinor - 1) / twiceMinor);
+  }
+  const Wide limit = twiceMajor * (static_cast<Wide>(offHigh) + 1) - c - 1;
+  high = static_cast<std::int64_t>(std::min<Wide>(limit / twiceMinor, major - 1));
+  return low <= high;
+}
+
+// Runs a line through the stroke; ties between two pixels go to the smaller
+// coordinate whichever way the line runs, so a line and its reverse cover
+// the same pixels.
+void strokeLine(Stroke& stroke, std::int64_t x1, std::int64_t y1, std::int64_t x2,
+                std::int64_t y2) {
+  const std::int64_t dx = x2 - x1;
+  const std::int64_t dy = y2 - y1;
+  if (dx == 0 && dy == 0) return;
+  const bool xMajor = std::llabs(dx) >= std::llabs(dy);
+  const std::int64_t major = xMajor ? std::llabs(dx) : std::llabs(dy);
+  const std::int64_t minor = xMajor ? std::llabs(dy) : std::llabs(dx);
+  const std::int64_t majorStep = (xMajor ? dx : dy) < 0 ? -1 : 1;
+  const std::int64_t minorStep = (xMajor ? dy : dx) < 0 ? -1 : 1;
+  const std::int64_t majorStart = xMajor ? x1 : y1;
+  const std::int64_t minorStart = xMajor ? y1 : x1;
+  const std::int64_t c = major - 1 + (minorStep < 0 ? 1 : 0);
+  const Bounds& b = stroke.bounds();
+  const std::int64_t majorLow = xMajor ? b.left : b.top;
+  const std::int64_t majorHigh = xMajor ? b.right : b.bottom;
+  const std::int64_t minorLow = xMajor ? b.top : b.left;
+  const std::int64_t minorHigh = xMajor ? b.bottom : b.right;
+  const std::uint64_t phase = stroke.phase();
+  stroke.advance(static_cast<std::uint64_t>(major));
+  if (!stroke.visible()) return;
+
+  std::int64_t low = majorStep > 0 ? majorLow - majorStart : majorStart - majorHigh;
+  std::int64_t high = majorStep > 0 ? majorHigh - majorStart : majorStart - majorLow;
+  low = std::max<std::int64_t>(low, 0);
+  high = std::min(high, major - 1);
+  std::int64_t minorFirst = 0;
+  std::int64_t minorLast = 0;
+  const std::int64_t offLow = minorStep > 0 ? minorLow - minorStart : minorStart - minorHigh;
+  const std::int64_t offHigh = minorStep > 0 ? minorHigh - minorStart : minorStart - minorLow;
+  if (!minorRange(major, minor, c, offLow, offHigh, minorFirst, minorLast)) return;
+  low = std::max(low, minorFirst);
+  high = std::min(high, minorLast);
+  if (low > high) return;
+
+  const Wide twiceMajor = 2 * static_cast<Wide>(major);
+  const Wide numerator = 2 * static_cast<Wide>(low) * minor + c;
+  std::int64_t offset = static_cast<std::int64_t>(numerator / twiceMajor);
+  std::int64_t remainder = static_cast<std::int64_t>(numerator % twiceMajor);
+  for (std::int64_t k = low; k <= high; ++k) {
+    const std::int64_t along = majorStart + majorStep * k;
+    const std::int64_t across = minorStart + minorStep * offset;
+    stroke.plotAt(xMajor ? along : across, xMajor ? across : along,
+                  phase + static_cast<std::uint64_t>(k));
+    remainder += 2 * minor;
+    if (remainder >= 2 * major) {
+      remainder -= 2 * major;
+      ++offset;
+    }
+  }
+}
+
+// A box in normalised form: left <= right, top <= bottom, right and bottom
+// exclusive, in 64 bits.
+struct Box {
+  std::int64_t left;
+  std::int64_t top;
+  std::int64_t right;
+  std::int64_t bottom;
+  std::int64_t width() const { return right - left; }
+  std::int64_t height() const { return bottom - top; }
+};
+
+Box normalise(const RECT& r) {
+  return {std::min<std::int64_t>(r.left, r.right), std::min<std::int64_t>(r.top, r.bottom),
+          std::max<std::int64_t>(r.left, r.right), std::max<std::int64_t>(r.top, r.bottom)};
+}
+
+void fillRows(Target& target, const BrushSpec& brush, std::int64_t left, std::int64_t top,
+              std::int64_t right, std::int64_t bottom) {
+  const Bounds b = boundsOf(target.canvas);
+  for (std::int64_t y = std::max(top, b.top); y <= std::min(bottom, b.bottom); ++y) {
+    fillSpan(target, brush, y, left, right);
+  }
+}
+
+void drawBox(Target& target, const PenSpec& pen, const BrushSpec& brush, const Box& box) {
+  if (box.width() == 0 || box.height() == 0) return;
+  const std::int64_t inset = pen.style == PenStyle::Null ? 0 : 1;
+  fillRows(target, brush, box.left + inset, box.top + inset, box.right - 2, box.bottom - 2);
+  Stroke stroke(target, pen);
+  if (!stroke.visible()) return;
+  const std::int64_t r = box.right - 1;
+  const std::int64_t b = box.bottom - 1;
+  if (r == box.left && b == box.top) {
+    stroke.plot(r, b);
+    return;
+  }
+  // Counter-clockwise from the top-right corner.
+  strokeLine(stroke, r, box.top, box.left, box.top);
+  strokeLine(stroke, box.left, box.top, box.left, b);
+  strokeLine(stroke, box.left, b, r, b);
+  strokeLine(stroke, r, b, r, box.top);
+}
+
+// The four quadrants of an ellipse outline in counter-clockwise order, each
+// the quadrant path mirrored into place: top-right (path order), top-left
+// (reversed), bottom-left (path order), bottom-right (reversed).
+class EllipseShape {
+ public:
+  explicit EllipseShape(const Box& box)
+      : box_(box),
+        path_(box.width(), box.height()),
+        columns_(path_.lastColumn()),
+        rows_(path_.lastRow()),
+        small_(columns_ + rows_ <= kSmallPathSteps) {}
+
+  const QuadrantPath& path() const { return path_; }
+  bool small() const { return small_; }
+  std::int64_t lastColumn() const { return columns_; }
+  std::int64_t lastRow() const { return rows_; }
+
+  Point64 place(int quadrant, std::int64_t i, std::int64_t j) const {
+    const std::int64_t right = box_.left + (box_.width() - 1) - i;
+    const std::int64_t left = box_.left + i;
+    const std::int64_t top = box_.top + rows_ - j;
+    const std::int64_t bottom = box_.top + box_.height() / 2 + j;
+    switch (quadrant) {
+      case 0:
+        return {right, top};
+      case 1:
+        return {left, top};
+      case 2:
+        return {left, bottom};
+      default:
+        return {right, bottom};
+    }
+  }
+
+  // The quadrant-local window of the clip bounds for one quadrant.
+  void window(int quadrant, const Bounds& b, std::int64_t& i0, std::int64_t& i1, std::int64_t& j0,
+              std::int64_t& j1) const {
+    const std::int64_t rightEdge = box_.left + box_.width() - 1;
+    const bool isRight = quadrant == 0 || quadrant == 3;
+    const bool isTop = quadrant == 0 || quadrant == 1;
+    i0 = isRight ? rightEdge - b.right : b.left - box_.left;
+    i1 = isRight ? rightEdge - b.left : b.right - box_.left;
+    const std::int64_t middleTop = box_.top + rows_;
+    const std::int64_t middleBottom = box_.top + box_.height() / 2;
+    j0 = isTop ? middleTop - b.bottom : b.top - middleBottom;
+    j1 = isTop ? middleTop - b.top : b.bottom - middleBottom;
+  }
+
+  // Quadrant row of a device row, or -1 outside the box.
+  std::int64_t rowOf(std::int64_t y) const {
+    const std::int64_t middleBottom = box_.top + box_.height() / 2;
+    const std::int64_t j = y >= middleBottom ? y - middleBottom : box_.top + rows_ - y;
+    return j >= 0 && j <= rows_ ? j : -1;
+  }
+
+  // The whole outline counter-clockwise from the middle of the right edge.
+  std::vector<Point64> loop(std::vector<PathPoint>& points) const {
+    points = path_.allPoints();
+    const std::size_t count = points.size();
+    std::vector<Point64> result;
+    result.reserve(4 * count);
+    for (int q = 0; q < 4; ++q) {
+      for (std::size_t m = 0; m < count; ++m) {
+        const PathPoint& p = (q % 2 == 0) ? points[m] : points[count - 1 - m];
+        result.push_back(place(q, p.i, p.j));
+      }
+    }
+    return result;
+  }
+
+  Point64 centre() const { return {box_.left + box_.width() / 2, box_.top + box_.height() / 2}; }
+
+ private:
+  Box box_;
+  QuadrantPath path_;
+  std::int64_t columns_;
+  std::int64_t rows_;
+  bool small_;
+};
+
+// Index in the counter-clockwise loop where the radial towards (x, y) (y
+// upwards, relative to the centre) meets the outline; points are the
+// quadrant path relative to the centre (x leftwards from the right edge).
+std::size_t loopIndexOfRadial(const std::vector<PathPoint>& points, std::int64_t lastColumn, Wide x,
+                              Wide y) {
+  const std::size_t count = points.size();
+  auto px = [&](std::size_t m) { return static_cast<Wide>(lastColumn - points[m].i); };
+  auto py = [&](std::size_t m) { return static_cast<Wide>(points[m].j); };
+  std::size_t m = 0;
+  if (y >= 0 && x >= 0) {
+    while (m < count && !(px(m) * y <= py(m) * x)) ++m;
+    return m;
+  }
+  if (y >= 0) {
+    while (m < count && !(px(m) * y < py(m) * -x)) ++m;
+    return 2 * count - m;
+  }
+  if (x >= 0) {
+    while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
+    return 4 * count - m;
+  }
+  while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
+  return 2 * count + m;
+}
+
+// Strokes a pixel sequence in order; a pixel repeated at once counts once.
+void strokeSequence(Stroke& stroke, const std::vector<Point64>& sequence) {
+  for (const Point64& p : sequence) stroke.plot(p.x, p.y);
+}
+
+std::vector<Point64> withoutRepeats(const std::vector<Point64>& loop, std::size_t from,
+                                    std::size_t to) {
+  std::vector<Point64> result;
+  for (std::size_t k = from; k < to; ++k) {
+    const Point64& p = loop[k % loop.size()];
+    if (result.empty() || !(result.back() == p)) result.push_back(p);
+  }
+  return result;
+}
+
+// Angles measured counter-clockwise from a reference direction, y upwards.
+struct Direction {
+  Wide x;
+  Wide y;
+};
+
+bool inUpperHalf(const Direction& ref, const Direction& v) {
+  const Wide cross = ref.x * v.y - ref.y * v.x;
+  const Wide dot = ref.x * v.x + ref.y * v.y;
+  return cross > 0 || (cross == 0 && dot > 0);
+}
+
+bool angleLess(const Direction& ref, const Direction& p, const Direction& q) {
+  const bool pUpper = inUpperHalf(ref, p);
+  const bool qUpper = inUpperHalf(ref, q);
+  if (pUpper != qUpper) return pUpper;
+  return p.x * q.y - p.y * q.x > 0;
+}
+
+// Large outlines: each quadrant's visible part, found without walking the
+// rest. The style phase is counted from the start of each quadrant.
+void strokeLargeOutline(Stroke& stroke, const EllipseShape& shape, const Direction* from,
+                        const Direction* to) {
+  const std::int64_t span = shape.lastColumn() + shape.lastRow();
+  const Point64 centre = shape.centre();
+  for (int q = 0; q < 4; ++q) {
+    std::int64_t i0 = 0, i1 = 0, j0 = 0, j1 = 0;
+    shape.window(q, stroke.bounds(), i0, i1, j0, j1);
+    const std::uint64_t base = static_cast<std::uint64_t>(q) * static_cast<std::uint64_t>(span + 1);
+    shape.path().forEachInWindow(i0, i1, j0, j1, [&](std::int64_t i, std::int64_t j) {
+      const Point64 p = shape.place(q, i, j);
+      if (from != nullptr) {
+        const Direction d{p.x - centre.x, centre.y - p.y};
+        if ((d.x != 0 || d.y != 0) && !angleLess(*from, d, *to)) return;
+      }
+      const std::int64_t along = (q % 2 == 0) ? i + j : span - (i + j);
+      stroke.plotAt(p.x, p.y, base + static_cast<std::uint64_t>(along));
+    });
+  }
+}
+
+void fillEllipse(Target& target, const EllipseShape& shape, const Box& box, bool outlined,
+                 const BrushSpec& brush) {
+  if (brush.kind == BrushKind::Null) return;
+  const Bounds b = boundsOf(target.canvas);
+  const std::int64_t lastX = box.width() - 1;
+  for (std::int64_t y = std::max(box.top, b.top); y <= std::min(box.bottom - 1, b.bottom); ++y) {
+    const std::int64_t j = shape.rowOf(y);
+    if (j < 0) continue;
+    const QuadrantPath::Run run = shape.path().rowRun(j);
+    const std::int64_t edge = outlined ? run.last + 1 : run.first;
+    fillSpan(target, brush, y, box.left + edge, box.left + lastX - edge);
+  }
+}
+
+}  // namespace
+
+void SetPixelAt(Target& target, std::int64_t x, std::int64_t y, std::uint32_t colour) {
+  if (!inside(boundsOf(target.canvas), x, y)) return;
+  pixelAt(target, x, y) = colour;
+  touch(target, x, y, x, y);
+}
+
+void FillBox(Target& target, const RECT& box, const BrushSpec& brush) {
+  fillRows(target, brush, box.left, box.top, std::int64_t{box.right} - 1,
+           std::int64_t{box.bottom} - 1);
+}
+
+void InvertBox(Target& target, const RECT& box) {
+  const Bounds b = boundsOf(target.canvas);
+  const std::int64_t left = std::max<std::int64_t>(box.left, b.left);
+  const std::int64_t right = std::min<std::int64_t>(std::int64_t{box.right} - 1, b.right);
+  const std::int64_t top = std::max<std::int64_t>(box.top, b.top);
+  const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{box.bottom} - 1, b.bottom);
+  if (left > right || top > bottom) return;
+  for (std::int64_t y = top; y <= bottom; ++y) {
+    std::uint32_t* row = &pixelAt(target, 0, y);
+    for (std::int64_t x = left; x <= right; ++x) row[x] ^= 0x00FFFFFFu;
+  }
+  touch(target, left, top, right, bottom);
+}
+
+void DrawLine(Target& target, const PenSpec& pen, std::int64_t x1, std::int64_t y1, std::int64_t x2,
+              std::int64_t y2) {
+  Stroke stroke(target, pen);
+  strokeLine(stroke, x1, y1, x2, y2);
+}
+
+void DrawRectangle(Target& target, const PenSpec& pen, const BrushSpec& brush, const RECT& box) {
+  drawBox(target, pen, brush, normalise(box));
+}
+
+void DrawEllipse(Target& target, const PenSpec& pen, const BrushSpec& brush, const RECT& rect) {
+  const Box box = normalise(rect);
+  if (box.width() == 0 || box.height() == 0) return;
+  if (box.width() <= 2 || box.height() <= 2) {
+    drawBox(target, pen, brush, box);
+    return;
+  }
+  const EllipseShape shape(box);
+  const bool outlined = pen.style != PenStyle::Null;
+  fillEllipse(target, shape, box, outlined, brush);
+  Stroke stroke(target, pen);
+  if (!stroke.visible()) return;
+  if (!shape.small()) {
+    strokeLargeOutline(stroke, shape, nullptr, nullptr);
+    return;
+  }
+  std::vector<PathPoint> points;
+  const std::vector<Point64> loop = shape.loop(points);
+  std::vector<Point64> sequence = withoutRepeats(loop, 0, loop.size());
+  if (sequence.size() > 1 && sequence.front() == sequence.back()) sequence.pop_back();
+  strokeSequence(stroke, sequence);
+}
+
+void DrawArc(Target& target, const PenSpec& pen, const RECT& rect, POINT start, POINT end) {
+  const Box box = normalise(rect);
+  if (box.width() == 0 || box.height() == 0) return;
+  Stroke stroke(target, pen);
+  if (!stroke.visible()) return;
+  const EllipseShape shape(box);
+  const Point64 centre = shape.centre();
+  const Direction from{start.x - centre.x, centre.y - start.y};
+  const Direction to{end.x - centre.x, centre.y - end.y};
+  if (!shape.small()) {
+    const bool whole = (from.x * to.y - from.y * to.x) == 0 && (from.x * to.x + from.y * to.y) >= 0;
+    strokeLargeOutline(stroke, shape, whole ? nullptr : &from, whole ? nullptr : &to);
+    return;
+  }
+  std::vector<PathPoint> points;
+  const std::vector<Point64> loop = shape.loop(points);
+  const std::size_t first = loopIndexOfRadial(points, shape.lastColumn(), from.x, from.y);
+  std::size_t last = loopIndexOfRadial(points, shape.lastColumn(), to.x, to.y);
+  if (last <= first) last += loop.size();
+  std::vector<Point64> sequence = withoutRepeats(loop, first, last);
+  if (!sequence.empty()) sequence.pop_back();  // the arc's end pixel is left out
+  strokeSequence(stroke, sequence);
+}
+
+}  // namespace win32::detail

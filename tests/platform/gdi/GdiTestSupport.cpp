@@ -1,0 +1,240 @@
+#include "tests/platform/gdi/GdiTestSupport.h"
+
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+using namespace win32;
+
+namespace gditest {
+
+namespace {
+
+constexpr std::array<std::uint32_t, 16> kStdColours{
+    0x000000, 0x0000B0, 0x00B000, 0x008080, 0xB00000, 0x800080, 0xB06000, 0xC0C0C0,
+    0x808080, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF};
+
+class Reader {
+ public:
+  explicit Reader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  std::uint8_t byte() {
+    if (at_ >= bytes_.size()) throw std::runtime_error("reference picture cut short");
+    return bytes_[at_++];
+  }
+  unsigned word() {
+    const unsigned low = byte();
+    return low | (unsigned{byte()} << 8);
+  }
+  std::uint64_t number() {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      const std::uint8_t b = byte();
+      value |= std::uint64_t{b & 0x7Fu} << shift;
+      if ((b & 0x80) == 0) return value;
+    }
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace
+
+Picture LoadReference(const std::string& name) {
+  const std::string path = std::string(GDI_REFERENCE_DIR) + "/" + name + ".rle";
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot open " + path);
+  Reader in(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {}));
+  if (in.byte() != 'S' || in.byte() != 'B' || in.byte() != 'R' || in.byte() != 'L') {
+    throw std::runtime_error(path + " is not a reference picture");
+  }
+  Picture picture;
+  picture.width = static_cast<int>(in.word());
+  picture.height = static_cast<int>(in.word());
+  std::vector<std::uint32_t> colours(in.byte());
+  for (auto& c : colours) {
+    const std::uint32_t r = in.byte();
+    const std::uint32_t g = in.byte();
+    c = (r << 16) | (g << 8) | in.byte();
+  }
+  const auto width = static_cast<std::size_t>(picture.width);
+  for (int y = 0; y < picture.height; ++y) {
+    const std::uint8_t repeat = in.byte();
+    if (repeat != 0) {
+      const auto from = picture.pixels.end() - static_cast<std::ptrdiff_t>(repeat * width);
+      picture.pixels.insert(picture.pixels.end(), from, from + static_cast<std::ptrdiff_t>(width));
+      continue;
+    }
+    const std::size_t rowEnd = picture.pixels.size() + width;
+    while (picture.pixels.size() < rowEnd) {
+      const std::uint32_t colour = colours.at(in.byte());
+      picture.pixels.insert(picture.pixels.end(), in.number(), colour);
+    }
+  }
+  return picture;
+}
+
+std::string Differences(const Picture& expected, const Picture& actual, int* count) {
+  std::ostringstream text;
+  int differing = 0;
+  for (int y = 0; y < expected.height; ++y) {
+    for (int x = 0; x < expected.width; ++x) {
+      if (expected.at(x, y) == actual.at(x, y)) continue;
+      if (++differing <= 8) {
+        text << " (" << x << "," << y << "): expected " << std::hex << expected.at(x, y) << " got "
+             << actual.at(x, y) << std::dec;
+      }
+    }
+  }
+  *count = differing;
+  return text.str();
+}
+
+std::uint32_t StdColour(int n) {
+  return kStdColours.at(static_cast<std::size_t>(n));
+}
+
+Canvas::Canvas(int width, int height) {
+  HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  dc_ = CreateCompatibleDC(display);
+  bitmap_ = CreateCompatibleBitmap(display, width, height);
+  DeleteDC(display);
+  oldBitmap_ = SelectObject(dc_, bitmap_);
+  std::vector<std::uint8_t> storage(sizeof(LOGPALETTE) + 16 * sizeof(PALETTEENTRY));
+  auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
+  log->palVersion = 0x300;
+  log->palNumEntries = 16;
+  for (int n = 0; n < 16; ++n) {
+    const std::uint32_t c = StdColour(n);
+    log->palPalEntry[n] = {static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8),
+                           static_cast<BYTE>(c), 0};
+  }
+  palette_ = CreatePalette(log);
+  SelectPalette(dc_, palette_, TRUE);
+  RealizePalette(dc_);
+  SetBkColor(dc_, C(0));
+  SetBkMode(dc_, OPAQUE);
+  fillRect(0, 0, width - 1, height - 1, 0);
+}
+
+Canvas::~Canvas() {
+  SelectObject(dc_, oldBitmap_);
+  DeleteDC(dc_);
+  DeleteObject(bitmap_);
+  DeleteObject(palette_);
+}
+
+// Copied out through BitBlt onto a surface the test can read.
+Picture Canvas::picture() const {
+  Picture result;
+  result.width = GetDeviceCaps(dc_, HORZRES);
+  result.height = GetDeviceCaps(dc_, VERTRES);
+  auto surface = std::make_shared<detail::Surface>(result.width, result.height);
+  HDC copy = detail::CreateSurfaceDC(surface);
+  BitBlt(copy, 0, 0, result.width, result.height, dc_, 0, 0, SRCCOPY);
+  DeleteDC(copy);
+  result.pixels.assign(surface->pixels(),
+                       surface->pixels() + static_cast<std::size_t>(result.width) * result.height);
+  return result;
+}
+
+std::uint32_t Canvas::pixel(int x, int y) const {
+  const COLORREF c = GetPixel(dc_, x, y);
+  return (std::uint32_t{GetRValue(c)} << 16) | (std::uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+}
+
+void Canvas::draw(Shape shape, int l, int t, int r, int b, UINT penStyle, int colour,
+                  const LOGBRUSH& brush) {
+  const LOGPEN logPen{penStyle, {1, 0}, C(colour)};
+  HPEN pen = CreatePenIndirect(&logPen);
+  HBRUSH made = CreateBrushIndirect(&brush);
+  HGDIOBJ oldPen = SelectObject(dc_, pen);
+  HGDIOBJ oldBrush = SelectObject(dc_, made);
+  switch (shape) {
+    case Shape::Rect:
+      Rectangle(dc_, l, t, r + 1, b + 1);
+      break;
+    case Shape::Ellipse:
+      Ellipse(dc_, l, t, r, b);
+      break;
+    case Shape::Arc:
+      Arc(dc_, l, t, r, b, 0, 0, 0, 0);
+      break;
+  }
+  SelectObject(dc_, oldPen);
+  SelectObject(dc_, oldBrush);
+  DeleteObject(pen);
+  DeleteObject(made);
+}
+
+void Canvas::outlineRect(int l, int t, int r, int b, int colour, UINT style) {
+  draw(Shape::Rect, l, t, r, b, style, colour, {BS_NULL, 0, 0});
+}
+
+void Canvas::outlineEllipse(int l, int t, int r, int b, int colour, UINT style) {
+  draw(Shape::Arc, l, t, r, b, style, colour, {BS_NULL, 0, 0});
+}
+
+void Canvas::fillRect(int l, int t, int r, int b, int colour) {
+  draw(Shape::Rect, l, t, r, b, PS_SOLID, colour, {BS_SOLID, C(colour), 0});
+}
+
+void Canvas::fillEllipse(int l, int t, int r, int b, int colour) {
+  draw(Shape::Ellipse, l, t, r, b, PS_SOLID, colour, {BS_SOLID, C(colour), 0});
+}
+
+void Canvas::hatchRect(int l, int t, int r, int b, int colour, int hatch) {
+  draw(Shape::Rect, l, t, r, b, PS_SOLID, colour,
+       {BS_HATCHED, C(colour), static_cast<ULONG_PTR>(hatch)});
+}
+
+void Canvas::hatchEllipse(int l, int t, int r, int b, int colour, int hatch) {
+  draw(Shape::Ellipse, l, t, r, b, PS_SOLID, colour,
+       {BS_HATCHED, C(colour), static_cast<ULONG_PTR>(hatch)});
+}
+
+void Canvas::patterned(Shape shape, int l, int t, int r, int b, int colour,
+                       const std::uint8_t mask[8]) {
+  std::array<WORD, 8> rows{};
+  for (std::size_t i = 0; i < 8; ++i) rows[i] = static_cast<WORD>(255 - mask[i]);
+  HBITMAP bits = CreateBitmap(8, 8, 1, 1, rows.data());
+  SetTextColor(dc_, C(colour));
+  draw(shape, l, t, r, b, PS_SOLID, colour, {BS_PATTERN, 0, reinterpret_cast<ULONG_PTR>(bits)});
+  DeleteObject(bits);
+}
+
+void Canvas::patternRect(int l, int t, int r, int b, int colour, const std::uint8_t mask[8]) {
+  patterned(Shape::Rect, l, t, r, b, colour, mask);
+}
+
+void Canvas::patternEllipse(int l, int t, int r, int b, int colour, const std::uint8_t mask[8]) {
+  patterned(Shape::Ellipse, l, t, r, b, colour, mask);
+}
+
+void Canvas::line(int x1, int y1, int x2, int y2, int colour, UINT style) {
+  if (x1 != x2 || y1 != y2) {
+    const LOGPEN logPen{style, {1, 0}, C(colour)};
+    const LOGBRUSH logBrush{BS_NULL, 0, 0};
+    HPEN pen = CreatePenIndirect(&logPen);
+    HBRUSH brush = CreateBrushIndirect(&logBrush);
+    HGDIOBJ oldPen = SelectObject(dc_, pen);
+    HGDIOBJ oldBrush = SelectObject(dc_, brush);
+    MoveToEx(dc_, x1, y1, nullptr);
+    LineTo(dc_, x2, y2);
+    SelectObject(dc_, oldPen);
+    SelectObject(dc_, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+  }
+  SetPixelV(dc_, x2, y2, C(colour));
+}
+
+void Canvas::invert(int l, int t, int r, int b) {
+  const RECT rect{l, t, r, b};
+  InvertRect(dc_, &rect);
+}
+
+}  // namespace gditest
