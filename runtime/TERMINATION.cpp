@@ -2,6 +2,8 @@
 // exit procedure, each under a handler frame of its own.
 #include "runtime/TERMINATION.h"
 
+#include <atomic>
+
 #include "runtime/Storage.h"
 #include "runtime/krExceptions.h"
 
@@ -12,7 +14,9 @@ struct FinaliserNode {
   FinaliserNode* next;
 };
 
-FinaliserNode* finalisers = nullptr;
+// Registered by module bodies on the main thread; an exit on another thread
+// (a halt, a break reported by the control thread) takes them from there.
+std::atomic<FinaliserNode*> finalisers{nullptr};
 bool runnerRegistered = false;
 
 // The profiler's report; profiling is off in this system.
@@ -23,15 +27,16 @@ void K2C_show_profile() {}
 void runGuarded(K2C_PROC finaliser) {
   K2C_Protect([finaliser] { finaliser(); },
               [](K2C_HandlerFrame&) {
-                if (finalisers == nullptr) K2C_XON();
+                if (finalisers.load() == nullptr) K2C_XON();
               });
 }
 
 void runFinalisers() {
-  while (finalisers != nullptr) {
-    FinaliserNode* node = finalisers;
-    finalisers = node->next;
+  FinaliserNode* node = finalisers.load();
+  while (node != nullptr) {
+    if (!finalisers.compare_exchange_weak(node, node->next)) continue;
     runGuarded(node->finaliser);
+    node = finalisers.load();
   }
   K2C_show_profile();
 }
@@ -54,8 +59,9 @@ void K2C_FINALEXE(K2C_PROC proc) {
   auto* node = static_cast<FinaliserNode*>(K2C_AllocMem(sizeof(FinaliserNode)));
   if (node == nullptr) K2C_TRAP_F(K2C_TRAP_NR_HEAP);
   node->finaliser = proc;
-  node->next = finalisers;
-  finalisers = node;
+  node->next = finalisers.load();
+  while (!finalisers.compare_exchange_weak(node->next, node)) {
+  }
 }
 
 void K2C_FINALLY(K2C_PROC proc) {

@@ -1,6 +1,8 @@
 // K2C_BEGIN, the run-time's entry flags and the floating-point set-up.
 #include "runtime/krnK2C.h"
 
+#include <atomic>
+
 #include "runtime/TERMINATION.h"
 #include "runtime/kosExit.h"
 #include "runtime/krExceptions.h"
@@ -9,7 +11,10 @@
 namespace {
 
 std::uint32_t libraryInitialised = 0;
-std::uint32_t executableEntered = 0;
+// Set (release) at the end of K2C_BEGIN: a thread that reads it set (acquire)
+// sees the whole start-up state, which the console break handler relies on
+// when it reports from its own thread.
+std::atomic<std::uint32_t> executableEntered{0};
 bool fpuInitialised = false;
 // Whether this thread runs with the traps armed; only such a thread gets
 // them re-armed after a floating-point trap.

@@ -17,6 +17,7 @@
 #include "platform/kernel/Threads.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/krExceptions.h"
+#include "runtime/krnK2C.h"
 
 std::int32_t K2C_argc = 0;
 char** K2C_argv = nullptr;
@@ -157,6 +158,7 @@ win32::BOOL breakHandler(win32::DWORD ctrlType) {
   breakPending.store(true);
   win32::QueueUserAPC(&breakApc, mainThread, 0);
   if (!mainThreadTakesBreak() && breakPending.exchange(false)) {
+    K2C_wasXEntry();  // acquires the start-up state published by K2C_BEGIN
     K2C_ReportUnhandledTrap(K2C_TRAP_NR_BREAK);
   }
   return win32::TRUE;
