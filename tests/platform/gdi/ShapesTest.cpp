@@ -1,0 +1,401 @@
+// Boxes, ellipses, arcs and lines: edges, corners, degenerate and huge
+// figures, clipping.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <set>
+
+#include "platform/gdi/EllipsePath.h"
+#include "tests/platform/gdi/GdiTestSupport.h"
+
+using namespace win32;
+using gditest::C;
+using gditest::Canvas;
+using gditest::Picture;
+using gditest::StdColour;
+
+namespace {
+
+constexpr std::uint32_t kBlack = 0;
+
+// Pixels of a picture that are not black.
+std::set<std::pair<int, int>> litPixels(const Picture& picture) {
+  std::set<std::pair<int, int>> lit;
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      if (picture.at(x, y) != kBlack) lit.insert({x, y});
+    }
+  }
+  return lit;
+}
+
+// Draws with a pen and brush made for the call.
+template <class Draw>
+void withTools(HDC dc, UINT penStyle, COLORREF penColour, LOGBRUSH brush, Draw&& draw) {
+  const LOGPEN logPen{penStyle, {1, 0}, penColour};
+  HPEN pen = CreatePenIndirect(&logPen);
+  HBRUSH made = CreateBrushIndirect(&brush);
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  HGDIOBJ oldBrush = SelectObject(dc, made);
+  draw();
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  DeleteObject(pen);
+  DeleteObject(made);
+}
+
+const LOGBRUSH kNoBrush{BS_NULL, 0, 0};
+
+TEST(Rectangles, CornersAreInAndRightAndBottomEdgesOut) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] { Rectangle(canvas.dc(), 10, 10, 20, 20); });
+  for (auto [x, y] : {std::pair{10, 10}, {19, 10}, {10, 19}, {19, 19}}) {
+    EXPECT_EQ(canvas.pixel(x, y), StdColour(7)) << x << "," << y;
+  }
+  for (int k = 9; k <= 21; ++k) {
+    EXPECT_EQ(canvas.pixel(20, k), kBlack);
+    EXPECT_EQ(canvas.pixel(k, 20), kBlack);
+  }
+  EXPECT_EQ(canvas.pixel(15, 15), kBlack);  // no brush: the inside stays
+  EXPECT_EQ(litPixels(canvas.picture()).size(), 36u);
+}
+
+TEST(Rectangles, CornersInAnyOrderGiveTheSameBox) {
+  Canvas forward, backward, mixed;
+  withTools(forward.dc(), PS_SOLID, C(7), {BS_SOLID, C(4), 0},
+            [&] { Rectangle(forward.dc(), 30, 40, 90, 70); });
+  withTools(backward.dc(), PS_SOLID, C(7), {BS_SOLID, C(4), 0},
+            [&] { Rectangle(backward.dc(), 90, 70, 30, 40); });
+  withTools(mixed.dc(), PS_SOLID, C(7), {BS_SOLID, C(4), 0},
+            [&] { Rectangle(mixed.dc(), 90, 40, 30, 70); });
+  EXPECT_EQ(forward.picture().pixels, backward.picture().pixels);
+  EXPECT_EQ(forward.picture().pixels, mixed.picture().pixels);
+  EXPECT_EQ(forward.pixel(89, 69), StdColour(7));
+  EXPECT_EQ(forward.pixel(50, 50), StdColour(4));
+}
+
+TEST(Rectangles, EmptyBoxesDrawNothingAndOnePixelBoxesOnePixel) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(7), {BS_SOLID, C(7), 0}, [&] {
+    Rectangle(canvas.dc(), 10, 10, 10, 30);
+    Rectangle(canvas.dc(), 10, 50, 30, 50);
+    Rectangle(canvas.dc(), 100, 100, 101, 101);
+  });
+  EXPECT_EQ(litPixels(canvas.picture()), (std::set<std::pair<int, int>>{{100, 100}}));
+}
+
+TEST(Rectangles, NullPenFillsOnePixelLessEachWay) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_NULL, C(7), {BS_SOLID, C(7), 0},
+            [&] { Rectangle(canvas.dc(), 10, 10, 20, 20); });
+  const auto lit = litPixels(canvas.picture());
+  EXPECT_EQ(lit.size(), 81u);
+  EXPECT_TRUE(lit.count({10, 10}));
+  EXPECT_TRUE(lit.count({18, 18}));
+  EXPECT_FALSE(lit.count({19, 19}));
+}
+
+TEST(Rectangles, HugeBoxesClipToTheSurface) {
+  Canvas outline, filled, partial;
+  withTools(outline.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Rectangle(outline.dc(), INT_MIN, INT_MIN, INT_MAX, INT_MAX); });
+  EXPECT_TRUE(litPixels(outline.picture()).empty());
+  withTools(filled.dc(), PS_SOLID, C(7), {BS_SOLID, C(2), 0},
+            [&] { Rectangle(filled.dc(), INT_MIN, INT_MIN, INT_MAX, INT_MAX); });
+  const Picture all = filled.picture();
+  for (std::uint32_t p : all.pixels) ASSERT_EQ(p, StdColour(2));
+  withTools(partial.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Rectangle(partial.dc(), -2000000000, -7, 100, 2000000000); });
+  const auto lit = litPixels(partial.picture());
+  EXPECT_EQ(lit.size(), 500u);  // only the right edge is in sight
+  EXPECT_TRUE(lit.count({99, 0}));
+  EXPECT_TRUE(lit.count({0, 499}) == 0);
+}
+
+// The outline pixels of an ellipse box from the plain quadrant path, mirrored.
+std::set<std::pair<int, int>> outlineOf(int l, int t, int r, int b) {
+  const std::int64_t w = r - l, h = b - t;
+  const detail::QuadrantPath path(w, h);
+  std::set<std::pair<int, int>> pixels;
+  for (const detail::PathPoint& p : path.allPoints()) {
+    for (std::int64_t x : {l + (w - 1) - p.i, l + p.i}) {
+      for (std::int64_t y : {t + h / 2 + p.j, t + path.lastRow() - p.j}) {
+        pixels.insert({static_cast<int>(x), static_cast<int>(y)});
+      }
+    }
+  }
+  return pixels;
+}
+
+TEST(Ellipses, OutlineStaysInsideTheBoxAndTouchesAllFourSides) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] { Ellipse(canvas.dc(), 20, 30, 121, 90); });
+  const auto lit = litPixels(canvas.picture());
+  EXPECT_EQ(lit, outlineOf(20, 30, 121, 90));
+  int left = 500, top = 500, right = 0, bottom = 0;
+  for (auto [x, y] : lit) {
+    left = std::min(left, x), top = std::min(top, y);
+    right = std::max(right, x), bottom = std::max(bottom, y);
+  }
+  EXPECT_EQ(left, 20);
+  EXPECT_EQ(top, 30);
+  EXPECT_EQ(right, 120);
+  EXPECT_EQ(bottom, 89);
+}
+
+TEST(Ellipses, FillStaysInsideTheOutline) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(15), {BS_SOLID, C(2), 0},
+            [&] { Ellipse(canvas.dc(), 40, 40, 141, 100); });
+  const Picture picture = canvas.picture();
+  const auto outline = outlineOf(40, 40, 141, 100);
+  for (int y = 0; y < 500; ++y) {
+    int first = 500, last = -1;
+    for (auto [x, yy] : outline) {
+      if (yy == y) first = std::min(first, x), last = std::max(last, x);
+    }
+    for (int x = 0; x < 500; ++x) {
+      const std::uint32_t expected = outline.count({x, y})     ? StdColour(15)
+                                     : (x > first && x < last) ? StdColour(2)
+                                                               : kBlack;
+      ASSERT_EQ(picture.at(x, y), expected) << x << "," << y;
+    }
+  }
+}
+
+TEST(Ellipses, NarrowBoxesAreDrawnAsBoxes) {
+  Canvas ellipse, box;
+  withTools(ellipse.dc(), PS_SOLID, C(7), {BS_SOLID, C(3), 0}, [&] {
+    Ellipse(ellipse.dc(), 10, 10, 12, 60);
+    Ellipse(ellipse.dc(), 30, 10, 100, 12);
+    Ellipse(ellipse.dc(), 200, 10, 200, 60);  // empty
+  });
+  withTools(box.dc(), PS_SOLID, C(7), {BS_SOLID, C(3), 0}, [&] {
+    Rectangle(box.dc(), 10, 10, 12, 60);
+    Rectangle(box.dc(), 30, 10, 100, 12);
+  });
+  EXPECT_EQ(ellipse.picture().pixels, box.picture().pixels);
+}
+
+TEST(Ellipses, InvertedCornersGiveTheSameEllipse) {
+  Canvas forward, backward;
+  withTools(forward.dc(), PS_SOLID, C(7), {BS_HATCHED, C(5), HS_CROSS},
+            [&] { Ellipse(forward.dc(), 10, 20, 200, 150); });
+  withTools(backward.dc(), PS_SOLID, C(7), {BS_HATCHED, C(5), HS_CROSS},
+            [&] { Ellipse(backward.dc(), 200, 150, 10, 20); });
+  EXPECT_EQ(forward.picture().pixels, backward.picture().pixels);
+}
+
+TEST(Ellipses, HugeEllipseAroundTheSurfaceFillsItAndShowsNoOutline) {
+  Canvas outline, filled;
+  withTools(outline.dc(), PS_SOLID, C(7), kNoBrush, [&] {
+    Ellipse(outline.dc(), -2000000000, -2000000000, 2000000000, 2000000000);
+    Arc(outline.dc(), INT_MIN, INT_MIN, INT_MAX, INT_MAX, 0, 0, 0, 0);
+  });
+  EXPECT_TRUE(litPixels(outline.picture()).empty());
+  withTools(filled.dc(), PS_SOLID, C(7), {BS_SOLID, C(9), 0},
+            [&] { Ellipse(filled.dc(), INT_MIN, INT_MIN, INT_MAX, INT_MAX); });
+  for (std::uint32_t p : filled.picture().pixels) ASSERT_EQ(p, StdColour(9));
+}
+
+TEST(Ellipses, HugeEllipseCrossingTheSurfaceDrawsAConnectedCurve) {
+  Canvas canvas;
+  // Centre far to the left, middle row 250: the right end of the curve runs
+  // down the surface at x = 250.
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Ellipse(canvas.dc(), -2000000000, -2000000000, 251, 2000000500); });
+  const auto lit = litPixels(canvas.picture());
+  for (int y = 0; y < 500; ++y) {
+    int count = 0;
+    for (int x = 0; x < 500; ++x) count += lit.count({x, y}) ? 1 : 0;
+    ASSERT_GE(count, 1) << "row " << y;
+    ASSERT_TRUE(lit.count({250, y}) || lit.count({249, y})) << "row " << y;
+  }
+}
+
+TEST(Ellipses, ClippedLargeOutlineMatchesTheUnclippedOne) {
+  // A box big enough for the searched drawing, shown whole on a large canvas
+  // and in pieces on a small one.
+  Canvas whole(2400, 900);
+  withTools(whole.dc(), PS_SOLID, C(7), {BS_HATCHED, C(6), HS_BDIAGONAL},
+            [&] { Ellipse(whole.dc(), 3, 5, 2303, 805); });
+  const Picture big = whole.picture();
+  for (auto [dx, dy] : {std::pair{0, 0}, {1000, 300}, {1900, 400}, {-100, -50}}) {
+    Canvas part(500, 500);
+    withTools(part.dc(), PS_SOLID, C(7), {BS_HATCHED, C(6), HS_BDIAGONAL}, [&] {
+      SetBkColor(part.dc(), C(0));
+      Ellipse(part.dc(), 3 - dx, 5 - dy, 2303 - dx, 805 - dy);
+    });
+    const Picture small = part.picture();
+    for (int y = 0; y < 500; ++y) {
+      for (int x = 0; x < 500; ++x) {
+        const int bx = x + dx, by = y + dy;
+        if (bx < 0 || by < 0 || bx >= big.width || by >= big.height) continue;
+        // The hatch is anchored at each surface's own origin.
+        if (((dx | dy) & 7) != 0) continue;
+        ASSERT_EQ(small.at(x, y), big.at(bx, by)) << x << "," << y << " offset " << dx;
+      }
+    }
+  }
+}
+
+TEST(Arcs, LeaveOutOnePixelWhereTheRadialMeetsTheCurve) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Arc(canvas.dc(), 50, 50, 150, 150, 0, 0, 0, 0); });
+  auto expected = outlineOf(50, 50, 150, 150);
+  expected.erase({65, 64});
+  EXPECT_EQ(litPixels(canvas.picture()), expected);
+}
+
+TEST(Arcs, RunCounterClockwiseFromStartToEnd) {
+  Canvas canvas;
+  // From the radial to the right to the radial upwards: the top-right quarter.
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Arc(canvas.dc(), 100, 100, 201, 201, 300, 150, 150, 0); });
+  const auto lit = litPixels(canvas.picture());
+  ASSERT_FALSE(lit.empty());
+  for (auto [x, y] : lit) {
+    EXPECT_GE(x, 150);
+    EXPECT_LE(y, 150);
+  }
+  EXPECT_TRUE(lit.count({200, 150}));
+}
+
+TEST(Arcs, ThinBoxesAreClosed) {
+  // The walk alone stops short of the ends of very thin ellipses; the tips
+  // are drawn down to the box edge.
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Arc(canvas.dc(), 100, 10, 103, 400, 0, 0, 0, 0); });
+  const auto lit = litPixels(canvas.picture());
+  for (int y = 10; y < 400; ++y) {
+    ASSERT_TRUE(lit.count({100, y}) || lit.count({101, y}) || lit.count({102, y})) << y;
+  }
+}
+
+TEST(Lines, LeaveOutTheEndAndCoverTheSamePixelsBothWays) {
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int> coordinate(0, 499);
+  for (int k = 0; k < 100; ++k) {
+    const int x1 = coordinate(random), y1 = coordinate(random);
+    const int x2 = coordinate(random), y2 = coordinate(random);
+    Canvas there, back;
+    withTools(there.dc(), PS_SOLID, C(7), kNoBrush, [&] {
+      MoveToEx(there.dc(), x1, y1, nullptr);
+      LineTo(there.dc(), x2, y2);
+    });
+    withTools(back.dc(), PS_SOLID, C(7), kNoBrush, [&] {
+      MoveToEx(back.dc(), x2, y2, nullptr);
+      LineTo(back.dc(), x1, y1);
+    });
+    auto a = litPixels(there.picture());
+    auto b = litPixels(back.picture());
+    if (x1 == x2 && y1 == y2) {
+      EXPECT_TRUE(a.empty());
+      continue;
+    }
+    EXPECT_FALSE(a.count({x2, y2}));
+    EXPECT_TRUE(a.count({x1, y1}));
+    a.insert({x2, y2});
+    b.insert({x1, y1});
+    ASSERT_EQ(a, b) << x1 << "," << y1 << " - " << x2 << "," << y2;
+    const std::size_t expectedLength = std::max(std::abs(x2 - x1), std::abs(y2 - y1)) + 1;
+    EXPECT_EQ(a.size(), expectedLength);
+  }
+}
+
+TEST(Lines, ClippedLinesKeepTheirPixelsAndPhase) {
+  std::mt19937 random(9);
+  std::uniform_int_distribution<int> coordinate(-300, 800);
+  for (int k = 0; k < 60; ++k) {
+    const int x1 = coordinate(random), y1 = coordinate(random);
+    const int x2 = coordinate(random), y2 = coordinate(random);
+    Canvas whole(1200, 1200), part(500, 500);
+    withTools(whole.dc(), PS_DASHDOT, C(7), kNoBrush, [&] {
+      MoveToEx(whole.dc(), x1 + 300, y1 + 300, nullptr);
+      LineTo(whole.dc(), x2 + 300, y2 + 300);
+    });
+    withTools(part.dc(), PS_DASHDOT, C(7), kNoBrush, [&] {
+      SetBkMode(part.dc(), TRANSPARENT);
+      MoveToEx(part.dc(), x1, y1, nullptr);
+      LineTo(part.dc(), x2, y2);
+    });
+    const Picture big = whole.picture();
+    const Picture small = part.picture();
+    for (int y = 0; y < 500; ++y) {
+      for (int x = 0; x < 500; ++x) {
+        const bool lit = big.at(x + 300, y + 300) == StdColour(7);
+        ASSERT_EQ(small.at(x, y) == StdColour(7), lit) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(Lines, HugeCoordinatesAreClippedExactly) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] {
+    MoveToEx(canvas.dc(), INT_MIN, 250, nullptr);
+    LineTo(canvas.dc(), INT_MAX, 250);
+    MoveToEx(canvas.dc(), -2000000000, -2000000000, nullptr);
+    LineTo(canvas.dc(), 2000000000, 2000000000);
+    MoveToEx(canvas.dc(), INT_MAX, INT_MIN, nullptr);
+    LineTo(canvas.dc(), INT_MIN, INT_MAX);
+  });
+  const auto lit = litPixels(canvas.picture());
+  for (int k = 0; k < 500; ++k) {
+    EXPECT_TRUE(lit.count({k, 250}));
+    EXPECT_TRUE(lit.count({k, k}));
+  }
+  for (auto [x, y] : lit) {
+    if (y != 250 && x != y) {
+      EXPECT_LE(std::abs(x + y - 499), 1) << x << "," << y;
+    }
+  }
+}
+
+TEST(Lines, PenStylesCountAlongThePixels) {
+  Canvas canvas;
+  SetBkColor(canvas.dc(), C(4));
+  const std::pair<UINT, const char*> styles[] = {{PS_DOT, "+++---+++---"},
+                                                 {PS_DASH, "++++++++++++++++++------++"},
+                                                 {PS_DASHDOT, "+++++++++------+++------+++"},
+                                                 {PS_DASHDOTDOT, "+++++++++---+++---+++---+++"},
+                                                 {PS_NULL, "...."}};
+  int y = 10;
+  for (auto [style, pattern] : styles) {
+    withTools(canvas.dc(), style, C(15), kNoBrush, [&] {
+      MoveToEx(canvas.dc(), 5, y, nullptr);
+      LineTo(canvas.dc(), 100, y);
+    });
+    for (int k = 0; pattern[k] != 0; ++k) {
+      const std::uint32_t expected = pattern[k] == '+'   ? StdColour(15)
+                                     : pattern[k] == '-' ? StdColour(4)
+                                                         : kBlack;
+      EXPECT_EQ(canvas.pixel(5 + k, y), expected) << "style " << style << " pixel " << k;
+    }
+    y += 10;
+  }
+}
+
+TEST(InvertRect, LeavesRightAndBottomOutAndUndoesItself) {
+  Canvas canvas;
+  canvas.fillRect(0, 0, 99, 99, 7);
+  canvas.invert(10, 10, 20, 30);
+  EXPECT_EQ(canvas.pixel(10, 10), 0x3F3F3Fu);
+  EXPECT_EQ(canvas.pixel(19, 29), 0x3F3F3Fu);
+  EXPECT_EQ(canvas.pixel(20, 29), StdColour(7));
+  EXPECT_EQ(canvas.pixel(19, 30), StdColour(7));
+  EXPECT_EQ(canvas.pixel(150, 150), StdColour(0));
+  canvas.invert(-1000, -1000, 2000000000, 5);  // clipped
+  EXPECT_EQ(canvas.pixel(150, 4), StdColour(15));
+  canvas.invert(-1000, -1000, 2000000000, 5);
+  canvas.invert(10, 10, 20, 30);
+  canvas.invert(30, 30, 20, 40);  // inverted corners: empty
+  Canvas fresh;
+  fresh.fillRect(0, 0, 99, 99, 7);
+  EXPECT_EQ(canvas.picture().pixels, fresh.picture().pixels);
+}
+
+}  // namespace
