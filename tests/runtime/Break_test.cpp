@@ -70,25 +70,54 @@ class BreakInTerminal : public testing::TestWithParam<const char*> {
   fs::path dir_;
 };
 
-TEST_P(BreakInTerminal, CtrlCEndsWithTheBreakReportAndNine) {
-  fs::path marker = dir_ / "ready";
-  fs::path err = dir_ / "err";
-  fs::path exitFile = dir_ / "exit";
-  std::string program = Quote(runtime_tests::ProbePath()) + " " + GetParam() + " " +
-                        Quote(marker.string()) + " 2>" + Quote(err.string()) + "; echo EXIT=$? > " +
-                        Quote(exitFile.string());
+struct Outcome {
+  std::string exitLine;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunAndBreak(const fs::path& dir, const std::string& scenario) {
+  fs::path marker = dir / "ready";
+  fs::path out = dir / "out";
+  fs::path err = dir / "err";
+  fs::path exitFile = dir / "exit";
+  std::string program = Quote(runtime_tests::ProbePath()) + " " + scenario + " " +
+                        Quote(marker.string()) + " >" + Quote(out.string()) + " 2>" +
+                        Quote(err.string()) + "; echo EXIT=$? > " + Quote(exitFile.string());
   TmuxSession tmux;
-  ASSERT_EQ(tmux.tmux("new-session -d -s break -x 80 -y 24 " + Quote(program)), 0);
-  ASSERT_TRUE(WaitForFile(marker, std::chrono::seconds(30))) << "the program never got ready";
+  EXPECT_EQ(tmux.tmux("new-session -d -s break -x 80 -y 24 " + Quote(program)), 0);
+  if (!WaitForFile(marker, std::chrono::seconds(30))) return {"never ready", "", ""};
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  ASSERT_EQ(tmux.tmux("send-keys -t break C-c"), 0);
-  ASSERT_TRUE(WaitForFile(exitFile, std::chrono::seconds(30))) << "no exit after Ctrl+C";
-  EXPECT_EQ(ReadFile(exitFile), "EXIT=9\n");
-  EXPECT_EQ(ReadFile(err), "#RTS: unhandled exception #21: USER BREAK\r\n");
+  EXPECT_EQ(tmux.tmux("send-keys -t break C-c"), 0);
+  if (!WaitForFile(exitFile, std::chrono::seconds(30))) return {"no exit after Ctrl+C", "", ""};
+  return {ReadFile(exitFile), ReadFile(out), ReadFile(err)};
+}
+
+TEST_P(BreakInTerminal, CtrlCEndsWithTheBreakReportAndNine) {
+  Outcome outcome = RunAndBreak(dir_, GetParam());
+  EXPECT_EQ(outcome.exitLine, "EXIT=9\n");
+  EXPECT_EQ(outcome.err, "#RTS: unhandled exception #21: USER BREAK\r\n");
 }
 
 // "loop" waits in Lib.Delay, where the break arrives at once; "spin" computes
 // and never waits, so the control handler reports the break itself.
 INSTANTIATE_TEST_SUITE_P(Runtime, BreakInTerminal, testing::Values("loop", "spin"));
+
+}  // namespace
+
+namespace {
+
+// A frame around the waiting loop catches the break like any trap.
+TEST(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
+  if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is missing";
+  fs::path dir =
+      fs::temp_directory_path() / ("shapeboard-break-frame-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  Outcome outcome = RunAndBreak(dir, "loop-in-frame");
+  fs::remove_all(dir);
+  EXPECT_EQ(outcome.exitLine, "EXIT=0\n");
+  EXPECT_EQ(outcome.out, "destroyed loop guard\ncaught 21 USER BREAK\nmain returns\n");
+  EXPECT_EQ(outcome.err, "");
+}
 
 }  // namespace

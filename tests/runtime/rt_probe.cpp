@@ -165,6 +165,17 @@ void waitInLoop(const char* marker) {
   for (;;) Lib::Delay(50);
 }
 
+void waitInFrame(const char* marker) {
+  Lib::BEGIN();
+  K2C_Protect(
+      [marker] {
+        Announcer guard{"loop guard"};
+        writeMarker(marker);
+        for (;;) Lib::Delay(50);
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+}
+
 void computeInLoop(const char* marker) {
   writeMarker(marker);
   volatile std::uint64_t counter = 0;
@@ -364,6 +375,8 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     consoleModeSwitch();
   } else if (is(scenario, "loop")) {
     waitInLoop(extra);
+  } else if (is(scenario, "loop-in-frame")) {
+    waitInFrame(extra);
   } else if (is(scenario, "spin")) {
     computeInLoop(extra);
   } else {

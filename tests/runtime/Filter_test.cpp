@@ -1,0 +1,142 @@
+// The fault filter on made-up exception records and contexts.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "channels/kosFileIO.h"
+#include "platform/kernel/Exceptions.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Handles.h"
+#include "runtime/krExceptions.h"
+
+namespace {
+
+constexpr win32::DWORD64 kFaultRip = 0x401234;
+
+// A stack of its own on the heap, so that the filter treats it as the
+// faulting thread's stack and not as its own.
+struct FakeFault {
+  std::vector<win32::DWORD64> stack = std::vector<win32::DWORD64>(4096);
+  win32::EXCEPTION_RECORD record{};
+  win32::CONTEXT context{};
+  win32::EXCEPTION_POINTERS pointers{&record, &context};
+
+  explicit FakeFault(win32::DWORD code) {
+    record.ExceptionCode = code;
+    context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
+    context.Rip = kFaultRip;
+    context.Rsp = reinterpret_cast<win32::DWORD64>(&stack[3000]) + 8;  // odd alignment on purpose
+    context.MxCsr = 0x1F80;
+  }
+  win32::LONG filter() { return K2C_xFilter(&pointers); }
+};
+
+struct Mapping {
+  win32::DWORD code;
+  std::uint32_t trap;
+};
+
+TEST(FaultFilter, MapsExceptionCodesToTrapsAndRedirects) {
+  const Mapping mappings[] = {
+      {win32::EXCEPTION_ACCESS_VIOLATION, 3},     {win32::EXCEPTION_ARRAY_BOUNDS_EXCEEDED, 0},
+      {win32::EXCEPTION_FLT_DENORMAL_OPERAND, 7}, {win32::EXCEPTION_FLT_DIVIDE_BY_ZERO, 8},
+      {win32::EXCEPTION_FLT_INEXACT_RESULT, 7},   {win32::EXCEPTION_FLT_INVALID_OPERATION, 7},
+      {win32::EXCEPTION_FLT_OVERFLOW, 7},         {win32::EXCEPTION_FLT_STACK_CHECK, 7},
+      {win32::EXCEPTION_FLT_UNDERFLOW, 7},        {win32::EXCEPTION_INT_DIVIDE_BY_ZERO, 6},
+      {win32::EXCEPTION_INT_OVERFLOW, 5},
+  };
+  for (const Mapping& mapping : mappings) {
+    FakeFault fault(mapping.code);
+    win32::DWORD64 faultRsp = fault.context.Rsp;
+    ASSERT_EQ(fault.filter(), win32::EXCEPTION_CONTINUE_EXECUTION) << std::hex << mapping.code;
+    EXPECT_EQ(fault.context.Rax, mapping.trap);
+    EXPECT_EQ(fault.context.Rdx, kFaultRip);
+    EXPECT_EQ(fault.context.Rip, reinterpret_cast<win32::DWORD64>(&K2C_TrapFJump));
+    // Below the red zone, 16-aligned, with the fault's Rip and Rsp for the
+    // unwinder.
+    EXPECT_LE(fault.context.Rsp + 128 + 16, faultRsp);
+    EXPECT_EQ(fault.context.Rsp % 16, 0u);
+    auto* slots = reinterpret_cast<win32::DWORD64*>(fault.context.Rsp);
+    EXPECT_EQ(slots[0], kFaultRip);
+    EXPECT_EQ(slots[1], faultRsp);
+  }
+}
+
+TEST(FaultFilter, FloatTrapsTakeTheX87ErrorOffsetUnlessSseFaulted) {
+  constexpr win32::DWORD64 kX87Instruction = 0x405678;
+  FakeFault x87(win32::EXCEPTION_FLT_DIVIDE_BY_ZERO);
+  x87.context.ContextFlags |= win32::CONTEXT_FLOATING_POINT;
+  x87.context.FpuErrorOffset = kX87Instruction;
+  x87.context.MxCsr = 0x1900;  // armed, no flag raised
+  ASSERT_EQ(x87.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
+  EXPECT_EQ(x87.context.Rdx, kX87Instruction);
+
+  FakeFault sse(win32::EXCEPTION_FLT_DIVIDE_BY_ZERO);
+  sse.context.ContextFlags |= win32::CONTEXT_FLOATING_POINT;
+  sse.context.FpuErrorOffset = kX87Instruction;  // stale
+  sse.context.MxCsr = 0x1900 | 0x4;              // zero-divide flag under its unmasked bit
+  ASSERT_EQ(sse.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
+  EXPECT_EQ(sse.context.Rdx, kFaultRip);
+
+  FakeFault noFloatState(win32::EXCEPTION_FLT_OVERFLOW);
+  noFloatState.context.FpuErrorOffset = kX87Instruction;
+  ASSERT_EQ(noFloatState.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
+  EXPECT_EQ(noFloatState.context.Rdx, kFaultRip);
+
+  FakeFault access(win32::EXCEPTION_ACCESS_VIOLATION);
+  access.context.ContextFlags |= win32::CONTEXT_FLOATING_POINT;
+  access.context.FpuErrorOffset = kX87Instruction;
+  ASSERT_EQ(access.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
+  EXPECT_EQ(access.context.Rdx, kFaultRip);
+}
+
+class FilterMessages : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = (std::filesystem::temp_directory_path() / ("filter-" + std::to_string(::getpid())))
+                .string();
+    file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_WRITE, 0, nullptr,
+                               win32::CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
+    K2C_StdOutInit(file_);
+  }
+  void TearDown() override {
+    K2C_StdOutInit(win32::GetStdHandle(win32::STD_ERROR_HANDLE));
+    win32::CloseHandle(file_);
+    std::remove(path_.c_str());
+  }
+  std::string written() {
+    std::ifstream in(path_, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::string path_;
+  win32::HANDLE file_ = nullptr;
+};
+
+TEST_F(FilterMessages, NonContinuableExceptionIsLeftToTheSystemWithAMessage) {
+  FakeFault fault(win32::EXCEPTION_ACCESS_VIOLATION);
+  fault.record.ExceptionFlags = win32::EXCEPTION_NONCONTINUABLE;
+  EXPECT_EQ(fault.filter(), win32::EXCEPTION_EXECUTE_HANDLER);
+  EXPECT_EQ(fault.context.Rip, kFaultRip);
+  EXPECT_EQ(written(), "#RTS: Unable to handle an exception.\r\n");
+}
+
+TEST_F(FilterMessages, UnknownCodesAreLeftToTheSystemSilently) {
+  for (win32::DWORD code : {win32::EXCEPTION_ILLEGAL_INSTRUCTION, win32::EXCEPTION_STACK_OVERFLOW,
+                            win32::DWORD{0xE0000001}}) {
+    FakeFault fault(code);
+    EXPECT_EQ(fault.filter(), win32::EXCEPTION_EXECUTE_HANDLER);
+    EXPECT_EQ(fault.context.Rip, kFaultRip);
+  }
+  EXPECT_EQ(written(), "");
+}
+
+}  // namespace
