@@ -1,0 +1,57 @@
+#include "platform/display/Display.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/display/MemoryDisplay.h"
+#include "platform/display/SdlDisplay.h"
+
+namespace win32::detail {
+
+namespace {
+
+struct Selection {
+  std::mutex lock;
+  DisplayKind kind = DisplayKind::Sdl;
+  std::atomic<Display*> display{nullptr};  // made once, lives until the process ends
+};
+
+Selection& selection() {
+  static Selection* instance = new Selection;
+  return *instance;
+}
+
+}  // namespace
+
+bool SelectDisplay(DisplayKind kind) {
+  std::lock_guard guard(selection().lock);
+  if (selection().display.load() != nullptr) return kind == selection().kind;
+  selection().kind = kind;
+  return true;
+}
+
+DisplayKind SelectedDisplay() {
+  std::lock_guard guard(selection().lock);
+  return selection().kind;
+}
+
+Display& CurrentDisplay() {
+  if (Display* display = selection().display.load(std::memory_order_acquire)) return *display;
+  std::lock_guard guard(selection().lock);
+  if (selection().display.load() == nullptr) {
+    Display* made = selection().kind == DisplayKind::Memory ? MakeMemoryDisplay().release()
+                                                            : MakeSdlDisplay().release();
+    selection().display.store(made, std::memory_order_release);
+  }
+  return *selection().display.load();
+}
+
+Display* DisplayInUse() {
+  return selection().display.load(std::memory_order_acquire);
+}
+
+void WakeDisplayThread(DWORD threadId) {
+  if (Display* display = DisplayInUse()) display->wakeThread(threadId);
+}
+
+}  // namespace win32::detail

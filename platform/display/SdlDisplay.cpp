@@ -1,0 +1,423 @@
+#include "platform/display/SdlDisplay.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "platform/display/KeyCodes.h"
+#include "platform/kernel/Threads.h"
+#include "platform/user/User.h"
+
+namespace win32::detail {
+
+namespace {
+
+// Codes of the one user event type the display registers.
+enum UserEventCode : Sint32 {
+  kWake = 1,     // a message was posted to the video thread
+  kPresent = 2,  // data1: window id whose surface changed
+  kTitle = 3,    // data1: window id whose title was set by another thread
+};
+
+constexpr SIZE kScreenBeforeStart{1024, 768};
+
+bool HasXDisplay() {
+  const char* display = std::getenv("DISPLAY");
+  return display != nullptr && display[0] != '\0';
+}
+
+RECT Union(const RECT& a, const RECT& b) {
+  if (a.right <= a.left || a.bottom <= a.top) return b;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+          std::max(a.bottom, b.bottom)};
+}
+
+LPARAM PointParam(Sint32 x, Sint32 y) {
+  return static_cast<LPARAM>((static_cast<std::uint32_t>(x) & 0xFFFF) |
+                             ((static_cast<std::uint32_t>(y) & 0xFFFF) << 16));
+}
+
+class SdlDisplay;
+
+// A window's client surface. Drawing threads report changes here; the video
+// thread shows them, woken by one coalesced event per burst of drawing.
+class SdlSurface : public Surface {
+ public:
+  SdlSurface(SdlDisplay& display, Uint32 windowId, std::int32_t width, std::int32_t height)
+      : Surface(width, height), display_(display), windowId_(windowId) {}
+
+  void changed(const RECT& area) override;
+
+  // The area to show, cleared; the next change asks for a new present.
+  RECT takeDirty() {
+    presentPending_ = false;
+    std::lock_guard guard(dirtyLock_);
+    RECT dirty = dirty_;
+    dirty_ = {0, 0, 0, 0};
+    return dirty;
+  }
+  void detach() { attached_ = false; }
+
+ private:
+  SdlDisplay& display_;
+  const Uint32 windowId_;
+  std::atomic<bool> attached_{true};
+  std::atomic<bool> presentPending_{false};
+  std::mutex dirtyLock_;
+  RECT dirty_{0, 0, 0, 0};
+};
+
+struct NativeWindow {
+  HWND handle = nullptr;
+  SDL_Window* window = nullptr;
+  std::shared_ptr<SdlSurface> surface;
+  std::string pendingTitle;
+};
+
+class SdlDisplay : public Display {
+ public:
+  std::shared_ptr<Surface> openWindow(HWND handle, const WindowPlacement& placement) override {
+    if (!startVideo() || GetCurrentThreadId() != videoThread_) return nullptr;
+    const RECT& outer = placement.outer;
+    const RECT& client = placement.client;
+    const int width = std::max<int>(client.right - client.left, 1);
+    const int height = std::max<int>(client.bottom - client.top, 1);
+    SDL_Window* window = SDL_CreateWindow(placement.title.c_str(), outer.left, outer.top, width,
+                                          height, SDL_WINDOW_SHOWN);
+    if (window == nullptr) return nullptr;
+    const Uint32 id = SDL_GetWindowID(window);
+    auto surface = std::make_shared<SdlSurface>(*this, id, width, height);
+    std::lock_guard guard(lock_);
+    windows_[id] = NativeWindow{handle, window, surface, {}};
+    ids_[handle] = id;
+    return surface;
+  }
+
+  void closeWindow(HWND handle) override {
+    SDL_Window* window = nullptr;
+    {
+      std::lock_guard guard(lock_);
+      auto found = ids_.find(handle);
+      if (found == ids_.end()) return;
+      auto& native = windows_.at(found->second);
+      native.surface->detach();
+      window = native.window;
+      windows_.erase(found->second);
+      ids_.erase(found);
+    }
+    SDL_DestroyWindow(window);
+  }
+
+  void setTitle(HWND handle, const std::string& title) override {
+    Uint32 id = 0;
+    {
+      std::lock_guard guard(lock_);
+      auto found = ids_.find(handle);
+      if (found == ids_.end()) return;
+      id = found->second;
+      if (GetCurrentThreadId() != videoThread_) windows_.at(id).pendingTitle = title;
+    }
+    if (GetCurrentThreadId() == videoThread_) {
+      SDL_SetWindowTitle(windowOf(id), title.c_str());
+    } else {
+      push(kTitle, id);
+    }
+  }
+
+  std::shared_ptr<Surface> screen() override {
+    std::lock_guard guard(lock_);
+    if (!screen_) screen_ = std::make_shared<Surface>(screenSize_.cx, screenSize_.cy);
+    return screen_;
+  }
+
+  SIZE screenSize() override {
+    std::lock_guard guard(lock_);
+    return screenSize_;
+  }
+
+  bool waitsForThread() override {
+    if (!running_.load(std::memory_order_acquire) || GetCurrentThreadId() != videoThread_) {
+      return false;
+    }
+    std::lock_guard guard(lock_);
+    // SDL waits without polling only while a window exists to be woken
+    // through; without one the thread waits on its queue instead.
+    return !windows_.empty();
+  }
+
+  void pumpEvents() override {
+    SDL_Event event;
+    while (SDL_PollEvent(&event) != 0) handle(event);
+  }
+
+  void waitEvents() override {
+    SDL_Event event;
+    if (SDL_WaitEvent(&event) != 0) handle(event);
+  }
+
+  void wakeThread(DWORD threadId) override {
+    if (!running_.load(std::memory_order_acquire) || threadId != videoThread_) return;
+    if (!wakePending_.exchange(true)) push(kWake, 0);
+  }
+
+  bool showMessage(const std::string& caption, const std::string& text, bool error) override {
+    if (!HasXDisplay()) return false;
+    const Uint32 flags = error ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
+    return SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(), nullptr) == 0;
+  }
+
+  void requestPresent(Uint32 windowId) { push(kPresent, windowId); }
+
+ private:
+  // SDL video starts once, on the first thread that opens a window; that
+  // thread stays the only one that touches SDL video.
+  bool startVideo() {
+    std::lock_guard guard(lock_);
+    if (running_.load()) return true;
+    if (failed_) return false;
+    failed_ = true;
+    if (!HasXDisplay()) return false;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    userEvent_ = SDL_RegisterEvents(1);
+    if (userEvent_ == static_cast<Uint32>(-1)) {
+      SDL_Quit();
+      return false;
+    }
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) == 0) screenSize_ = {mode.w, mode.h};
+    videoThread_ = GetCurrentThreadId();
+    failed_ = false;
+    running_.store(true, std::memory_order_release);
+    return true;
+  }
+
+  void push(Sint32 code, Uint32 windowId) {
+    SDL_Event event{};
+    event.type = userEvent_;
+    event.user.code = code;
+    event.user.data1 = reinterpret_cast<void*>(static_cast<std::uintptr_t>(windowId));
+    SDL_PushEvent(&event);
+  }
+
+  SDL_Window* windowOf(Uint32 id) {
+    std::lock_guard guard(lock_);
+    auto found = windows_.find(id);
+    return found == windows_.end() ? nullptr : found->second.window;
+  }
+
+  HWND handleOf(Uint32 id) {
+    std::lock_guard guard(lock_);
+    auto found = windows_.find(id);
+    return found == windows_.end() ? nullptr : found->second.handle;
+  }
+
+  void handle(const SDL_Event& event) {
+    if (event.type == userEvent_) {
+      handleUserEvent(event.user);
+      return;
+    }
+    switch (event.type) {
+      case SDL_WINDOWEVENT:
+        handleWindowEvent(event.window);
+        break;
+      case SDL_MOUSEMOTION:
+        handleMouseMotion(event.motion);
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        handleMouseButton(event.button);
+        break;
+      case SDL_KEYDOWN:
+      case SDL_KEYUP:
+        handleKey(event.key);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void handleUserEvent(const SDL_UserEvent& user) {
+    const auto id = static_cast<Uint32>(reinterpret_cast<std::uintptr_t>(user.data1));
+    switch (user.code) {
+      case kWake:
+        wakePending_ = false;
+        break;
+      case kPresent:
+        present(id);
+        break;
+      case kTitle:
+        applyPendingTitle(id);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void handleWindowEvent(const SDL_WindowEvent& event) {
+    HWND handle = handleOf(event.windowID);
+    if (handle == nullptr) return;
+    switch (event.event) {
+      case SDL_WINDOWEVENT_CLOSE:
+        PostDisplayMessage(handle, WM_CLOSE, 0, 0);
+        break;
+      case SDL_WINDOWEVENT_EXPOSED: {
+        RECT client{0, 0, 0, 0};
+        GetClientRect(handle, &client);
+        InvalidateFromDisplay(handle, client);
+        break;
+      }
+      case SDL_WINDOWEVENT_FOCUS_GAINED:
+        PostDisplayMessage(handle, WM_ACTIVATE, WA_ACTIVE, 0);
+        break;
+      case SDL_WINDOWEVENT_FOCUS_LOST:
+        PostDisplayMessage(handle, WM_ACTIVATE, WA_INACTIVE, 0);
+        break;
+      default:
+        break;
+    }
+  }
+
+  WPARAM mouseKeys() const {
+    WPARAM keys = buttons_;
+    const SDL_Keymod mod = SDL_GetModState();
+    if ((mod & KMOD_SHIFT) != 0) keys |= MK_SHIFT;
+    if ((mod & KMOD_CTRL) != 0) keys |= MK_CONTROL;
+    return keys;
+  }
+
+  void handleMouseMotion(const SDL_MouseMotionEvent& motion) {
+    HWND handle = handleOf(motion.windowID);
+    if (handle == nullptr) return;
+    PostDisplayMessage(handle, WM_MOUSEMOVE, mouseKeys(), PointParam(motion.x, motion.y));
+  }
+
+  void handleMouseButton(const SDL_MouseButtonEvent& button) {
+    HWND handle = handleOf(button.windowID);
+    if (handle == nullptr) return;
+    const bool down = button.state == SDL_PRESSED;
+    UINT message = 0;
+    WPARAM flag = 0;
+    switch (button.button) {
+      case SDL_BUTTON_LEFT:
+        message = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+        flag = MK_LBUTTON;
+        break;
+      case SDL_BUTTON_RIGHT:
+        message = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
+        flag = MK_RBUTTON;
+        break;
+      case SDL_BUTTON_MIDDLE:
+        message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+        flag = MK_MBUTTON;
+        break;
+      default:
+        return;
+    }
+    buttons_ = down ? (buttons_ | flag) : (buttons_ & ~flag);
+    PostDisplayMessage(handle, message, mouseKeys(), PointParam(button.x, button.y));
+  }
+
+  void handleKey(const SDL_KeyboardEvent& key) {
+    HWND handle = handleOf(key.windowID);
+    const KeyCode code = KeyFromSdlScancode(key.keysym.scancode);
+    if (handle == nullptr || code.scan == 0) return;
+    const bool down = key.type == SDL_KEYDOWN;
+    const bool alt = (key.keysym.mod & KMOD_ALT) != 0 || code.virtualKey == VK_MENU;
+    const bool ctrl = (key.keysym.mod & KMOD_CTRL) != 0;
+    // As on Windows: keys with Alt (but not AltGr's Ctrl+Alt) and F10 are
+    // system keys.
+    const bool system = (alt && !ctrl) || code.virtualKey == 0x79;
+    const UINT message =
+        system ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
+    PostDisplayMessage(handle, message, code.virtualKey,
+                       KeyMessageLParam(code.scan, code.extended, down, key.repeat != 0, alt));
+  }
+
+  void present(Uint32 id) {
+    std::shared_ptr<SdlSurface> surface;
+    SDL_Window* window = nullptr;
+    {
+      std::lock_guard guard(lock_);
+      auto found = windows_.find(id);
+      if (found == windows_.end()) return;
+      surface = found->second.surface;
+      window = found->second.window;
+    }
+    RECT dirty = surface->takeDirty();
+    SDL_Surface* target = SDL_GetWindowSurface(window);
+    if (target == nullptr) return;
+    dirty = {std::max<LONG>(dirty.left, 0), std::max<LONG>(dirty.top, 0),
+             std::min<LONG>(dirty.right, std::min(target->w, surface->width())),
+             std::min<LONG>(dirty.bottom, std::min(target->h, surface->height()))};
+    if (dirty.right <= dirty.left || dirty.bottom <= dirty.top) return;
+    copyToWindow(*surface, *target, dirty);
+    const SDL_Rect rect{dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top};
+    SDL_UpdateWindowSurfaceRects(window, &rect, 1);
+  }
+
+  static void copyToWindow(Surface& surface, SDL_Surface& target, const RECT& area) {
+    if (SDL_MUSTLOCK(&target) && SDL_LockSurface(&target) != 0) return;
+    {
+      std::lock_guard guard(surface.lock());
+      const std::uint32_t* from =
+          surface.pixels() + static_cast<std::size_t>(area.top) * surface.width() + area.left;
+      auto* to = static_cast<std::uint8_t*>(target.pixels) +
+                 static_cast<std::size_t>(area.top) * target.pitch +
+                 static_cast<std::size_t>(area.left) * target.format->BytesPerPixel;
+      SDL_ConvertPixels(area.right - area.left, area.bottom - area.top, SDL_PIXELFORMAT_RGB888,
+                        from, surface.width() * 4, target.format->format, to, target.pitch);
+    }
+    if (SDL_MUSTLOCK(&target)) SDL_UnlockSurface(&target);
+  }
+
+  void applyPendingTitle(Uint32 id) {
+    std::string title;
+    SDL_Window* window = nullptr;
+    {
+      std::lock_guard guard(lock_);
+      auto found = windows_.find(id);
+      if (found == windows_.end()) return;
+      title = found->second.pendingTitle;
+      window = found->second.window;
+    }
+    SDL_SetWindowTitle(window, title.c_str());
+  }
+
+  std::mutex lock_;
+  std::atomic<bool> running_{false};
+  bool failed_ = false;
+  DWORD videoThread_ = 0;
+  Uint32 userEvent_ = 0;
+  std::atomic<bool> wakePending_{false};
+  SIZE screenSize_ = kScreenBeforeStart;
+  std::shared_ptr<Surface> screen_;
+  std::map<Uint32, NativeWindow> windows_;
+  std::map<HWND, Uint32> ids_;
+  WPARAM buttons_ = 0;  // video thread only
+};
+
+void SdlSurface::changed(const RECT& area) {
+  if (!attached_) return;
+  {
+    std::lock_guard guard(dirtyLock_);
+    dirty_ = Union(dirty_, area);
+  }
+  if (!presentPending_.exchange(true)) display_.requestPresent(windowId_);
+}
+
+}  // namespace
+
+std::unique_ptr<Display> MakeSdlDisplay() {
+  return std::make_unique<SdlDisplay>();
+}
+
+}  // namespace win32::detail
