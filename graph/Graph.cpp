@@ -396,17 +396,16 @@ void drawBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t
 }
 
 // Fills with the background colour through a solid mask, then puts the
-// caller's mask back (a custom one gets its pattern bitmap anew).
+// caller's masks back: the standard one always, so that GetStdFillMask
+// answers as before, and a custom one over it (with its pattern bitmap made
+// anew).
 void fillBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2) {
   const bool wasStd = fillMaskIsStd;
   const std::uint32_t stdMask = GetStdFillMask();
   SetStdFillMask(PATSYM_SOLID);
   drawBox(x1, y1, x2, y2, bkColour, true);
-  if (wasStd) {
-    SetStdFillMask(stdMask);
-  } else {
-    SetFillMask(customFillMask);
-  }
+  SetStdFillMask(stdMask);
+  if (!wasStd) SetFillMask(customFillMask);
 }
 
 // ---- Window -------------------------------------------------------------------
@@ -461,15 +460,19 @@ void forwardKey(bool keyDown, win32::LPARAM lParam) {
   writeKeyRecord(record);
 }
 
+// The locks are taken before painting begins: between BeginPaint and
+// EndPaint the window's own DC is clipped to the update area (and the
+// background erased), so a drawing on the caller's thread then would reach
+// the window only in part.
 void repaint(win32::HWND window) {
-  win32::PAINTSTRUCT paint{};
-  win32::BeginPaint(window, &paint);
   win32::WaitForSingleObject(windowLock, win32::INFINITE);
   lockBitmap();
+  win32::PAINTSTRUCT paint{};
+  win32::BeginPaint(window, &paint);
   win32::BitBlt(windowDC, 0, 0, gdiInt(Width), gdiInt(Depth), memoryDC, 0, 0, win32::SRCCOPY);
+  win32::EndPaint(window, &paint);
   unlockBitmap();
   win32::ReleaseMutex(windowLock);
-  win32::EndPaint(window, &paint);
 }
 
 void realiseWindowPalette() {

@@ -1,0 +1,186 @@
+#include "GraphTestSupport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "channels/WinRTL.h"
+#include "graph/ktsIGraph.h"
+#include "platform/display/Surface.h"
+
+namespace graph_test {
+
+namespace {
+
+std::mutex seenLock;
+std::vector<SeenMessage> seenMessages;
+std::vector<Graph::detail::KeyRecord> seenKeys;
+
+Picture PictureOf(const win32::detail::Surface& surface) {
+  Picture picture{surface.width(), surface.height(), {}};
+  picture.pixels.assign(
+      surface.pixels(),
+      surface.pixels() + static_cast<std::size_t>(surface.width()) * surface.height());
+  return picture;
+}
+
+void SelectStandardPalette(win32::HDC dc) {
+  std::vector<std::uint8_t> storage(sizeof(win32::LOGPALETTE) +
+                                    kStd.size() * sizeof(win32::PALETTEENTRY));
+  auto* palette = reinterpret_cast<win32::LOGPALETTE*>(storage.data());
+  palette->palVersion = 0x300;
+  palette->palNumEntries = kStd.size();
+  for (std::size_t i = 0; i < kStd.size(); ++i) {
+    palette->palPalEntry[i] = win32::PALETTEENTRY{static_cast<win32::BYTE>(kStd[i] >> 16),
+                                                  static_cast<win32::BYTE>(kStd[i] >> 8),
+                                                  static_cast<win32::BYTE>(kStd[i]), 0};
+  }
+  win32::SelectPalette(dc, win32::CreatePalette(palette), win32::TRUE);
+  win32::RealizePalette(dc);
+}
+
+}  // namespace
+
+std::size_t Picture::count(std::uint32_t colour) const {
+  return static_cast<std::size_t>(std::count(pixels.begin(), pixels.end(), colour));
+}
+
+std::string Differences(const Picture& actual, const Picture& expected) {
+  if (actual.width != expected.width || actual.height != expected.height) {
+    return "size " + std::to_string(actual.width) + "x" + std::to_string(actual.height) + " vs " +
+           std::to_string(expected.width) + "x" + std::to_string(expected.height);
+  }
+  std::string text;
+  int shown = 0;
+  std::size_t total = 0;
+  for (std::int32_t y = 0; y < actual.height; ++y) {
+    for (std::int32_t x = 0; x < actual.width; ++x) {
+      if (actual.at(x, y) == expected.at(x, y)) continue;
+      ++total;
+      if (shown++ >= 8) continue;
+      char line[80];
+      std::snprintf(line, sizeof line, "(%d, %d) %06X vs %06X; ", x, y, actual.at(x, y),
+                    expected.at(x, y));
+      text += line;
+    }
+  }
+  return std::to_string(total) + " pixels differ: " + text;
+}
+
+void StartGraphOnMemoryDisplay() {
+  static const bool started = [] {
+    win32::detail::SelectDisplay(win32::detail::DisplayKind::Memory);
+    Graph::BEGIN();
+    // Installed once, before the server thread exists, and never changed.
+    ktsIGraph::proc = RecordingHook;
+    Graph::detail::keyRecordSink = RecordKey;
+    return true;
+  }();
+  (void)started;
+}
+
+Picture WindowPicture() {
+  const win32::detail::ScreenImage image =
+      win32::detail::MemoryDisplayClientPixels(Graph::detail::Window());
+  return Picture{image.width, image.height, image.pixels};
+}
+
+Picture BitmapPicture() {
+  auto surface = std::make_shared<win32::detail::Surface>(static_cast<std::int32_t>(Graph::Width),
+                                                          static_cast<std::int32_t>(Graph::Depth));
+  win32::HDC dc = win32::detail::CreateSurfaceDC(surface);
+  win32::BitBlt(dc, 0, 0, surface->width(), surface->height(), Graph::detail::BitmapDC(), 0, 0,
+                win32::SRCCOPY);
+  win32::DeleteDC(dc);
+  return PictureOf(*surface);
+}
+
+Picture Recipe(const std::function<void(win32::HDC)>& draw, std::int32_t width,
+               std::int32_t height) {
+  auto surface = std::make_shared<win32::detail::Surface>(width, height);
+  win32::HDC dc = win32::detail::CreateSurfaceDC(surface);
+  SelectStandardPalette(dc);
+  win32::SetBkColor(dc, WinRTL::PALETTEINDEX(0));
+  win32::SetBkMode(dc, win32::OPAQUE);
+  {
+    Tools black(dc, win32::PS_SOLID, 0, win32::BS_SOLID);
+    win32::Rectangle(dc, 0, 0, width, height);
+  }
+  draw(dc);
+  win32::DeleteDC(dc);
+  return PictureOf(*surface);
+}
+
+Tools::Tools(win32::HDC dc, win32::UINT penStyle, std::uint32_t colour, win32::UINT brushStyle,
+             win32::ULONG_PTR hatch)
+    : dc_(dc) {
+  win32::LOGPEN pen{};
+  pen.lopnStyle = penStyle;
+  pen.lopnWidth = win32::POINT{1, 0};
+  pen.lopnColor = WinRTL::PALETTEINDEX(colour);
+  win32::LOGBRUSH brush{};
+  brush.lbStyle = brushStyle;
+  brush.lbColor = WinRTL::PALETTEINDEX(colour);
+  brush.lbHatch = hatch;
+  pen_ = win32::CreatePenIndirect(&pen);
+  brush_ = win32::CreateBrushIndirect(&brush);
+  oldPen_ = win32::SelectObject(dc, pen_);
+  oldBrush_ = win32::SelectObject(dc, brush_);
+}
+
+Tools::~Tools() {
+  win32::SelectObject(dc_, oldBrush_);
+  win32::SelectObject(dc_, oldPen_);
+  win32::DeleteObject(brush_);
+  win32::DeleteObject(pen_);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::vector<SeenMessage> HookMessages() {
+  std::lock_guard guard(seenLock);
+  return seenMessages;
+}
+
+void ClearHookMessages() {
+  std::lock_guard guard(seenLock);
+  seenMessages.clear();
+}
+
+bool HookSaw(std::uint32_t message) {
+  std::lock_guard guard(seenLock);
+  return std::any_of(seenMessages.begin(), seenMessages.end(),
+                     [message](const SeenMessage& seen) { return seen.message == message; });
+}
+
+std::int32_t RecordingHook(win32::HWND window, std::uint32_t message, std::uint32_t wParam,
+                           std::int32_t lParam) {
+  std::lock_guard guard(seenLock);
+  seenMessages.push_back(SeenMessage{window, message, wParam, lParam});
+  return 12345;  // dropped by the window procedure
+}
+
+std::vector<Graph::detail::KeyRecord> KeyRecords() {
+  std::lock_guard guard(seenLock);
+  return seenKeys;
+}
+
+void ClearKeyRecords() {
+  std::lock_guard guard(seenLock);
+  seenKeys.clear();
+}
+
+void RecordKey(const Graph::detail::KeyRecord& record) {
+  std::lock_guard guard(seenLock);
+  seenKeys.push_back(record);
+}
+
+}  // namespace graph_test

@@ -1,0 +1,124 @@
+// Shared pieces of the Graph tests: the in-memory display, pictures of the
+// window and of the off-screen bitmap, and the same drawings made with plain
+// GDI calls for comparison.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "graph/Graph.h"
+#include "platform/Win32.h"
+#include "platform/display/Display.h"
+
+namespace graph_test {
+
+// 0x00RRGGBB of the standard palette's colours.
+inline constexpr std::array<std::uint32_t, 16> kStd = {
+    0x000000, 0x0000B0, 0x00B000, 0x008080, 0xB00000, 0x800080, 0xB06000, 0xC0C0C0,
+    0x808080, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF,
+};
+
+struct Picture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint32_t> pixels;  // row-major, 0x00RRGGBB
+
+  std::uint32_t at(std::int32_t x, std::int32_t y) const {
+    return pixels[static_cast<std::size_t>(y) * width + x];
+  }
+  bool operator==(const Picture&) const = default;
+  // Pixels of this colour, counted.
+  std::size_t count(std::uint32_t colour) const;
+};
+
+// "(x, y) 0xRRGGBB vs 0xRRGGBB" for the first few differing pixels.
+std::string Differences(const Picture& actual, const Picture& expected);
+
+// Selects the in-memory display and runs Graph's module start (both once).
+void StartGraphOnMemoryDisplay();
+
+// The window's client area as the screen shows it, and Graph's bitmap.
+Picture WindowPicture();
+Picture BitmapPicture();
+
+// A fresh canvas like Graph's after Init: standard palette, black, background
+// colour 0, opaque; draw() then gets its DC.
+Picture Recipe(const std::function<void(win32::HDC)>& draw, std::int32_t width = 500,
+               std::int32_t height = 500);
+
+// Recipe tools: selects a pen and a brush made from the templates, and puts
+// the old ones back and deletes the new ones when it goes.
+class Tools {
+ public:
+  Tools(win32::HDC dc, win32::UINT penStyle, std::uint32_t colour, win32::UINT brushStyle,
+        win32::ULONG_PTR hatch = 0);
+  ~Tools();
+  Tools(const Tools&) = delete;
+  Tools& operator=(const Tools&) = delete;
+
+ private:
+  win32::HDC dc_;
+  win32::HPEN pen_;
+  win32::HBRUSH brush_;
+  win32::HGDIOBJ oldPen_;
+  win32::HGDIOBJ oldBrush_;
+};
+
+// Polls until the condition holds or the time is up; answers the condition.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// The messages the window hook has seen, in order; thread-safe.
+struct SeenMessage {
+  win32::HWND window;
+  std::uint32_t message;
+  std::uint32_t wParam;
+  std::int32_t lParam;
+};
+std::vector<SeenMessage> HookMessages();
+void ClearHookMessages();
+bool HookSaw(std::uint32_t message);
+// The hook itself, for ktsIGraph::proc.
+std::int32_t RecordingHook(win32::HWND window, std::uint32_t message, std::uint32_t wParam,
+                           std::int32_t lParam);
+
+// The key records the window has made, in order; thread-safe.
+std::vector<Graph::detail::KeyRecord> KeyRecords();
+void ClearKeyRecords();
+void RecordKey(const Graph::detail::KeyRecord& record);
+
+}  // namespace graph_test
+
+#include <gtest/gtest.h>
+
+namespace graph_test {
+
+// Every test starts with a freshly opened 500 x 500 window at (1, 1) and the
+// settings that survive a re-open put back to their start values.
+class GraphTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartGraphOnMemoryDisplay();
+    Graph::Exit();
+    ClearHookMessages();
+    ClearKeyRecords();
+    Graph::SetStdFillMask(Graph::PATSYM_SOLID);
+    Graph::DisplayCursor(false);
+    ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  }
+
+  // The window and the bitmap show the same picture; returns it.
+  static Picture Shown() {
+    Picture window = WindowPicture();
+    Picture bitmap = BitmapPicture();
+    EXPECT_EQ(window, bitmap) << Differences(window, bitmap);
+    return bitmap;
+  }
+};
+
+}  // namespace graph_test

@@ -1,0 +1,22 @@
+// What happens before the first Init, seen from a process of its own.
+#include <gtest/gtest.h>
+
+#include "tests/support/Subprocess.h"
+
+namespace {
+
+using testing_support::ExecutableDirectory;
+using testing_support::RunProgram;
+
+TEST(GraphLifecycle, StartValuesAndExitBeforeInitDoNothing) {
+  const auto result = RunProgram(ExecutableDirectory() + "/graph_probe", {"start"});
+  ASSERT_FALSE(result.timedOut) << result.err;
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "fill mask 8, solid 8, width 0, depth 0, colours 0, grmode 0, hook 0\n"
+            "exit before init: returned\n"
+            "init: TRUE, window open, console title \"probe title\"\n"
+            "exit twice after init: returned, window none\n");
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// What Graph does before its first Init, in a process of its own:
+//   graph_probe start   prints the start values, then Exit twice, then opens
+//                       and closes the window on the in-memory display; the
+//                       console title is the same before and after Init.
+#include <cstdio>
+#include <cstring>
+
+#include "graph/Graph.h"
+#include "graph/ktsIGraph.h"
+#include "platform/Win32.h"
+#include "platform/display/Display.h"
+#include "runtime/TERMINATION.h"
+#include "runtime/krnK2C.h"
+#include "runtime/krnStart.h"
+
+namespace {
+
+void ProbeStart() {
+  win32::detail::SelectDisplay(win32::detail::DisplayKind::Memory);
+  Graph::BEGIN();
+  Graph::BEGIN();  // a second start does nothing
+  std::printf("fill mask %u, solid %u, width %u, depth %u, colours %u, grmode %d, hook %d\n",
+              Graph::GetStdFillMask(), Graph::PATSYM_SOLID, Graph::Width, Graph::Depth,
+              Graph::NumPColor, ktsIGraph::fGrMode ? 1 : 0, ktsIGraph::proc != nullptr ? 1 : 0);
+  Graph::Exit();
+  Graph::Exit();
+  std::printf("exit before init: returned\n");
+  win32::SetConsoleTitleA("probe title");
+  const bool opened = Graph::Init(1, 1, 500, 500);
+  char title[256] = {};
+  win32::GetConsoleTitleA(title, sizeof title);
+  std::printf("init: %s, window %s, console title \"%s\"\n", opened ? "TRUE" : "FALSE",
+              Graph::detail::Window() != nullptr ? "open" : "none", title);
+  Graph::Exit();
+  Graph::Exit();
+  std::printf("exit twice after init: returned, window %s\n",
+              Graph::detail::Window() != nullptr ? "open" : "none");
+  std::fflush(stdout);
+}
+
+void Main(std::int32_t argc, char** argv) {
+  K2C_BEGIN(argc, argv, true, 2000000, 4000000);
+  if (argc == 2 && std::strcmp(argv[1], "start") == 0) {
+    ProbeStart();
+    return;
+  }
+  std::fprintf(stderr, "usage: graph_probe start\n");
+  K2C_HALT(2);
+}
+
+}  // namespace
+
+// The run-time's start and exit path, as in a real program: the process ends
+// through ExitProcess while the server thread still waits.
+int main() {
+  kStart(&Main);
+}

@@ -1,0 +1,299 @@
+// Opening, closing and re-opening the window; repaint; the window procedure.
+#include "GraphTestSupport.h"
+#include "graph/ktsIGraph.h"
+
+namespace graph_test {
+namespace {
+
+using Server = GraphTest;
+
+win32::RECT WindowRect() {
+  win32::RECT rect{};
+  win32::GetWindowRect(Graph::detail::Window(), &rect);
+  return rect;
+}
+
+win32::RECT ClientRect() {
+  win32::RECT rect{};
+  win32::GetClientRect(Graph::detail::Window(), &rect);
+  return rect;
+}
+
+std::string WindowText() {
+  char text[256] = {};
+  win32::GetWindowTextA(Graph::detail::Window(), text, sizeof text);
+  return text;
+}
+
+TEST_F(Server, InitOpensABlack500By500WindowTitledGraphAtOneOne) {
+  ASSERT_NE(Graph::detail::Window(), nullptr);
+  EXPECT_EQ(WindowText(), "Graph");
+  EXPECT_EQ(WindowRect().left, 1);
+  EXPECT_EQ(WindowRect().top, 1);
+  EXPECT_EQ(ClientRect().right, 500);
+  EXPECT_EQ(ClientRect().bottom, 500);
+  EXPECT_EQ(Graph::Width, 500u);
+  EXPECT_EQ(Graph::Depth, 500u);
+  const Picture shown = Shown();
+  EXPECT_EQ(shown.width, 500);
+  EXPECT_EQ(shown.count(0), 500u * 500u);
+  EXPECT_TRUE(ktsIGraph::fGrMode);
+}
+
+TEST_F(Server, OuterSizeAddsBordersAndCaption) {
+  const win32::RECT outer = WindowRect();
+  EXPECT_EQ(outer.right - outer.left, 500 + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER));
+  EXPECT_EQ(outer.bottom - outer.top, 500 + 2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
+                                          win32::GetSystemMetrics(win32::SM_CYCAPTION));
+}
+
+TEST_F(Server, InitOnAnOpenWindowReopensItWithTheNewGeometryOnTheSameThread) {
+  const win32::DWORD server = Graph::detail::ServerThreadId();
+  Graph::Circle(100, 100, 50, 7);
+  ASSERT_TRUE(Graph::Init(40, 30, 300, 200));
+  EXPECT_EQ(Graph::detail::ServerThreadId(), server);
+  EXPECT_EQ(WindowRect().left, 40);
+  EXPECT_EQ(WindowRect().top, 30);
+  EXPECT_EQ(ClientRect().right, 300);
+  EXPECT_EQ(ClientRect().bottom, 200);
+  const Picture shown = Shown();
+  EXPECT_EQ(shown.width, 300);
+  EXPECT_EQ(shown.height, 200);
+  EXPECT_EQ(shown.count(0), 300u * 200u);
+}
+
+TEST_F(Server, InitAfterExitReopensOnTheSameThread) {
+  const win32::DWORD server = Graph::detail::ServerThreadId();
+  const win32::HWND first = Graph::detail::Window();
+  Graph::Exit();
+  EXPECT_EQ(Graph::detail::Window(), nullptr);
+  EXPECT_FALSE(win32::IsWindow(first));
+  // Registering the class again would fail and halt the program.
+  ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  EXPECT_EQ(Graph::detail::ServerThreadId(), server);
+  EXPECT_TRUE(win32::IsWindow(Graph::detail::Window()));
+}
+
+TEST_F(Server, ExitTwiceAndInitAgain) {
+  Graph::Exit();
+  Graph::Exit();
+  ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  Graph::Circle(100, 100, 50, 7);
+  EXPECT_GT(Shown().count(kStd[7]), 0u);
+}
+
+TEST_F(Server, ManyReopeningsKeepWorking) {
+  for (int i = 0; i < 20; ++i) {
+    if (i % 2 == 0) Graph::Exit();
+    ASSERT_TRUE(Graph::Init(1, 1, 100 + i, 100));
+  }
+  EXPECT_EQ(ClientRect().right, 119);
+}
+
+TEST_F(Server, UncoveringRepaintsFromTheBitmap) {
+  Graph::Circle(100, 100, 50, 7);
+  Graph::Rectangle(180, 180, 220, 220, 7, false);
+  const Picture drawn = Shown();
+  const win32::HWND window = Graph::detail::Window();
+  win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 250, 250});
+  EXPECT_EQ(WindowPicture().at(100, 50), win32::detail::kCoverColour);
+  win32::detail::MemoryDisplayUncover(window);
+  EXPECT_TRUE(WaitUntil([&] { return WindowPicture() == drawn; }))
+      << Differences(WindowPicture(), drawn);
+  EXPECT_TRUE(HookSaw(win32::WM_PAINT));
+}
+
+TEST_F(Server, DrawingWhileCoveredIsThereAfterUncovering) {
+  const win32::HWND window = Graph::detail::Window();
+  win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 500, 500});
+  Graph::Circle(100, 100, 50, 7);
+  Graph::Rectangle(300, 300, 400, 400, 4, true);
+  const Picture bitmap = BitmapPicture();
+  win32::detail::MemoryDisplayUncover(window);
+  EXPECT_TRUE(WaitUntil([&] { return WindowPicture() == bitmap; }))
+      << Differences(WindowPicture(), bitmap);
+}
+
+TEST_F(Server, RepaintsWhileDrawingNeverShowAHalfDrawnPicture) {
+  const win32::HWND window = Graph::detail::Window();
+  for (int round = 0; round < 30; ++round) {
+    win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 500, 500});
+    win32::detail::MemoryDisplayUncover(window);
+    Graph::SetTextPosition(static_cast<std::uint32_t>(round % 5 + 1), 1);
+    Graph::DisplayCursor(round % 2 == 0);
+    Graph::Circle(250, 250, static_cast<std::uint32_t>(10 + round * 5), round % 15 + 1);
+  }
+  Graph::DisplayCursor(false);
+  const Picture bitmap = BitmapPicture();
+  EXPECT_TRUE(WaitUntil([&] { return WindowPicture() == bitmap; }))
+      << Differences(WindowPicture(), bitmap);
+}
+
+TEST_F(Server, CloseRequestLeavesTheWindowOpen) {
+  const win32::HWND window = Graph::detail::Window();
+  Graph::Circle(100, 100, 50, 7);
+  win32::detail::MemoryDisplayCloseRequest(window);
+  ASSERT_TRUE(WaitUntil([] { return HookSaw(win32::WM_CLOSE); }));
+  // A message after the close request has been handled too.
+  win32::PostMessageA(window, win32::WM_USER + 1, 0, 0);
+  ASSERT_TRUE(WaitUntil([] { return HookSaw(win32::WM_USER + 1); }));
+  EXPECT_TRUE(win32::IsWindow(window));
+  EXPECT_EQ(Graph::detail::Window(), window);
+  EXPECT_GT(Shown().count(kStd[7]), 0u);
+}
+
+TEST_F(Server, HookSeesEveryMessageWithItsArguments) {
+  const win32::HWND window = Graph::detail::Window();
+  win32::detail::MemoryDisplayMouse(window, win32::WM_LBUTTONDOWN, 120, 80, win32::MK_LBUTTON);
+  win32::detail::MemoryDisplayKey(window, win32::WM_KEYDOWN, 0x1E, false);
+  win32::detail::MemoryDisplayActivate(window, true);
+  win32::detail::MemoryDisplayCloseRequest(window);
+  win32::PostMessageA(window, win32::WM_QUERYNEWPALETTE, 0, 0);
+  win32::PostMessageA(window, win32::WM_USER + 7, 3, -4);
+  ASSERT_TRUE(WaitUntil([] { return HookSaw(win32::WM_USER + 7); }));
+  const std::vector<SeenMessage> seen = HookMessages();
+  const auto find = [&seen](std::uint32_t message) {
+    return std::find_if(seen.begin(), seen.end(),
+                        [message](const SeenMessage& m) { return m.message == message; });
+  };
+  for (std::uint32_t message : {win32::WM_LBUTTONDOWN, win32::WM_KEYDOWN, win32::WM_ACTIVATE,
+                                win32::WM_CLOSE, win32::WM_QUERYNEWPALETTE}) {
+    EXPECT_NE(find(message), seen.end()) << message;
+  }
+  const auto click = find(win32::WM_LBUTTONDOWN);
+  ASSERT_NE(click, seen.end());
+  EXPECT_EQ(click->window, window);
+  EXPECT_EQ(click->lParam, (80 << 16) | 120);
+  const auto user = find(win32::WM_USER + 7);
+  EXPECT_EQ(user->wParam, 3u);
+  EXPECT_EQ(user->lParam, -4);
+  EXPECT_GE(find(win32::WM_USER + 7), find(win32::WM_QUERYNEWPALETTE));
+  EXPECT_EQ(KeyRecords().size(), 1u);
+}
+
+TEST_F(Server, HookSeesTheWindowBeingCreated) {
+  EXPECT_TRUE(HookSaw(win32::WM_CREATE) || HookSaw(win32::WM_NCCREATE));
+}
+
+TEST_F(Server, PaletteRequestKeepsThePicture) {
+  Graph::Circle(100, 100, 50, 7);
+  const Picture before = Shown();
+  win32::PostMessageA(Graph::detail::Window(), win32::WM_QUERYNEWPALETTE, 0, 0);
+  ASSERT_TRUE(WaitUntil([] { return HookSaw(win32::WM_QUERYNEWPALETTE); }));
+  Graph::Circle(100, 100, 40, 7);
+  const Picture after = Shown();
+  EXPECT_EQ(after.at(100, 50), before.at(100, 50));
+  EXPECT_EQ(after.at(100, 60), kStd[7]);
+}
+
+// ---- Key records ------------------------------------------------------------------
+
+class Keys : public GraphTest {
+ protected:
+  // The modifiers the window saw last stay until it is activated again.
+  void SetUp() override {
+    GraphTest::SetUp();
+    win32::detail::MemoryDisplayActivate(Graph::detail::Window(), true);
+    ASSERT_TRUE(WaitUntil([] { return HookSaw(win32::WM_ACTIVATE); }));
+  }
+  void Key(win32::UINT message, std::uint8_t scanCode, bool extended = false) {
+    win32::detail::MemoryDisplayKey(Graph::detail::Window(), message, scanCode, extended);
+    ++expected;
+  }
+  std::vector<Graph::detail::KeyRecord> Records() {
+    EXPECT_TRUE(WaitUntil([this] { return KeyRecords().size() >= expected; }));
+    return KeyRecords();
+  }
+  std::size_t expected = 0;
+};
+
+TEST_F(Keys, KeyDownAndUpGiveTwoPlainRecords) {
+  Key(win32::WM_KEYDOWN, 0x1E);
+  Key(win32::WM_KEYUP, 0x1E);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_TRUE(records[0].keyDown);
+  EXPECT_FALSE(records[1].keyDown);
+  for (const auto& record : records) {
+    EXPECT_EQ(record.scanCode, 0x1E);
+    EXPECT_EQ(record.controlKeyState, 0u);
+  }
+}
+
+TEST_F(Keys, ShiftShowsInTheFollowingRecordsUntilItGoesUp) {
+  Key(win32::WM_KEYDOWN, 0x2A);
+  Key(win32::WM_KEYDOWN, 0x1E);
+  Key(win32::WM_KEYUP, 0x1E);
+  Key(win32::WM_KEYUP, 0x2A);
+  Key(win32::WM_KEYDOWN, 0x1E);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[0].controlKeyState, 0u);
+  EXPECT_EQ(records[1].controlKeyState, 0x0010u);
+  EXPECT_EQ(records[2].controlKeyState, 0x0010u);
+  EXPECT_EQ(records[3].controlKeyState, 0x0010u);
+  EXPECT_EQ(records[4].controlKeyState, 0u);
+}
+
+TEST_F(Keys, RightCtrlIsEnhancedAndSetsRightCtrl) {
+  Key(win32::WM_KEYDOWN, 0x1D, true);
+  Key(win32::WM_KEYDOWN, 0x1E);
+  Key(win32::WM_KEYUP, 0x1D, true);
+  Key(win32::WM_KEYDOWN, 0x1D);
+  Key(win32::WM_KEYDOWN, 0x1E);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[0].scanCode, 0x1D);
+  EXPECT_EQ(records[0].controlKeyState, 0x0100u);
+  EXPECT_EQ(records[1].controlKeyState, 0x0004u);
+  EXPECT_EQ(records[2].controlKeyState, 0x0104u);
+  EXPECT_EQ(records[4].controlKeyState, 0x0008u);
+}
+
+TEST_F(Keys, AltKeysSetTheirSide) {
+  Key(win32::WM_SYSKEYDOWN, 0x38);
+  Key(win32::WM_SYSKEYDOWN, 0x38, true);
+  Key(win32::WM_SYSKEYDOWN, 0x1E);
+  Key(win32::WM_SYSKEYUP, 0x38);
+  Key(win32::WM_SYSKEYUP, 0x38, true);
+  Key(win32::WM_SYSKEYUP, 0x1E);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 6u);
+  EXPECT_EQ(records[2].controlKeyState, 0x0003u);
+  EXPECT_TRUE(records[2].keyDown);
+  EXPECT_FALSE(records[5].keyDown);
+  EXPECT_EQ(records[5].controlKeyState, 0u);
+}
+
+TEST_F(Keys, CursorBlockArrowIsEnhancedAndKeypadArrowIsNot) {
+  Key(win32::WM_KEYDOWN, 0x48, true);
+  Key(win32::WM_KEYDOWN, 0x48, false);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].scanCode, 0x48);
+  EXPECT_EQ(records[0].controlKeyState, 0x0100u);
+  EXPECT_EQ(records[1].scanCode, 0x48);
+  EXPECT_EQ(records[1].controlKeyState, 0u);
+}
+
+TEST_F(Keys, HeldKeyGivesOneRecordPerKeyDown) {
+  for (int i = 0; i < 4; ++i) Key(win32::WM_KEYDOWN, 0x1E);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 4u);
+  for (const auto& record : records) EXPECT_TRUE(record.keyDown);
+}
+
+TEST_F(Keys, ActivationClearsTheModifiers) {
+  Key(win32::WM_KEYDOWN, 0x2A);
+  Key(win32::WM_KEYDOWN, 0x1D);
+  win32::detail::MemoryDisplayActivate(Graph::detail::Window(), false);
+  win32::detail::MemoryDisplayActivate(Graph::detail::Window(), true);
+  Key(win32::WM_KEYDOWN, 0x1E);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[1].controlKeyState, 0x0010u);
+  EXPECT_EQ(records[2].controlKeyState, 0u);
+}
+
+}  // namespace
+}  // namespace graph_test
