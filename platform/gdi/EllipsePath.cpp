@@ -32,6 +32,39 @@ std::int64_t firstTrue(std::int64_t low, std::int64_t high, Predicate&& holds) {
 
 }  // namespace
 
+// firstTrue over [0, high], searched outwards from the hint (doubling the
+// step, then bisecting), which is then moved to the answer. Past the end
+// counts as true, so the answer is always bracketed.
+template <class Predicate>
+std::int64_t QuadrantPath::firstTrueNear(std::int64_t high, std::int64_t& hint,
+                                         Predicate&& holds) const {
+  auto test = [&](std::int64_t i) { return i > high || holds(i); };
+  const std::int64_t guess = std::clamp<std::int64_t>(hint, 0, high + 1);
+  std::int64_t low = 0;
+  std::int64_t top = guess;
+  if (test(guess)) {
+    for (std::int64_t step = 1; guess - step >= 0; step *= 2) {
+      if (!test(guess - step)) {
+        low = guess - step + 1;
+        break;
+      }
+      top = guess - step;
+    }
+  } else {
+    low = guess + 1;
+    top = high + 1;
+    for (std::int64_t step = 1; guess + step <= high; step *= 2) {
+      if (test(guess + step)) {
+        top = guess + step;
+        break;
+      }
+      low = guess + step + 1;
+    }
+  }
+  hint = firstTrue(low, top - 1, test);
+  return hint;
+}
+
 // The walk keeps an error term e and steps right when 2e >= dx, down when
 // 2e <= dy, updating e by the new dx or dy. All terms are multiples of four
 // except one constant bit (parity_); they are kept divided by four so that a
@@ -78,21 +111,24 @@ bool QuadrantPath::movesDown(Wide err, std::int64_t j) const {
 // The error falls along a row up to the last column but one, so the columns
 // where the walk would step down form a tail of that range.
 std::int64_t QuadrantPath::rowThreshold(std::int64_t j) const {
-  return firstTrue(0, lastColumn_ - 1,
-                   [this, j](std::int64_t i) { return movesDown(error(i, j), j); });
+  return firstTrueNear(lastColumn_ - 1, rowHint_,
+                       [this, j](std::int64_t i) { return movesDown(error(i, j), j); });
 }
 
 // Column i reaches row j when the walk in row j - 1 does not step right
 // there; those columns form a tail as well.
 std::int64_t QuadrantPath::columnThreshold(std::int64_t j) const {
   if (j == 0) return 0;
-  return firstTrue(0, lastColumn_,
-                   [this, j](std::int64_t i) { return !movesRight(error(i, j - 1), i); });
+  return firstTrueNear(lastColumn_, columnHint_,
+                       [this, j](std::int64_t i) { return !movesRight(error(i, j - 1), i); });
 }
 
 std::int64_t QuadrantPath::rowLast(std::int64_t j) const {
   if (j >= reachRow_) return lastColumn_;
-  return std::min(std::max(rowThreshold(j), columnThreshold(j)), lastColumn_);
+  if (j == cachedRow_) return cachedLast_;
+  cachedLast_ = std::min(std::max(rowThreshold(j), columnThreshold(j)), lastColumn_);
+  cachedRow_ = j;
+  return cachedLast_;
 }
 
 std::int64_t QuadrantPath::rowFirst(std::int64_t j) const {

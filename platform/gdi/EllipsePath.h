@@ -35,6 +35,8 @@ class QuadrantPath {
   std::int64_t lastRow() const { return lastRow_; }
 
   // The first and last column the path covers in row j (0 <= j <= lastRow).
+  // Queries for neighbouring rows are cheap: each search starts from where
+  // the previous one ended.
   struct Run {
     std::int64_t first;
     std::int64_t last;
@@ -59,6 +61,8 @@ class QuadrantPath {
   bool movesDown(Wide err, std::int64_t j) const;
   std::int64_t rowThreshold(std::int64_t j) const;     // first column that moves down
   std::int64_t columnThreshold(std::int64_t j) const;  // first column reaching row j
+  template <class Predicate>
+  std::int64_t firstTrueNear(std::int64_t high, std::int64_t& hint, Predicate&& holds) const;
   std::int64_t rowLast(std::int64_t j) const;
   std::int64_t rowFirst(std::int64_t j) const;
   bool findEntry(std::int64_t i0, std::int64_t i1, std::int64_t j0, std::int64_t j1,
@@ -73,6 +77,11 @@ class QuadrantPath {
   std::int64_t lastColumn_;
   std::int64_t lastRow_;
   std::int64_t reachRow_;  // first row whose run reaches lastColumn
+  // Where the last searches ended, and the last row answered.
+  mutable std::int64_t rowHint_ = 0;
+  mutable std::int64_t columnHint_ = 0;
+  mutable std::int64_t cachedRow_ = -1;
+  mutable std::int64_t cachedLast_ = 0;
 };
 
 template <class Visit>

@@ -402,12 +402,28 @@ class EllipseShape {
 
   Point64 centre() const { return {box_.left + box_.width() / 2, box_.top + box_.height() / 2}; }
 
+  // The path's run in quadrant row j; small paths answer from a table made
+  // by one walk.
+  QuadrantPath::Run runOf(std::int64_t j) const {
+    if (!small_) return path_.rowRun(j);
+    if (runs_.empty()) {
+      runs_.assign(static_cast<std::size_t>(rows_ + 1), {columns_ + 1, -1});
+      path_.forEachInWindow(0, columns_, 0, rows_, [this](std::int64_t i, std::int64_t jj) {
+        QuadrantPath::Run& run = runs_[static_cast<std::size_t>(jj)];
+        run.first = std::min(run.first, i);
+        run.last = std::max(run.last, i);
+      });
+    }
+    return runs_[static_cast<std::size_t>(j)];
+  }
+
  private:
   Box box_;
   QuadrantPath path_;
   std::int64_t columns_;
   std::int64_t rows_;
   bool small_;
+  mutable std::vector<QuadrantPath::Run> runs_;
 };
 
 // Index in the counter-clockwise loop where the radial towards (x, y) (y
@@ -499,7 +515,7 @@ void fillEllipse(Target& target, const EllipseShape& shape, const Box& box, bool
   for (std::int64_t y = std::max(box.top, b.top); y <= std::min(box.bottom - 1, b.bottom); ++y) {
     const std::int64_t j = shape.rowOf(y);
     if (j < 0) continue;
-    const QuadrantPath::Run run = shape.path().rowRun(j);
+    const QuadrantPath::Run run = shape.runOf(j);
     const std::int64_t edge = outlined ? run.last + 1 : run.first;
     fillSpan(target, brush, y, box.left + edge, box.left + lastX - edge);
   }

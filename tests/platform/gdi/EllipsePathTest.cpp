@@ -74,6 +74,27 @@ TEST(EllipsePath, RowRunsMatchTheWalkForLargerBoxes) {
   expectSamePath(1, 500);
 }
 
+TEST(EllipsePath, RowQueriesInAnyOrderGiveTheSameRuns) {
+  std::mt19937 random(3);
+  for (auto [w, h] : {std::pair<std::int64_t, std::int64_t>{613, 201}, {97, 1500}, {2500, 2500}}) {
+    const QuadrantPath forward(w, h);
+    std::vector<QuadrantPath::Run> runs;
+    for (std::int64_t j = 0; j <= forward.lastRow(); ++j) runs.push_back(forward.rowRun(j));
+    const QuadrantPath backward(w, h);
+    for (std::int64_t j = backward.lastRow(); j >= 0; --j) {
+      ASSERT_EQ(backward.rowRun(j).first, runs[static_cast<std::size_t>(j)].first);
+      ASSERT_EQ(backward.rowRun(j).last, runs[static_cast<std::size_t>(j)].last);
+    }
+    const QuadrantPath jumping(w, h);
+    std::uniform_int_distribution<std::int64_t> row(0, jumping.lastRow());
+    for (int k = 0; k < 500; ++k) {
+      const std::int64_t j = row(random);
+      ASSERT_EQ(jumping.rowRun(j).first, runs[static_cast<std::size_t>(j)].first);
+      ASSERT_EQ(jumping.rowRun(j).last, runs[static_cast<std::size_t>(j)].last);
+    }
+  }
+}
+
 TEST(EllipsePath, WindowWalkGivesThePointsInsideTheWindow) {
   std::mt19937 random(11);
   for (int k = 0; k < 200; ++k) {
