@@ -76,7 +76,8 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunAndBreak(const fs::path& dir, const std::string& scenario) {
+Outcome RunAndBreak(const fs::path& dir, const std::string& scenario,
+                    const std::string& keys = "C-c") {
   fs::path marker = dir / "ready";
   fs::path out = dir / "out";
   fs::path err = dir / "err";
@@ -88,8 +89,8 @@ Outcome RunAndBreak(const fs::path& dir, const std::string& scenario) {
   EXPECT_EQ(tmux.tmux("new-session -d -s break -x 80 -y 24 " + Quote(program)), 0);
   if (!WaitForFile(marker, std::chrono::seconds(30))) return {"never ready", "", ""};
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(tmux.tmux("send-keys -t break C-c"), 0);
-  if (!WaitForFile(exitFile, std::chrono::seconds(30))) return {"no exit after Ctrl+C", "", ""};
+  EXPECT_EQ(tmux.tmux("send-keys -t break " + keys), 0);
+  if (!WaitForFile(exitFile, std::chrono::seconds(30))) return {"no exit after the keys", "", ""};
   return {ReadFile(exitFile), ReadFile(out), ReadFile(err)};
 }
 
@@ -118,6 +119,22 @@ TEST(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
   EXPECT_EQ(outcome.exitLine, "EXIT=0\n");
   EXPECT_EQ(outcome.out, "destroyed loop guard\ncaught 21 USER BREAK\nmain returns\n");
   EXPECT_EQ(outcome.err, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Ctrl+Break's counterpart on a terminal is Ctrl+\\ (the quit character).
+TEST(BreakInTerminalQuitKey, EndsWithTheBreakReportAndNine) {
+  if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is missing";
+  fs::path dir =
+      fs::temp_directory_path() / ("shapeboard-break-quit-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  Outcome outcome = RunAndBreak(dir, "loop", "'C-\\'");
+  fs::remove_all(dir);
+  EXPECT_EQ(outcome.exitLine, "EXIT=9\n");
+  EXPECT_EQ(outcome.err, "#RTS: unhandled exception #21: USER BREAK\r\n");
 }
 
 }  // namespace

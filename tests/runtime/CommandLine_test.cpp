@@ -14,6 +14,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 struct Split {
   std::vector<std::string> args;
   std::string sysarg;  // "NIL" when there is none
@@ -104,10 +106,18 @@ TEST(CommandLine, JoinedArgumentsSplitBackUnchanged) {
   }
 }
 
+// This test process never ran the start-up: no arguments.
+TEST(ProgramName, EmptyWithoutArgumentsAndModuleNameIsThePath) {
+  EXPECT_STREQ(K2C_GetProgramName(), "");
+  char path[4096];
+  std::uint32_t length = K2C_GetModuleName(nullptr, path, sizeof path);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(std::string(path, length), fs::read_symlink("/proc/self/exe").string());
+}
+
 // A real start: argv[0] is the executable's full path, even when the path
 // has a blank and the raw rest starts inside it.
 TEST(CommandLine, StartUpReplacesTheProgramNameByTheFullPath) {
-  namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / ("shapeboard rt " + std::to_string(::getpid()));
   fs::create_directories(dir);
   fs::path probe = dir / "rt_probe";

@@ -41,6 +41,14 @@ TEST(HardwareTraps, HandledFaultUnwindsThroughTheFaultingFunction) {
   EXPECT_EQ(result.out, "destroyed guard\ncaught 3 invalid location\nafter\nmain returns\n");
 }
 
+TEST(HardwareTraps, ValuesLiveAcrossTheFaultSurviveIntoTheHandler) {
+  auto result = RunProbe("registers");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  // 2 + 21 + 300 + 4000 + 50003 + 600001: a and b changed before the fault,
+  // c and d not.
+  EXPECT_EQ(result.out, "sum 654327\nmain returns\n");
+}
+
 TEST(HardwareTraps, HandledIntegerDivision) {
   auto result = RunProbe("intdiv-handled");
   EXPECT_EQ(result.exitCode, 0);

@@ -124,6 +124,32 @@ void handledIntDiv() {
   say("after");
 }
 
+std::uint64_t opaque(std::uint64_t value) {
+  static volatile std::uint64_t sink;
+  sink = value;
+  return sink;
+}
+
+// Values live in registers across a fault in the same function: the unwinder
+// must hand them back to the handler as they were at the fault.
+__attribute__((noinline)) void registersSurviveFault() {
+  std::uint64_t a = opaque(1), b = opaque(20), c = opaque(300), d = opaque(4000);
+  std::uint64_t e = opaque(50000), f = opaque(600000);
+  K2C_Protect(
+      [&] {
+        a += opaque(1);
+        b += opaque(1);
+        int* volatile p = nullInt();
+        c += static_cast<std::uint64_t>(*p);
+        d += opaque(1);
+      },
+      [&](K2C_HandlerFrame& frame) {
+        e += frame.source->number;
+        f += opaque(1);
+      });
+  say("sum " + std::to_string(a + b + c + d + e + f));
+}
+
 void nestedFrames() {
   K2C_Protect(
       [] {
@@ -200,8 +226,9 @@ void raisedSource() {
 void printArguments(std::int32_t argc, char** argv) {
   say("argc " + std::to_string(argc));
   for (std::int32_t i = 0; i < argc; ++i) say("argv[" + std::to_string(i) + "] " + argv[i]);
-  say(std::string("sysarg ") +
-      (K2C_sysarg != nullptr ? "[" + std::string(K2C_sysarg) + "]" : "NIL"));
+  std::string sysarg = "NIL";
+  if (K2C_sysarg != nullptr) sysarg.assign("[").append(K2C_sysarg).append("]");
+  say("sysarg " + sysarg);
   say(std::string("program ") + K2C_GetProgramName());
 }
 
@@ -339,6 +366,8 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     say(std::to_string(readThrough(nullInt())));
   } else if (is(scenario, "nil-handled")) {
     handledNil();
+  } else if (is(scenario, "registers")) {
+    registersSurviveFault();
   } else if (is(scenario, "nested")) {
     nestedFrames();
   } else if (is(scenario, "thread-fault")) {
