@@ -125,7 +125,7 @@ TEST(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
 
 namespace {
 
-// Ctrl+Break's counterpart on a terminal is Ctrl+\\ (the quit character).
+// Ctrl+Break's counterpart on a terminal is Ctrl+backslash (the quit character).
 TEST(BreakInTerminalQuitKey, EndsWithTheBreakReportAndNine) {
   if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is missing";
   fs::path dir =
