@@ -59,13 +59,13 @@ void expectSamePath(std::int64_t w, std::int64_t h) {
   }
 }
 
-TEST(EllipsePath, RowRunsMatchTheWalkForEverySmallBox) {
+TEST(GdiEllipsePath, RowRunsMatchTheWalkForEverySmallBox) {
   for (std::int64_t w = 1; w <= 70; ++w) {
     for (std::int64_t h = 1; h <= 70; ++h) expectSamePath(w, h);
   }
 }
 
-TEST(EllipsePath, RowRunsMatchTheWalkForLargerBoxes) {
+TEST(GdiEllipsePath, RowRunsMatchTheWalkForLargerBoxes) {
   std::mt19937 random(7);
   std::uniform_int_distribution<std::int64_t> size(1, 3000);
   for (int k = 0; k < 60; ++k) expectSamePath(size(random), size(random));
@@ -74,7 +74,7 @@ TEST(EllipsePath, RowRunsMatchTheWalkForLargerBoxes) {
   expectSamePath(1, 500);
 }
 
-TEST(EllipsePath, RowQueriesInAnyOrderGiveTheSameRuns) {
+TEST(GdiEllipsePath, RowQueriesInAnyOrderGiveTheSameRuns) {
   std::mt19937 random(3);
   for (auto [w, h] : {std::pair<std::int64_t, std::int64_t>{613, 201}, {97, 1500}, {2500, 2500}}) {
     const QuadrantPath forward(w, h);
@@ -95,7 +95,7 @@ TEST(EllipsePath, RowQueriesInAnyOrderGiveTheSameRuns) {
   }
 }
 
-TEST(EllipsePath, WindowWalkGivesThePointsInsideTheWindow) {
+TEST(GdiEllipsePath, WindowWalkGivesThePointsInsideTheWindow) {
   std::mt19937 random(11);
   for (int k = 0; k < 200; ++k) {
     const std::int64_t w = std::uniform_int_distribution<std::int64_t>(1, 900)(random);
@@ -122,7 +122,7 @@ TEST(EllipsePath, WindowWalkGivesThePointsInsideTheWindow) {
   }
 }
 
-TEST(EllipsePath, FullCoordinateRangeStaysOnTheCurve) {
+TEST(GdiEllipsePath, FullCoordinateRangeStaysOnTheCurve) {
   // A box of 2^32 - 1 pixels: the path's middle row and last row are where
   // the ellipse touches its box.
   const QuadrantPath path(4294967295LL, 4294967295LL);

@@ -22,7 +22,7 @@ class RecordingSurface : public detail::Surface {
   std::vector<RECT> areas;
 };
 
-TEST(Selection, SelectObjectReturnsWhatWasSelectedBefore) {
+TEST(GdiSelection, SelectObjectReturnsWhatWasSelectedBefore) {
   Canvas canvas;
   const LOGPEN logPen{PS_SOLID, {1, 0}, C(3)};
   HPEN first = CreatePenIndirect(&logPen);
@@ -35,7 +35,7 @@ TEST(Selection, SelectObjectReturnsWhatWasSelectedBefore) {
   EXPECT_TRUE(DeleteObject(second));
 }
 
-TEST(Selection, SelectedObjectsCannotBeDeletedUntilReleased) {
+TEST(GdiSelection, SelectedObjectsCannotBeDeletedUntilReleased) {
   Canvas canvas;
   const LOGBRUSH logBrush{BS_SOLID, C(2), 0};
   HBRUSH brush = CreateBrushIndirect(&logBrush);
@@ -47,7 +47,7 @@ TEST(Selection, SelectedObjectsCannotBeDeletedUntilReleased) {
   EXPECT_EQ(SelectObject(canvas.dc(), brush), nullptr);
 }
 
-TEST(Selection, StockObjectsSurviveDeletion) {
+TEST(GdiSelection, StockObjectsSurviveDeletion) {
   Canvas canvas;
   const LOGPEN logPen{PS_SOLID, {1, 0}, C(3)};
   HPEN pen = CreatePenIndirect(&logPen);
@@ -59,7 +59,7 @@ TEST(Selection, StockObjectsSurviveDeletion) {
   EXPECT_TRUE(DeleteObject(pen));
 }
 
-TEST(Selection, ABitmapLivesInOneDCAtATime) {
+TEST(GdiSelection, ABitmapLivesInOneDCAtATime) {
   HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
   HDC first = CreateCompatibleDC(display);
   HDC second = CreateCompatibleDC(display);
@@ -77,7 +77,7 @@ TEST(Selection, ABitmapLivesInOneDCAtATime) {
   DeleteDC(display);
 }
 
-TEST(Selection, AFreshMemoryDCMakesMonochromeBitmapsThatDrawNothing) {
+TEST(GdiSelection, AFreshMemoryDCMakesMonochromeBitmapsThatDrawNothing) {
   HDC memory = CreateCompatibleDC(nullptr);
   HBITMAP mono = CreateCompatibleBitmap(memory, 16, 16);
   ASSERT_NE(mono, nullptr);
@@ -90,7 +90,7 @@ TEST(Selection, AFreshMemoryDCMakesMonochromeBitmapsThatDrawNothing) {
   DeleteObject(mono);
 }
 
-TEST(Selection, InvalidHandlesAreRefused) {
+TEST(GdiSelection, InvalidHandlesAreRefused) {
   EXPECT_FALSE(Rectangle(nullptr, 0, 0, 10, 10));
   EXPECT_FALSE(DeleteDC(nullptr));
   EXPECT_FALSE(DeleteObject(nullptr));
@@ -105,7 +105,7 @@ TEST(Selection, InvalidHandlesAreRefused) {
   EXPECT_EQ(CreateBitmap(8, 8, 1, 8, nullptr), nullptr);
 }
 
-TEST(Colours, PaletteIndicesGoThroughTheSelectedPaletteAndRgbWorksToo) {
+TEST(GdiColours, PaletteIndicesGoThroughTheSelectedPaletteAndRgbWorksToo) {
   Canvas canvas;
   SetPixelV(canvas.dc(), 1, 1, C(12));
   SetPixelV(canvas.dc(), 2, 1, RGB(1, 2, 3));
@@ -132,7 +132,7 @@ TEST(Colours, PaletteIndicesGoThroughTheSelectedPaletteAndRgbWorksToo) {
   EXPECT_TRUE(DeleteObject(other));
 }
 
-TEST(Colours, SettersReturnThePreviousValues) {
+TEST(GdiColours, SettersReturnThePreviousValues) {
   Canvas canvas;
   EXPECT_EQ(SetBkColor(canvas.dc(), C(3)), C(0));
   EXPECT_EQ(SetBkColor(canvas.dc(), C(5)), C(3));
@@ -143,7 +143,7 @@ TEST(Colours, SettersReturnThePreviousValues) {
   EXPECT_EQ(SetTextColor(canvas.dc(), text), C(9));
 }
 
-TEST(Brushes, HatchesAreAnchoredAtTheDeviceOrigin) {
+TEST(GdiBrushes, HatchesAreAnchoredAtTheDeviceOrigin) {
   Canvas canvas;
   SetBkColor(canvas.dc(), C(1));
   const int hatches[] = {HS_HORIZONTAL, HS_VERTICAL, HS_FDIAGONAL, HS_BDIAGONAL};
@@ -176,7 +176,7 @@ TEST(Brushes, HatchesAreAnchoredAtTheDeviceOrigin) {
   }
 }
 
-TEST(Brushes, PatternsAreAnchoredAtTheDeviceOriginAndKeepTheirBits) {
+TEST(GdiBrushes, PatternsAreAnchoredAtTheDeviceOriginAndKeepTheirBits) {
   Canvas canvas;
   SetBkColor(canvas.dc(), C(1));
   SetTextColor(canvas.dc(), C(14));
@@ -196,7 +196,7 @@ TEST(Brushes, PatternsAreAnchoredAtTheDeviceOriginAndKeepTheirBits) {
   }
 }
 
-TEST(BitBlt, CopiesBetweenDCsAndClipsBothSides) {
+TEST(GdiBitBlt, CopiesBetweenDCsAndClipsBothSides) {
   Canvas source, target;
   for (int y = 0; y < 500; y += 7) source.line(0, y, 499, y, y % 16);
   BitBlt(target.dc(), -20, 30, 100, 600, source.dc(), 450, -10, SRCCOPY);
@@ -210,7 +210,7 @@ TEST(BitBlt, CopiesBetweenDCsAndClipsBothSides) {
   EXPECT_FALSE(BitBlt(target.dc(), 0, 0, 10, 10, source.dc(), 0, 0, 0x00EE0086));
 }
 
-TEST(BitBlt, OverlappingCopyWithinOneSurface) {
+TEST(GdiBitBlt, OverlappingCopyWithinOneSurface) {
   Canvas canvas;
   for (int y = 0; y < 100; ++y) SetPixelV(canvas.dc(), 10, y, RGB(0, 0, static_cast<BYTE>(y)));
   BitBlt(canvas.dc(), 10, 5, 1, 100, canvas.dc(), 10, 0, SRCCOPY);
@@ -219,7 +219,7 @@ TEST(BitBlt, OverlappingCopyWithinOneSurface) {
   for (int y = 0; y < 95; ++y) ASSERT_EQ(canvas.pixel(10, y), static_cast<std::uint32_t>(y));
 }
 
-TEST(SurfaceDCs, TellTheSurfaceWhatChanged) {
+TEST(GdiSurfaceDCs, TellTheSurfaceWhatChanged) {
   auto surface = std::make_shared<RecordingSurface>(100, 80);
   HDC dc = detail::CreateSurfaceDC(surface);
   const LOGPEN logPen{PS_SOLID, {1, 0}, RGB(255, 255, 255)};
@@ -248,7 +248,7 @@ TEST(SurfaceDCs, TellTheSurfaceWhatChanged) {
   DeleteDC(dc);
 }
 
-TEST(DeviceCaps, DisplayIsTrueColourWithOnePlane) {
+TEST(GdiDeviceCaps, DisplayIsTrueColourWithOnePlane) {
   HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
   ASSERT_NE(display, nullptr);
   EXPECT_EQ(GetDeviceCaps(display, BITSPIXEL), 32);
@@ -258,7 +258,7 @@ TEST(DeviceCaps, DisplayIsTrueColourWithOnePlane) {
   DeleteDC(display);
 }
 
-TEST(TextMetrics, TheSystemFontCellIsEightBySixteen) {
+TEST(GdiTextMetrics, TheSystemFontCellIsEightBySixteen) {
   Canvas canvas;
   TEXTMETRICA metrics{};
   ASSERT_TRUE(GetTextMetricsA(canvas.dc(), &metrics));
@@ -270,7 +270,7 @@ TEST(TextMetrics, TheSystemFontCellIsEightBySixteen) {
   EXPECT_FALSE(GetTextMetricsA(nullptr, &metrics));
 }
 
-TEST(Threads, DrawingAndCopyingFromTwoThreadsAtOnce) {
+TEST(GdiThreads, DrawingAndCopyingFromTwoThreadsAtOnce) {
   auto window = std::make_shared<detail::Surface>(200, 200);
   HDC windowDC = detail::CreateSurfaceDC(window);
   Canvas memory(200, 200);

@@ -123,7 +123,7 @@ TEST_P(ReferenceScene, MatchesReferencePixelForPixel) {
   EXPECT_EQ(count, 0) << scene.name << ":" << where;
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenes, ReferenceScene, testing::ValuesIn(kScenes),
+INSTANTIATE_TEST_SUITE_P(GdiScenes, ReferenceScene, testing::ValuesIn(kScenes),
                          [](const testing::TestParamInfo<Scene>& info) {
                            return std::string(info.param.name);
                          });

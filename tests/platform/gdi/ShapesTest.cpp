@@ -47,7 +47,7 @@ void withTools(HDC dc, UINT penStyle, COLORREF penColour, LOGBRUSH brush, Draw&&
 
 const LOGBRUSH kNoBrush{BS_NULL, 0, 0};
 
-TEST(Rectangles, CornersAreInAndRightAndBottomEdgesOut) {
+TEST(GdiRectangles, CornersAreInAndRightAndBottomEdgesOut) {
   Canvas canvas;
   withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] { Rectangle(canvas.dc(), 10, 10, 20, 20); });
   for (auto [x, y] : {std::pair{10, 10}, {19, 10}, {10, 19}, {19, 19}}) {
@@ -61,7 +61,7 @@ TEST(Rectangles, CornersAreInAndRightAndBottomEdgesOut) {
   EXPECT_EQ(litPixels(canvas.picture()).size(), 36u);
 }
 
-TEST(Rectangles, CornersInAnyOrderGiveTheSameBox) {
+TEST(GdiRectangles, CornersInAnyOrderGiveTheSameBox) {
   Canvas forward, backward, mixed;
   withTools(forward.dc(), PS_SOLID, C(7), {BS_SOLID, C(4), 0},
             [&] { Rectangle(forward.dc(), 30, 40, 90, 70); });
@@ -75,7 +75,7 @@ TEST(Rectangles, CornersInAnyOrderGiveTheSameBox) {
   EXPECT_EQ(forward.pixel(50, 50), StdColour(4));
 }
 
-TEST(Rectangles, EmptyBoxesDrawNothingAndOnePixelBoxesOnePixel) {
+TEST(GdiRectangles, EmptyBoxesDrawNothingAndOnePixelBoxesOnePixel) {
   Canvas canvas;
   withTools(canvas.dc(), PS_SOLID, C(7), {BS_SOLID, C(7), 0}, [&] {
     Rectangle(canvas.dc(), 10, 10, 10, 30);
@@ -85,7 +85,7 @@ TEST(Rectangles, EmptyBoxesDrawNothingAndOnePixelBoxesOnePixel) {
   EXPECT_EQ(litPixels(canvas.picture()), (std::set<std::pair<int, int>>{{100, 100}}));
 }
 
-TEST(Rectangles, NullPenFillsOnePixelLessEachWay) {
+TEST(GdiRectangles, NullPenFillsOnePixelLessEachWay) {
   Canvas canvas;
   withTools(canvas.dc(), PS_NULL, C(7), {BS_SOLID, C(7), 0},
             [&] { Rectangle(canvas.dc(), 10, 10, 20, 20); });
@@ -96,7 +96,7 @@ TEST(Rectangles, NullPenFillsOnePixelLessEachWay) {
   EXPECT_FALSE(lit.count({19, 19}));
 }
 
-TEST(Rectangles, HugeBoxesClipToTheSurface) {
+TEST(GdiRectangles, HugeBoxesClipToTheSurface) {
   Canvas outline, filled, partial;
   withTools(outline.dc(), PS_SOLID, C(7), kNoBrush,
             [&] { Rectangle(outline.dc(), INT_MIN, INT_MIN, INT_MAX, INT_MAX); });
@@ -128,7 +128,7 @@ std::set<std::pair<int, int>> outlineOf(int l, int t, int r, int b) {
   return pixels;
 }
 
-TEST(Ellipses, OutlineStaysInsideTheBoxAndTouchesAllFourSides) {
+TEST(GdiEllipses, OutlineStaysInsideTheBoxAndTouchesAllFourSides) {
   Canvas canvas;
   withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] { Ellipse(canvas.dc(), 20, 30, 121, 90); });
   const auto lit = litPixels(canvas.picture());
@@ -144,7 +144,7 @@ TEST(Ellipses, OutlineStaysInsideTheBoxAndTouchesAllFourSides) {
   EXPECT_EQ(bottom, 89);
 }
 
-TEST(Ellipses, FillStaysInsideTheOutline) {
+TEST(GdiEllipses, FillStaysInsideTheOutline) {
   Canvas canvas;
   withTools(canvas.dc(), PS_SOLID, C(15), {BS_SOLID, C(2), 0},
             [&] { Ellipse(canvas.dc(), 40, 40, 141, 100); });
@@ -164,7 +164,7 @@ TEST(Ellipses, FillStaysInsideTheOutline) {
   }
 }
 
-TEST(Ellipses, NarrowBoxesAreDrawnAsBoxes) {
+TEST(GdiEllipses, NarrowBoxesAreDrawnAsBoxes) {
   Canvas ellipse, box;
   withTools(ellipse.dc(), PS_SOLID, C(7), {BS_SOLID, C(3), 0}, [&] {
     Ellipse(ellipse.dc(), 10, 10, 12, 60);
@@ -178,7 +178,7 @@ TEST(Ellipses, NarrowBoxesAreDrawnAsBoxes) {
   EXPECT_EQ(ellipse.picture().pixels, box.picture().pixels);
 }
 
-TEST(Ellipses, InvertedCornersGiveTheSameEllipse) {
+TEST(GdiEllipses, InvertedCornersGiveTheSameEllipse) {
   Canvas forward, backward;
   withTools(forward.dc(), PS_SOLID, C(7), {BS_HATCHED, C(5), HS_CROSS},
             [&] { Ellipse(forward.dc(), 10, 20, 200, 150); });
@@ -187,7 +187,7 @@ TEST(Ellipses, InvertedCornersGiveTheSameEllipse) {
   EXPECT_EQ(forward.picture().pixels, backward.picture().pixels);
 }
 
-TEST(Ellipses, HugeEllipseAroundTheSurfaceFillsItAndShowsNoOutline) {
+TEST(GdiEllipses, HugeEllipseAroundTheSurfaceFillsItAndShowsNoOutline) {
   Canvas outline, filled;
   withTools(outline.dc(), PS_SOLID, C(7), kNoBrush, [&] {
     Ellipse(outline.dc(), -2000000000, -2000000000, 2000000000, 2000000000);
@@ -199,7 +199,7 @@ TEST(Ellipses, HugeEllipseAroundTheSurfaceFillsItAndShowsNoOutline) {
   for (std::uint32_t p : filled.picture().pixels) ASSERT_EQ(p, StdColour(9));
 }
 
-TEST(Ellipses, HugeEllipseCrossingTheSurfaceDrawsAConnectedCurve) {
+TEST(GdiEllipses, HugeEllipseCrossingTheSurfaceDrawsAConnectedCurve) {
   Canvas canvas;
   // Centre far to the left, middle row 250: the right end of the curve runs
   // down the surface at x = 250.
@@ -214,7 +214,7 @@ TEST(Ellipses, HugeEllipseCrossingTheSurfaceDrawsAConnectedCurve) {
   }
 }
 
-TEST(Ellipses, ClippedLargeOutlineMatchesTheUnclippedOne) {
+TEST(GdiEllipses, ClippedLargeOutlineMatchesTheUnclippedOne) {
   // A box big enough for the searched drawing, shown whole on a large canvas
   // and in pieces on a small one.
   Canvas whole(2400, 900);
@@ -240,7 +240,7 @@ TEST(Ellipses, ClippedLargeOutlineMatchesTheUnclippedOne) {
   }
 }
 
-TEST(Arcs, LeaveOutOnePixelWhereTheRadialMeetsTheCurve) {
+TEST(GdiArcs, LeaveOutOnePixelWhereTheRadialMeetsTheCurve) {
   Canvas canvas;
   withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush,
             [&] { Arc(canvas.dc(), 50, 50, 150, 150, 0, 0, 0, 0); });
@@ -249,7 +249,7 @@ TEST(Arcs, LeaveOutOnePixelWhereTheRadialMeetsTheCurve) {
   EXPECT_EQ(litPixels(canvas.picture()), expected);
 }
 
-TEST(Arcs, RunCounterClockwiseFromStartToEnd) {
+TEST(GdiArcs, RunCounterClockwiseFromStartToEnd) {
   Canvas canvas;
   // From the radial to the right to the radial upwards: the top-right quarter.
   withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush,
@@ -263,7 +263,7 @@ TEST(Arcs, RunCounterClockwiseFromStartToEnd) {
   EXPECT_TRUE(lit.count({200, 150}));
 }
 
-TEST(Arcs, ThinBoxesAreClosed) {
+TEST(GdiArcs, ThinBoxesAreClosed) {
   // The walk alone stops short of the ends of very thin ellipses; the tips
   // are drawn down to the box edge.
   Canvas canvas;
@@ -275,7 +275,7 @@ TEST(Arcs, ThinBoxesAreClosed) {
   }
 }
 
-TEST(Lines, LeaveOutTheEndAndCoverTheSamePixelsBothWays) {
+TEST(GdiLines, LeaveOutTheEndAndCoverTheSamePixelsBothWays) {
   std::mt19937 random(5);
   std::uniform_int_distribution<int> coordinate(0, 499);
   for (int k = 0; k < 100; ++k) {
@@ -306,7 +306,7 @@ TEST(Lines, LeaveOutTheEndAndCoverTheSamePixelsBothWays) {
   }
 }
 
-TEST(Lines, ClippedLinesKeepTheirPixelsAndPhase) {
+TEST(GdiLines, ClippedLinesKeepTheirPixelsAndPhase) {
   std::mt19937 random(9);
   std::uniform_int_distribution<int> coordinate(-300, 800);
   for (int k = 0; k < 60; ++k) {
@@ -333,7 +333,7 @@ TEST(Lines, ClippedLinesKeepTheirPixelsAndPhase) {
   }
 }
 
-TEST(Lines, HugeCoordinatesAreClippedExactly) {
+TEST(GdiLines, HugeCoordinatesAreClippedExactly) {
   Canvas canvas;
   withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] {
     MoveToEx(canvas.dc(), INT_MIN, 250, nullptr);
@@ -355,7 +355,7 @@ TEST(Lines, HugeCoordinatesAreClippedExactly) {
   }
 }
 
-TEST(Lines, PenStylesCountAlongThePixels) {
+TEST(GdiLines, PenStylesCountAlongThePixels) {
   Canvas canvas;
   SetBkColor(canvas.dc(), C(4));
   const std::pair<UINT, const char*> styles[] = {{PS_DOT, "+++---+++---"},
@@ -379,7 +379,7 @@ TEST(Lines, PenStylesCountAlongThePixels) {
   }
 }
 
-TEST(InvertRect, LeavesRightAndBottomOutAndUndoesItself) {
+TEST(GdiInvertRect, LeavesRightAndBottomOutAndUndoesItself) {
   Canvas canvas;
   canvas.fillRect(0, 0, 99, 99, 7);
   canvas.invert(10, 10, 20, 30);
