@@ -23,7 +23,7 @@ using detail::PenStyle;
 using detail::Surface;
 
 // Bitmaps larger than this many pixels are refused rather than allocated.
-constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 28;
+constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 26;
 
 // Metrics of the classic Windows system font, 8 x 16 cells: 16 pixels high
 // with 13 above the base line and 3 below, 7 pixels average and 8 widest.

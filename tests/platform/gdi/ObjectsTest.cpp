@@ -103,6 +103,10 @@ TEST(GdiSelection, InvalidHandlesAreRefused) {
   const LOGBRUSH noPattern{BS_PATTERN, 0, 12345};
   EXPECT_EQ(CreateBrushIndirect(&noPattern), nullptr);
   EXPECT_EQ(CreateBitmap(8, 8, 1, 8, nullptr), nullptr);
+  HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  EXPECT_EQ(CreateCompatibleBitmap(display, 100000, 100000), nullptr);
+  EXPECT_EQ(CreateCompatibleBitmap(display, -5, 10), nullptr);
+  DeleteDC(display);
 }
 
 TEST(GdiColours, PaletteIndicesGoThroughTheSelectedPaletteAndRgbWorksToo) {
