@@ -19,4 +19,12 @@ TEST(GraphLifecycle, StartValuesAndExitBeforeInitDoNothing) {
             "exit twice after init: returned, window none\n");
 }
 
+TEST(GraphLifecycle, ClassThatCannotBeRegisteredHaltsWithAMessage) {
+  const auto result = RunProgram(ExecutableDirectory() + "/graph_probe", {"class-taken"});
+  ASSERT_FALSE(result.timedOut) << result.err;
+  EXPECT_EQ(result.exitCode, 9);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Error: Win class was not registered\n");
+}
+
 }  // namespace

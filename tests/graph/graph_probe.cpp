@@ -2,6 +2,9 @@
 //   graph_probe start   prints the start values, then Exit twice, then opens
 //                       and closes the window on the in-memory display; the
 //                       console title is the same before and after Init.
+//   graph_probe class-taken
+//                       registers a class named "GraphWnd" itself, then calls
+//                       Init, which must halt.
 #include <cstdio>
 #include <cstring>
 
@@ -38,13 +41,35 @@ void ProbeStart() {
   std::fflush(stdout);
 }
 
+win32::LRESULT PlainProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
+                              win32::LPARAM lParam) {
+  return win32::DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Someone else has registered the class name first: Init halts.
+void ProbeClassTaken() {
+  win32::detail::SelectDisplay(win32::detail::DisplayKind::Memory);
+  Graph::BEGIN();
+  win32::WNDCLASSA other{};
+  other.lpfnWndProc = PlainProcedure;
+  other.lpszClassName = "GraphWnd";
+  if (win32::RegisterClassA(&other) == 0) std::printf("could not take the class\n");
+  std::fflush(stdout);
+  Graph::Init(1, 1, 500, 500);
+  std::printf("Init returned\n");
+}
+
 void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   if (argc == 2 && std::strcmp(argv[1], "start") == 0) {
     ProbeStart();
     return;
   }
-  std::fprintf(stderr, "usage: graph_probe start\n");
+  if (argc == 2 && std::strcmp(argv[1], "class-taken") == 0) {
+    ProbeClassTaken();
+    return;
+  }
+  std::fprintf(stderr, "usage: graph_probe start|class-taken\n");
   K2C_HALT(2);
 }
 
