@@ -155,6 +155,16 @@ bool QuadrantPath::findEntry(std::int64_t i0, std::int64_t i1, std::int64_t j0, 
   return true;
 }
 
+PathPoint QuadrantPath::previous(const PathPoint& p) const {
+  if (p.i > rowFirst(p.j)) return {p.i - 1, p.j};
+  return {rowLast(p.j - 1), p.j - 1};
+}
+
+PathPoint QuadrantPath::next(const PathPoint& p) const {
+  if (p.i < rowLast(p.j)) return {p.i + 1, p.j};
+  return {rowFirst(p.j + 1), p.j + 1};
+}
+
 std::vector<PathPoint> QuadrantPath::allPoints() const {
   std::vector<PathPoint> points;
   points.reserve(static_cast<std::size_t>(lastColumn_ + lastRow_ + 1));

@@ -53,6 +53,14 @@ class QuadrantPath {
   // The whole path in order (for small boxes).
   std::vector<PathPoint> allPoints() const;
 
+  // The first path point where the condition holds, for a condition that
+  // stays true once it holds along the path; false when it never does.
+  template <class Condition>
+  bool firstWhere(Condition&& holds, PathPoint& found) const;
+  // The neighbours of a path point along the path (not past its ends).
+  PathPoint previous(const PathPoint& p) const;
+  PathPoint next(const PathPoint& p) const;
+
  private:
   Wide error(std::int64_t i, std::int64_t j) const;
   Wide stepX(std::int64_t i) const;  // error change of the step into column i
@@ -83,6 +91,34 @@ class QuadrantPath {
   mutable std::int64_t cachedRow_ = -1;
   mutable std::int64_t cachedLast_ = 0;
 };
+
+template <class Condition>
+bool QuadrantPath::firstWhere(Condition&& holds, PathPoint& found) const {
+  std::int64_t low = 0;
+  std::int64_t end = lastRow_ + 1;
+  while (low < end) {  // the first row whose last point satisfies it
+    const std::int64_t middle = low + (end - low) / 2;
+    if (holds(rowLast(middle), middle)) {
+      end = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  if (low > lastRow_) return false;
+  const std::int64_t row = low;
+  std::int64_t column = rowFirst(row);
+  std::int64_t stop = rowLast(row);
+  while (column < stop) {
+    const std::int64_t middle = column + (stop - column) / 2;
+    if (holds(middle, row)) {
+      stop = middle;
+    } else {
+      column = middle + 1;
+    }
+  }
+  found = {column, row};
+  return true;
+}
 
 template <class Visit>
 void QuadrantPath::forEachInWindow(std::int64_t i0, std::int64_t i1, std::int64_t j0,

@@ -466,41 +466,111 @@ std::vector<Point64> withoutRepeats(const std::vector<Point64>& loop, std::size_
   return result;
 }
 
-// Angles measured counter-clockwise from a reference direction, y upwards.
-struct Direction {
-  Wide x;
-  Wide y;
+// A place in the counter-clockwise loop: a quadrant and a point of its path.
+struct LoopPosition {
+  int quadrant;
+  PathPoint point;
 };
 
-bool inUpperHalf(const Direction& ref, const Direction& v) {
-  const Wide cross = ref.x * v.y - ref.y * v.x;
-  const Wide dot = ref.x * v.x + ref.y * v.y;
-  return cross > 0 || (cross == 0 && dot > 0);
+bool samePlace(const LoopPosition& a, const LoopPosition& b) {
+  return a.quadrant == b.quadrant && a.point.i == b.point.i && a.point.j == b.point.j;
 }
 
-bool angleLess(const Direction& ref, const Direction& p, const Direction& q) {
-  const bool pUpper = inUpperHalf(ref, p);
-  const bool qUpper = inUpperHalf(ref, q);
-  if (pUpper != qUpper) return pUpper;
-  return p.x * q.y - p.y * q.x > 0;
+// Loop order: the quadrants in turn, each in path order (quadrants 0 and 2)
+// or reversed (1 and 3). Along a path (j, i) grows lexicographically.
+bool before(const LoopPosition& a, const LoopPosition& b) {
+  if (a.quadrant != b.quadrant) return a.quadrant < b.quadrant;
+  const std::pair<std::int64_t, std::int64_t> ka{a.point.j, a.point.i};
+  const std::pair<std::int64_t, std::int64_t> kb{b.point.j, b.point.i};
+  return a.quadrant % 2 == 0 ? ka < kb : kb < ka;
 }
+
+// An arc of a large ellipse, found by searching the quadrant paths: the same
+// ends and left-out pixel as the whole loop of a small one.
+class LargeArc {
+ public:
+  LargeArc(const EllipseShape& shape, Wide fromX, Wide fromY, Wide toX, Wide toY)
+      : path_(shape.path()) {
+    start_ = radialPlace(fromX, fromY);
+    end_ = radialPlace(toX, toY);
+    whole_ = samePlace(start_, end_);
+    const LoopPosition last = previousPlace(end_);
+    excluded_ = shape.place(last.quadrant, last.point.i, last.point.j);
+    const Point64 first = shape.place(start_.quadrant, start_.point.i, start_.point.j);
+    excludes_ = !(excluded_ == first);
+  }
+
+  bool draws(const LoopPosition& at, const Point64& pixel) const {
+    if (excludes_ && pixel == excluded_) return false;
+    if (whole_) return true;
+    const bool afterStart = !before(at, start_);
+    const bool beforeEnd = before(at, end_);
+    return before(start_, end_) ? afterStart && beforeEnd : afterStart || beforeEnd;
+  }
+
+ private:
+  PathPoint lastPoint() const { return {path_.lastColumn(), path_.lastRow()}; }
+
+  // Where the radial (x, y), y upwards, meets the loop: the first path point
+  // past the radial, placed in the quadrant the radial points into.
+  LoopPosition radialPlace(Wide x, Wide y) const {
+    const Wide columns = path_.lastColumn();
+    PathPoint m{};
+    auto across = [columns](std::int64_t i) { return columns - i; };
+    if (y >= 0 && x >= 0) {
+      const bool found = path_.firstWhere(
+          [&](std::int64_t i, std::int64_t j) { return across(i) * y <= j * x; }, m);
+      return found ? LoopPosition{0, m} : LoopPosition{1, lastPoint()};
+    }
+    if (y >= 0) {
+      const bool found = path_.firstWhere(
+          [&](std::int64_t i, std::int64_t j) { return across(i) * y < j * -x; }, m);
+      if (!found) return {1, lastPoint()};
+      if (m.i == 0 && m.j == 0) return {2, m};
+      return {1, path_.previous(m)};
+    }
+    if (x >= 0) {
+      const bool found = path_.firstWhere(
+          [&](std::int64_t i, std::int64_t j) { return across(i) * -y <= j * x; }, m);
+      if (!found) return {3, lastPoint()};
+      if (m.i == 0 && m.j == 0) return {0, m};
+      return {3, path_.previous(m)};
+    }
+    const bool found = path_.firstWhere(
+        [&](std::int64_t i, std::int64_t j) { return across(i) * -y < j * -x; }, m);
+    return found ? LoopPosition{2, m} : LoopPosition{3, lastPoint()};
+  }
+
+  LoopPosition previousPlace(const LoopPosition& at) const {
+    const PathPoint& p = at.point;
+    if (at.quadrant % 2 == 0) {
+      if (p.i == 0 && p.j == 0) return {(at.quadrant + 3) % 4, p};
+      return {at.quadrant, path_.previous(p)};
+    }
+    if (p.i == path_.lastColumn() && p.j == path_.lastRow()) return {at.quadrant - 1, p};
+    return {at.quadrant, path_.next(p)};
+  }
+
+  const QuadrantPath& path_;
+  LoopPosition start_{};
+  LoopPosition end_{};
+  bool whole_ = false;
+  Point64 excluded_{};
+  bool excludes_ = false;
+};
 
 // Large outlines: each quadrant's visible part, found without walking the
-// rest. The style phase is counted from the start of each quadrant.
-void strokeLargeOutline(Stroke& stroke, const EllipseShape& shape, const Direction* from,
-                        const Direction* to) {
+// rest. The style phase is counted from the start of each quadrant, as if
+// every step were a straight one.
+void strokeLargeOutline(Stroke& stroke, const EllipseShape& shape, const LargeArc* arc) {
   const std::int64_t span = shape.lastColumn() + shape.lastRow();
-  const Point64 centre = shape.centre();
   for (int q = 0; q < 4; ++q) {
     std::int64_t i0 = 0, i1 = 0, j0 = 0, j1 = 0;
     shape.window(q, stroke.bounds(), i0, i1, j0, j1);
     const std::uint64_t base = static_cast<std::uint64_t>(q) * static_cast<std::uint64_t>(span + 1);
     shape.path().forEachInWindow(i0, i1, j0, j1, [&](std::int64_t i, std::int64_t j) {
       const Point64 p = shape.place(q, i, j);
-      if (from != nullptr) {
-        const Direction d{p.x - centre.x, centre.y - p.y};
-        if ((d.x != 0 || d.y != 0) && !angleLess(*from, d, *to)) return;
-      }
+      if (arc != nullptr && !arc->draws({q, {i, j}}, p)) return;
       const std::int64_t along = (q % 2 == 0) ? i + j : span - (i + j);
       stroke.plotAt(p.x, p.y, base + static_cast<std::uint64_t>(along));
     });
@@ -571,7 +641,7 @@ void DrawEllipse(Target& target, const PenSpec& pen, const BrushSpec& brush, con
   Stroke stroke(target, pen);
   if (!stroke.visible()) return;
   if (!shape.small()) {
-    strokeLargeOutline(stroke, shape, nullptr, nullptr);
+    strokeLargeOutline(stroke, shape, nullptr);
     return;
   }
   std::vector<PathPoint> points;
@@ -588,17 +658,17 @@ void DrawArc(Target& target, const PenSpec& pen, const RECT& rect, POINT start, 
   if (!stroke.visible()) return;
   const EllipseShape shape(box);
   const Point64 centre = shape.centre();
-  const Direction from{start.x - centre.x, centre.y - start.y};
-  const Direction to{end.x - centre.x, centre.y - end.y};
+  const Wide fromX = start.x - centre.x, fromY = centre.y - start.y;
+  const Wide toX = end.x - centre.x, toY = centre.y - end.y;
   if (!shape.small()) {
-    const bool whole = (from.x * to.y - from.y * to.x) == 0 && (from.x * to.x + from.y * to.y) >= 0;
-    strokeLargeOutline(stroke, shape, whole ? nullptr : &from, whole ? nullptr : &to);
+    const LargeArc arc(shape, fromX, fromY, toX, toY);
+    strokeLargeOutline(stroke, shape, &arc);
     return;
   }
   std::vector<PathPoint> points;
   const std::vector<Point64> loop = shape.loop(points);
-  const std::size_t first = loopIndexOfRadial(points, shape.lastColumn(), from.x, from.y);
-  std::size_t last = loopIndexOfRadial(points, shape.lastColumn(), to.x, to.y);
+  const std::size_t first = loopIndexOfRadial(points, shape.lastColumn(), fromX, fromY);
+  std::size_t last = loopIndexOfRadial(points, shape.lastColumn(), toX, toY);
   if (last <= first) last += loop.size();
   std::vector<Point64> sequence = withoutRepeats(loop, first, last);
   if (!sequence.empty()) sequence.pop_back();  // the arc's end pixel is left out

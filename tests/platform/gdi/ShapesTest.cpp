@@ -263,6 +263,73 @@ TEST(GdiArcs, RunCounterClockwiseFromStartToEnd) {
   EXPECT_TRUE(lit.count({200, 150}));
 }
 
+// The arc as a pixel sequence, the way small arcs are drawn: the loop of the
+// four mirrored quadrants, counter-clockwise from the middle of the right
+// edge, cut at the radials, repeats merged and the last pixel left out.
+std::set<std::pair<int, int>> arcModel(int l, int t, int r, int b, POINT from, POINT to) {
+  const std::int64_t w = r - l, h = b - t;
+  const detail::QuadrantPath path(w, h);
+  const std::vector<detail::PathPoint> points = path.allPoints();
+  const std::int64_t count = static_cast<std::int64_t>(points.size());
+  auto place = [&](std::int64_t k) {
+    const int q = static_cast<int>((k / count) % 4);
+    const std::int64_t m = k % count;
+    const detail::PathPoint& p = points[static_cast<std::size_t>(q % 2 == 0 ? m : count - 1 - m)];
+    const std::int64_t x = (q == 0 || q == 3) ? l + (w - 1) - p.i : l + p.i;
+    const std::int64_t y = q <= 1 ? t + path.lastRow() - p.j : t + h / 2 + p.j;
+    return std::pair<int, int>{static_cast<int>(x), static_cast<int>(y)};
+  };
+  auto radial = [&](POINT v) {
+    const std::int64_t x = v.x - (l + w / 2), y = (t + h / 2) - v.y;
+    auto px = [&](std::int64_t m) { return path.lastColumn() - points[std::size_t(m)].i; };
+    auto py = [&](std::int64_t m) { return points[std::size_t(m)].j; };
+    std::int64_t m = 0;
+    if (y >= 0 && x >= 0) {
+      while (m < count && !(px(m) * y <= py(m) * x)) ++m;
+      return m;
+    }
+    if (y >= 0) {
+      while (m < count && !(px(m) * y < py(m) * -x)) ++m;
+      return 2 * count - m;
+    }
+    if (x >= 0) {
+      while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
+      return 4 * count - m;
+    }
+    while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
+    return 2 * count + m;
+  };
+  const std::int64_t first = radial(from);
+  std::int64_t last = radial(to);
+  if (last <= first) last += 4 * count;
+  std::vector<std::pair<int, int>> sequence;
+  for (std::int64_t k = first; k < last; ++k) {
+    if (sequence.empty() || sequence.back() != place(k)) sequence.push_back(place(k));
+  }
+  sequence.pop_back();
+  return {sequence.begin(), sequence.end()};
+}
+
+TEST(GdiArcs, LargeArcsEndAndLeaveOutAPixelLikeSmallOnes) {
+  // Boxes past the size that small arcs are walked whole at.
+  const RECT boxes[] = {{40, 30, 1341, 1130}, {7, 3, 1506, 602}, {11, 20, 612, 1821}};
+  const POINT radials[] = {{0, 0}, {2000, 580}, {660, -100}, {-50, 600}, {700, 2000}, {660, 580}};
+  for (const RECT& box : boxes) {
+    for (const POINT& from : radials) {
+      for (const POINT& to : {radials[2], radials[4], from}) {
+        Canvas canvas(1600, 1900);
+        withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] {
+          Arc(canvas.dc(), box.left, box.top, box.right, box.bottom, from.x, from.y, to.x, to.y);
+        });
+        ASSERT_EQ(litPixels(canvas.picture()),
+                  arcModel(box.left, box.top, box.right, box.bottom, from, to))
+            << "box " << box.left << "," << box.top << " from " << from.x << "," << from.y << " to "
+            << to.x << "," << to.y;
+      }
+    }
+  }
+}
+
 TEST(GdiArcs, ThinBoxesAreClosed) {
   // The walk alone stops short of the ends of very thin ellipses; the tips
   // are drawn down to the box edge.
