@@ -131,7 +131,7 @@ Image DumpGraphWindow(const std::string& display, const std::string& dir) {
   return {};
 }
 
-TEST(GraphWindowE2E, WindowOnTheScreenShowsTheOffScreenBitmap) {
+void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments) {
   XServer server;
   ASSERT_TRUE(server.ok()) << "Xvfb did not start";
   TempDir dir;
@@ -142,7 +142,9 @@ TEST(GraphWindowE2E, WindowOnTheScreenShowsTheOffScreenBitmap) {
     RunOptions options;
     options.environment = {"DISPLAY=" + server.display()};
     options.timeoutSeconds = 60;
-    result = RunProgram(Program(), {bitmapPath, donePath}, options);
+    std::vector<std::string> arguments = {bitmapPath, donePath};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    result = RunProgram(Program(), arguments, options);
   });
   const bool written = WaitForFile(bitmapPath, std::chrono::seconds(30));
   Image bitmap = written ? ReadPpm(bitmapPath) : Image{};
@@ -168,6 +170,14 @@ TEST(GraphWindowE2E, WindowOnTheScreenShowsTheOffScreenBitmap) {
   EXPECT_EQ(grey, 637u);
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out, "ready\n");
+}
+
+TEST(GraphWindowE2E, WindowOnTheScreenShowsTheOffScreenBitmap) {
+  ExpectScreenShowsBitmap({});
+}
+
+TEST(GraphWindowE2E, ReopenedWindowShowsTheOffScreenBitmap) {
+  ExpectScreenShowsBitmap({"reopen"});
 }
 
 TEST(GraphWindowE2E, WithoutADisplayInitHaltsWithAMessage) {

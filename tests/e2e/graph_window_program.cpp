@@ -1,10 +1,13 @@
 // Opens the graphics window on the real display and draws the four start-up
 // figures. With arguments BITMAP DONE it then writes its off-screen bitmap to
 // BITMAP (binary PPM), prints "ready" and waits until the file DONE exists.
+// A third argument "reopen" first opens a smaller window elsewhere, draws,
+// closes it and opens the 500 x 500 one on the same server thread.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "graph/Graph.h"
@@ -54,6 +57,11 @@ void WaitForFile(const std::string& path) {
 void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   Graph::BEGIN();
+  if (argc > 3 && std::string(argv[3]) == "reopen") {
+    if (!Graph::Init(200, 100, 300, 200)) K2C_HALT(9);
+    Graph::Rectangle(0, 0, 299, 199, 4, true);
+    Graph::Exit();
+  }
   if (!Graph::Init(1, 1, 500, 500)) K2C_HALT(9);
   DrawStartupFigures();
   if (argc > 2) WriteBitmap(argv[1]);
