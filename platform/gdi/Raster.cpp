@@ -491,8 +491,12 @@ class LargeArc {
  public:
   LargeArc(const EllipseShape& shape, Wide fromX, Wide fromY, Wide toX, Wide toY)
       : path_(shape.path()) {
+    // The place depends only on the radial's direction.
+    const bool bothNull = fromX == 0 && fromY == 0 && toX == 0 && toY == 0;
+    const bool sameDirection =
+        bothNull || (fromX * toY == fromY * toX && fromX * toX + fromY * toY > 0);
     start_ = radialPlace(fromX, fromY);
-    end_ = radialPlace(toX, toY);
+    end_ = sameDirection ? start_ : radialPlace(toX, toY);
     whole_ = samePlace(start_, end_);
     const LoopPosition last = previousPlace(end_);
     excluded_ = shape.place(last.quadrant, last.point.i, last.point.j);

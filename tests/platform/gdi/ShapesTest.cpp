@@ -313,10 +313,10 @@ std::set<std::pair<int, int>> arcModel(int l, int t, int r, int b, POINT from, P
 TEST(GdiArcs, LargeArcsEndAndLeaveOutAPixelLikeSmallOnes) {
   // Boxes past the size that small arcs are walked whole at.
   const RECT boxes[] = {{40, 30, 1341, 1130}, {7, 3, 1506, 602}, {11, 20, 612, 1821}};
-  const POINT radials[] = {{0, 0}, {2000, 580}, {660, -100}, {-50, 600}, {700, 2000}, {660, 580}};
+  const POINT radials[] = {{0, 0}, {2000, 580}, {660, -100}, {-50, 600}, {700, 2000}, {690, 580}};
   for (const RECT& box : boxes) {
     for (const POINT& from : radials) {
-      for (const POINT& to : {radials[2], radials[4], from}) {
+      for (const POINT& to : {radials[0], radials[2], radials[4], from}) {
         Canvas canvas(1600, 1900);
         withTools(canvas.dc(), PS_SOLID, C(7), kNoBrush, [&] {
           Arc(canvas.dc(), box.left, box.top, box.right, box.bottom, from.x, from.y, to.x, to.y);
