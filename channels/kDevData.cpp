@@ -104,6 +104,18 @@ class LineEndStage {
     return used_ < bufferSize || handOn(nextSource);
   }
 
+  // Stages source[begin, end), which holds no line end.
+  bool putRun(const std::uint8_t* source, std::uint32_t begin, std::uint32_t end) {
+    while (begin < end) {
+      std::uint32_t n = std::min(end - begin, bufferSize - used_);
+      std::memcpy(bytes_ + used_, source + begin, n);
+      used_ += n;
+      begin += n;
+      if (used_ == bufferSize && !handOn(begin)) return false;
+    }
+    return true;
+  }
+
   bool handOn(std::uint32_t nextSource) {
     if (used_ > 0) {
       std::uint32_t done = 0;
@@ -375,12 +387,19 @@ std::uint32_t TextModeWrite(DevData d, const void* from, std::uint32_t count,
   LineEndStage stage(d);
   bool ok = true;
   bool sawLineEnd = false;
-  for (std::uint32_t i = 0; i < count && ok; ++i) {
-    if (src[i] == LF) {
+  std::uint32_t i = 0;
+  while (ok && i < count) {
+    const void* found = std::memchr(src + i, LF, count - i);
+    const std::uint32_t lineEnd =
+        found == nullptr
+            ? count
+            : static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(found) - src);
+    ok = stage.putRun(src, i, lineEnd);
+    if (ok && lineEnd < count) {
       sawLineEnd = true;
-      ok = stage.put(CR, i);
+      ok = stage.put(CR, lineEnd) && stage.put(LF, lineEnd + 1);
     }
-    ok = ok && stage.put(src[i], i + 1);
+    i = lineEnd + 1;
   }
   ok = ok && stage.handOn(count);
   written = stage.consumed();

@@ -38,7 +38,7 @@ TEST(IOProcessTest, ReadingStringsWithPrompt) {
   // parts; the prompt appears only at the start of a line.
   RunResult r = runProbe("read", StdoutTarget::Capture, "hello\r\nlonger line\r\n");
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.err, "[hello]\n[longe]\n[r lin]\n");
+  EXPECT_EQ(r.err, "[hello]\n[longer]\n[ line]\n");
   EXPECT_EQ(r.out, "???");
 }
 

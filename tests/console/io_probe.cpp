@@ -2,6 +2,7 @@
 // fields, and string reading through IO's hook.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "console/IO.h"
