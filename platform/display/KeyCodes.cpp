@@ -142,6 +142,16 @@ std::uint8_t VirtualKeyFromScanCode(std::uint8_t scan, bool extended) {
   return 0;
 }
 
+std::uint8_t KeypadKeyWithoutNumLock(std::uint8_t virtualKey) {
+  // VK_NUMPAD0 (0x60) to VK_NUMPAD9: Insert, End, Down, Next, Left, Clear,
+  // Right, Home, Up, Prior.
+  static constexpr std::uint8_t kCursorKeys[] = {0x2D, 0x23, 0x28, 0x22, 0x25,
+                                                 0x0C, 0x27, 0x24, 0x26, 0x21};
+  if (virtualKey >= 0x60 && virtualKey <= 0x69) return kCursorKeys[virtualKey - 0x60];
+  if (virtualKey == 0x6E) return 0x2E;  // VK_DECIMAL -> VK_DELETE
+  return virtualKey;
+}
+
 LPARAM KeyMessageLParam(std::uint8_t scan, bool extended, bool down, bool wasDown, bool altHeld) {
   std::uint32_t bits = 1u | (static_cast<std::uint32_t>(scan) << 16);
   if (extended) bits |= 1u << 24;

@@ -338,7 +338,9 @@ class SdlDisplay : public Display {
     const bool system = (alt && !ctrl) || code.virtualKey == 0x79;
     const UINT message =
         system ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
-    PostDisplayMessage(handle, message, code.virtualKey,
+    const bool numLock = (key.keysym.mod & KMOD_NUM) != 0;
+    const WPARAM virtualKey = numLock ? code.virtualKey : KeypadKeyWithoutNumLock(code.virtualKey);
+    PostDisplayMessage(handle, message, virtualKey,
                        KeyMessageLParam(code.scan, code.extended, down, key.repeat != 0, alt));
   }
 

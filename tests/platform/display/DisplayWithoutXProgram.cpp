@@ -9,7 +9,7 @@
 namespace {
 
 win32::LRESULT Procedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
-                  win32::LPARAM lParam) {
+                         win32::LPARAM lParam) {
   return win32::DefWindowProcA(window, message, wParam, lParam);
 }
 

@@ -68,3 +68,17 @@ TEST(KeyCodesTest, LParamBits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KeyCodesTest, KeypadWithoutNumLockMovesTheCursor) {
+  using win32::detail::KeypadKeyWithoutNumLock;
+  EXPECT_EQ(KeypadKeyWithoutNumLock(0x68), 0x26);  // 8: Up
+  EXPECT_EQ(KeypadKeyWithoutNumLock(0x60), 0x2D);  // 0: Insert
+  EXPECT_EQ(KeypadKeyWithoutNumLock(0x65), 0x0C);  // 5: Clear
+  EXPECT_EQ(KeypadKeyWithoutNumLock(0x6E), 0x2E);  // .: Delete
+  EXPECT_EQ(KeypadKeyWithoutNumLock('A'), 'A');
+  EXPECT_EQ(KeypadKeyWithoutNumLock(0x6A), 0x6A);  // * stays
+}
+
+}  // namespace
