@@ -136,7 +136,7 @@ __attribute__((noinline)) void registersSurviveFault() {
   std::uint64_t a = opaque(1), b = opaque(20), c = opaque(300), d = opaque(4000);
   std::uint64_t e = opaque(50000), f = opaque(600000);
   K2C_Protect(
-      [&] {
+      [&]() __attribute__((no_sanitize("undefined"))) {
         a += opaque(1);
         b += opaque(1);
         int* volatile p = nullInt();
