@@ -116,6 +116,14 @@ class MemoryDisplay : public Display {
     std::lock_guard surfaceGuard(surface.lock());
     std::lock_guard screenGuard(screen_->lock());
     for (LONG y = onScreen.top; y < onScreen.bottom; ++y) {
+      if (entry->covers.empty()) {
+        std::copy_n(surface.pixels() +
+                        static_cast<std::size_t>(y - entry->client.top) * surface.width() +
+                        (onScreen.left - entry->client.left),
+                    onScreen.right - onScreen.left,
+                    screen_->pixels() + static_cast<std::size_t>(y) * kScreenWidth + onScreen.left);
+        continue;
+      }
       for (LONG x = onScreen.left; x < onScreen.right; ++x) {
         if (covered(*entry, x, y)) continue;
         const auto from = static_cast<std::size_t>(y - entry->client.top) * surface.width() +

@@ -108,6 +108,12 @@ std::shared_ptr<MessageQueue> QueueOfThread(DWORD threadId) {
   return slot;
 }
 
+std::shared_ptr<MessageQueue> ExistingQueueOfThread(DWORD threadId) {
+  std::lock_guard guard(queues().lock);
+  auto found = queues().byThread.find(threadId);
+  return found == queues().byThread.end() ? nullptr : found->second;
+}
+
 namespace {
 
 // The calling thread's queue. When the thread ends its queue leaves the

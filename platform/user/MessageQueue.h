@@ -60,6 +60,8 @@ class MessageQueue {
 
 // The queue of a thread, made on first use.
 std::shared_ptr<MessageQueue> QueueOfThread(DWORD threadId);
+// The queue of a thread if it has one, else null (makes none).
+std::shared_ptr<MessageQueue> ExistingQueueOfThread(DWORD threadId);
 MessageQueue& QueueOfCurrentThread();
 
 // Milliseconds since an arbitrary start, wrapping: MSG::time.

@@ -65,7 +65,7 @@ void Invalidate(detail::Window& window, const RECT* rect, BOOL erase) {
     window.hasUpdate = true;
     window.eraseUpdate = window.eraseUpdate || erase != FALSE;
   }
-  detail::QueueOfThread(window.threadId)->wake();
+  if (auto queue = detail::ExistingQueueOfThread(window.threadId)) queue->wake();
 }
 
 }  // namespace

@@ -89,7 +89,10 @@ void RemoveFromSystem(const std::shared_ptr<Window>& window) {
   }
   if (detail::Display* display = detail::DisplayInUse()) display->closeWindow(window->handle);
   if (ownDC != nullptr) DeleteDC(ownDC);
-  detail::QueueOfThread(window->threadId)->discardWindow(window->handle);
+  // At thread end the queue may be gone already; do not make a new one.
+  if (auto queue = detail::ExistingQueueOfThread(window->threadId)) {
+    queue->discardWindow(window->handle);
+  }
   detail::RemoveWindow(window->handle);
 }
 
