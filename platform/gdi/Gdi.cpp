@@ -17,9 +17,9 @@ namespace win32 {
 namespace {
 
 using detail::BrushKind;
-using detail::BrushSpec;
-using detail::PenSpec;
 using detail::PenStyle;
+using detail::ResolvedBrush;
+using detail::ResolvedPen;
 using detail::Surface;
 
 // Bitmaps larger than this many pixels are refused rather than allocated.
@@ -181,9 +181,9 @@ std::shared_ptr<Surface> surfaceOf(const DeviceContext& dc) {
   return dc.surface;
 }
 
-PenSpec penSpecOf(const DeviceContext& dc) {
+ResolvedPen resolvedPenOf(const DeviceContext& dc) {
   const LOGPEN* pen = objectAs<LOGPEN>(dc.pen);
-  PenSpec spec{PenStyle::Null, 0, resolveColour(dc, dc.bkColour), dc.bkMode == OPAQUE};
+  ResolvedPen spec{PenStyle::Null, 0, resolveColour(dc, dc.bkColour), dc.bkMode == OPAQUE};
   if (pen == nullptr) return spec;
   spec.colour = resolveColour(dc, pen->lopnColor);
   switch (pen->lopnStyle) {
@@ -209,8 +209,8 @@ PenSpec penSpecOf(const DeviceContext& dc) {
   return spec;
 }
 
-BrushSpec brushSpecFrom(const DeviceContext& dc, const Brush* brush) {
-  BrushSpec spec{};
+ResolvedBrush resolvedBrushOf(const DeviceContext& dc, const Brush* brush) {
+  ResolvedBrush spec{};
   spec.kind = BrushKind::Null;
   spec.background = resolveColour(dc, dc.bkColour);
   spec.opaque = dc.bkMode == OPAQUE;
@@ -249,8 +249,8 @@ BrushSpec brushSpecFrom(const DeviceContext& dc, const Brush* brush) {
 struct DrawingState {
   std::shared_ptr<Surface> surface;
   RECT clip{0, 0, 0, 0};
-  PenSpec pen{};
-  BrushSpec brush{};
+  ResolvedPen pen{};
+  ResolvedBrush brush{};
   DeviceContext dc{};
 };
 
@@ -263,8 +263,8 @@ bool takeDrawingState(HDC handle, DrawingState& state) {
   }
   state.dc = *dc;
   state.surface = surfaceOf(*dc);
-  state.pen = penSpecOf(*dc);
-  state.brush = brushSpecFrom(*dc, objectAs<Brush>(dc->brush));
+  state.pen = resolvedPenOf(*dc);
+  state.brush = resolvedBrushOf(*dc, objectAs<Brush>(dc->brush));
   if (state.surface) {
     state.clip = {0, 0, state.surface->width(), state.surface->height()};
     if (dc->clipped) {
@@ -732,7 +732,7 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
     chosen = *found;
   }
   return drawOn(dc, [&](detail::Target& target, const DrawingState& state) {
-    detail::FillBox(target, *rect, brushSpecFrom(state.dc, &chosen));
+    detail::FillBox(target, *rect, resolvedBrushOf(state.dc, &chosen));
   });
 }
 

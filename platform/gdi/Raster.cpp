@@ -102,7 +102,7 @@ bool dashOn(const DashPattern& pattern, std::uint64_t index) {
 // Draws a pen's pixels one after the other, keeping the style phase.
 class Stroke {
  public:
-  Stroke(Target& target, const PenSpec& pen)
+  Stroke(Target& target, const ResolvedPen& pen)
       : target_(target),
         pen_(pen),
         bounds_(boundsOf(target.canvas)),
@@ -128,7 +128,7 @@ class Stroke {
 
  private:
   Target& target_;
-  const PenSpec& pen_;
+  const ResolvedPen& pen_;
   Bounds bounds_;
   const DashPattern* pattern_;
   std::uint64_t phase_ = 0;
@@ -160,7 +160,8 @@ bool hatchOn(int hatch, std::int64_t x, std::int64_t y) {
 }
 
 // The brush colour of one pixel; false where the brush leaves it alone.
-bool brushColourAt(const BrushSpec& brush, std::int64_t x, std::int64_t y, std::uint32_t& colour) {
+bool brushColourAt(const ResolvedBrush& brush, std::int64_t x, std::int64_t y,
+                   std::uint32_t& colour) {
   switch (brush.kind) {
     case BrushKind::Solid:
       colour = brush.colour;
@@ -190,7 +191,7 @@ bool brushColourAt(const BrushSpec& brush, std::int64_t x, std::int64_t y, std::
 }
 
 // Fills the pixels left..right (inclusive) of row y, clipped.
-void fillSpan(Target& target, const BrushSpec& brush, std::int64_t y, std::int64_t left,
+void fillSpan(Target& target, const ResolvedBrush& brush, std::int64_t y, std::int64_t left,
               std::int64_t right) {
   const Bounds b = boundsOf(target.canvas);
   if (brush.kind == BrushKind::Null || y < b.top || y > b.bottom) return;
@@ -303,7 +304,7 @@ Box normalise(const RECT& r) {
           std::max<std::int64_t>(r.left, r.right), std::max<std::int64_t>(r.top, r.bottom)};
 }
 
-void fillRows(Target& target, const BrushSpec& brush, std::int64_t left, std::int64_t top,
+void fillRows(Target& target, const ResolvedBrush& brush, std::int64_t left, std::int64_t top,
               std::int64_t right, std::int64_t bottom) {
   const Bounds b = boundsOf(target.canvas);
   for (std::int64_t y = std::max(top, b.top); y <= std::min(bottom, b.bottom); ++y) {
@@ -311,7 +312,7 @@ void fillRows(Target& target, const BrushSpec& brush, std::int64_t left, std::in
   }
 }
 
-void drawBox(Target& target, const PenSpec& pen, const BrushSpec& brush, const Box& box) {
+void drawBox(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush, const Box& box) {
   if (box.width() == 0 || box.height() == 0) return;
   const std::int64_t inset = pen.style == PenStyle::Null ? 0 : 1;
   fillRows(target, brush, box.left + inset, box.top + inset, box.right - 2, box.bottom - 2);
@@ -582,7 +583,7 @@ void strokeLargeOutline(Stroke& stroke, const EllipseShape& shape, const LargeAr
 }
 
 void fillEllipse(Target& target, const EllipseShape& shape, const Box& box, bool outlined,
-                 const BrushSpec& brush) {
+                 const ResolvedBrush& brush) {
   if (brush.kind == BrushKind::Null) return;
   const Bounds b = boundsOf(target.canvas);
   const std::int64_t lastX = box.width() - 1;
@@ -603,7 +604,7 @@ void SetPixelAt(Target& target, std::int64_t x, std::int64_t y, std::uint32_t co
   touch(target, x, y, x, y);
 }
 
-void FillBox(Target& target, const RECT& box, const BrushSpec& brush) {
+void FillBox(Target& target, const RECT& box, const ResolvedBrush& brush) {
   fillRows(target, brush, box.left, box.top, std::int64_t{box.right} - 1,
            std::int64_t{box.bottom} - 1);
 }
@@ -622,17 +623,19 @@ void InvertBox(Target& target, const RECT& box) {
   touch(target, left, top, right, bottom);
 }
 
-void DrawLine(Target& target, const PenSpec& pen, std::int64_t x1, std::int64_t y1, std::int64_t x2,
-              std::int64_t y2) {
+void DrawLine(Target& target, const ResolvedPen& pen, std::int64_t x1, std::int64_t y1,
+              std::int64_t x2, std::int64_t y2) {
   Stroke stroke(target, pen);
   strokeLine(stroke, x1, y1, x2, y2);
 }
 
-void DrawRectangle(Target& target, const PenSpec& pen, const BrushSpec& brush, const RECT& box) {
+void DrawRectangle(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
+                   const RECT& box) {
   drawBox(target, pen, brush, normalise(box));
 }
 
-void DrawEllipse(Target& target, const PenSpec& pen, const BrushSpec& brush, const RECT& rect) {
+void DrawEllipse(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
+                 const RECT& rect) {
   const Box box = normalise(rect);
   if (box.width() == 0 || box.height() == 0) return;
   if (box.width() <= 2 || box.height() <= 2) {
@@ -655,7 +658,7 @@ void DrawEllipse(Target& target, const PenSpec& pen, const BrushSpec& brush, con
   strokeSequence(stroke, sequence);
 }
 
-void DrawArc(Target& target, const PenSpec& pen, const RECT& rect, POINT start, POINT end) {
+void DrawArc(Target& target, const ResolvedPen& pen, const RECT& rect, POINT start, POINT end) {
   const Box box = normalise(rect);
   if (box.width() == 0 || box.height() == 0) return;
   Stroke stroke(target, pen);

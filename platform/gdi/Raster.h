@@ -22,7 +22,7 @@ struct Canvas {
 
 enum class PenStyle { Solid, Dash, Dot, DashDot, DashDotDot, Null };
 
-struct PenSpec {
+struct ResolvedPen {
   PenStyle style;
   std::uint32_t colour;
   std::uint32_t background;  // for the gaps of styled pens when opaque
@@ -31,7 +31,7 @@ struct PenSpec {
 
 enum class BrushKind { Null, Solid, Hatched, Pattern };
 
-struct BrushSpec {
+struct ResolvedBrush {
   BrushKind kind;
   std::uint32_t colour;      // solid colour, hatch line colour
   int hatch;                 // HS_* of a hatched brush
@@ -52,20 +52,22 @@ struct Target {
 };
 
 void SetPixelAt(Target& target, std::int64_t x, std::int64_t y, std::uint32_t colour);
-void FillBox(Target& target, const RECT& box, const BrushSpec& brush);
+void FillBox(Target& target, const RECT& box, const ResolvedBrush& brush);
 void InvertBox(Target& target, const RECT& box);
 
 // A line from (x1, y1) towards (x2, y2), the end left out; the pen's style
 // pattern starts at the first pixel.
-void DrawLine(Target& target, const PenSpec& pen, std::int64_t x1, std::int64_t y1, std::int64_t x2,
-              std::int64_t y2);
+void DrawLine(Target& target, const ResolvedPen& pen, std::int64_t x1, std::int64_t y1,
+              std::int64_t x2, std::int64_t y2);
 
 // Boxes are the rectangle from (left, top) to (right, bottom) as given to
 // GDI: any order of corners, right and bottom edges left out.
-void DrawRectangle(Target& target, const PenSpec& pen, const BrushSpec& brush, const RECT& box);
-void DrawEllipse(Target& target, const PenSpec& pen, const BrushSpec& brush, const RECT& box);
+void DrawRectangle(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
+                   const RECT& box);
+void DrawEllipse(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
+                 const RECT& box);
 // The outline counter-clockwise from the radial towards start to the radial
 // towards end (whole outline when they meet), leaving out its last pixel.
-void DrawArc(Target& target, const PenSpec& pen, const RECT& box, POINT start, POINT end);
+void DrawArc(Target& target, const ResolvedPen& pen, const RECT& box, POINT start, POINT end);
 
 }  // namespace win32::detail
