@@ -66,3 +66,14 @@ TEST(HardwareTraps, FaultOnThreadWithoutFrameIsUnhandled) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HardwareTraps, FaultOnThreadIsCaughtByThatThreadsFrame) {
+  auto result = RunProbe("thread-fault-handled");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "destroyed worker guard\nworker caught 3 invalid location\njoined\nmain returns\n");
+}
+
+}  // namespace

@@ -181,6 +181,21 @@ void faultOnSecondThread() {
   say("main after");
 }
 
+// A thread of the standard library has no alternate signal stack: the
+// filter runs on the faulting stack itself.
+void handledFaultOnSecondThread() {
+  std::thread worker([] {
+    K2C_Protect(
+        [] {
+          Announcer guard{"worker guard"};
+          say("worker read " + std::to_string(readThrough(nullInt())));
+        },
+        [](K2C_HandlerFrame& frame) { sayTrap("worker caught", frame); });
+  });
+  worker.join();
+  say("joined");
+}
+
 void writeMarker(const char* path) {
   std::ofstream(path) << "ready\n";
 }
@@ -370,6 +385,8 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     registersSurviveFault();
   } else if (is(scenario, "nested")) {
     nestedFrames();
+  } else if (is(scenario, "thread-fault-handled")) {
+    handledFaultOnSecondThread();
   } else if (is(scenario, "thread-fault")) {
     faultOnSecondThread();
   } else if (is(scenario, "fin-raise-older")) {
