@@ -10,6 +10,7 @@
 namespace {
 
 using channel_tests::CatchRaise;
+using channel_tests::Kept;
 
 // A device whose procedures record what reached them.
 struct Recorder {
@@ -39,7 +40,7 @@ class IOChanTest : public ::testing::Test {
 };
 
 TEST_F(IOChanTest, OperationsCallTheChannelsProcedures) {
-  IOLink::ChanId cid = IOLink::MakeChan(IOLink::AllocateDeviceId());
+  IOLink::ChanId cid = Kept(IOLink::MakeChan(Kept(IOLink::AllocateDeviceId())));
   cid->look = Recorder::look;
   cid->skip = Recorder::skip;
   cid->textRead = Recorder::read;

@@ -12,6 +12,7 @@
 namespace {
 
 using channel_tests::CatchRaise;
+using channel_tests::Kept;
 
 class IOLinkTest : public ::testing::Test {
  protected:
@@ -21,8 +22,8 @@ class IOLinkTest : public ::testing::Test {
   }
   void TearDown() override { K2C_SimulateHeapExhaustion(false); }
 
-  IOLink::DeviceId did = IOLink::AllocateDeviceId();
-  IOLink::ChanId cid = IOLink::MakeChan(did);
+  IOLink::DeviceId did = Kept(IOLink::AllocateDeviceId());
+  IOLink::ChanId cid = Kept(IOLink::MakeChan(did));
 };
 
 TEST_F(IOLinkTest, FreshChannelIsACopyOfTheTemplate) {
@@ -66,14 +67,15 @@ TEST_F(IOLinkTest, DefaultProceduresRaiseNotAvailableWithTheirWord) {
 
 TEST_F(IOLinkTest, IsDeviceComparesIdentities) {
   EXPECT_TRUE(IOLink::IsDevice(cid, did));
-  EXPECT_FALSE(IOLink::IsDevice(cid, IOLink::AllocateDeviceId()));
+  EXPECT_FALSE(IOLink::IsDevice(cid, Kept(IOLink::AllocateDeviceId())));
   EXPECT_FALSE(IOLink::IsDevice(nullptr, did));
 }
 
 TEST_F(IOLinkTest, DeviceTablePtrValueChecksTheDevice) {
   EXPECT_EQ(IOLink::DeviceTablePtrValue(cid, did), cid);
   auto r = CatchRaise([&] {
-    IOLink::DeviceTablePtrValue(cid, IOLink::AllocateDeviceId(), IOLink::hardDeviceError, "zzz");
+    IOLink::DeviceTablePtrValue(cid, Kept(IOLink::AllocateDeviceId()), IOLink::hardDeviceError,
+                                "zzz");
   });
   EXPECT_EQ(r.number, IOLink::wrongDevice);
   EXPECT_EQ(r.message, "IOException.wrongDevice IOLink.DeviceTablePtrValue");
@@ -88,7 +90,7 @@ TEST_F(IOLinkTest, RaiseDevExceptionOnTheRightAndWrongDevice) {
   EXPECT_EQ(r.message, "IOException.skipAtEnd");
 
   r = CatchRaise([&] {
-    IOLink::RAISEdevException(cid, IOLink::AllocateDeviceId(), IOLink::hardDeviceError, "t");
+    IOLink::RAISEdevException(cid, Kept(IOLink::AllocateDeviceId()), IOLink::hardDeviceError, "t");
   });
   EXPECT_EQ(r.number, IOLink::wrongDevice);
   EXPECT_EQ(r.message, "IOException.wrongDevice IOLink.RAISEdevException");

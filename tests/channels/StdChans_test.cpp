@@ -9,6 +9,7 @@
 namespace {
 
 using channel_tests::CatchRaise;
+using channel_tests::Kept;
 
 class StdChansTest : public ::testing::Test {
  protected:
@@ -59,7 +60,7 @@ TEST_F(StdChansTest, SetInChanWithOtherChannelsLeavesTheStandardHandle) {
   StdChans::SetInChan(StdChans::NullChan());
   EXPECT_EQ(StdChans::InChan(), StdChans::NullChan());
   EXPECT_EQ(win32::GetStdHandle(win32::STD_INPUT_HANDLE), before);
-  IOLink::ChanId foreign = IOLink::MakeChan(IOLink::AllocateDeviceId());
+  IOLink::ChanId foreign = Kept(IOLink::MakeChan(Kept(IOLink::AllocateDeviceId())));
   StdChans::SetInChan(foreign);
   EXPECT_EQ(StdChans::InChan(), foreign);
   EXPECT_EQ(win32::GetStdHandle(win32::STD_INPUT_HANDLE), before);

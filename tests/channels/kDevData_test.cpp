@@ -21,6 +21,7 @@
 namespace {
 
 using channel_tests::CatchRaise;
+using channel_tests::Kept;
 using namespace kDevData;
 
 // ---- A device double for the mode procedures ---------------------------------
@@ -219,7 +220,7 @@ class ChannelTest : public ::testing::Test {
     return cid;
   }
 
-  IOLink::DeviceId did = IOLink::AllocateDeviceId();
+  IOLink::DeviceId did = Kept(IOLink::AllocateDeviceId());
   static constexpr ChanConsts::ChanFlags textIn = ChanConsts::readFlag | ChanConsts::textFlag;
   static constexpr ChanConsts::ChanFlags textOut = ChanConsts::writeFlag | ChanConsts::textFlag;
 };
@@ -424,7 +425,7 @@ TEST_F(ChannelTest, GetNameCopiesTheStoredName) {
 
 TEST_F(ChannelTest, ExhaustedHeapGivesOutOfChans) {
   TempFile file;
-  IOLink::ChanId cid = IOLink::MakeChan(did);
+  IOLink::ChanId cid = Kept(IOLink::MakeChan(did));
   ChanConsts::OpenResult result = 0;
   Open(cid, file.handle(), nullptr, textIn, unbuffered, result);
   EXPECT_EQ(result, ChanConsts::outOfChans);
@@ -432,6 +433,7 @@ TEST_F(ChannelTest, ExhaustedHeapGivesOutOfChans) {
 
   char* name = nullptr;
   MakeName(name, "n", 1, result);
+  Kept(name);
   K2C_SimulateHeapExhaustion(true);
   Open(cid, file.handle(), name, textIn, unbuffered, result);
   EXPECT_EQ(result, ChanConsts::outOfChans);
