@@ -25,6 +25,9 @@ constexpr std::uintptr_t kStackOverflowReach = 64 * 1024;
 
 std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> unhandledFilter{nullptr};
 
+// The installing thread's alternate stack, kept for the life of the process.
+detail::AlternateSignalStack* installerSignalStack = nullptr;
+
 DWORD floatingPointCode(int code) {
   switch (code) {
     case FPE_INTDIV:
@@ -177,7 +180,7 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
   std::call_once(installed, [] {
     // The installing thread is the main thread at start-up; its alternate
     // stack lives as long as the process.
-    new detail::AlternateSignalStack;
+    installerSignalStack = new detail::AlternateSignalStack;
     installFaultHandlers();
   });
   return unhandledFilter.exchange(filter);

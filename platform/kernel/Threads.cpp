@@ -45,6 +45,7 @@ DWORD currentThreadId() {
 // until ResumeThread.
 void announceAndAwaitResume(detail::ThreadObject& object) {
   auto lock = detail::LockWaitState();
+  object.native = ::pthread_self();
   object.id = currentThreadId();
   detail::WakeWaiters();
   while (object.suspended) detail::AwaitWaitStateChange(lock);
@@ -83,9 +84,7 @@ bool startThread(StartRecord* record, SIZE_T stackSize) {
     detail::SetLastErrorFromErrno(error);
     return false;
   }
-  auto lock = detail::LockWaitState();
-  record->object->native = native;
-  return true;
+  return true;  // the record is the thread's now; it may already be gone
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ DWORD ResumeThread(HANDLE thread);
 namespace detail {
 
 // A thread's kernel object: signalled when the thread has ended. Every field
-// but `native` is guarded by the wait lock (Sync.h).
+// is guarded by the wait lock (Sync.h); the thread fills in `native` and `id`
+// itself as it starts.
 class ThreadObject : public WaitableObject {
  public:
   ObjectKind kind() const override { return ObjectKind::Thread; }
