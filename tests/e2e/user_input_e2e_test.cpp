@@ -115,6 +115,19 @@ TEST_F(UserInputE2E, AltMakesSystemKeys) {
   EXPECT_TRUE(WaitForLog("syskeydown sc=2d ext=0 vk=58 lp=202d0001")) << log();
 }
 
+TEST_F(UserInputE2E, CloseBoxArrivesAsWmCloseAndTheWindowStays) {
+  RunOptions options;
+  options.environment = {"DISPLAY=" + server_.display()};
+  const RunResult sent =
+      RunProgram(ExecutableDirectory() + "/user_close_request_tool", {windowId_}, options);
+  ASSERT_EQ(sent.exitCode, 0) << sent.err;
+  EXPECT_TRUE(WaitForLog("close")) << log();
+  // The procedure ignored it: the window is still there and still answers.
+  EXPECT_EQ(RunWithDisplay(server_.display(), "xdotool search --name '^Graph$'"), windowId_);
+  Xdotool("mousemove --sync 11 11 click 1");
+  EXPECT_TRUE(WaitForLog("lbuttondown x=10 y=10")) << log();
+}
+
 TEST_F(UserInputE2E, ShowingTheWindowAgainAsksForAPaint) {
   ASSERT_TRUE(WaitForLog("paint 0 0 500 500")) << log();
   const std::size_t paintsBefore = [&] {

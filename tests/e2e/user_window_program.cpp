@@ -145,5 +145,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   while (access(argv[2], F_OK) != 0) Sleep(20);
-  return 0;
+  // The server thread is still in its message loop: end the process at once,
+  // as the run-time does, instead of running static destructors under it.
+  std::fflush(nullptr);
+  ExitProcess(0);
 }
