@@ -214,6 +214,27 @@ TEST(GdiEllipses, HugeEllipseCrossingTheSurfaceDrawsAConnectedCurve) {
   }
 }
 
+TEST(GdiEllipses, HugeFlatAndTallBoxesGiveBands) {
+  Canvas flat, tall;
+  withTools(flat.dc(), PS_SOLID, C(7), kNoBrush, [&] {
+    Ellipse(flat.dc(), INT_MIN, 100, INT_MAX, 104);
+    Arc(flat.dc(), -2000000000, 200, 2000000000, 203, INT_MAX, 201, INT_MAX, 201);
+  });
+  withTools(tall.dc(), PS_DOT, C(7), kNoBrush, [&] {
+    Ellipse(tall.dc(), 100, INT_MIN, 104, INT_MAX);
+    Arc(tall.dc(), 200, -2000000000, 203, 2000000000, 7, 7, 7, 7);
+  });
+  const auto flatLit = litPixels(flat.picture());
+  const auto tallLit = litPixels(tall.picture());
+  for (int k = 0; k < 500; ++k) {
+    ASSERT_TRUE(flatLit.count({k, 100}) && flatLit.count({k, 103})) << k;
+    ASSERT_TRUE(flatLit.count({k, 200}) && flatLit.count({k, 202})) << k;
+    ASSERT_TRUE(tallLit.count({100, k}) || tallLit.count({103, k}) || k % 6 >= 3) << k;
+  }
+  for (auto [x, y] : flatLit) ASSERT_TRUE(y == 100 || y == 103 || y == 200 || y == 202) << y;
+  for (auto [x, y] : tallLit) ASSERT_TRUE(x == 100 || x == 103 || x == 200 || x == 202) << x;
+}
+
 TEST(GdiEllipses, ClippedLargeOutlineMatchesTheUnclippedOne) {
   // A box big enough for the searched drawing, shown whole on a large canvas
   // and in pieces on a small one.
