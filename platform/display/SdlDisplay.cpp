@@ -166,6 +166,11 @@ class SdlDisplay : public Display {
 
   bool showMessage(const std::string& caption, const std::string& text, bool error) override {
     if (!HasXDisplay()) return false;
+    // SDL's dialog resets the keyboard, cursor and mouse capture of the video
+    // it runs: only the video thread may show one while video runs.
+    if (running_.load(std::memory_order_acquire) && GetCurrentThreadId() != videoThread_) {
+      return false;
+    }
     const Uint32 flags = error ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
     return SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(), nullptr) == 0;
   }

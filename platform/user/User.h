@@ -289,8 +289,9 @@ inline constexpr UINT MB_SETFOREGROUND = 0x00010000;
 inline constexpr int IDOK = 1;
 
 // Shows a dialog where a display is available (SDL back-end with $DISPLAY
-// set) and writes "caption: text" on standard error in every case, so the
-// message also reaches logs. A null caption reads "Error". Always IDOK.
+// set; while SDL video runs, only on its thread) and writes "caption: text"
+// on standard error in every case, so the message also reaches logs. A null
+// caption reads "Error". Always IDOK.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 }  // namespace win32
