@@ -26,11 +26,15 @@ constexpr CtrlSignal kCtrlSignals[] = {
     {SIGTERM, CTRL_SHUTDOWN_EVENT},
 };
 
-// Constant-initialised, so usable by the signal thread that starts before
-// main, whatever the order of static initialisation.
+// Constant-initialised or made on first use, and never destroyed: the signal
+// thread starts before main and may dispatch while the process exits.
 std::mutex handlersMutex;
-std::vector<PHANDLER_ROUTINE> handlers;  // oldest first
 std::atomic<bool> ctrlCIgnored{false};
+
+std::vector<PHANDLER_ROUTINE>& handlers() {  // oldest first
+  static auto* list = new std::vector<PHANDLER_ROUTINE>;
+  return *list;
+}
 
 DWORD eventForSignal(int signal) {
   for (const CtrlSignal& entry : kCtrlSignals) {
@@ -75,12 +79,19 @@ void dispatch(DWORD event, int signal) {
   std::vector<PHANDLER_ROUTINE> snapshot;
   {
     std::lock_guard lock(handlersMutex);
-    snapshot.assign(handlers.rbegin(), handlers.rend());
+    snapshot.assign(handlers().rbegin(), handlers().rend());
   }
   for (PHANDLER_ROUTINE handler : snapshot) {
     if (handler(event) != FALSE) return;
   }
   endByDefaultAction(signal);
+}
+
+// A child made by fork has no signal thread: it gets the signals back, so a
+// program it executes is not left with them blocked.
+void unblockCtrlSignalsInChild() {
+  const sigset_t set = ctrlSignalSet();
+  ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 void* signalThreadMain(void*) {
@@ -107,13 +118,14 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
     return TRUE;
   }
   std::lock_guard lock(handlersMutex);
+  std::vector<PHANDLER_ROUTINE>& list = handlers();
   if (add != FALSE) {
-    handlers.push_back(handler);
+    list.push_back(handler);
     return TRUE;
   }
-  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) {
+  for (auto it = list.rbegin(); it != list.rend(); ++it) {
     if (*it == handler) {
-      handlers.erase(std::next(it).base());
+      list.erase(std::next(it).base());
       return TRUE;
     }
   }
@@ -128,6 +140,7 @@ void StartConsoleCtrlThread() {
   std::call_once(started, [] {
     const sigset_t set = ctrlSignalSet();
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    ::pthread_atfork(nullptr, nullptr, &unblockCtrlSignalsInChild);
     pthread_t thread{};
     if (::pthread_create(&thread, nullptr, &signalThreadMain, nullptr) == 0) {
       ::pthread_detach(thread);

@@ -74,7 +74,7 @@ class FileObject : public KernelObject {
 // Kernel objects other than descriptors that ReadFile, WriteFile and
 // GetFileType accept (the console host's buffers). FlushFileBuffers on them
 // fails with ERROR_INVALID_HANDLE, as it does for a console.
-class StreamObject : public KernelObject {
+class StreamObject : public virtual KernelObject {
  public:
   virtual BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) = 0;
   virtual BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) = 0;

@@ -20,8 +20,14 @@ using Clock = std::chrono::steady_clock;
 // One lock and one condition guard every waitable object: waits are few and
 // short here, and a single lock makes "check the object, then sleep" atomic
 // against every SetEvent, ReleaseMutex, thread end and queued APC.
+// The mutex is constant-initialised and the condition is made on first use
+// and never destroyed: waits may come from static constructors, and threads
+// may still end while the process exits.
 std::mutex waitMutex;
-std::condition_variable waitChanged;
+std::condition_variable& waitChanged() {
+  static auto* condition = new std::condition_variable;
+  return *condition;
+}
 
 class EventObject : public detail::WaitableObject {
  public:
@@ -149,11 +155,11 @@ WaitOutcome waitForObject(detail::WaitableObject& object, detail::ThreadObject& 
       return abandoned ? WaitOutcome::Abandoned : WaitOutcome::Signaled;
     }
     if (milliseconds == INFINITE) {
-      waitChanged.wait(lock);
+      waitChanged().wait(lock);
     } else if (Clock::now() >= deadline) {
       return WaitOutcome::TimedOut;
     } else {
-      waitChanged.wait_until(lock, deadline);
+      waitChanged().wait_until(lock, deadline);
     }
   }
 }
@@ -164,8 +170,8 @@ bool sleepUntilApc(detail::ThreadObject& self, DWORD milliseconds) {
   std::unique_lock lock(waitMutex);
   while (self.apcs.empty()) {
     if (milliseconds == INFINITE) {
-      waitChanged.wait(lock);
-    } else if (waitChanged.wait_until(lock, deadline) == std::cv_status::timeout) {
+      waitChanged().wait(lock);
+    } else if (waitChanged().wait_until(lock, deadline) == std::cv_status::timeout) {
       return !self.apcs.empty();
     }
   }
@@ -256,7 +262,7 @@ DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter) {
     target->apcs.emplace_back(function, parameter);
     if (target->inAlertableRead) ::pthread_kill(target->native, apcSignal());
   }
-  waitChanged.notify_all();
+  waitChanged().notify_all();
   return TRUE;
 }
 
@@ -267,7 +273,7 @@ void UpdateWaitState(const std::function<void()>& change) {
     std::lock_guard lock(waitMutex);
     change();
   }
-  waitChanged.notify_all();
+  waitChanged().notify_all();
 }
 
 std::unique_lock<std::mutex> LockWaitState() {
@@ -275,11 +281,11 @@ std::unique_lock<std::mutex> LockWaitState() {
 }
 
 void WakeWaiters() {
-  waitChanged.notify_all();
+  waitChanged().notify_all();
 }
 
 void AwaitWaitStateChange(std::unique_lock<std::mutex>& lock) {
-  waitChanged.wait(lock);
+  waitChanged().wait(lock);
 }
 
 bool RunQueuedApcs() {

@@ -41,8 +41,10 @@ DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
 namespace detail {
 
 // A kernel object that WaitForSingleObject accepts. The state that decides
-// whether it is signalled is guarded by the one process-wide wait lock.
-class WaitableObject : public KernelObject {
+// whether it is signalled is guarded by the one process-wide wait lock. The
+// base is virtual so that one object can also be a StreamObject (Files.h), as
+// a console input buffer is.
+class WaitableObject : public virtual KernelObject {
  public:
   // Called with the wait lock held. True when a wait by the thread is
   // satisfied now, taking the object where waiting consumes it (auto-reset

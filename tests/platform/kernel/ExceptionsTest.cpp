@@ -1,6 +1,8 @@
 #include "platform/kernel/Exceptions.h"
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +99,27 @@ TEST(ExceptionsTest, BreakReachesTheMainThreadAsAThrowingApc) {
   auto result = runCtrlProgram("break");
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out, "break caught\n");
+}
+
+TEST(ExceptionsTest, ControlSignalsAreBlockedHereAndUnblockedInAForkedChild) {
+  win32::detail::StartConsoleCtrlThread();
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  EXPECT_EQ(sigismember(&mask, SIGINT), 1);
+  EXPECT_EQ(sigismember(&mask, SIGTERM), 1);
+  const pid_t child = fork();
+  if (child == 0) {
+    sigset_t childMask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &childMask);
+    const bool unblocked =
+        sigismember(&childMask, SIGINT) == 0 && sigismember(&childMask, SIGQUIT) == 0 &&
+        sigismember(&childMask, SIGHUP) == 0 && sigismember(&childMask, SIGTERM) == 0;
+    _exit(unblocked ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

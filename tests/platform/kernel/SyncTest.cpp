@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 #include <string>
@@ -301,6 +302,48 @@ TEST(SyncTest, ApcQueuedToADuplicatedHandleOfTheMainThread) {
     EXPECT_EQ(thrown.value, 21u);
   }
   CloseHandle(self);
+}
+
+// What the console host's input buffer looks like to the kernel: an object
+// that can be waited on (records waiting) and read.
+class RecordBuffer : public detail::WaitableObject, public detail::StreamObject {
+ public:
+  detail::ObjectKind kind() const override { return detail::ObjectKind::ConsoleInput; }
+  bool tryAcquire(DWORD, bool&) override { return !bytes_.empty(); }
+  BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) override {
+    auto lock = detail::LockWaitState();
+    const DWORD count = std::min<DWORD>(toRead, static_cast<DWORD>(bytes_.size()));
+    bytes_.copy(static_cast<char*>(buffer), count);
+    bytes_.erase(0, count);
+    *read = count;
+    return TRUE;
+  }
+  BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) override {
+    detail::UpdateWaitState([&] { bytes_.append(static_cast<const char*>(buffer), toWrite); });
+    *written = toWrite;
+    return TRUE;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+TEST(SyncTest, AnObjectCanBeWaitableAndAStreamAtOnce) {
+  HANDLE buffer = detail::InsertObject(std::make_shared<RecordBuffer>());
+  EXPECT_EQ(WaitForSingleObject(buffer, 0), WAIT_TIMEOUT);
+  auto waiter = [buffer]() -> DWORD { return WaitForSingleObject(buffer, INFINITE); };
+  HANDLE thread = startThread(&waiter);
+  DWORD count = 0;
+  ASSERT_TRUE(WriteFile(buffer, "key", 3, &count, nullptr));
+  EXPECT_EQ(waitForExitCode(thread), WAIT_OBJECT_0);
+  char text[8];
+  ASSERT_TRUE(ReadFile(buffer, text, sizeof text, &count, nullptr));
+  EXPECT_EQ(std::string(text, count), "key");
+  EXPECT_EQ(WaitForSingleObject(buffer, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(GetFileType(buffer), FILE_TYPE_CHAR);
+  EXPECT_FALSE(FlushFileBuffers(buffer));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(buffer);
 }
 
 TEST(SyncTest, QueueUserApcToAnEndedThreadFails) {
