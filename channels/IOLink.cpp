@@ -64,7 +64,7 @@ void defaultNoOp(DeviceTablePtr) {}
 
 // The procedure fields are constant, so a channel made before this body has
 // run is complete all the same; only the template's own identity comes later.
-DeviceTable chanTemplate = {
+DeviceTable ChanTemplate = {
     nullptr,     nullptr,      nullptr,        IOConsts::notKnown, 0,           0,
     defaultLook, defaultSkip,  defaultLook,    defaultSkip,        defaultRead, defaultWrite,
     defaultRead, defaultWrite, defaultGetName, defaultNoOp,        defaultNoOp, defaultNoOp};
@@ -81,7 +81,7 @@ ChanId MakeChan(DeviceId did) {
   void* block = nullptr;
   Storage::ALLOCATE(block, sizeof(DeviceTable));
   if (block == nullptr) return IOChan::InvalidChan();
-  auto* table = new (block) DeviceTable(chanTemplate);
+  auto* table = new (block) DeviceTable(ChanTemplate);
   table->deviceId = did;
   table->channel = table;
   return table;
@@ -121,7 +121,7 @@ void BEGIN() {
   ChanConsts::BEGIN();
   IOConsts::BEGIN();
   IOChan::BEGIN();
-  chanTemplate.deviceId = AllocateDeviceId();
+  ChanTemplate.deviceId = AllocateDeviceId();
   EXCEPTIONS::AllocateSource(ioSource);
 }
 

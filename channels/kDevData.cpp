@@ -658,7 +658,6 @@ void BEGIN() {
   IOLink::BEGIN();
   K2C_FINALLY(FlushAll);
   devDataId = IOLink::AllocateDeviceId();
-  devDataRing = nullptr;
 }
 
 }  // namespace kDevData
