@@ -1,7 +1,9 @@
 // Helper program for the console control tests. It sends itself terminal
 // signals with kill() (or raises an event directly) and reports which
 // control events its handlers saw, as told by its first argument.
+#include <fcntl.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,7 +11,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/console/Console.h"
 #include "platform/kernel/Exceptions.h"
+#include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
@@ -111,6 +115,33 @@ int breakIntoMainThread() {
   return 1;
 }
 
+// Standard output is a terminal here. Its input side is switched to line
+// mode; an unanswered Ctrl+C must put the terminal's own settings back before
+// the process ends. The older hook runs after the console's restoring one.
+struct termios settingsAtStart {};
+int terminal = -1;
+
+int restoreOnInterrupt() {
+  terminal = ::open(::ttyname(STDOUT_FILENO), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (terminal < 0 || ::tcgetattr(terminal, &settingsAtStart) != 0) return 3;
+  detail::AddExitHook([] {
+    struct termios now {};
+    ::tcgetattr(terminal, &now);
+    writeText(now.c_lflag == settingsAtStart.c_lflag ? "terminal restored\n"
+                                                     : "terminal not restored\n");
+  });
+  HANDLE input = detail::HandleForDescriptor(terminal);
+  if (!SetConsoleMode(input, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) {
+    return 4;
+  }
+  struct termios changed {};
+  ::tcgetattr(terminal, &changed);
+  if (changed.c_lflag == settingsAtStart.c_lflag) return 5;
+  ::kill(::getpid(), SIGINT);
+  Sleep(INFINITE);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,6 +153,7 @@ int main(int argc, char** argv) {
   if (mode == "ignore") return ignoredInterrupt();
   if (mode == "raise") return raisedEvent();
   if (mode == "break") return breakIntoMainThread();
+  if (mode == "restore") return restoreOnInterrupt();
   writeText("unknown mode\n");
   return 2;
 }

@@ -19,8 +19,9 @@ RunResult runFaultProgram(const std::string& mode) {
   return RunProgram(testing_support::ExecutableDirectory() + "/kernel_fault_program", {mode});
 }
 
-RunResult runCtrlProgram(const std::string& mode) {
-  return RunProgram(testing_support::ExecutableDirectory() + "/kernel_ctrl_program", {mode});
+RunResult runCtrlProgram(const std::string& mode, const testing_support::RunOptions& options = {}) {
+  return RunProgram(testing_support::ExecutableDirectory() + "/kernel_ctrl_program", {mode},
+                    options);
 }
 
 TEST(ExceptionsTest, NullDereferenceReachesTheFilterAsAccessViolation) {
@@ -81,6 +82,14 @@ TEST(ExceptionsTest, UnansweredInterruptRunsExitHooksAndEndsByTheSignal) {
   auto result = runCtrlProgram("default");
   EXPECT_EQ(result.signal, SIGINT);
   EXPECT_EQ(result.out, "refused 0\nexit hook ran\n");
+}
+
+TEST(ExceptionsTest, UnansweredInterruptPutsTheTerminalBack) {
+  testing_support::RunOptions options;
+  options.stdoutTarget = testing_support::StdoutTarget::Terminal;
+  auto result = runCtrlProgram("restore", options);
+  EXPECT_EQ(result.signal, SIGINT) << result.exitCode;
+  EXPECT_EQ(result.out, "terminal restored\n");  // the terminal is raw: no CR added
 }
 
 TEST(ExceptionsTest, IgnoredInterruptReachesNoHandler) {

@@ -126,6 +126,15 @@ TEST(FilesTest, FileTypeOfRedirectedStandardOutput) {
   EXPECT_EQ(toPipe.err, "type=3\n");
 }
 
+TEST(FilesTest, ConsoleTitleReachesAStandardOutputTerminalOnly) {
+  auto onTerminal = RunProgram(ioProgram(), {"title"}, stdoutTo(StdoutTarget::Terminal));
+  EXPECT_EQ(onTerminal.exitCode, 0);
+  // Control characters cannot end the escape early.
+  EXPECT_EQ(onTerminal.out, "\x1b]2;Shape bo ard\a");
+  auto onPipe = RunProgram(ioProgram(), {"title"});
+  EXPECT_EQ(onPipe.out, "");
+}
+
 TEST(FilesTest, WriteReadRoundTripWithSeeks) {
   TempDir dir;
   HANDLE file = createFile(dir.file("data"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/console/Console.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Process.h"
@@ -56,6 +57,14 @@ int exitThroughHooks() {
   ExitProcess(7);
 }
 
+int setTitle() {
+  return SetConsoleTitleA(
+             "Shape\abo\x1b"
+             "ard")
+             ? 0
+             : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +74,7 @@ int main(int argc, char** argv) {
   if (mode == "type") return printFileType();
   if (mode == "cmdline") return printCommandLine();
   if (mode == "exit") return exitThroughHooks();
+  if (mode == "title") return setTitle();
   std::fprintf(stderr, "unknown mode\n");
   return 2;
 }
