@@ -20,6 +20,12 @@ TEST(Termination, HaltEndsWithItsCodeAfterTheSameSequence) {
   EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n");
 }
 
+TEST(Termination, HaltFromAnotherThreadRunsTheSameSequenceThere) {
+  auto result = RunProbe("thread-halt");
+  EXPECT_EQ(result.exitCode, 5);
+  EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n");
+}
+
 TEST(Termination, ExceptionInFinaliserIsDroppedWhileOlderOnesRemain) {
   auto result = RunProbe("fin-raise-older");
   EXPECT_EQ(result.exitCode, 0);

@@ -347,6 +347,9 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
   const char* extra = argc > 2 ? argv[2] : "";
   if (is(scenario, "return")) {
     registerThreeFinalisers();
+  } else if (is(scenario, "thread-halt")) {
+    registerThreeFinalisers();
+    std::thread([] { K2C_HALT(5); }).join();
   } else if (is(scenario, "halt")) {
     registerThreeFinalisers();
     K2C_HALT(3);
