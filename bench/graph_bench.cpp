@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -85,4 +86,12 @@ BENCHMARK(BM_ClearScreen)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Ends through ExitProcess, as the system's programs do: the server thread is
+// still running, and returning from main would destroy what it uses.
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::fflush(stdout);
+  win32::ExitProcess(0);
+}

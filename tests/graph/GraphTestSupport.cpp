@@ -13,9 +13,17 @@ namespace graph_test {
 
 namespace {
 
-std::mutex seenLock;
-std::vector<SeenMessage> seenMessages;
-std::vector<Graph::detail::KeyRecord> seenKeys;
+// The server thread may still call the hook while the process ends, so what
+// it records is never destroyed.
+struct Seen {
+  std::mutex lock;
+  std::vector<SeenMessage> messages;
+  std::vector<Graph::detail::KeyRecord> keys;
+};
+Seen& seen() {
+  static Seen* instance = new Seen;
+  return *instance;
+}
 
 Picture PictureOf(const win32::detail::Surface& surface) {
   Picture picture{surface.width(), surface.height(), {}};
@@ -146,41 +154,41 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 std::vector<SeenMessage> HookMessages() {
-  std::lock_guard guard(seenLock);
-  return seenMessages;
+  std::lock_guard guard(seen().lock);
+  return seen().messages;
 }
 
 void ClearHookMessages() {
-  std::lock_guard guard(seenLock);
-  seenMessages.clear();
+  std::lock_guard guard(seen().lock);
+  seen().messages.clear();
 }
 
 bool HookSaw(std::uint32_t message) {
-  std::lock_guard guard(seenLock);
-  return std::any_of(seenMessages.begin(), seenMessages.end(),
-                     [message](const SeenMessage& seen) { return seen.message == message; });
+  std::lock_guard guard(seen().lock);
+  return std::any_of(seen().messages.begin(), seen().messages.end(),
+                     [message](const SeenMessage& each) { return each.message == message; });
 }
 
 std::int32_t RecordingHook(win32::HWND window, std::uint32_t message, std::uint32_t wParam,
                            std::int32_t lParam) {
-  std::lock_guard guard(seenLock);
-  seenMessages.push_back(SeenMessage{window, message, wParam, lParam});
+  std::lock_guard guard(seen().lock);
+  seen().messages.push_back(SeenMessage{window, message, wParam, lParam});
   return 12345;  // dropped by the window procedure
 }
 
 std::vector<Graph::detail::KeyRecord> KeyRecords() {
-  std::lock_guard guard(seenLock);
-  return seenKeys;
+  std::lock_guard guard(seen().lock);
+  return seen().keys;
 }
 
 void ClearKeyRecords() {
-  std::lock_guard guard(seenLock);
-  seenKeys.clear();
+  std::lock_guard guard(seen().lock);
+  seen().keys.clear();
 }
 
 void RecordKey(const Graph::detail::KeyRecord& record) {
-  std::lock_guard guard(seenLock);
-  seenKeys.push_back(record);
+  std::lock_guard guard(seen().lock);
+  seen().keys.push_back(record);
 }
 
 }  // namespace graph_test
