@@ -54,6 +54,17 @@ TEST(Termination, NinthExitProcedureRaisesTrap13AndTheEightStillRun) {
   EXPECT_EQ(result.err, Report("13: COROUTINE exception"));
 }
 
+// Start-up takes two slots (coroutine clean-up, finaliser runner), however
+// often K2C_BEGIN runs; the finalisers registered before a second K2C_BEGIN
+// stay.
+TEST(Termination, SecondBeginTakesNoFurtherSlot) {
+  auto result = RunProbe("begin-twice");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "six more registered\nmain returns\nexit 7\nexit 6\nexit 5\nexit 4\nexit 3\n"
+            "exit 2\nfin C\nfin B\nfin A\n");
+}
+
 TEST(Termination, FinaliserWithoutMemoryRaisesTrap18) {
   auto result = RunProbe("finally-exhausted");
   EXPECT_EQ(result.exitCode, 9);

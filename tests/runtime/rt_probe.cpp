@@ -347,6 +347,16 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
   const char* extra = argc > 2 ? argv[2] : "";
   if (is(scenario, "return")) {
     registerThreeFinalisers();
+  } else if (is(scenario, "begin-twice")) {
+    registerThreeFinalisers();
+    K2C_BEGIN(argc, argv, false, 0, 0);  // widens limits only
+    K2C_atexit(&exitProc<2>);
+    K2C_atexit(&exitProc<3>);
+    K2C_atexit(&exitProc<4>);
+    K2C_atexit(&exitProc<5>);
+    K2C_atexit(&exitProc<6>);
+    K2C_atexit(&exitProc<7>);
+    say("six more registered");
   } else if (is(scenario, "thread-halt")) {
     registerThreeFinalisers();
     std::thread([] { K2C_HALT(5); }).join();
