@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -294,6 +296,26 @@ TEST_F(ChannelTest, BufferedFileWritesGoBackToTheirPosition) {
   cid->rawWrite(cid, "ab", 2);
   cid->flush(cid);
   EXPECT_EQ(file.content(), "ab--------");
+}
+
+TEST_F(ChannelTest, AFlushThatFailedHalfWayWritesOnlyTheRestWhenTriedAgain) {
+  TempFile file;
+  // A standard stream: written where the handle stands, without going back.
+  IOLink::ChanId cid =
+      open(file.handle(), ChanConsts::writeFlag | ChanConsts::rawFlag, standardStream);
+  cid->rawWrite(cid, "0123456789", 10);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small{4, old.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  auto r = CatchRaise([&] { cid->flush(cid); });
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(r.message, "IOException.hardDeviceError 00000070H");
+  EXPECT_EQ(file.content(), "0123");
+  cid->flush(cid);
+  EXPECT_EQ(file.content(), "0123456789");
 }
 
 TEST_F(ChannelTest, LookSkipAndTextReadOnALineEnd) {
