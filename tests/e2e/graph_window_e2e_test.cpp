@@ -131,7 +131,24 @@ Image DumpGraphWindow(const std::string& display, const std::string& dir) {
   return {};
 }
 
-void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments) {
+// Dumps the window until it shows the picture or the time is up; returns
+// the last dump.
+Image WaitUntilShown(const std::string& display, const std::string& dir, const Image& picture,
+                     bool equal = true) {
+  Image shown;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  do {
+    shown = DumpGraphWindow(display, dir);
+    if ((shown == picture) == equal) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  } while (std::chrono::steady_clock::now() < end);
+  return shown;
+}
+
+enum class Then { Nothing, CoverAndUncover };
+
+void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments,
+                             Then then = Then::Nothing) {
   XServer server;
   ASSERT_TRUE(server.ok()) << "Xvfb did not start";
   TempDir dir;
@@ -147,16 +164,18 @@ void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments) {
     result = RunProgram(Program(), arguments, options);
   });
   const bool written = WaitForFile(bitmapPath, std::chrono::seconds(30));
-  Image bitmap = written ? ReadPpm(bitmapPath) : Image{};
-  Image shown;
-  if (written) {
-    // The screen catches up with the drawing on the server thread's next pass.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    do {
-      shown = DumpGraphWindow(server.display(), dir.path());
-      if (shown == bitmap) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    } while (std::chrono::steady_clock::now() < end);
+  const Image bitmap = written ? ReadPpm(bitmapPath) : Image{};
+  // The screen catches up with the drawing on the server thread's next pass.
+  Image shown = written ? WaitUntilShown(server.display(), dir.path(), bitmap) : Image{};
+  bool covered = false;
+  if (written && then == Then::CoverAndUncover) {
+    // Another client's window over the top-left part, then gone again: the
+    // X server keeps nothing of what it hid, so the window must repaint.
+    const std::string coverPid = RunWithDisplay(
+        server.display(), "xlogo -geometry 400x400+0+0 -bg red >/dev/null 2>&1 & echo $!");
+    covered = !(WaitUntilShown(server.display(), dir.path(), bitmap, false) == bitmap);
+    RunWithDisplay(server.display(), "kill " + coverPid);
+    shown = WaitUntilShown(server.display(), dir.path(), bitmap);
   }
   std::ofstream(donePath).put('\n');
   program.join();
@@ -165,6 +184,9 @@ void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments) {
   ASSERT_EQ(bitmap.width, 500u);
   ASSERT_EQ(shown.width, 500u) << "no 500x500 window named Graph";
   EXPECT_TRUE(shown == bitmap);
+  if (then == Then::CoverAndUncover) {
+    EXPECT_TRUE(covered);
+  }
   std::size_t grey = 0;
   for (std::uint32_t pixel : bitmap.pixels) grey += pixel == 0xC0C0C0u;
   EXPECT_EQ(grey, 637u);
@@ -178,6 +200,10 @@ TEST(GraphWindowE2E, WindowOnTheScreenShowsTheOffScreenBitmap) {
 
 TEST(GraphWindowE2E, ReopenedWindowShowsTheOffScreenBitmap) {
   ExpectScreenShowsBitmap({"reopen"});
+}
+
+TEST(GraphWindowE2E, UncoveredWindowIsRepaintedFromTheBitmap) {
+  ExpectScreenShowsBitmap({}, Then::CoverAndUncover);
 }
 
 TEST(GraphWindowE2E, WithoutADisplayInitHaltsWithAMessage) {
