@@ -33,9 +33,9 @@ Picture StartupReference() {
   return picture;
 }
 
-using Drawing = GraphTest;
+using GraphDrawing = GraphTest;
 
-TEST_F(Drawing, StartupFiguresMatchTheReferencePicture) {
+TEST_F(GraphDrawing, StartupFiguresMatchTheReferencePicture) {
   DrawStartupFigures();
   const Picture shown = Shown();
   const Picture reference = StartupReference();
@@ -43,7 +43,7 @@ TEST_F(Drawing, StartupFiguresMatchTheReferencePicture) {
   EXPECT_EQ(shown, reference) << Differences(shown, reference);
 }
 
-TEST_F(Drawing, CircleOutlinesItsBoundingBoxAndKeepsTheInside) {
+TEST_F(GraphDrawing, CircleOutlinesItsBoundingBoxAndKeepsTheInside) {
   Graph::Rectangle(60, 60, 140, 140, 2, true);
   Graph::Circle(100, 100, 50, 7);
   const Picture shown = Shown();
@@ -65,7 +65,7 @@ TEST_F(Drawing, CircleOutlinesItsBoundingBoxAndKeepsTheInside) {
   }
 }
 
-TEST_F(Drawing, RectangleIncludesAllFourCorners) {
+TEST_F(GraphDrawing, RectangleIncludesAllFourCorners) {
   Graph::Rectangle(180, 180, 220, 220, 7, false);
   const Picture shown = Shown();
   EXPECT_EQ(shown.at(180, 180), kGrey);
@@ -78,7 +78,7 @@ TEST_F(Drawing, RectangleIncludesAllFourCorners) {
   EXPECT_EQ(shown.count(kGrey), 4u * 40u);
 }
 
-TEST_F(Drawing, SwappedCornersDrawTheSameBox) {
+TEST_F(GraphDrawing, SwappedCornersDrawTheSameBox) {
   Graph::Rectangle(180, 180, 220, 220, 7, false);
   const Picture straight = Shown();
   for (auto corners : {std::array<std::uint32_t, 4>{220, 220, 180, 180},
@@ -91,7 +91,7 @@ TEST_F(Drawing, SwappedCornersDrawTheSameBox) {
   }
 }
 
-TEST_F(Drawing, FilledRectangleHasTheFillColourToItsCorners) {
+TEST_F(GraphDrawing, FilledRectangleHasTheFillColourToItsCorners) {
   Graph::Rectangle(300, 50, 450, 200, 4, true);
   const Picture shown = Shown();
   EXPECT_EQ(shown.count(kStd[4]), 151u * 151u);
@@ -99,7 +99,7 @@ TEST_F(Drawing, FilledRectangleHasTheFillColourToItsCorners) {
   EXPECT_EQ(shown.at(450, 200), kStd[4]);
 }
 
-TEST_F(Drawing, OnePointRectangleIsOnePixelWhateverTheFill) {
+TEST_F(GraphDrawing, OnePointRectangleIsOnePixelWhateverTheFill) {
   // A filled box would take the background colour through an empty mask;
   // the single pixel takes the drawing colour.
   Graph::SetFillMask({0, 0, 0, 0, 0, 0, 0, 0});
@@ -111,7 +111,7 @@ TEST_F(Drawing, OnePointRectangleIsOnePixelWhateverTheFill) {
   EXPECT_EQ(shown.count(kBlack), 500u * 500u - 1u);
 }
 
-TEST_F(Drawing, FlatEllipseIsALineWithBothEnds) {
+TEST_F(GraphDrawing, FlatEllipseIsALineWithBothEnds) {
   Graph::Ellipse(100, 100, 20, 0, 7, true);
   Graph::Ellipse(200, 100, 0, 20, 15, false);
   const Picture shown = Shown();
@@ -121,7 +121,7 @@ TEST_F(Drawing, FlatEllipseIsALineWithBothEnds) {
   EXPECT_EQ(shown.count(kStd[15]), 41u);
 }
 
-TEST_F(Drawing, PointEllipseIsOnePixel) {
+TEST_F(GraphDrawing, PointEllipseIsOnePixel) {
   Graph::Ellipse(250, 250, 0, 0, 7, true);
   Graph::Ellipse(300, 100, 0, 0, 15, false);
   const Picture shown = Shown();
@@ -130,7 +130,7 @@ TEST_F(Drawing, PointEllipseIsOnePixel) {
   EXPECT_EQ(shown.count(kBlack), 500u * 500u - 2u);
 }
 
-TEST_F(Drawing, FilledShapesMatchTheirGdiCalls) {
+TEST_F(GraphDrawing, FilledShapesMatchTheirGdiCalls) {
   Graph::Ellipse(150, 100, 100, 50, 2, true);
   Graph::Rectangle(300, 50, 450, 200, 4, true);
   Graph::Ellipse(250, 350, 150, 100, 6, true);
@@ -156,7 +156,7 @@ TEST_F(Drawing, FilledShapesMatchTheirGdiCalls) {
   EXPECT_EQ(shown.at(150, 100), kStd[2]);
 }
 
-TEST_F(Drawing, CoordinatesWrapAndShapesAreClippedToTheArea) {
+TEST_F(GraphDrawing, CoordinatesWrapAndShapesAreClippedToTheArea) {
   Graph::Circle(0, 0, 30, 7);  // left and top wrap to -30
   Graph::Ellipse(499, 250, 0, 600, 12, false);
   const Picture shown = Shown();
@@ -175,7 +175,7 @@ TEST_F(Drawing, CoordinatesWrapAndShapesAreClippedToTheArea) {
   EXPECT_EQ(shown.at(0, 29), kGrey);
 }
 
-TEST_F(Drawing, ClearScreenZeroFillsEverythingWithTheBackgroundColour) {
+TEST_F(GraphDrawing, ClearScreenZeroFillsEverythingWithTheBackgroundColour) {
   DrawStartupFigures();
   Graph::SetBkColor(4);
   Graph::ClearScreen(0);
@@ -183,7 +183,7 @@ TEST_F(Drawing, ClearScreenZeroFillsEverythingWithTheBackgroundColour) {
   EXPECT_EQ(shown.count(kStd[4]), 500u * 500u);
 }
 
-TEST_F(Drawing, ClearScreenOneClearsNothingButHomesTheCursor) {
+TEST_F(GraphDrawing, ClearScreenOneClearsNothingButHomesTheCursor) {
   DrawStartupFigures();
   const Picture before = Shown();
   Graph::SetTextWindow(3, 2, 10, 5);
@@ -196,7 +196,7 @@ TEST_F(Drawing, ClearScreenOneClearsNothingButHomesTheCursor) {
   EXPECT_EQ(home.column, 3u);
 }
 
-TEST_F(Drawing, ClearScreenTwoFillsTheTextWindowAndTheDescent) {
+TEST_F(GraphDrawing, ClearScreenTwoFillsTheTextWindowAndTheDescent) {
   win32::TEXTMETRICA metrics{};
   ASSERT_TRUE(win32::GetTextMetricsA(Graph::detail::WindowDC(), &metrics));
   const int width = metrics.tmMaxCharWidth;
@@ -222,7 +222,7 @@ TEST_F(Drawing, ClearScreenTwoFillsTheTextWindowAndTheDescent) {
                                       static_cast<std::size_t>(bottom - top + 1));
 }
 
-TEST_F(Drawing, ClearScreenWithAnotherModeClearsNothing) {
+TEST_F(GraphDrawing, ClearScreenWithAnotherModeClearsNothing) {
   DrawStartupFigures();
   const Picture before = Shown();
   Graph::SetBkColor(4);
@@ -231,7 +231,7 @@ TEST_F(Drawing, ClearScreenWithAnotherModeClearsNothing) {
   EXPECT_EQ(Shown(), before);
 }
 
-TEST_F(Drawing, CustomMaskIsInForceAgainAfterClearScreen) {
+TEST_F(GraphDrawing, CustomMaskIsInForceAgainAfterClearScreen) {
   const std::array<std::uint8_t, 8> mask = {0xAA, 0x55, 0xAA, 0x55, 0xF0, 0x0F, 0x81, 0x18};
   Graph::SetStdFillMask(Graph::PATSYM_VERT);
   Graph::SetFillMask(mask);
@@ -249,7 +249,7 @@ TEST_F(Drawing, CustomMaskIsInForceAgainAfterClearScreen) {
   EXPECT_EQ(shown.at(20, 20), kStd[1]);
 }
 
-TEST_F(Drawing, StandardMaskIsInForceAgainAfterClearScreen) {
+TEST_F(GraphDrawing, StandardMaskIsInForceAgainAfterClearScreen) {
   Graph::SetStdFillMask(Graph::PATSYM_HORIZ);
   Graph::ClearScreen(0);
   EXPECT_EQ(Graph::GetStdFillMask(), Graph::PATSYM_HORIZ);
@@ -259,7 +259,7 @@ TEST_F(Drawing, StandardMaskIsInForceAgainAfterClearScreen) {
   EXPECT_EQ(shown.at(50, 20), kBlack);
 }
 
-TEST_F(Drawing, DrawingAfterExitDrawsNothingAndLeavesNoTrace) {
+TEST_F(GraphDrawing, DrawingAfterExitDrawsNothingAndLeavesNoTrace) {
   Graph::Exit();
   DrawStartupFigures();
   Graph::ClearScreen(0);

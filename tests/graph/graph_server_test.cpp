@@ -5,7 +5,7 @@
 namespace graph_test {
 namespace {
 
-using Server = GraphTest;
+using GraphServer = GraphTest;
 
 win32::RECT WindowRect() {
   win32::RECT rect{};
@@ -25,7 +25,7 @@ std::string WindowText() {
   return text;
 }
 
-TEST_F(Server, InitOpensABlack500By500WindowTitledGraphAtOneOne) {
+TEST_F(GraphServer, InitOpensABlack500By500WindowTitledGraphAtOneOne) {
   ASSERT_NE(Graph::detail::Window(), nullptr);
   EXPECT_EQ(WindowText(), "Graph");
   EXPECT_EQ(WindowRect().left, 1);
@@ -40,14 +40,14 @@ TEST_F(Server, InitOpensABlack500By500WindowTitledGraphAtOneOne) {
   EXPECT_TRUE(ktsIGraph::fGrMode);
 }
 
-TEST_F(Server, OuterSizeAddsBordersAndCaption) {
+TEST_F(GraphServer, OuterSizeAddsBordersAndCaption) {
   const win32::RECT outer = WindowRect();
   EXPECT_EQ(outer.right - outer.left, 500 + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER));
   EXPECT_EQ(outer.bottom - outer.top, 500 + 2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
                                           win32::GetSystemMetrics(win32::SM_CYCAPTION));
 }
 
-TEST_F(Server, InitOnAnOpenWindowReopensItWithTheNewGeometryOnTheSameThread) {
+TEST_F(GraphServer, InitOnAnOpenWindowReopensItWithTheNewGeometryOnTheSameThread) {
   const win32::DWORD server = Graph::detail::ServerThreadId();
   Graph::Circle(100, 100, 50, 7);
   ASSERT_TRUE(Graph::Init(40, 30, 300, 200));
@@ -62,7 +62,7 @@ TEST_F(Server, InitOnAnOpenWindowReopensItWithTheNewGeometryOnTheSameThread) {
   EXPECT_EQ(shown.count(0), 300u * 200u);
 }
 
-TEST_F(Server, InitAfterExitReopensOnTheSameThread) {
+TEST_F(GraphServer, InitAfterExitReopensOnTheSameThread) {
   const win32::DWORD server = Graph::detail::ServerThreadId();
   const win32::HWND first = Graph::detail::Window();
   Graph::Exit();
@@ -74,7 +74,7 @@ TEST_F(Server, InitAfterExitReopensOnTheSameThread) {
   EXPECT_TRUE(win32::IsWindow(Graph::detail::Window()));
 }
 
-TEST_F(Server, ExitTwiceAndInitAgain) {
+TEST_F(GraphServer, ExitTwiceAndInitAgain) {
   Graph::Exit();
   Graph::Exit();
   ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
@@ -82,7 +82,7 @@ TEST_F(Server, ExitTwiceAndInitAgain) {
   EXPECT_GT(Shown().count(kStd[7]), 0u);
 }
 
-TEST_F(Server, ManyReopeningsKeepWorking) {
+TEST_F(GraphServer, ManyReopeningsKeepWorking) {
   for (int i = 0; i < 20; ++i) {
     if (i % 2 == 0) Graph::Exit();
     ASSERT_TRUE(Graph::Init(1, 1, 100 + i, 100));
@@ -90,7 +90,7 @@ TEST_F(Server, ManyReopeningsKeepWorking) {
   EXPECT_EQ(ClientRect().right, 119);
 }
 
-TEST_F(Server, UncoveringRepaintsFromTheBitmap) {
+TEST_F(GraphServer, UncoveringRepaintsFromTheBitmap) {
   Graph::Circle(100, 100, 50, 7);
   Graph::Rectangle(180, 180, 220, 220, 7, false);
   const Picture drawn = Shown();
@@ -103,7 +103,7 @@ TEST_F(Server, UncoveringRepaintsFromTheBitmap) {
   EXPECT_TRUE(HookSaw(win32::WM_PAINT));
 }
 
-TEST_F(Server, DrawingWhileCoveredIsThereAfterUncovering) {
+TEST_F(GraphServer, DrawingWhileCoveredIsThereAfterUncovering) {
   const win32::HWND window = Graph::detail::Window();
   win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 500, 500});
   Graph::Circle(100, 100, 50, 7);
@@ -114,7 +114,7 @@ TEST_F(Server, DrawingWhileCoveredIsThereAfterUncovering) {
       << Differences(WindowPicture(), bitmap);
 }
 
-TEST_F(Server, RepaintsWhileDrawingNeverShowAHalfDrawnPicture) {
+TEST_F(GraphServer, RepaintsWhileDrawingNeverShowAHalfDrawnPicture) {
   const win32::HWND window = Graph::detail::Window();
   for (int round = 0; round < 30; ++round) {
     win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 500, 500});
@@ -129,7 +129,7 @@ TEST_F(Server, RepaintsWhileDrawingNeverShowAHalfDrawnPicture) {
       << Differences(WindowPicture(), bitmap);
 }
 
-TEST_F(Server, CloseRequestLeavesTheWindowOpen) {
+TEST_F(GraphServer, CloseRequestLeavesTheWindowOpen) {
   const win32::HWND window = Graph::detail::Window();
   Graph::Circle(100, 100, 50, 7);
   win32::detail::MemoryDisplayCloseRequest(window);
@@ -142,7 +142,7 @@ TEST_F(Server, CloseRequestLeavesTheWindowOpen) {
   EXPECT_GT(Shown().count(kStd[7]), 0u);
 }
 
-TEST_F(Server, HookSeesEveryMessageWithItsArguments) {
+TEST_F(GraphServer, HookSeesEveryMessageWithItsArguments) {
   const win32::HWND window = Graph::detail::Window();
   win32::detail::MemoryDisplayMouse(window, win32::WM_LBUTTONDOWN, 120, 80, win32::MK_LBUTTON);
   win32::detail::MemoryDisplayKey(window, win32::WM_KEYDOWN, 0x1E, false);
@@ -171,11 +171,11 @@ TEST_F(Server, HookSeesEveryMessageWithItsArguments) {
   EXPECT_EQ(KeyRecords().size(), 1u);
 }
 
-TEST_F(Server, HookSeesTheWindowBeingCreated) {
+TEST_F(GraphServer, HookSeesTheWindowBeingCreated) {
   EXPECT_TRUE(HookSaw(win32::WM_CREATE) || HookSaw(win32::WM_NCCREATE));
 }
 
-TEST_F(Server, PaletteRequestKeepsThePicture) {
+TEST_F(GraphServer, PaletteRequestKeepsThePicture) {
   Graph::Circle(100, 100, 50, 7);
   const Picture before = Shown();
   win32::PostMessageA(Graph::detail::Window(), win32::WM_QUERYNEWPALETTE, 0, 0);
@@ -188,7 +188,7 @@ TEST_F(Server, PaletteRequestKeepsThePicture) {
 
 // ---- Key records ------------------------------------------------------------------
 
-class Keys : public GraphTest {
+class GraphKeys : public GraphTest {
  protected:
   // The modifiers the window saw last stay until it is activated again.
   void SetUp() override {
@@ -207,7 +207,7 @@ class Keys : public GraphTest {
   std::size_t expected = 0;
 };
 
-TEST_F(Keys, KeyDownAndUpGiveTwoPlainRecords) {
+TEST_F(GraphKeys, KeyDownAndUpGiveTwoPlainRecords) {
   Key(win32::WM_KEYDOWN, 0x1E);
   Key(win32::WM_KEYUP, 0x1E);
   const auto records = Records();
@@ -220,7 +220,7 @@ TEST_F(Keys, KeyDownAndUpGiveTwoPlainRecords) {
   }
 }
 
-TEST_F(Keys, ShiftShowsInTheFollowingRecordsUntilItGoesUp) {
+TEST_F(GraphKeys, ShiftShowsInTheFollowingRecordsUntilItGoesUp) {
   Key(win32::WM_KEYDOWN, 0x2A);
   Key(win32::WM_KEYDOWN, 0x1E);
   Key(win32::WM_KEYUP, 0x1E);
@@ -235,7 +235,7 @@ TEST_F(Keys, ShiftShowsInTheFollowingRecordsUntilItGoesUp) {
   EXPECT_EQ(records[4].controlKeyState, 0u);
 }
 
-TEST_F(Keys, RightCtrlIsEnhancedAndSetsRightCtrl) {
+TEST_F(GraphKeys, RightCtrlIsEnhancedAndSetsRightCtrl) {
   Key(win32::WM_KEYDOWN, 0x1D, true);
   Key(win32::WM_KEYDOWN, 0x1E);
   Key(win32::WM_KEYUP, 0x1D, true);
@@ -250,7 +250,7 @@ TEST_F(Keys, RightCtrlIsEnhancedAndSetsRightCtrl) {
   EXPECT_EQ(records[4].controlKeyState, 0x0008u);
 }
 
-TEST_F(Keys, AltKeysSetTheirSide) {
+TEST_F(GraphKeys, AltKeysSetTheirSide) {
   Key(win32::WM_SYSKEYDOWN, 0x38);
   Key(win32::WM_SYSKEYDOWN, 0x38, true);
   Key(win32::WM_SYSKEYDOWN, 0x1E);
@@ -265,7 +265,7 @@ TEST_F(Keys, AltKeysSetTheirSide) {
   EXPECT_EQ(records[5].controlKeyState, 0u);
 }
 
-TEST_F(Keys, CursorBlockArrowIsEnhancedAndKeypadArrowIsNot) {
+TEST_F(GraphKeys, CursorBlockArrowIsEnhancedAndKeypadArrowIsNot) {
   Key(win32::WM_KEYDOWN, 0x48, true);
   Key(win32::WM_KEYDOWN, 0x48, false);
   const auto records = Records();
@@ -276,14 +276,14 @@ TEST_F(Keys, CursorBlockArrowIsEnhancedAndKeypadArrowIsNot) {
   EXPECT_EQ(records[1].controlKeyState, 0u);
 }
 
-TEST_F(Keys, HeldKeyGivesOneRecordPerKeyDown) {
+TEST_F(GraphKeys, HeldKeyGivesOneRecordPerKeyDown) {
   for (int i = 0; i < 4; ++i) Key(win32::WM_KEYDOWN, 0x1E);
   const auto records = Records();
   ASSERT_EQ(records.size(), 4u);
   for (const auto& record : records) EXPECT_TRUE(record.keyDown);
 }
 
-TEST_F(Keys, ActivationClearsTheModifiers) {
+TEST_F(GraphKeys, ActivationClearsTheModifiers) {
   Key(win32::WM_KEYDOWN, 0x2A);
   Key(win32::WM_KEYDOWN, 0x1D);
   win32::detail::MemoryDisplayActivate(Graph::detail::Window(), false);

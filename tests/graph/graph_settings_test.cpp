@@ -9,15 +9,15 @@ namespace {
 
 constexpr std::uint32_t kBlack = kStd[0];
 
-using Settings = GraphTest;
+using GraphSettings = GraphTest;
 
-TEST_F(Settings, AfterInitColourSevenIsLightGreyOnBlack) {
+TEST_F(GraphSettings, AfterInitColourSevenIsLightGreyOnBlack) {
   EXPECT_EQ(Shown().count(kBlack), 500u * 500u);
   Graph::Rectangle(0, 0, 9, 9, 7, true);
   EXPECT_EQ(Shown().at(5, 5), 0xC0C0C0u);
 }
 
-TEST_F(Settings, EveryStandardColourDrawsItsValue) {
+TEST_F(GraphSettings, EveryStandardColourDrawsItsValue) {
   for (std::uint32_t colour = 0; colour < 16; ++colour) {
     Graph::Rectangle(colour * 10, 0, colour * 10 + 9, 9, colour, true);
   }
@@ -27,16 +27,16 @@ TEST_F(Settings, EveryStandardColourDrawsItsValue) {
   }
 }
 
-TEST_F(Settings, ColourNumbersUseTheirLowByte) {
+TEST_F(GraphSettings, ColourNumbersUseTheirLowByte) {
   Graph::Rectangle(0, 0, 9, 9, 0x107, true);
   EXPECT_EQ(Shown().at(5, 5), kStd[7]);
 }
 
-TEST_F(Settings, ThirtyTwoBitDisplayCountsAtLeastAllColours) {
+TEST_F(GraphSettings, ThirtyTwoBitDisplayCountsAtLeastAllColours) {
   EXPECT_EQ(Graph::NumPColor, 0xFFFFFFFFu);
 }
 
-TEST_F(Settings, RemapAllPaletteRefusesMoreColoursThanTheDisplayHas) {
+TEST_F(GraphSettings, RemapAllPaletteRefusesMoreColoursThanTheDisplayHas) {
   Graph::NumPColor = 16;
   std::vector<std::uint32_t> seventeen(17, 0x00FF0000);
   EXPECT_EQ(Graph::RemapAllPalette(seventeen), -1);
@@ -50,14 +50,14 @@ TEST_F(Settings, RemapAllPaletteRefusesMoreColoursThanTheDisplayHas) {
   EXPECT_EQ(Shown().at(5, 5), 0x102037u);
 }
 
-TEST_F(Settings, RemapAllPaletteKeepsRedGreenBlueOrder) {
+TEST_F(GraphSettings, RemapAllPaletteKeepsRedGreenBlueOrder) {
   const std::vector<std::uint32_t> colours = {0x00000000, 0x00123456};
   EXPECT_EQ(Graph::RemapAllPalette(colours), 0);
   Graph::Rectangle(0, 0, 9, 9, 1, true);
   EXPECT_EQ(Shown().at(5, 5), 0x123456u);
 }
 
-TEST_F(Settings, RemapAllPaletteTakesAtMost1024Colours) {
+TEST_F(GraphSettings, RemapAllPaletteTakesAtMost1024Colours) {
   std::vector<std::uint32_t> many(2000, 0x00FFFFFF);
   many[7] = 0x00ABCDEF;
   EXPECT_EQ(Graph::RemapAllPalette(many), 0);
@@ -65,7 +65,7 @@ TEST_F(Settings, RemapAllPaletteTakesAtMost1024Colours) {
   EXPECT_EQ(Shown().at(5, 5), 0xABCDEFu);
 }
 
-TEST_F(Settings, InitPutsTheStandardPaletteBack) {
+TEST_F(GraphSettings, InitPutsTheStandardPaletteBack) {
   const std::vector<std::uint32_t> grey = {0x00111111, 0x00111111};
   Graph::RemapAllPalette(grey);
   ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
@@ -73,13 +73,13 @@ TEST_F(Settings, InitPutsTheStandardPaletteBack) {
   EXPECT_EQ(Shown().at(5, 5), kStd[7]);
 }
 
-TEST_F(Settings, SetBkColorReturnsThePreviousColour) {
+TEST_F(GraphSettings, SetBkColorReturnsThePreviousColour) {
   EXPECT_EQ(Graph::SetBkColor(3), 0u);
   EXPECT_EQ(Graph::SetBkColor(5), 3u);
   EXPECT_EQ(Graph::SetBkColor(0), 5u);
 }
 
-TEST_F(Settings, HatchGapsShowTheBackgroundWhenOpaque) {
+TEST_F(GraphSettings, HatchGapsShowTheBackgroundWhenOpaque) {
   Graph::Rectangle(0, 0, 499, 499, 8, true);
   Graph::SetBkColor(1);
   Graph::SetStdFillMask(Graph::PATSYM_DENSE2);
@@ -91,7 +91,7 @@ TEST_F(Settings, HatchGapsShowTheBackgroundWhenOpaque) {
   EXPECT_EQ(shown.at(20, 50), kStd[12]);  // border
 }
 
-TEST_F(Settings, HatchGapsKeepTheOldPixelsWhenTransparent) {
+TEST_F(GraphSettings, HatchGapsKeepTheOldPixelsWhenTransparent) {
   Graph::Rectangle(0, 0, 499, 499, 8, true);
   Graph::SetBkColor(1);
   Graph::SetBkMix(false);
@@ -102,7 +102,7 @@ TEST_F(Settings, HatchGapsKeepTheOldPixelsWhenTransparent) {
   EXPECT_EQ(shown.at(50, 50), kStd[8]);
 }
 
-TEST_F(Settings, EveryStandardMaskFillsLikeItsHatchBrush) {
+TEST_F(GraphSettings, EveryStandardMaskFillsLikeItsHatchBrush) {
   const std::array<std::uint32_t, 7> masks = {
       Graph::PATSYM_HORIZ,  Graph::PATSYM_VERT,   Graph::PATSYM_DIAG2, Graph::PATSYM_DIAG1,
       Graph::PATSYM_DENSE2, Graph::PATSYM_DENSE1, Graph::PATSYM_SOLID};
@@ -131,7 +131,7 @@ TEST_F(Settings, EveryStandardMaskFillsLikeItsHatchBrush) {
   EXPECT_EQ(shown, expected) << Differences(shown, expected);
 }
 
-TEST_F(Settings, PatternMaskFillsLikeAPatternBrush) {
+TEST_F(GraphSettings, PatternMaskFillsLikeAPatternBrush) {
   const std::array<std::uint8_t, 8> mask = {0xAA, 0x55, 0xAA, 0x55, 0xF0, 0x0F, 0x81, 0x18};
   Graph::SetBkColor(1);
   Graph::SetFillMask(mask);
@@ -159,7 +159,7 @@ TEST_F(Settings, PatternMaskFillsLikeAPatternBrush) {
   EXPECT_EQ(shown, expected) << Differences(shown, expected);
 }
 
-TEST_F(Settings, FullMaskFillsInTheFillColourAndEmptyMaskInTheBackground) {
+TEST_F(GraphSettings, FullMaskFillsInTheFillColourAndEmptyMaskInTheBackground) {
   Graph::SetBkColor(1);
   Graph::SetFillMask({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
   Graph::Rectangle(10, 260, 249, 489, 10, true);
@@ -172,14 +172,14 @@ TEST_F(Settings, FullMaskFillsInTheFillColourAndEmptyMaskInTheBackground) {
   }
 }
 
-TEST_F(Settings, GetStdFillMaskKeepsTheStandardMaskUnderACustomOne) {
+TEST_F(GraphSettings, GetStdFillMaskKeepsTheStandardMaskUnderACustomOne) {
   EXPECT_EQ(Graph::GetStdFillMask(), 8u);
   Graph::SetStdFillMask(Graph::PATSYM_VERT);
   Graph::SetFillMask({1, 2, 3, 4, 5, 6, 7, 8});
   EXPECT_EQ(Graph::GetStdFillMask(), 1u);
 }
 
-TEST_F(Settings, StandardMaskNumbersAreTheHatchStyles) {
+TEST_F(GraphSettings, StandardMaskNumbersAreTheHatchStyles) {
   EXPECT_EQ(Graph::PATSYM_HORIZ, 0u);
   EXPECT_EQ(Graph::PATSYM_VERT, 1u);
   EXPECT_EQ(Graph::PATSYM_DIAG2, 2u);
@@ -189,7 +189,7 @@ TEST_F(Settings, StandardMaskNumbersAreTheHatchStyles) {
   EXPECT_EQ(Graph::PATSYM_SOLID, 8u);
 }
 
-TEST_F(Settings, LineStylesMatchTheirPens) {
+TEST_F(GraphSettings, LineStylesMatchTheirPens) {
   const std::array<win32::UINT, 6> pens = {win32::PS_SOLID,   win32::PS_DOT,        win32::PS_DASH,
                                            win32::PS_DASHDOT, win32::PS_DASHDOTDOT, win32::PS_NULL};
   Graph::SetBkColor(4);
@@ -223,7 +223,7 @@ TEST_F(Settings, LineStylesMatchTheirPens) {
   EXPECT_EQ(shown, expected) << Differences(shown, expected);
 }
 
-TEST_F(Settings, DottedOutlineHasGapsInTheBackgroundColour) {
+TEST_F(GraphSettings, DottedOutlineHasGapsInTheBackgroundColour) {
   Graph::SetBkColor(4);
   Graph::SetLinestyle(1);
   Graph::Rectangle(200, 50, 300, 150, 15, false);
@@ -233,7 +233,7 @@ TEST_F(Settings, DottedOutlineHasGapsInTheBackgroundColour) {
   EXPECT_EQ(shown.count(kStd[15]) + shown.count(kStd[4]), 400u);
 }
 
-TEST_F(Settings, FilledShapesKeepASolidBorderWhateverTheLineStyle) {
+TEST_F(GraphSettings, FilledShapesKeepASolidBorderWhateverTheLineStyle) {
   for (std::uint32_t style : {1u, 5u}) {
     Graph::ClearScreen(0);
     Graph::SetLinestyle(style);
@@ -247,7 +247,7 @@ TEST_F(Settings, FilledShapesKeepASolidBorderWhateverTheLineStyle) {
   }
 }
 
-TEST_F(Settings, InvisibleOutlinesDrawNothingButALineEnd) {
+TEST_F(GraphSettings, InvisibleOutlinesDrawNothingButALineEnd) {
   Graph::SetLinestyle(5);
   Graph::Circle(100, 100, 50, 7);
   Graph::Rectangle(180, 180, 220, 220, 7, false);
@@ -257,7 +257,7 @@ TEST_F(Settings, InvisibleOutlinesDrawNothingButALineEnd) {
   EXPECT_EQ(shown.at(320, 300), kStd[7]);
 }
 
-TEST_F(Settings, UnknownLineStyleKeepsTheCurrentOne) {
+TEST_F(GraphSettings, UnknownLineStyleKeepsTheCurrentOne) {
   Graph::SetLinestyle(1);
   Graph::SetLinestyle(6);
   Graph::SetLinestyle(0xFFFFFFFFu);
@@ -270,7 +270,7 @@ TEST_F(Settings, UnknownLineStyleKeepsTheCurrentOne) {
   EXPECT_LT(dotted.count(kStd[15]), 400u);
 }
 
-TEST_F(Settings, InitSetsTheLineStyleBackToSolid) {
+TEST_F(GraphSettings, InitSetsTheLineStyleBackToSolid) {
   Graph::SetLinestyle(5);
   ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
   Graph::Rectangle(200, 50, 300, 150, 15, false);

@@ -7,7 +7,7 @@ namespace {
 constexpr std::uint32_t kBlack = kStd[0];
 constexpr std::uint32_t kWhite = kStd[15];
 
-class Text : public GraphTest {
+class GraphText : public GraphTest {
  protected:
   void SetUp() override {
     GraphTest::SetUp();
@@ -41,12 +41,12 @@ class Text : public GraphTest {
   int descent = 0;
 };
 
-TEST_F(Text, GridComesFromTheFontMetrics) {
+TEST_F(GraphText, GridComesFromTheFontMetrics) {
   EXPECT_EQ(Graph::Columns, static_cast<std::uint32_t>(500 / cellWidth));
   EXPECT_EQ(Graph::Rows, static_cast<std::uint32_t>((500 - descent) / cellHeight));
 }
 
-TEST_F(Text, AfterInitTheCursorIsHomeAndHidden) {
+TEST_F(GraphText, AfterInitTheCursorIsHomeAndHidden) {
   const Graph::TextCell cell = Graph::SetTextPosition(1, 1);
   EXPECT_EQ(cell.row, 1u);
   EXPECT_EQ(cell.column, 1u);
@@ -54,14 +54,14 @@ TEST_F(Text, AfterInitTheCursorIsHomeAndHidden) {
   EXPECT_EQ(Shown().count(kBlack), 500u * 500u);
 }
 
-TEST_F(Text, InitMakesTheWholeGridTheTextWindow) {
+TEST_F(GraphText, InitMakesTheWholeGridTheTextWindow) {
   Graph::SetTextPosition(100000, 100000);
   const Graph::TextCell corner = Graph::SetTextPosition(1, 1);
   EXPECT_EQ(corner.row, Graph::Rows);
   EXPECT_EQ(corner.column, Graph::Columns);
 }
 
-TEST_F(Text, TextWindowTakesItsCornersInAnyOrder) {
+TEST_F(GraphText, TextWindowTakesItsCornersInAnyOrder) {
   Graph::SetTextWindow(10, 5, 3, 2);
   Graph::SetTextPosition(1, 1);  // clamped to the top-left cell
   Graph::SetTextPosition(100, 100);
@@ -73,7 +73,7 @@ TEST_F(Text, TextWindowTakesItsCornersInAnyOrder) {
   EXPECT_EQ(topLeft.column, 3u);
 }
 
-TEST_F(Text, TextWindowPutsTheCursorInItsTopLeftCell) {
+TEST_F(GraphText, TextWindowPutsTheCursorInItsTopLeftCell) {
   Graph::SetTextPosition(7, 7);
   Graph::SetTextWindow(10, 5, 3, 2);
   const Graph::TextCell cell = Graph::SetTextPosition(4, 4);
@@ -81,7 +81,7 @@ TEST_F(Text, TextWindowPutsTheCursorInItsTopLeftCell) {
   EXPECT_EQ(cell.column, 3u);
 }
 
-TEST_F(Text, OversizedTextWindowIsTheWholeGrid) {
+TEST_F(GraphText, OversizedTextWindowIsTheWholeGrid) {
   Graph::SetTextWindow(4, 4, 6, 6);
   Graph::SetTextWindow(0, 0, 100000, 100000);
   Graph::SetTextPosition(100000, 100000);
@@ -93,14 +93,14 @@ TEST_F(Text, OversizedTextWindowIsTheWholeGrid) {
   EXPECT_EQ(home.column, 1u);
 }
 
-TEST_F(Text, SetTextPositionReturnsThePositionBeforeTheCall) {
+TEST_F(GraphText, SetTextPositionReturnsThePositionBeforeTheCall) {
   Graph::SetTextPosition(4, 7);
   const Graph::TextCell previous = Graph::SetTextPosition(2, 3);
   EXPECT_EQ(previous.row, 7u);
   EXPECT_EQ(previous.column, 4u);
 }
 
-TEST_F(Text, DisplayCursorInvertsTheCellOnce) {
+TEST_F(GraphText, DisplayCursorInvertsTheCellOnce) {
   Graph::SetTextPosition(3, 2);
   EXPECT_FALSE(Graph::DisplayCursor(true));
   const Picture once = Shown();
@@ -112,7 +112,7 @@ TEST_F(Text, DisplayCursorInvertsTheCellOnce) {
   EXPECT_EQ(Shown().count(kBlack), 500u * 500u);
 }
 
-TEST_F(Text, CursorFollowsSetTextPosition) {
+TEST_F(GraphText, CursorFollowsSetTextPosition) {
   Graph::DisplayCursor(true);
   Graph::SetTextPosition(5, 4);
   const Picture shown = Shown();
@@ -120,7 +120,7 @@ TEST_F(Text, CursorFollowsSetTextPosition) {
   EXPECT_EQ(shown.count(kWhite), CursorArea());
 }
 
-TEST_F(Text, ShapesAcrossTheCursorAreNotInverted) {
+TEST_F(GraphText, ShapesAcrossTheCursorAreNotInverted) {
   Graph::DisplayCursor(true);
   Graph::Rectangle(0, 0, static_cast<std::uint32_t>(2 * cellWidth),
                    static_cast<std::uint32_t>(2 * cellHeight), 7, true);
@@ -131,7 +131,7 @@ TEST_F(Text, ShapesAcrossTheCursorAreNotInverted) {
                                         static_cast<std::size_t>(2 * cellHeight + 1));
 }
 
-TEST_F(Text, ClearScreenHidesTheCursorAndShowsItAtHome) {
+TEST_F(GraphText, ClearScreenHidesTheCursorAndShowsItAtHome) {
   Graph::SetTextWindow(2, 2, 8, 8);
   Graph::SetTextPosition(5, 5);
   Graph::DisplayCursor(true);
@@ -141,7 +141,7 @@ TEST_F(Text, ClearScreenHidesTheCursorAndShowsItAtHome) {
   EXPECT_EQ(shown.count(kWhite), CursorArea());
 }
 
-TEST_F(Text, CursorStaysDisplayedAcrossAReopen) {
+TEST_F(GraphText, CursorStaysDisplayedAcrossAReopen) {
   Graph::DisplayCursor(true);
   ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
   const Picture shown = Shown();
@@ -149,7 +149,7 @@ TEST_F(Text, CursorStaysDisplayedAcrossAReopen) {
   EXPECT_EQ(shown.count(kWhite), CursorArea());
 }
 
-TEST_F(Text, AreaSmallerThanACellHasAnEmptyGrid) {
+TEST_F(GraphText, AreaSmallerThanACellHasAnEmptyGrid) {
   ASSERT_TRUE(Graph::Init(1, 1, static_cast<std::uint32_t>(cellWidth - 1),
                           static_cast<std::uint32_t>(cellHeight - 1)));
   EXPECT_EQ(Graph::Columns, 0u);
@@ -166,7 +166,7 @@ TEST_F(Text, AreaSmallerThanACellHasAnEmptyGrid) {
   EXPECT_EQ(shown.count(kStd[2]), static_cast<std::size_t>(shown.width) * shown.height);
 }
 
-TEST_F(Text, AreaLowerThanTheDescentHasNoRows) {
+TEST_F(GraphText, AreaLowerThanTheDescentHasNoRows) {
   ASSERT_TRUE(Graph::Init(1, 1, 200, static_cast<std::uint32_t>(descent > 0 ? descent - 1 : 0)));
   EXPECT_EQ(Graph::Rows, 0u);
 }
