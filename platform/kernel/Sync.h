@@ -22,6 +22,8 @@ inline constexpr DWORD WAIT_IO_COMPLETION = 0x000000C0;
 inline constexpr DWORD WAIT_TIMEOUT = 0x00000102;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
+// Objects are private to the process: a name is ignored and always makes a
+// new object.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
 BOOL SetEvent(HANDLE event);
