@@ -2,12 +2,14 @@
 // input comes from. The window manager talks to one back-end through the
 // Display interface; which one is chosen once, before the first window:
 //   - Sdl (the default): a real window on the X server named by $DISPLAY.
-//     SDL video lives on the thread that creates the window; that thread's
-//     message loop waits in SDL_WaitEvent. Without $DISPLAY, or when SDL
-//     cannot start, creating a window fails at once.
-//   - Memory: a virtual screen in memory, for tests. Nothing is shown; the
-//     controls at the end of this file read the screen and play the user
-//     (covering windows, close box, mouse and keys).
+//     SDL video lives on the first thread that creates a window, and only
+//     that thread can have windows; its message loop waits in SDL_WaitEvent.
+//     Without $DISPLAY, or when SDL cannot start, creating a window fails at
+//     once. The screen size is 1024 x 768 until video has started.
+//   - Memory: a virtual 1024 x 768 screen in memory, for tests. Nothing is
+//     shown; the controls at the end of this file read the screen and play
+//     the user (covering windows, close box, mouse and keys). Windows do not
+//     hide each other there: each shows its whole client area.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +25,8 @@ namespace win32::detail {
 enum class DisplayKind { Sdl, Memory };
 
 // Chooses the back-end. Takes effect only before the display is first used
-// (first window, GetDC(NULL), screen metrics, message box); later calls are
-// ignored and answer false.
+// (first window, GetDC(NULL), screen metrics, message box); later calls
+// change nothing and answer whether the kind asked for is the one in use.
 bool SelectDisplay(DisplayKind kind);
 DisplayKind SelectedDisplay();
 
