@@ -111,13 +111,12 @@ void WatchThreadEnd() {
   thread_local ThreadWindows watcher;
 }
 
-std::shared_ptr<Window> OpenWindow(const detail::WindowClass& windowClass,
-                                   const std::shared_ptr<const detail::WindowClass>& shared,
+std::shared_ptr<Window> OpenWindow(std::shared_ptr<const detail::WindowClass> windowClass,
                                    DWORD exStyle, DWORD style,
                                    const detail::WindowPlacement& placement) {
   auto window = std::make_shared<Window>();
   window->handle = detail::NewWindowHandle();
-  window->windowClass = shared;
+  window->windowClass = windowClass;
   window->style = style;
   window->exStyle = exStyle;
   window->threadId = GetCurrentThreadId();
@@ -126,7 +125,7 @@ std::shared_ptr<Window> OpenWindow(const detail::WindowClass& windowClass,
   window->title = placement.title;
   window->surface = detail::CurrentDisplay().openWindow(window->handle, placement);
   if (!window->surface) return nullptr;
-  if ((windowClass.attributes.style & (CS_OWNDC | CS_CLASSDC)) != 0) {
+  if ((windowClass->attributes.style & (CS_OWNDC | CS_CLASSDC)) != 0) {
     window->ownDC = detail::CreateSurfaceDC(window->surface);
   }
   return window;
@@ -199,7 +198,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     return nullptr;
   }
   const auto placement = PlacementFor(style, x, y, width, height, windowName);
-  auto window = OpenWindow(*windowClass, windowClass, exStyle, style, placement);
+  auto window = OpenWindow(windowClass, exStyle, style, placement);
   if (!window) {
     SetLastError(kErrorNoDisplay);
     return nullptr;
