@@ -183,65 +183,65 @@ std::shared_ptr<Surface> surfaceOf(const DeviceContext& dc) {
 
 ResolvedPen resolvedPenOf(const DeviceContext& dc) {
   const LOGPEN* pen = objectAs<LOGPEN>(dc.pen);
-  ResolvedPen spec{PenStyle::Null, 0, resolveColour(dc, dc.bkColour), dc.bkMode == OPAQUE};
-  if (pen == nullptr) return spec;
-  spec.colour = resolveColour(dc, pen->lopnColor);
+  ResolvedPen resolved{PenStyle::Null, 0, resolveColour(dc, dc.bkColour), dc.bkMode == OPAQUE};
+  if (pen == nullptr) return resolved;
+  resolved.colour = resolveColour(dc, pen->lopnColor);
   switch (pen->lopnStyle) {
     case PS_SOLID:
-      spec.style = PenStyle::Solid;
+      resolved.style = PenStyle::Solid;
       break;
     case PS_DASH:
-      spec.style = PenStyle::Dash;
+      resolved.style = PenStyle::Dash;
       break;
     case PS_DOT:
-      spec.style = PenStyle::Dot;
+      resolved.style = PenStyle::Dot;
       break;
     case PS_DASHDOT:
-      spec.style = PenStyle::DashDot;
+      resolved.style = PenStyle::DashDot;
       break;
     case PS_DASHDOTDOT:
-      spec.style = PenStyle::DashDotDot;
+      resolved.style = PenStyle::DashDotDot;
       break;
     default:
-      spec.style = PenStyle::Null;
+      resolved.style = PenStyle::Null;
       break;
   }
-  return spec;
+  return resolved;
 }
 
 ResolvedBrush resolvedBrushOf(const DeviceContext& dc, const Brush* brush) {
-  ResolvedBrush spec{};
-  spec.kind = BrushKind::Null;
-  spec.background = resolveColour(dc, dc.bkColour);
-  spec.opaque = dc.bkMode == OPAQUE;
-  spec.foreground = resolveColour(dc, dc.textColour);
-  if (brush == nullptr) return spec;
-  spec.colour = resolveColour(dc, brush->log.lbColor);
+  ResolvedBrush resolved{};
+  resolved.kind = BrushKind::Null;
+  resolved.background = resolveColour(dc, dc.bkColour);
+  resolved.opaque = dc.bkMode == OPAQUE;
+  resolved.foreground = resolveColour(dc, dc.textColour);
+  if (brush == nullptr) return resolved;
+  resolved.colour = resolveColour(dc, brush->log.lbColor);
   switch (brush->log.lbStyle) {
     case BS_SOLID:
-      spec.kind = BrushKind::Solid;
+      resolved.kind = BrushKind::Solid;
       break;
     case BS_HATCHED:
-      spec.kind = BrushKind::Hatched;
-      spec.hatch = static_cast<int>(brush->log.lbHatch);
+      resolved.kind = BrushKind::Hatched;
+      resolved.hatch = static_cast<int>(brush->log.lbHatch);
       break;
     case BS_PATTERN:
       if (brush->pattern) {
-        spec.kind = BrushKind::Pattern;
-        spec.patternWidth = brush->pattern->width;
-        spec.patternHeight = brush->pattern->height;
+        resolved.kind = BrushKind::Pattern;
+        resolved.patternWidth = brush->pattern->width;
+        resolved.patternHeight = brush->pattern->height;
         if (brush->pattern->surface) {
           const auto& s = *brush->pattern->surface;
-          spec.colourBits.assign(s.pixels(), s.pixels() + std::size_t(s.width()) * s.height());
+          resolved.colourBits.assign(s.pixels(), s.pixels() + std::size_t(s.width()) * s.height());
         } else {
-          spec.monoBits = brush->pattern->monoBits;
+          resolved.monoBits = brush->pattern->monoBits;
         }
       }
       break;
     default:
       break;
   }
-  return spec;
+  return resolved;
 }
 
 // What one drawing call needs, taken from the DC under the table lock so
