@@ -12,111 +12,16 @@
 #include <vector>
 
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/XServer.h"
 
 namespace {
 
 using namespace testing_support;
 
-struct Image {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::vector<std::uint32_t> pixels;  // 0x00RRGGBB
-  bool operator==(const Image&) const = default;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-Image ReadPpm(const std::string& path) {
-  const std::string data = ReadFile(path);
-  std::istringstream header(data);
-  std::string magic;
-  Image image;
-  int maxval = 0;
-  header >> magic >> image.width >> image.height >> maxval;
-  const auto start = static_cast<std::size_t>(header.tellg()) + 1;
-  if (magic != "P6" || data.size() < start + image.width * image.height * 3) return {};
-  for (std::size_t i = 0; i < image.width * image.height; ++i) {
-    const auto* rgb = reinterpret_cast<const unsigned char*>(data.data() + start + i * 3);
-    image.pixels.push_back((std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2]);
-  }
-  return image;
-}
-
-std::uint32_t BigEndian(const std::string& data, std::size_t field) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data() + field * 4);
-  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-         (std::uint32_t{bytes[2]} << 8) | bytes[3];
-}
-
-std::uint32_t Channel(std::uint32_t pixel, std::uint32_t mask) {
-  if (mask == 0) return 0;
-  while ((mask & 1) == 0) {
-    mask >>= 1;
-    pixel >>= 1;
-  }
-  return pixel & mask;
-}
-
-// An X window dump (xwd) of a TrueColor window with 32 bits per pixel.
-Image ReadXwd(const std::string& path) {
-  const std::string data = ReadFile(path);
-  if (data.size() < 100) return {};
-  const std::uint32_t headerSize = BigEndian(data, 0);
-  const std::uint32_t width = BigEndian(data, 4);
-  const std::uint32_t height = BigEndian(data, 5);
-  const std::uint32_t byteOrder = BigEndian(data, 7);  // 0 LSBFirst, 1 MSBFirst
-  const std::uint32_t bitsPerPixel = BigEndian(data, 11);
-  const std::uint32_t bytesPerLine = BigEndian(data, 12);
-  const std::uint32_t masks[3] = {BigEndian(data, 14), BigEndian(data, 15), BigEndian(data, 16)};
-  const std::uint32_t colours = BigEndian(data, 19);
-  const std::size_t start = headerSize + colours * 12;
-  if (bitsPerPixel != 32 || data.size() < start + std::size_t{bytesPerLine} * height) return {};
-  Image image{width, height, {}};
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const auto* b =
-          reinterpret_cast<const unsigned char*>(data.data() + start + y * bytesPerLine + x * 4);
-      const std::uint32_t raw =
-          byteOrder == 0 ? b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24)
-                         : (std::uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
-      image.pixels.push_back((Channel(raw, masks[0]) << 16) | (Channel(raw, masks[1]) << 8) |
-                             Channel(raw, masks[2]));
-    }
-  }
-  return image;
-}
-
 std::string Program() {
   return ExecutableDirectory() + "/graph_window_program";
 }
-
-bool WaitForFile(const std::string& path, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!std::filesystem::exists(path)) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/graph_e2e_XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The xwd dump of the window named exactly "Graph" whose size is 500 x 500.
 Image DumpGraphWindow(const std::string& display, const std::string& dir) {

@@ -9,31 +9,12 @@
 #include <thread>
 
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/XServer.h"
 
 namespace {
 
 using namespace testing_support;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/user_input_XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 class UserInputE2E : public ::testing::Test {
  protected:
