@@ -16,4 +16,6 @@ void Main(std::int32_t argc, char** argv) {
 
 }  // namespace
 
-int main() { kStart(&Main); }
+int main() {
+  kStart(&Main);
+}

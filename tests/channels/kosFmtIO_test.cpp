@@ -10,6 +10,7 @@
 #include <string>
 
 #include "channels/kosFileIO.h"
+#include "tests/support/DirectOutputCapture.h"
 #include "channels/kosFmtIO.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
@@ -49,29 +50,7 @@ TEST(HexToStr, WritesEightUpperCaseDigits) {
 }
 
 // Direct output into a file, read back.
-class DirectOutput : public testing::Test {
- protected:
-  void SetUp() override {
-    path_ = (fs::temp_directory_path() / ("kosFmt-" + std::to_string(::getpid()))).string();
-    file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_WRITE, 0, nullptr,
-                               win32::CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
-    K2C_StdOutInit(file_);
-  }
-  void TearDown() override {
-    K2C_StdOutInit(win32::GetStdHandle(win32::STD_ERROR_HANDLE));
-    win32::CloseHandle(file_);
-    std::remove(path_.c_str());
-  }
-  std::string written() {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  std::string path_;
-  win32::HANDLE file_ = nullptr;
-};
+using DirectOutput = testing_support::DirectOutputCapture;
 
 TEST_F(DirectOutput, DecimalRightAlignedInItsWidth) {
   K2C_StdOutD(7, 12);

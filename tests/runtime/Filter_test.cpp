@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "channels/kosFileIO.h"
+#include "tests/support/DirectOutputCapture.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
@@ -96,30 +97,7 @@ TEST(FaultFilter, FloatTrapsTakeTheX87ErrorOffsetUnlessSseFaulted) {
   EXPECT_EQ(access.context.Rdx, kFaultRip);
 }
 
-class FilterMessages : public testing::Test {
- protected:
-  void SetUp() override {
-    path_ = (std::filesystem::temp_directory_path() / ("filter-" + std::to_string(::getpid())))
-                .string();
-    file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_WRITE, 0, nullptr,
-                               win32::CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
-    K2C_StdOutInit(file_);
-  }
-  void TearDown() override {
-    K2C_StdOutInit(win32::GetStdHandle(win32::STD_ERROR_HANDLE));
-    win32::CloseHandle(file_);
-    std::remove(path_.c_str());
-  }
-  std::string written() {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  std::string path_;
-  win32::HANDLE file_ = nullptr;
-};
+using FilterMessages = testing_support::DirectOutputCapture;
 
 TEST_F(FilterMessages, NonContinuableExceptionIsLeftToTheSystemWithAMessage) {
   FakeFault fault(win32::EXCEPTION_ACCESS_VIOLATION);
