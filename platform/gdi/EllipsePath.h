@@ -143,4 +143,11 @@ void QuadrantPath::forEachInWindow(std::int64_t i0, std::int64_t i1, std::int64_
   }
 }
 
+// Index in the counter-clockwise loop of the four mirrored quadrants (from
+// the middle of the right edge) where the radial towards (x, y) meets the
+// outline; (x, y) is relative to the centre with y upwards, points is the
+// quadrant path and lastColumn its last column.
+std::size_t LoopIndexOfRadial(const std::vector<PathPoint>& points, std::int64_t lastColumn, Wide x,
+                              Wide y);
+
 }  // namespace win32::detail

@@ -427,31 +427,6 @@ class EllipseShape {
   mutable std::vector<QuadrantPath::Run> runs_;
 };
 
-// Index in the counter-clockwise loop where the radial towards (x, y) (y
-// upwards, relative to the centre) meets the outline; points are the
-// quadrant path relative to the centre (x leftwards from the right edge).
-std::size_t loopIndexOfRadial(const std::vector<PathPoint>& points, std::int64_t lastColumn, Wide x,
-                              Wide y) {
-  const std::size_t count = points.size();
-  auto px = [&](std::size_t m) { return static_cast<Wide>(lastColumn - points[m].i); };
-  auto py = [&](std::size_t m) { return static_cast<Wide>(points[m].j); };
-  std::size_t m = 0;
-  if (y >= 0 && x >= 0) {
-    while (m < count && !(px(m) * y <= py(m) * x)) ++m;
-    return m;
-  }
-  if (y >= 0) {
-    while (m < count && !(px(m) * y < py(m) * -x)) ++m;
-    return 2 * count - m;
-  }
-  if (x >= 0) {
-    while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
-    return 4 * count - m;
-  }
-  while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
-  return 2 * count + m;
-}
-
 // Strokes a pixel sequence in order; a pixel repeated at once counts once.
 void strokeSequence(Stroke& stroke, const std::vector<Point64>& sequence) {
   for (const Point64& p : sequence) stroke.plot(p.x, p.y);
@@ -674,8 +649,8 @@ void DrawArc(Target& target, const ResolvedPen& pen, const RECT& rect, POINT sta
   }
   std::vector<PathPoint> points;
   const std::vector<Point64> loop = shape.loop(points);
-  const std::size_t first = loopIndexOfRadial(points, shape.lastColumn(), fromX, fromY);
-  std::size_t last = loopIndexOfRadial(points, shape.lastColumn(), toX, toY);
+  const std::size_t first = LoopIndexOfRadial(points, shape.lastColumn(), fromX, fromY);
+  std::size_t last = LoopIndexOfRadial(points, shape.lastColumn(), toX, toY);
   if (last <= first) last += loop.size();
   std::vector<Point64> sequence = withoutRepeats(loop, first, last);
   if (!sequence.empty()) sequence.pop_back();  // the arc's end pixel is left out

@@ -301,24 +301,8 @@ std::set<std::pair<int, int>> arcModel(int l, int t, int r, int b, POINT from, P
     return std::pair<int, int>{static_cast<int>(x), static_cast<int>(y)};
   };
   auto radial = [&](POINT v) {
-    const std::int64_t x = v.x - (l + w / 2), y = (t + h / 2) - v.y;
-    auto px = [&](std::int64_t m) { return path.lastColumn() - points[std::size_t(m)].i; };
-    auto py = [&](std::int64_t m) { return points[std::size_t(m)].j; };
-    std::int64_t m = 0;
-    if (y >= 0 && x >= 0) {
-      while (m < count && !(px(m) * y <= py(m) * x)) ++m;
-      return m;
-    }
-    if (y >= 0) {
-      while (m < count && !(px(m) * y < py(m) * -x)) ++m;
-      return 2 * count - m;
-    }
-    if (x >= 0) {
-      while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
-      return 4 * count - m;
-    }
-    while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
-    return 2 * count + m;
+    const detail::Wide x = v.x - (l + w / 2), y = (t + h / 2) - v.y;
+    return static_cast<std::int64_t>(detail::LoopIndexOfRadial(points, path.lastColumn(), x, y));
   };
   const std::int64_t first = radial(from);
   std::int64_t last = radial(to);
