@@ -1,7 +1,8 @@
-// The console host on the terminal. This first version knows console modes
-// and the title; input records and the screen buffer arrive with the console
-// host.
+// The console host on the terminal: console modes, the input buffer of
+// INPUT_RECORDs, the screen buffer's size and cursor, the title and Beep.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/kernel/WinTypes.h"
 
@@ -14,6 +15,94 @@ inline constexpr DWORD ENABLE_WINDOW_INPUT = 0x0008;
 inline constexpr DWORD ENABLE_MOUSE_INPUT = 0x0010;
 inline constexpr DWORD ENABLE_PROCESSED_OUTPUT = 0x0001;
 inline constexpr DWORD ENABLE_WRAP_AT_EOL_OUTPUT = 0x0002;
+
+struct COORD {
+  SHORT X;
+  SHORT Y;
+};
+
+struct SMALL_RECT {
+  SHORT Left;
+  SHORT Top;
+  SHORT Right;
+  SHORT Bottom;
+};
+
+// Input record kinds.
+inline constexpr WORD KEY_EVENT = 0x0001;
+inline constexpr WORD MOUSE_EVENT = 0x0002;
+inline constexpr WORD WINDOW_BUFFER_SIZE_EVENT = 0x0004;
+inline constexpr WORD MENU_EVENT = 0x0008;
+inline constexpr WORD FOCUS_EVENT = 0x0010;
+
+// Control-key state of key and mouse records.
+inline constexpr DWORD RIGHT_ALT_PRESSED = 0x0001;
+inline constexpr DWORD LEFT_ALT_PRESSED = 0x0002;
+inline constexpr DWORD RIGHT_CTRL_PRESSED = 0x0004;
+inline constexpr DWORD LEFT_CTRL_PRESSED = 0x0008;
+inline constexpr DWORD SHIFT_PRESSED = 0x0010;
+inline constexpr DWORD NUMLOCK_ON = 0x0020;
+inline constexpr DWORD SCROLLLOCK_ON = 0x0040;
+inline constexpr DWORD CAPSLOCK_ON = 0x0080;
+inline constexpr DWORD ENHANCED_KEY = 0x0100;
+
+// Mouse record buttons and event flags.
+inline constexpr DWORD FROM_LEFT_1ST_BUTTON_PRESSED = 0x0001;
+inline constexpr DWORD RIGHTMOST_BUTTON_PRESSED = 0x0002;
+inline constexpr DWORD FROM_LEFT_2ND_BUTTON_PRESSED = 0x0004;
+inline constexpr DWORD MOUSE_MOVED = 0x0001;
+inline constexpr DWORD DOUBLE_CLICK = 0x0002;
+inline constexpr DWORD MOUSE_WHEELED = 0x0004;
+
+struct KEY_EVENT_RECORD {
+  BOOL bKeyDown;
+  WORD wRepeatCount;
+  WORD wVirtualKeyCode;
+  WORD wVirtualScanCode;
+  union {
+    std::uint16_t UnicodeChar;
+    CHAR AsciiChar;
+  } uChar;
+  DWORD dwControlKeyState;
+};
+
+struct MOUSE_EVENT_RECORD {
+  COORD dwMousePosition;
+  DWORD dwButtonState;
+  DWORD dwControlKeyState;
+  DWORD dwEventFlags;
+};
+
+struct WINDOW_BUFFER_SIZE_RECORD {
+  COORD dwSize;
+};
+
+struct MENU_EVENT_RECORD {
+  UINT dwCommandId;
+};
+
+struct FOCUS_EVENT_RECORD {
+  BOOL bSetFocus;
+};
+
+struct INPUT_RECORD {
+  WORD EventType;
+  union {
+    KEY_EVENT_RECORD KeyEvent;
+    MOUSE_EVENT_RECORD MouseEvent;
+    WINDOW_BUFFER_SIZE_RECORD WindowBufferSizeEvent;
+    MENU_EVENT_RECORD MenuEvent;
+    FOCUS_EVENT_RECORD FocusEvent;
+  } Event;
+};
+
+struct CONSOLE_SCREEN_BUFFER_INFO {
+  COORD dwSize;
+  COORD dwCursorPosition;
+  WORD wAttributes;
+  SMALL_RECT srWindow;
+  COORD dwMaximumWindowSize;
+};
 
 // A handle on a terminal is a console handle; any other handle fails with
 // ERROR_INVALID_HANDLE.
@@ -28,5 +117,25 @@ BOOL SetConsoleMode(HANDLE console, DWORD mode);
 // returns the number copied.
 DWORD GetConsoleTitleA(LPSTR title, DWORD size);
 BOOL SetConsoleTitleA(LPCSTR title);
+
+// The console input buffer: one per process, fed by the terminal and by
+// WriteConsoleInputA. Its handle (GetStdHandle(STD_INPUT_HANDLE) on a
+// terminal) is signalled while a record is there.
+BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read);
+BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read);
+BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count);
+BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written);
+BOOL FlushConsoleInputBuffer(HANDLE input);
+
+// The screen buffer is the terminal: its size, the cursor, output at a cell.
+BOOL GetConsoleScreenBufferInfo(HANDLE output, CONSOLE_SCREEN_BUFFER_INFO* info);
+BOOL SetConsoleCursorPosition(HANDLE output, COORD position);
+BOOL WriteConsoleOutputCharacterA(HANDLE output, LPCSTR text, DWORD length, COORD position,
+                                  LPDWORD written);
+BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD written,
+                   LPVOID reserved);
+
+// A tone of the given pitch for the given time; returns after it.
+BOOL Beep(DWORD frequency, DWORD duration);
 
 }  // namespace win32
