@@ -253,6 +253,16 @@ void Sleep(DWORD milliseconds) {
   if (sleepUntilApc(*detail::CurrentThreadState(), milliseconds)) detail::RunQueuedApcs();
 }
 
+// Every wait is alertable for now; the plain forms become non-alertable later.
+DWORD WaitForSingleObjectEx(HANDLE object, DWORD milliseconds, BOOL /*alertable*/) {
+  return WaitForSingleObject(object, milliseconds);
+}
+
+DWORD SleepEx(DWORD milliseconds, BOOL /*alertable*/) {
+  Sleep(milliseconds);
+  return 0;
+}
+
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter) {
   auto target = resolveThread(thread);
   if (target == nullptr || function == nullptr) return failInvalidHandle();

@@ -36,6 +36,10 @@ BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 // Sleep(0) gives up the rest of the time slice.
 void Sleep(DWORD milliseconds);
+// The alertable forms: with alertable TRUE an APC queued for the caller runs
+// during the wait, which then returns WAIT_IO_COMPLETION.
+DWORD WaitForSingleObjectEx(HANDLE object, DWORD milliseconds, BOOL alertable);
+DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 
 using PAPCFUNC = void (*)(ULONG_PTR parameter);
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
