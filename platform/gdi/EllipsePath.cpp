@@ -1,6 +1,7 @@
 #include "platform/gdi/EllipsePath.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace win32::detail {
 
@@ -83,6 +84,8 @@ QuadrantPath::QuadrantPath(std::int64_t width, std::int64_t height)
   reachRow_ = firstTrue(0, lastRow_, [this](std::int64_t j) {
     return std::max(rowThreshold(j), columnThreshold(j)) >= lastColumn_;
   });
+  findFlatPart();
+  count_ = indexOf(lastColumn_, lastRow_) + 1;
 }
 
 Wide QuadrantPath::error(std::int64_t i, std::int64_t j) const {
@@ -163,6 +166,67 @@ PathPoint QuadrantPath::previous(const PathPoint& p) const {
 PathPoint QuadrantPath::next(const PathPoint& p) const {
   if (p.i < rowLast(p.j)) return {p.i + 1, p.j};
   return {rowFirst(p.j + 1), p.j + 1};
+}
+
+// The number of diagonal steps the walk takes one after the other from the
+// path point (i, j). Along the diagonal (i + m, j + m) both step tests are
+// convex quadratics in m: "moves down" (2e - stepY <= 0) holds on an interval
+// from m = 0, "moves right" (2e - stepX >= 0) fails at most on one interval,
+// found left of the quadratic's lowest point.
+std::int64_t QuadrantPath::diagonalSteps(std::int64_t i, std::int64_t j) const {
+  const std::int64_t most = std::min(lastColumn_ - i, lastRow_ - j);
+  if (most <= 0) return 0;
+  auto right = [&](std::int64_t m) {
+    return 2 * error(i + m, j + m) - stepX(i + m);  // >= 0: moves right
+  };
+  auto downFails = [&](std::int64_t m) {
+    return 2 * error(i + m, j + m) - stepY(j + m) + parity_ > 0;
+  };
+  std::int64_t stop = firstTrue(0, most - 1, downFails);
+  const std::int64_t lowest =
+      firstTrue(0, most - 1, [&](std::int64_t m) { return right(m + 1) >= right(m); });
+  const std::int64_t rightFails =
+      firstTrue(0, std::min(lowest, most - 1), [&](std::int64_t m) { return right(m) < 0; });
+  if (rightFails <= std::min(lowest, most - 1)) stop = std::min(stop, rightFails);
+  return std::min(stop, most);
+}
+
+// See "Counting along the path" in README.md: rows hold one point each up to
+// the first straight step right, columns one point each after it (the tip
+// aside). That step lies near the row where the curve's slope is 45 degrees;
+// the search starts a little before it and hops over runs of diagonal steps.
+void QuadrantPath::findFlatPart() {
+  const long double halfA = static_cast<long double>(a_) / 2;
+  const long double halfB = static_cast<long double>(b_) / 2;
+  const long double tangent =
+      halfA + halfB > 0 ? halfB * halfB / std::sqrt(halfA * halfA + halfB * halfB) : 0;
+  std::int64_t row = std::clamp<std::int64_t>(static_cast<std::int64_t>(tangent) - 3, 0, reachRow_);
+  while (row <= lastRow_) {
+    const Run run = rowRun(row);
+    if (run.last > run.first) {
+      flatRow_ = row;
+      flatOffset_ = row - run.first;
+      return;
+    }
+    if (run.first >= lastColumn_) return;  // the tip: no straight step right
+    const std::int64_t diagonal = diagonalSteps(run.first, row);
+    row += diagonal == 0 ? 1 : diagonal;
+  }
+}
+
+std::int64_t QuadrantPath::indexOf(std::int64_t i, std::int64_t j) const {
+  if (flatRow_ < 0 || j < flatRow_) return j;
+  if (i < lastColumn_) return flatOffset_ + i;
+  return flatOffset_ + lastColumn_ + (j - reachRow_);
+}
+
+PathPoint QuadrantPath::pointAt(std::int64_t index) const {
+  if (flatRow_ < 0 || index < flatRow_) return {rowFirst(index), index};
+  const std::int64_t i = index - flatOffset_;
+  if (i >= lastColumn_) return {lastColumn_, reachRow_ + (i - lastColumn_)};
+  const std::int64_t row =
+      firstTrue(flatRow_, lastRow_, [this, i](std::int64_t j) { return rowLast(j) >= i; });
+  return {i, row};
 }
 
 std::vector<PathPoint> QuadrantPath::allPoints() const {

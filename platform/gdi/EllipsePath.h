@@ -61,6 +61,13 @@ class QuadrantPath {
   PathPoint previous(const PathPoint& p) const;
   PathPoint next(const PathPoint& p) const;
 
+  // The number of path points, the place of a path point along the path (0
+  // at (0, 0)) and the path point at a place, each without walking the path
+  // (see "Counting along the path" in README.md).
+  std::int64_t count() const { return count_; }
+  std::int64_t indexOf(std::int64_t i, std::int64_t j) const;
+  PathPoint pointAt(std::int64_t index) const;
+
  private:
   Wide error(std::int64_t i, std::int64_t j) const;
   Wide stepX(std::int64_t i) const;  // error change of the step into column i
@@ -75,6 +82,8 @@ class QuadrantPath {
   std::int64_t rowFirst(std::int64_t j) const;
   bool findEntry(std::int64_t i0, std::int64_t i1, std::int64_t j0, std::int64_t j1,
                  PathPoint& entry) const;
+  std::int64_t diagonalSteps(std::int64_t i, std::int64_t j) const;
+  void findFlatPart();
 
   std::int64_t a_;  // width - 1
   std::int64_t b_;  // height - 1
@@ -85,6 +94,11 @@ class QuadrantPath {
   std::int64_t lastColumn_;
   std::int64_t lastRow_;
   std::int64_t reachRow_;  // first row whose run reaches lastColumn
+  // Where the path turns flat: the first row holding a straight step right
+  // (-1: none), and index - column from there on.
+  std::int64_t flatRow_ = -1;
+  std::int64_t flatOffset_ = 0;
+  std::int64_t count_ = 0;
   // Where the last searches ended, and the last row answered.
   mutable std::int64_t rowHint_ = 0;
   mutable std::int64_t columnHint_ = 0;

@@ -1,6 +1,7 @@
 #include "platform/gdi/Gdi.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -751,7 +752,19 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int xSour
   DrawingState to;
   DrawingState from;
   if (!takeDrawingState(dest, to) || !takeDrawingState(source, from)) return FALSE;
-  if (!to.surface || !from.surface || width <= 0 || height <= 0) return TRUE;
+  if (!to.surface || !from.surface || width == 0 || height == 0) return TRUE;
+  // A negative width or height copies the same pixels as its positive
+  // counterpart ending at x (or y) on both sides, not a mirror image.
+  if (width < 0) {
+    x = static_cast<int>(std::int64_t{x} + width + 1);
+    xSource = static_cast<int>(std::int64_t{xSource} + width + 1);
+    width = static_cast<int>(std::min<std::int64_t>(-std::int64_t{width}, INT_MAX));
+  }
+  if (height < 0) {
+    y = static_cast<int>(std::int64_t{y} + height + 1);
+    ySource = static_cast<int>(std::int64_t{ySource} + height + 1);
+    height = static_cast<int>(std::min<std::int64_t>(-std::int64_t{height}, INT_MAX));
+  }
   RECT changed{0, 0, 0, 0};
   if (to.surface == from.surface) {
     std::lock_guard pixels(to.surface->lock());

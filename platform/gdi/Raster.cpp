@@ -9,11 +9,6 @@ namespace win32::detail {
 
 namespace {
 
-// Quadrant paths up to this many steps are walked whole, which is cheaper
-// than searching for the visible part and keeps the exact pixel order that
-// styled pens and arc ends need.
-constexpr std::int64_t kSmallPathSteps = 1024;
-
 constexpr int kHatchHorizontal = 0;
 constexpr int kHatchVertical = 1;
 constexpr int kHatchForward = 2;
@@ -304,6 +299,16 @@ Box normalise(const RECT& r) {
           std::max<std::int64_t>(r.left, r.right), std::max<std::int64_t>(r.top, r.bottom)};
 }
 
+// A FillRect or InvertRect rectangle as inclusive bounds. One given right to
+// left covers the columns right + 1 to left (the pixels a box of the same
+// width drawn leftwards from `left` would cover); bottom to top likewise.
+Box spanOf(const RECT& r) {
+  Box box{r.left, r.top, std::int64_t{r.right} - 1, std::int64_t{r.bottom} - 1};
+  if (r.right < r.left) box.left = std::int64_t{r.right} + 1, box.right = r.left;
+  if (r.bottom < r.top) box.top = std::int64_t{r.bottom} + 1, box.bottom = r.top;
+  return box;
+}
+
 void fillRows(Target& target, const ResolvedBrush& brush, std::int64_t left, std::int64_t top,
               std::int64_t right, std::int64_t bottom) {
   const Bounds b = boundsOf(target.canvas);
@@ -320,10 +325,7 @@ void drawBox(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
   if (!stroke.visible()) return;
   const std::int64_t r = box.right - 1;
   const std::int64_t b = box.bottom - 1;
-  if (r == box.left && b == box.top) {
-    stroke.plot(r, b);
-    return;
-  }
+  if (r == box.left && b == box.top) return;  // a 1 x 1 box draws nothing
   // Counter-clockwise from the top-right corner.
   strokeLine(stroke, r, box.top, box.left, box.top);
   strokeLine(stroke, box.left, box.top, box.left, b);
@@ -331,27 +333,38 @@ void drawBox(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
   strokeLine(stroke, r, b, r, box.top);
 }
 
-// The four quadrants of an ellipse outline in counter-clockwise order, each
-// the quadrant path mirrored into place: top-right (path order), top-left
-// (reversed), bottom-left (path order), bottom-right (reversed).
+// The outline of an ellipse as one loop: the four quadrants counter-clockwise
+// from the middle of the right edge, each the quadrant path mirrored into
+// place: top-right (path order), top-left (reversed), bottom-left (path
+// order), bottom-right (reversed). Places in the loop are counted 0 to
+// 4 * count - 1 and go on past the end for arcs that wrap (k + 4 * count is
+// k once more).
+//
+// Where two quadrants meet on an odd-sized box, the last pixel of one is the
+// first of the next; the drawn sequence counts such a repeated pixel once.
+// merged(k) is the place of loop place k in that sequence, the count the pen
+// style runs on: every ellipse and arc, whatever its size, is drawn from
+// these two numbers alone.
 class EllipseShape {
  public:
   explicit EllipseShape(const Box& box)
       : box_(box),
         path_(box.width(), box.height()),
-        columns_(path_.lastColumn()),
-        rows_(path_.lastRow()),
-        small_(columns_ + rows_ <= kSmallPathSteps) {}
+        count_(path_.count()),
+        oddWidth_(box.width() & 1),
+        oddHeight_(box.height() & 1),
+        loopSize_(4 * count_),
+        mergedSize_(4 * count_ - 2 * oddWidth_ - 2 * oddHeight_) {}
 
   const QuadrantPath& path() const { return path_; }
-  bool small() const { return small_; }
-  std::int64_t lastColumn() const { return columns_; }
-  std::int64_t lastRow() const { return rows_; }
+  std::int64_t count() const { return count_; }
+  std::int64_t loopSize() const { return loopSize_; }
+  std::int64_t mergedSize() const { return mergedSize_; }
 
   Point64 place(int quadrant, std::int64_t i, std::int64_t j) const {
     const std::int64_t right = box_.left + (box_.width() - 1) - i;
     const std::int64_t left = box_.left + i;
-    const std::int64_t top = box_.top + rows_ - j;
+    const std::int64_t top = box_.top + path_.lastRow() - j;
     const std::int64_t bottom = box_.top + box_.height() / 2 + j;
     switch (quadrant) {
       case 0:
@@ -373,7 +386,7 @@ class EllipseShape {
     const bool isTop = quadrant == 0 || quadrant == 1;
     i0 = isRight ? rightEdge - b.right : b.left - box_.left;
     i1 = isRight ? rightEdge - b.left : b.right - box_.left;
-    const std::int64_t middleTop = box_.top + rows_;
+    const std::int64_t middleTop = box_.top + path_.lastRow();
     const std::int64_t middleBottom = box_.top + box_.height() / 2;
     j0 = isTop ? middleTop - b.bottom : b.top - middleBottom;
     j1 = isTop ? middleTop - b.top : b.bottom - middleBottom;
@@ -382,182 +395,111 @@ class EllipseShape {
   // Quadrant row of a device row, or -1 outside the box.
   std::int64_t rowOf(std::int64_t y) const {
     const std::int64_t middleBottom = box_.top + box_.height() / 2;
-    const std::int64_t j = y >= middleBottom ? y - middleBottom : box_.top + rows_ - y;
-    return j >= 0 && j <= rows_ ? j : -1;
-  }
-
-  // The whole outline counter-clockwise from the middle of the right edge.
-  std::vector<Point64> loop(std::vector<PathPoint>& points) const {
-    points = path_.allPoints();
-    const std::size_t count = points.size();
-    std::vector<Point64> result;
-    result.reserve(4 * count);
-    for (int q = 0; q < 4; ++q) {
-      for (std::size_t m = 0; m < count; ++m) {
-        const PathPoint& p = (q % 2 == 0) ? points[m] : points[count - 1 - m];
-        result.push_back(place(q, p.i, p.j));
-      }
-    }
-    return result;
+    const std::int64_t j = y >= middleBottom ? y - middleBottom : box_.top + path_.lastRow() - y;
+    return j >= 0 && j <= path_.lastRow() ? j : -1;
   }
 
   Point64 centre() const { return {box_.left + box_.width() / 2, box_.top + box_.height() / 2}; }
 
-  // The path's run in quadrant row j; small paths answer from a table made
-  // by one walk.
-  QuadrantPath::Run runOf(std::int64_t j) const {
-    if (!small_) return path_.rowRun(j);
-    if (runs_.empty()) {
-      runs_.assign(static_cast<std::size_t>(rows_ + 1), {columns_ + 1, -1});
-      path_.forEachInWindow(0, columns_, 0, rows_, [this](std::int64_t i, std::int64_t jj) {
-        QuadrantPath::Run& run = runs_[static_cast<std::size_t>(jj)];
-        run.first = std::min(run.first, i);
-        run.last = std::max(run.last, i);
-      });
+  // The path index of the loop place's point, local place l in its quadrant.
+  std::int64_t pathIndex(int quadrant, std::int64_t local) const {
+    return quadrant % 2 == 0 ? local : count_ - 1 - local;
+  }
+  std::int64_t loopPlace(int quadrant, const PathPoint& p) const {
+    return quadrant * count_ + pathIndex(quadrant, path_.indexOf(p.i, p.j));
+  }
+
+  std::int64_t merged(std::int64_t k) const {
+    const std::int64_t turns = k / loopSize_;
+    const std::int64_t inLoop = k % loopSize_;
+    const std::int64_t quadrant = inLoop / count_;
+    const std::int64_t joined = (quadrant >= 1 ? oddWidth_ : 0) + (quadrant >= 2 ? oddHeight_ : 0) +
+                                (quadrant >= 3 ? oddWidth_ : 0);
+    return turns * mergedSize_ + inLoop - joined;
+  }
+
+  // The loop place where the radial towards (x, y) (from the centre, y
+  // upwards) meets the outline: the first path point past the radial, placed
+  // in the quadrant the radial points into; radials along an axis belong to
+  // the quadrant they open.
+  std::int64_t radialPlace(Wide x, Wide y) const {
+    const Wide columns = path_.lastColumn();
+    const PathPoint last{path_.lastColumn(), path_.lastRow()};
+    auto across = [columns](std::int64_t i) { return columns - i; };
+    PathPoint m{};
+    if (y >= 0 && x >= 0) {
+      const bool found = path_.firstWhere(
+          [&](std::int64_t i, std::int64_t j) { return across(i) * y <= j * x; }, m);
+      return found ? loopPlace(0, m) : loopPlace(1, last);
     }
-    return runs_[static_cast<std::size_t>(j)];
+    if (y >= 0) {
+      const bool found = path_.firstWhere(
+          [&](std::int64_t i, std::int64_t j) { return across(i) * y < j * -x; }, m);
+      if (!found) return loopPlace(1, last);
+      if (m.i == 0 && m.j == 0) return loopPlace(2, m);
+      return loopPlace(1, path_.previous(m));
+    }
+    if (x >= 0) {
+      const bool found = path_.firstWhere(
+          [&](std::int64_t i, std::int64_t j) { return across(i) * -y <= j * x; }, m);
+      if (!found) return loopPlace(3, last);
+      if (m.i == 0 && m.j == 0) return 0;
+      return loopPlace(3, path_.previous(m));
+    }
+    const bool found = path_.firstWhere(
+        [&](std::int64_t i, std::int64_t j) { return across(i) * -y < j * -x; }, m);
+    return found ? loopPlace(2, m) : loopPlace(3, last);
   }
 
  private:
   Box box_;
   QuadrantPath path_;
-  std::int64_t columns_;
-  std::int64_t rows_;
-  bool small_;
-  mutable std::vector<QuadrantPath::Run> runs_;
+  std::int64_t count_;
+  std::int64_t oddWidth_;
+  std::int64_t oddHeight_;
+  std::int64_t loopSize_;
+  std::int64_t mergedSize_;
 };
 
-// Strokes a pixel sequence in order; a pixel repeated at once counts once.
-void strokeSequence(Stroke& stroke, const std::vector<Point64>& sequence) {
-  for (const Point64& p : sequence) stroke.plot(p.x, p.y);
-}
-
-std::vector<Point64> withoutRepeats(const std::vector<Point64>& loop, std::size_t from,
-                                    std::size_t to) {
-  std::vector<Point64> result;
-  for (std::size_t k = from; k < to; ++k) {
-    const Point64& p = loop[k % loop.size()];
-    if (result.empty() || !(result.back() == p)) result.push_back(p);
-  }
-  return result;
-}
-
-// A place in the counter-clockwise loop: a quadrant and a point of its path.
-struct LoopPosition {
-  int quadrant;
-  PathPoint point;
-};
-
-bool samePlace(const LoopPosition& a, const LoopPosition& b) {
-  return a.quadrant == b.quadrant && a.point.i == b.point.i && a.point.j == b.point.j;
-}
-
-// Loop order: the quadrants in turn, each in path order (quadrants 0 and 2)
-// or reversed (1 and 3). Along a path (j, i) grows lexicographically.
-bool before(const LoopPosition& a, const LoopPosition& b) {
-  if (a.quadrant != b.quadrant) return a.quadrant < b.quadrant;
-  const std::pair<std::int64_t, std::int64_t> ka{a.point.j, a.point.i};
-  const std::pair<std::int64_t, std::int64_t> kb{b.point.j, b.point.i};
-  return a.quadrant % 2 == 0 ? ka < kb : kb < ka;
-}
-
-// An arc of a large ellipse, found by searching the quadrant paths: the same
-// ends and left-out pixel as the whole loop of a small one.
-class LargeArc {
- public:
-  LargeArc(const EllipseShape& shape, Wide fromX, Wide fromY, Wide toX, Wide toY)
-      : path_(shape.path()) {
-    // The place depends only on the radial's direction.
-    const bool bothNull = fromX == 0 && fromY == 0 && toX == 0 && toY == 0;
-    const bool sameDirection =
-        bothNull || (fromX * toY == fromY * toX && fromX * toX + fromY * toY > 0);
-    start_ = radialPlace(fromX, fromY);
-    end_ = sameDirection ? start_ : radialPlace(toX, toY);
-    whole_ = samePlace(start_, end_);
-    const LoopPosition last = previousPlace(end_);
-    excluded_ = shape.place(last.quadrant, last.point.i, last.point.j);
-    const Point64 first = shape.place(start_.quadrant, start_.point.i, start_.point.j);
-    excludes_ = !(excluded_ == first);
-  }
-
-  bool draws(const LoopPosition& at, const Point64& pixel) const {
-    if (excludes_ && pixel == excluded_) return false;
-    if (whole_) return true;
-    const bool afterStart = !before(at, start_);
-    const bool beforeEnd = before(at, end_);
-    return before(start_, end_) ? afterStart && beforeEnd : afterStart || beforeEnd;
-  }
-
- private:
-  PathPoint lastPoint() const { return {path_.lastColumn(), path_.lastRow()}; }
-
-  // Where the radial (x, y), y upwards, meets the loop: the first path point
-  // past the radial, placed in the quadrant the radial points into.
-  LoopPosition radialPlace(Wide x, Wide y) const {
-    const Wide columns = path_.lastColumn();
-    PathPoint m{};
-    auto across = [columns](std::int64_t i) { return columns - i; };
-    if (y >= 0 && x >= 0) {
-      const bool found = path_.firstWhere(
-          [&](std::int64_t i, std::int64_t j) { return across(i) * y <= j * x; }, m);
-      return found ? LoopPosition{0, m} : LoopPosition{1, lastPoint()};
-    }
-    if (y >= 0) {
-      const bool found = path_.firstWhere(
-          [&](std::int64_t i, std::int64_t j) { return across(i) * y < j * -x; }, m);
-      if (!found) return {1, lastPoint()};
-      if (m.i == 0 && m.j == 0) return {2, m};
-      return {1, path_.previous(m)};
-    }
-    if (x >= 0) {
-      const bool found = path_.firstWhere(
-          [&](std::int64_t i, std::int64_t j) { return across(i) * -y <= j * x; }, m);
-      if (!found) return {3, lastPoint()};
-      if (m.i == 0 && m.j == 0) return {0, m};
-      return {3, path_.previous(m)};
-    }
-    const bool found = path_.firstWhere(
-        [&](std::int64_t i, std::int64_t j) { return across(i) * -y < j * -x; }, m);
-    return found ? LoopPosition{2, m} : LoopPosition{3, lastPoint()};
-  }
-
-  LoopPosition previousPlace(const LoopPosition& at) const {
-    const PathPoint& p = at.point;
-    if (at.quadrant % 2 == 0) {
-      if (p.i == 0 && p.j == 0) return {(at.quadrant + 3) % 4, p};
-      return {at.quadrant, path_.previous(p)};
-    }
-    if (p.i == path_.lastColumn() && p.j == path_.lastRow()) return {at.quadrant - 1, p};
-    return {at.quadrant, path_.next(p)};
-  }
-
-  const QuadrantPath& path_;
-  LoopPosition start_{};
-  LoopPosition end_{};
-  bool whole_ = false;
-  Point64 excluded_{};
-  bool excludes_ = false;
-};
-
-// Large outlines: each quadrant's visible part, found without walking the
-// rest. The style phase is counted from the start of each quadrant, as if
-// every step were a straight one.
-void strokeLargeOutline(Stroke& stroke, const EllipseShape& shape, const LargeArc* arc) {
-  const std::int64_t span = shape.lastColumn() + shape.lastRow();
-  for (int q = 0; q < 4; ++q) {
+// Strokes loop places first to last - 1 in order, the style counted from
+// `first`. An arc leaves out its last drawn pixel; a whole ellipse leaves out
+// only the repeat of its first pixel at the end of the loop. Each stretch of
+// one quadrant is walked only where it meets the clip bounds, so a huge
+// figure costs what is visible plus a few searches; stretches go in loop
+// order, so a pixel that two of them share ends as the later one draws it.
+void strokeLoop(Stroke& stroke, const EllipseShape& shape, std::int64_t first, std::int64_t last,
+                bool arc) {
+  const QuadrantPath& path = shape.path();
+  const std::int64_t count = shape.count();
+  const std::int64_t base = shape.merged(first);
+  const std::int64_t leftOut = arc ? shape.merged(last - 1) : base + shape.mergedSize();
+  for (std::int64_t k = first; k < last;) {
+    const int quadrant = static_cast<int>((k / count) % 4);
+    const std::int64_t from = k % count;
+    const std::int64_t to = std::min(count - 1, from + (last - 1 - k));
+    const std::int64_t quadrantStart = k - from;
+    const PathPoint a =
+        path.pointAt(std::min(shape.pathIndex(quadrant, from), shape.pathIndex(quadrant, to)));
+    const PathPoint b =
+        path.pointAt(std::max(shape.pathIndex(quadrant, from), shape.pathIndex(quadrant, to)));
     std::int64_t i0 = 0, i1 = 0, j0 = 0, j1 = 0;
-    shape.window(q, stroke.bounds(), i0, i1, j0, j1);
-    const std::uint64_t base = static_cast<std::uint64_t>(q) * static_cast<std::uint64_t>(span + 1);
-    shape.path().forEachInWindow(i0, i1, j0, j1, [&](std::int64_t i, std::int64_t j) {
-      const Point64 p = shape.place(q, i, j);
-      if (arc != nullptr && !arc->draws({q, {i, j}}, p)) return;
-      const std::int64_t along = (q % 2 == 0) ? i + j : span - (i + j);
-      stroke.plotAt(p.x, p.y, base + static_cast<std::uint64_t>(along));
-    });
+    shape.window(quadrant, stroke.bounds(), i0, i1, j0, j1);
+    path.forEachInWindow(std::max(i0, a.i), std::min(i1, b.i), std::max(j0, a.j), std::min(j1, b.j),
+                         [&](std::int64_t i, std::int64_t j) {
+                           const std::int64_t local = shape.pathIndex(quadrant, path.indexOf(i, j));
+                           const std::int64_t at = shape.merged(quadrantStart + local);
+                           if (arc ? at == leftOut : at >= leftOut) return;
+                           const Point64 p = shape.place(quadrant, i, j);
+                           stroke.plotAt(p.x, p.y, static_cast<std::uint64_t>(at - base));
+                         });
+    k += to - from + 1;
   }
 }
 
-void fillEllipse(Target& target, const EllipseShape& shape, const Box& box, bool outlined,
+// The brush covers every pixel of the ellipse, its outline included; the pen
+// draws over it afterwards, so a styled pen's gaps in TRANSPARENT mode show
+// the brush.
+void fillEllipse(Target& target, const EllipseShape& shape, const Box& box,
                  const ResolvedBrush& brush) {
   if (brush.kind == BrushKind::Null) return;
   const Bounds b = boundsOf(target.canvas);
@@ -565,8 +507,7 @@ void fillEllipse(Target& target, const EllipseShape& shape, const Box& box, bool
   for (std::int64_t y = std::max(box.top, b.top); y <= std::min(box.bottom - 1, b.bottom); ++y) {
     const std::int64_t j = shape.rowOf(y);
     if (j < 0) continue;
-    const QuadrantPath::Run run = shape.runOf(j);
-    const std::int64_t edge = outlined ? run.last + 1 : run.first;
+    const std::int64_t edge = shape.path().rowRun(j).first;
     fillSpan(target, brush, y, box.left + edge, box.left + lastX - edge);
   }
 }
@@ -579,17 +520,18 @@ void SetPixelAt(Target& target, std::int64_t x, std::int64_t y, std::uint32_t co
   touch(target, x, y, x, y);
 }
 
-void FillBox(Target& target, const RECT& box, const ResolvedBrush& brush) {
-  fillRows(target, brush, box.left, box.top, std::int64_t{box.right} - 1,
-           std::int64_t{box.bottom} - 1);
+void FillBox(Target& target, const RECT& rect, const ResolvedBrush& brush) {
+  const Box box = spanOf(rect);
+  fillRows(target, brush, box.left, box.top, box.right, box.bottom);
 }
 
-void InvertBox(Target& target, const RECT& box) {
+void InvertBox(Target& target, const RECT& rect) {
   const Bounds b = boundsOf(target.canvas);
+  const Box box = spanOf(rect);
   const std::int64_t left = std::max<std::int64_t>(box.left, b.left);
-  const std::int64_t right = std::min<std::int64_t>(std::int64_t{box.right} - 1, b.right);
+  const std::int64_t right = std::min<std::int64_t>(box.right, b.right);
   const std::int64_t top = std::max<std::int64_t>(box.top, b.top);
-  const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{box.bottom} - 1, b.bottom);
+  const std::int64_t bottom = std::min<std::int64_t>(box.bottom, b.bottom);
   if (left > right || top > bottom) return;
   for (std::int64_t y = top; y <= bottom; ++y) {
     std::uint32_t* row = &pixelAt(target, 0, y);
@@ -618,19 +560,10 @@ void DrawEllipse(Target& target, const ResolvedPen& pen, const ResolvedBrush& br
     return;
   }
   const EllipseShape shape(box);
-  const bool outlined = pen.style != PenStyle::Null;
-  fillEllipse(target, shape, box, outlined, brush);
+  fillEllipse(target, shape, box, brush);
   Stroke stroke(target, pen);
   if (!stroke.visible()) return;
-  if (!shape.small()) {
-    strokeLargeOutline(stroke, shape, nullptr);
-    return;
-  }
-  std::vector<PathPoint> points;
-  const std::vector<Point64> loop = shape.loop(points);
-  std::vector<Point64> sequence = withoutRepeats(loop, 0, loop.size());
-  if (sequence.size() > 1 && sequence.front() == sequence.back()) sequence.pop_back();
-  strokeSequence(stroke, sequence);
+  strokeLoop(stroke, shape, 0, shape.loopSize(), false);
 }
 
 void DrawArc(Target& target, const ResolvedPen& pen, const RECT& rect, POINT start, POINT end) {
@@ -640,21 +573,10 @@ void DrawArc(Target& target, const ResolvedPen& pen, const RECT& rect, POINT sta
   if (!stroke.visible()) return;
   const EllipseShape shape(box);
   const Point64 centre = shape.centre();
-  const Wide fromX = start.x - centre.x, fromY = centre.y - start.y;
-  const Wide toX = end.x - centre.x, toY = centre.y - end.y;
-  if (!shape.small()) {
-    const LargeArc arc(shape, fromX, fromY, toX, toY);
-    strokeLargeOutline(stroke, shape, &arc);
-    return;
-  }
-  std::vector<PathPoint> points;
-  const std::vector<Point64> loop = shape.loop(points);
-  const std::size_t first = LoopIndexOfRadial(points, shape.lastColumn(), fromX, fromY);
-  std::size_t last = LoopIndexOfRadial(points, shape.lastColumn(), toX, toY);
-  if (last <= first) last += loop.size();
-  std::vector<Point64> sequence = withoutRepeats(loop, first, last);
-  if (!sequence.empty()) sequence.pop_back();  // the arc's end pixel is left out
-  strokeSequence(stroke, sequence);
+  const std::int64_t first = shape.radialPlace(start.x - centre.x, centre.y - start.y);
+  std::int64_t last = shape.radialPlace(end.x - centre.x, centre.y - end.y);
+  if (last <= first) last += shape.loopSize();  // the same place: the whole loop
+  strokeLoop(stroke, shape, first, last, true);
 }
 
 }  // namespace win32::detail

@@ -143,3 +143,35 @@ TEST(GdiEllipsePath, FullCoordinateRangeStaysOnTheCurve) {
 }
 
 }  // namespace
+
+namespace {
+
+void expectCountsAlongThePath(std::int64_t w, std::int64_t h) {
+  const QuadrantPath path(w, h);
+  const std::vector<PathPoint> walked = plainWalk(w, h);
+  ASSERT_EQ(path.count(), static_cast<std::int64_t>(walked.size())) << w << "x" << h;
+  for (std::size_t k = 0; k < walked.size(); ++k) {
+    ASSERT_EQ(path.indexOf(walked[k].i, walked[k].j), static_cast<std::int64_t>(k))
+        << w << "x" << h << " point " << k;
+    if (k % 7 != 0 && k + 1 != walked.size()) continue;
+    const PathPoint at = path.pointAt(static_cast<std::int64_t>(k));
+    ASSERT_EQ(at.i, walked[k].i) << w << "x" << h << " point " << k;
+    ASSERT_EQ(at.j, walked[k].j) << w << "x" << h << " point " << k;
+  }
+}
+
+TEST(GdiEllipsePath, IndexAlongThePathWithoutWalkingMatchesTheWalk) {
+  for (std::int64_t w = 3; w <= 64; ++w) {
+    for (std::int64_t h = 3; h <= 64; ++h) expectCountsAlongThePath(w, h);
+  }
+  std::mt19937 random(13);
+  std::uniform_int_distribution<std::int64_t> size(3, 40000);
+  std::uniform_int_distribution<std::int64_t> thin(3, 12);
+  for (int k = 0; k < 25; ++k) {
+    expectCountsAlongThePath(size(random), size(random));
+    expectCountsAlongThePath(thin(random), size(random));
+    expectCountsAlongThePath(size(random), thin(random));
+  }
+}
+
+}  // namespace

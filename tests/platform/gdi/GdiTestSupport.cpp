@@ -1,5 +1,7 @@
 #include "tests/platform/gdi/GdiTestSupport.h"
 
+#include <lzma.h>
+
 #include <array>
 #include <fstream>
 #include <iterator>
@@ -18,7 +20,7 @@ constexpr std::array<std::uint32_t, 16> kStdColours{
 
 class Reader {
  public:
-  explicit Reader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  Reader(const std::vector<std::uint8_t>& bytes, std::size_t& at) : bytes_(bytes), at_(at) {}
   std::uint8_t byte() {
     if (at_ >= bytes_.size()) throw std::runtime_error("reference picture cut short");
     return bytes_[at_++];
@@ -29,27 +31,25 @@ class Reader {
   }
   std::uint64_t number() {
     std::uint64_t value = 0;
-    for (int shift = 0;; shift += 7) {
+    for (int shift = 0; shift < 64; shift += 7) {
       const std::uint8_t b = byte();
       value |= std::uint64_t{b & 0x7Fu} << shift;
       if ((b & 0x80) == 0) return value;
     }
+    throw std::runtime_error("reference picture: run length too long");
   }
 
  private:
-  std::vector<std::uint8_t> bytes_;
-  std::size_t at_ = 0;
+  const std::vector<std::uint8_t>& bytes_;
+  std::size_t& at_;
 };
 
 }  // namespace
 
-Picture LoadReference(const std::string& name) {
-  const std::string path = std::string(GDI_REFERENCE_DIR) + "/" + name + ".rle";
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot open " + path);
-  Reader in(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {}));
+Picture DecodeReference(const std::vector<std::uint8_t>& bytes, std::size_t& at) {
+  Reader in(bytes, at);
   if (in.byte() != 'S' || in.byte() != 'B' || in.byte() != 'R' || in.byte() != 'L') {
-    throw std::runtime_error(path + " is not a reference picture");
+    throw std::runtime_error("not a reference picture");
   }
   Picture picture;
   picture.width = static_cast<int>(in.word());
@@ -61,20 +61,66 @@ Picture LoadReference(const std::string& name) {
     c = (r << 16) | (g << 8) | in.byte();
   }
   const auto width = static_cast<std::size_t>(picture.width);
+  picture.pixels.reserve(width * static_cast<std::size_t>(picture.height));
   for (int y = 0; y < picture.height; ++y) {
     const std::uint8_t repeat = in.byte();
     if (repeat != 0) {
+      if (repeat > y) throw std::runtime_error("reference picture repeats a row before its first");
       const auto from = picture.pixels.end() - static_cast<std::ptrdiff_t>(repeat * width);
       picture.pixels.insert(picture.pixels.end(), from, from + static_cast<std::ptrdiff_t>(width));
       continue;
     }
     const std::size_t rowEnd = picture.pixels.size() + width;
     while (picture.pixels.size() < rowEnd) {
-      const std::uint32_t colour = colours.at(in.byte());
-      picture.pixels.insert(picture.pixels.end(), in.number(), colour);
+      const std::uint8_t index = in.byte();
+      if (index >= colours.size()) throw std::runtime_error("reference picture: unknown colour");
+      const std::uint32_t colour = colours[index];
+      const std::uint64_t run = in.number();
+      if (run == 0 || run > rowEnd - picture.pixels.size()) {
+        throw std::runtime_error("reference picture: a run leaves its row");
+      }
+      picture.pixels.insert(picture.pixels.end(), run, colour);
     }
   }
   return picture;
+}
+
+Picture LoadReference(const std::string& name) {
+  const std::string path = std::string(GDI_REFERENCE_DIR) + "/" + name + ".rle";
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot open " + path);
+  const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(file), {});
+  std::size_t at = 0;
+  try {
+    return DecodeReference(bytes, at);
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(path + ": " + e.what());
+  }
+}
+
+std::vector<std::uint8_t> ReadXzFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("cannot open " + path);
+  const std::vector<std::uint8_t> packed(std::istreambuf_iterator<char>(file), {});
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_stream_decoder(&stream, UINT64_MAX, 0) != LZMA_OK) {
+    throw std::runtime_error("cannot start the xz decoder");
+  }
+  std::vector<std::uint8_t> result;
+  std::vector<std::uint8_t> chunk(std::size_t{1} << 16);
+  stream.next_in = packed.data();
+  stream.avail_in = packed.size();
+  lzma_ret status = LZMA_OK;
+  while (status == LZMA_OK) {
+    stream.next_out = chunk.data();
+    stream.avail_out = chunk.size();
+    status = lzma_code(&stream, LZMA_FINISH);
+    result.insert(result.end(), chunk.begin(),
+                  chunk.begin() + static_cast<std::ptrdiff_t>(chunk.size() - stream.avail_out));
+  }
+  lzma_end(&stream);
+  if (status != LZMA_STREAM_END) throw std::runtime_error(path + " is not a whole xz stream");
+  return result;
 }
 
 std::string Differences(const Picture& expected, const Picture& actual, int* count) {

@@ -21,6 +21,14 @@ struct Picture {
 // Reads tests/data/gdi-reference/<name>.rle; throws when it cannot.
 Picture LoadReference(const std::string& name);
 
+// Decodes one .rle picture from bytes starting at `at`, which moves past it;
+// throws on a malformed or cut-short picture.
+Picture DecodeReference(const std::vector<std::uint8_t>& bytes, std::size_t& at);
+
+// The whole contents of an xz-compressed file; throws when it cannot be read
+// or is not a valid xz stream.
+std::vector<std::uint8_t> ReadXzFile(const std::string& path);
+
 // The differing pixels of two pictures of the same size, described for a
 // failure message (at most a few listed).
 std::string Differences(const Picture& expected, const Picture& actual, int* count);
