@@ -573,8 +573,14 @@ void DrawArc(Target& target, const ResolvedPen& pen, const RECT& rect, POINT sta
   if (!stroke.visible()) return;
   const EllipseShape shape(box);
   const Point64 centre = shape.centre();
-  const std::int64_t first = shape.radialPlace(start.x - centre.x, centre.y - start.y);
-  std::int64_t last = shape.radialPlace(end.x - centre.x, centre.y - end.y);
+  const Wide fromX = start.x - centre.x, fromY = centre.y - start.y;
+  const Wide toX = end.x - centre.x, toY = centre.y - end.y;
+  const std::int64_t first = shape.radialPlace(fromX, fromY);
+  std::int64_t last = shape.radialPlace(toX, toY);
+  // Radials that meet the outline at one place: the whole loop, unless the
+  // end lies less than half a turn counter-clockwise from the start, when
+  // the arc is that one place less its last pixel, nothing.
+  if (last == first && fromX * toY - fromY * toX > 0) return;
   if (last <= first) last += shape.loopSize();  // the same place: the whole loop
   strokeLoop(stroke, shape, first, last, true);
 }

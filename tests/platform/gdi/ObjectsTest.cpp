@@ -214,6 +214,24 @@ TEST(GdiBitBlt, CopiesBetweenDCsAndClipsBothSides) {
   EXPECT_FALSE(BitBlt(target.dc(), 0, 0, 10, 10, source.dc(), 0, 0, 0x00EE0086));
 }
 
+// A negative width or height copies the block ending at x (or y) on both
+// sides, the same way round, not mirrored (random scene 1084:
+// BitBlt(172,389,-3,233, sprite,142,245)).
+TEST(GdiBitBlt, NegativeSizesCopyTheBlockEndingThereUnmirrored) {
+  Canvas source(40, 40), target(40, 40);
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 40; ++x) SetPixelV(source.dc(), x, y, C((x + 3 * y) % 15 + 1));
+  }
+  EXPECT_TRUE(BitBlt(target.dc(), 20, 25, -6, -4, source.dc(), 30, 12, SRCCOPY));
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      const bool inside = x >= 15 && x <= 20 && y >= 22 && y <= 25;
+      const std::uint32_t expected = inside ? source.pixel(x + 10, y - 13) : StdColour(0);
+      ASSERT_EQ(target.pixel(x, y), expected) << x << "," << y;
+    }
+  }
+}
+
 TEST(GdiBitBlt, OverlappingCopyWithinOneSurface) {
   Canvas canvas;
   for (int y = 0; y < 100; ++y) SetPixelV(canvas.dc(), 10, y, RGB(0, 0, static_cast<BYTE>(y)));

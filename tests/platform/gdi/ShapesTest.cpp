@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
 #include <random>
 #include <set>
 
@@ -171,6 +172,25 @@ TEST(GdiEllipses, FillStaysInsideTheOutline) {
   }
 }
 
+// The brush covers the whole ellipse, outline included, before the pen draws:
+// a styled pen's gaps in TRANSPARENT mode show the brush (random scene 1004:
+// Ellipse(312,109,391,143) pen DASHDOT, hatched brush, TRANSPARENT).
+TEST(GdiEllipses, BrushShowsInTheGapsOfAStyledPen) {
+  Canvas canvas;
+  SetBkMode(canvas.dc(), TRANSPARENT);
+  withTools(canvas.dc(), PS_DASHDOT, C(15), {BS_SOLID, C(2), 0},
+            [&] { Ellipse(canvas.dc(), 40, 40, 141, 100); });
+  const Picture picture = canvas.picture();
+  int gaps = 0;
+  for (auto [x, y] : outlineOf(40, 40, 141, 100)) {
+    const std::uint32_t p = picture.at(x, y);
+    ASSERT_TRUE(p == StdColour(15) || p == StdColour(2)) << x << "," << y;
+    gaps += p == StdColour(2) ? 1 : 0;
+  }
+  EXPECT_GT(gaps, 50);
+  EXPECT_EQ(picture.at(90, 70), StdColour(2));
+}
+
 TEST(GdiEllipses, NarrowBoxesAreDrawnAsBoxes) {
   Canvas ellipse, box;
   withTools(ellipse.dc(), PS_SOLID, C(7), {BS_SOLID, C(3), 0}, [&] {
@@ -299,7 +319,7 @@ TEST(GdiArcs, RunCounterClockwiseFromStartToEnd) {
 // The arc as a pixel sequence, the way small arcs are drawn: the loop of the
 // four mirrored quadrants, counter-clockwise from the middle of the right
 // edge, cut at the radials, repeats merged and the last pixel left out.
-std::set<std::pair<int, int>> arcModel(int l, int t, int r, int b, POINT from, POINT to) {
+std::vector<std::pair<int, int>> arcSequence(int l, int t, int r, int b, POINT from, POINT to) {
   const std::int64_t w = r - l, h = b - t;
   const detail::QuadrantPath path(w, h);
   const std::vector<detail::PathPoint> points = path.allPoints();
@@ -324,6 +344,11 @@ std::set<std::pair<int, int>> arcModel(int l, int t, int r, int b, POINT from, P
     if (sequence.empty() || sequence.back() != place(k)) sequence.push_back(place(k));
   }
   sequence.pop_back();
+  return sequence;
+}
+
+std::set<std::pair<int, int>> arcModel(int l, int t, int r, int b, POINT from, POINT to) {
+  const std::vector<std::pair<int, int>> sequence = arcSequence(l, t, r, b, from, to);
   return {sequence.begin(), sequence.end()};
 }
 
@@ -345,6 +370,52 @@ TEST(GdiArcs, LargeArcsEndAndLeaveOutAPixelLikeSmallOnes) {
       }
     }
   }
+}
+
+// The style runs one step per outline pixel from the arc's start (for an
+// Ellipse the middle of the right edge), counter-clockwise round the whole
+// loop, whatever the size (random scene 1001: Arc(-2444,-1666,1988,3230,
+// 97,411,-350,904) pen DASHDOTDOT). Checked against the arc walked pixel by
+// pixel on boxes past a thousand steps a quadrant.
+TEST(GdiArcs, StylePhaseCountsEveryPixelFromTheStart) {
+  const RECT boxes[] = {
+      {40, 30, 1341, 1130}, {7, 3, 1506, 602}, {11, 20, 612, 1821}, {5, 8, 1500, 41}};
+  const POINT radials[] = {{0, 0}, {2000, 580}, {-50, 600}, {700, 2000}};
+  for (const RECT& box : boxes) {
+    for (const POINT& from : radials) {
+      const POINT to = radials[2];
+      Canvas canvas(1600, 1900);
+      SetBkColor(canvas.dc(), C(4));
+      withTools(canvas.dc(), PS_DOT, C(7), kNoBrush, [&] {
+        Arc(canvas.dc(), box.left, box.top, box.right, box.bottom, from.x, from.y, to.x, to.y);
+      });
+      const Picture picture = canvas.picture();
+      const std::vector<std::pair<int, int>> sequence =
+          arcSequence(box.left, box.top, box.right, box.bottom, from, to);
+      std::map<std::pair<int, int>, std::uint32_t> expected;
+      for (std::size_t k = 0; k < sequence.size(); ++k) {
+        expected[sequence[k]] = k % 6 < 3 ? StdColour(7) : StdColour(4);
+      }
+      for (const auto& [pixel, colour] : expected) {
+        ASSERT_EQ(picture.at(pixel.first, pixel.second), colour)
+            << pixel.first << "," << pixel.second << " box " << box.left << "," << box.top
+            << " from " << from.x << "," << from.y;
+      }
+    }
+  }
+}
+
+// Radials in different directions that meet the outline at one place: the
+// whole ellipse when the end is more than half a turn round from the start,
+// nothing when less (random scene 1163: Arc(224,359,222,361,248,485,310,273)).
+TEST(GdiArcs, RadialsMeetingAtOnePlaceDrawAllOrNothing) {
+  Canvas less, more;
+  withTools(less.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Arc(less.dc(), 224, 359, 222, 361, 248, 485, 310, 273); });
+  EXPECT_TRUE(litPixels(less.picture()).empty());
+  withTools(more.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Arc(more.dc(), 224, 359, 222, 361, 310, 273, 248, 485); });
+  EXPECT_EQ(litPixels(more.picture()).size(), 3u);
 }
 
 TEST(GdiArcs, ThinBoxesAreClosed) {
@@ -476,10 +547,35 @@ TEST(GdiInvertRect, LeavesRightAndBottomOutAndUndoesItself) {
   EXPECT_EQ(canvas.pixel(150, 4), StdColour(15));
   canvas.invert(-1000, -1000, 2000000000, 5);
   canvas.invert(10, 10, 20, 30);
-  canvas.invert(30, 30, 20, 40);  // inverted corners: empty
+  canvas.invert(30, 30, 20, 40);  // right to left: columns 21 to 30
+  canvas.invert(30, 30, 20, 40);
   Canvas fresh;
   fresh.fillRect(0, 0, 99, 99, 7);
   EXPECT_EQ(canvas.picture().pixels, fresh.picture().pixels);
+}
+
+// A rectangle given right to left covers the columns right + 1 to left,
+// bottom to top the rows bottom + 1 to top (random scenes 1013:
+// InvertRect{480,84,136,240} and 1017: FillRect{348,105,190,129}).
+TEST(GdiInvertRect, ReversedRectanglesCoverFromTheSmallerEdgePlusOne) {
+  const RECT rects[] = {{30, 40, 20, 35}, {20, 35, 30, 40}, {30, 35, 20, 40}, {20, 40, 30, 35}};
+  for (const RECT& r : rects) {
+    Canvas inverted, filled;
+    InvertRect(inverted.dc(), &r);
+    HBRUSH brush = CreateSolidBrush(C(7));
+    FillRect(filled.dc(), &r, brush);
+    DeleteObject(brush);
+    std::set<std::pair<int, int>> expected;
+    const int left = r.right < r.left ? r.right + 1 : r.left;
+    const int right = r.right < r.left ? r.left : r.right - 1;
+    const int top = r.bottom < r.top ? r.bottom + 1 : r.top;
+    const int bottom = r.bottom < r.top ? r.top : r.bottom - 1;
+    for (int y = top; y <= bottom; ++y) {
+      for (int x = left; x <= right; ++x) expected.insert({x, y});
+    }
+    EXPECT_EQ(litPixels(inverted.picture()), expected) << r.left << "," << r.top;
+    EXPECT_EQ(litPixels(filled.picture()), expected) << r.left << "," << r.top;
+  }
 }
 
 }  // namespace
