@@ -17,7 +17,7 @@ namespace {
 // brush or a solid colour-2 brush.
 class Board {
  public:
-  explicit Board(bool filled) {
+  explicit Board(bool filled, UINT penStyle = PS_SOLID) {
     HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
     dc_ = CreateCompatibleDC(display);
     bitmap_ = CreateCompatibleBitmap(display, 500, 500);
@@ -34,7 +34,7 @@ class Board {
     palette_ = CreatePalette(log);
     SelectPalette(dc_, palette_, TRUE);
     RealizePalette(dc_);
-    const LOGPEN logPen{PS_SOLID, {1, 0}, PALETTEINDEX(7)};
+    const LOGPEN logPen{penStyle, {1, 0}, PALETTEINDEX(7)};
     const LOGBRUSH logBrush{filled ? BS_SOLID : BS_NULL, PALETTEINDEX(2), 0};
     pen_ = CreatePenIndirect(&logPen);
     brush_ = CreateBrushIndirect(&logBrush);
@@ -97,6 +97,34 @@ void BM_HugeArcCrossingSurface(benchmark::State& state) {
   for (auto _ : state) Arc(board.dc(), -2000000000, -2000000000, 251, 2000000500, 0, 0, 0, 0);
 }
 BENCHMARK(BM_HugeArcCrossingSurface);
+
+// Styled pens count the style along the whole outline from its start, which
+// lies far off the surface: the count must come without walking there.
+void BM_Circle250DottedArc(benchmark::State& state) {
+  Board board(false, PS_DOT);
+  for (auto _ : state) Arc(board.dc(), 0, 0, 500, 500, 0, 0, 0, 0);
+}
+BENCHMARK(BM_Circle250DottedArc);
+
+void BM_HugeDottedCircleCrossingSurface(benchmark::State& state) {
+  Board board(false, PS_DOT);
+  for (auto _ : state) Ellipse(board.dc(), -2000000000, -2000000000, 251, 2000000500);
+}
+BENCHMARK(BM_HugeDottedCircleCrossingSurface);
+
+void BM_HugeDottedArcCrossingSurface(benchmark::State& state) {
+  Board board(false, PS_DASHDOTDOT);
+  for (auto _ : state) {
+    Arc(board.dc(), -2000000000, -2000000000, 251, 2000000500, 300, 100, 300, 400);
+  }
+}
+BENCHMARK(BM_HugeDottedArcCrossingSurface);
+
+void BM_HugeFlatDottedEllipse(benchmark::State& state) {
+  Board board(false, PS_DOT);
+  for (auto _ : state) Ellipse(board.dc(), -2000000000, -300, 400, 700);
+}
+BENCHMARK(BM_HugeFlatDottedEllipse);
 
 void BM_HugeCircleFilled(benchmark::State& state) {
   Board board(true);
