@@ -80,7 +80,12 @@ QuadrantPath::QuadrantPath(std::int64_t width, std::int64_t height)
       lastColumn_((width - 1) - width / 2),
       lastRow_((height - 1) - height / 2) {
   const Wide oddRow = b_ & 1;
-  err0_ = bb_ * (1 - a_) + aa_ * (1 + oddRow) + oddRow * (aa_ / 4);
+  // The start term a^2 of odd-height boxes is taken as a 32-bit signed
+  // product, wrapping for boxes wider than 46342 pixels, as the reference
+  // pictures were drawn (see "The start term" in README.md).
+  const auto across = static_cast<std::uint64_t>(a_);
+  const auto startTerm = static_cast<std::int32_t>(static_cast<std::uint32_t>(across * across));
+  err0_ = bb_ * (1 - a_) + aa_ * (1 + oddRow) + oddRow * (Wide{startTerm} >> 2);
   reachRow_ = firstTrue(0, lastRow_, [this](std::int64_t j) {
     return std::max(rowThreshold(j), columnThreshold(j)) >= lastColumn_;
   });

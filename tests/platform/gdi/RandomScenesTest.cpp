@@ -4,7 +4,6 @@
 // reference GDI drew for them; and the scene reader on bad lines.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -18,12 +17,6 @@ using gditest::Scene;
 using gditest::SceneCall;
 
 namespace {
-
-// Scenes still a few pixels off, and by at most how many: in each a very
-// flat large ellipse (96649 x 1748, 68221 x 5614, 49160 x 1600) whose outline
-// near the ends of its long axis steps one row or column away from the
-// reference's, and in 1047 also a narrow 21 x 216 ellipse near its tip.
-const std::map<int, int> kKnownDifferences = {{1022, 2}, {1047, 10}, {1060, 2}};
 
 std::string dataPath(const char* name) {
   return std::string(GDI_RANDOM_DIR) + "/" + name;
@@ -53,11 +46,6 @@ TEST(GdiRandomScenes, EveryScenePixelForPixel) {
     ASSERT_EQ(actual.height, expected.height);
     int count = 0;
     const std::string where = gditest::Differences(expected, actual, &count);
-    const auto known = kKnownDifferences.find(scene.seed);
-    if (known != kKnownDifferences.end()) {
-      EXPECT_LE(count, known->second) << "seed " << scene.seed << ":" << where;
-      continue;
-    }
     EXPECT_EQ(count, 0) << "seed " << scene.seed << ":" << where;
     if (count == 0) {
       ++matching;
@@ -66,8 +54,7 @@ TEST(GdiRandomScenes, EveryScenePixelForPixel) {
     }
   }
   EXPECT_EQ(at, pictures.size()) << "pictures left over";
-  EXPECT_EQ(matching, 300 - static_cast<int>(kKnownDifferences.size()))
-      << "differing seeds:" << differing.str();
+  EXPECT_EQ(matching, 300) << "differing seeds:" << differing.str();
 }
 
 TEST(GdiRandomScenes, ReaderTakesEveryFieldOfALine) {

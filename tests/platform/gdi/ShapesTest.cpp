@@ -191,6 +191,24 @@ TEST(GdiEllipses, BrushShowsInTheGapsOfAStyledPen) {
   EXPECT_EQ(picture.at(90, 70), StdColour(2));
 }
 
+// Boxes wider than 46342 pixels with an even height start the walk with the
+// a^2 term wrapped to 32 bits, as the reference pictures show; the outline
+// then takes the other pixel where the curve passes almost half-way between
+// two (random scenes 1022, 1047 and 1060; 1022 alone:
+// Ellipse(-96407,-634,242,1114)).
+TEST(GdiEllipses, VeryWideBoxesWrapTheWalksStartTerm) {
+  Canvas canvas;
+  withTools(canvas.dc(), PS_SOLID, C(3), {BS_SOLID, C(6), 0},
+            [&] { Ellipse(canvas.dc(), -96407, -634, 242, 1114); });
+  EXPECT_EQ(canvas.pixel(138, 296), StdColour(6));
+  EXPECT_EQ(canvas.pixel(138, 297), StdColour(3));
+  Canvas other;
+  withTools(other.dc(), PS_SOLID, C(8), kNoBrush,
+            [&] { Arc(other.dc(), 372, -2398, 68593, 3216, 0, 0, 0, 0); });
+  EXPECT_EQ(other.pixel(397, 300), StdColour(8));
+  EXPECT_EQ(other.pixel(398, 300), StdColour(0));
+}
+
 TEST(GdiEllipses, NarrowBoxesAreDrawnAsBoxes) {
   Canvas ellipse, box;
   withTools(ellipse.dc(), PS_SOLID, C(7), {BS_SOLID, C(3), 0}, [&] {
