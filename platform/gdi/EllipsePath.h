@@ -11,7 +11,8 @@
 // Besides walking, the path answers which columns it covers in any row
 // without walking there, so that a figure far larger than the surface costs
 // only what is visible. Error terms use 128-bit arithmetic: boxes up to the
-// full 32-bit coordinate range stay exact.
+// full 32-bit coordinate range stay exact. README.md beside this file derives
+// the scaled error terms, the row searches and the count along the path.
 #pragma once
 
 #include <cstdint>

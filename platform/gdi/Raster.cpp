@@ -9,12 +9,17 @@ namespace win32::detail {
 
 namespace {
 
-constexpr int kHatchHorizontal = 0;
-constexpr int kHatchVertical = 1;
-constexpr int kHatchForward = 2;
-constexpr int kHatchBackward = 3;
-constexpr int kHatchCross = 4;
-constexpr int kHatchDiagonalCross = 5;
+// The hatches as 8 x 8 cells anchored at the device origin, indexed by HS_*
+// (horizontal, vertical, forward and backward diagonal, cross, diagonal
+// cross): row y & 7 of the cell, bit 7 its leftmost pixel.
+constexpr std::uint8_t kHatches[6][8] = {
+    {0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00},
+    {0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08},
+    {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01},
+    {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80},
+    {0x08, 0x08, 0x08, 0xFF, 0x08, 0x08, 0x08, 0x08},
+    {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},
+};
 
 struct Point64 {
   std::int64_t x;
@@ -130,28 +135,8 @@ class Stroke {
 };
 
 bool hatchOn(int hatch, std::int64_t x, std::int64_t y) {
-  const std::int64_t hx = x & 7;
-  const std::int64_t hy = y & 7;
-  const bool horizontal = hy == 3;
-  const bool vertical = hx == 4;
-  const bool forward = hx == hy;
-  const bool backward = ((x + y) & 7) == 7;
-  switch (hatch) {
-    case kHatchHorizontal:
-      return horizontal;
-    case kHatchVertical:
-      return vertical;
-    case kHatchForward:
-      return forward;
-    case kHatchBackward:
-      return backward;
-    case kHatchCross:
-      return horizontal || vertical;
-    case kHatchDiagonalCross:
-      return forward || backward;
-    default:
-      return false;
-  }
+  if (hatch < 0 || hatch > 5) return false;
+  return ((kHatches[hatch][y & 7] >> (7 - (x & 7))) & 1) != 0;
 }
 
 // The brush colour of one pixel; false where the brush leaves it alone.
@@ -207,6 +192,8 @@ void fillSpan(Target& target, const ResolvedBrush& brush, std::int64_t y, std::i
 
 // The k range [low, high] of a line's pixels whose offset along the minor
 // axis, floor((2*k*minor + c) / (2*major)), lies within [offLow, offHigh].
+// The derivation (why this c, why these bounds) is in README.md, "Lines:
+// the exact clip".
 bool minorRange(std::int64_t major, std::int64_t minor, std::int64_t c, std::int64_t offLow,
                 std::int64_t offHigh, std::int64_t& low, std::int64_t& high) {
   if (offHigh < 0) return false;
