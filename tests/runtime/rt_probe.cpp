@@ -416,6 +416,10 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
   } else if (is(scenario, "finally-exhausted")) {
     K2C_SimulateHeapExhaustion(true);
     K2C_FINALLY(&finA);
+  } else if (is(scenario, "split-exhausted")) {
+    K2C_SimulateHeapExhaustion(true);
+    char line[] = "rt_probe one two";
+    say(std::to_string(K2C_SplitCommandLine(line).argc));
   } else if (is(scenario, "source-exhausted")) {
     K2C_SimulateHeapExhaustion(true);
     EXCEPTIONS::ExceptionSource source = nullptr;
