@@ -11,10 +11,13 @@ namespace {
 
 char* reservation = nullptr;
 std::uint32_t blockBytes = 0;
-// 1 = block in use. kept: 1 = block not in use but still committed.
+// 1 = block in use.
 std::uint32_t* inUseMap = nullptr;
-std::uint32_t* keptMap = nullptr;
 std::uint32_t hint = 0;
+std::uint32_t inUseCount = 0;
+// Blocks not in use but still committed, the most recently released last:
+// they are handed out again before any other.
+std::uint32_t kept[kMaxKept];
 std::uint32_t keptCount = 0;
 
 std::uint32_t* zeroedMap() {
@@ -27,15 +30,36 @@ char* addressOf(std::uint32_t block) {
   return reservation + static_cast<std::size_t>(block) * blockBytes;
 }
 
-// A block is committed unless it was kept committed when it was released.
-bool commit(std::uint32_t word, std::uint32_t bit) {
-  const std::uint32_t mask = 1u << bit;
-  if ((keptMap[word] & mask) != 0) {
-    keptMap[word] &= ~mask;
-    --keptCount;
-    return true;
+void markInUse(std::uint32_t block) {
+  inUseMap[block / 32] |= 1u << (block % 32);
+  ++inUseCount;
+}
+
+std::uint32_t keptLimit() {
+  const std::uint32_t half = inUseCount / 2;
+  return half < kMinKept ? kMinKept : half > kMaxKept ? kMaxKept : half;
+}
+
+// A heap that shrank gives back one more kept block with every release.
+void keepOrDecommit(std::uint32_t block) {
+  if (keptCount > keptLimit()) K2C_freeBlock(addressOf(kept[--keptCount]));
+  if (keptCount < keptLimit()) {
+    kept[keptCount++] = block;
+  } else {
+    K2C_freeBlock(addressOf(block));
   }
-  return K2C_allocBlock(addressOf(word * 32 + bit));
+}
+
+// The lowest block not in use from the hint on, committed; -1 when there is none.
+std::int32_t commitLowest() {
+  std::uint32_t word = hint;
+  while (word < kMapWords && inUseMap[word] == ~0u) ++word;
+  if (word == kMapWords) return -1;  // every block is in use
+  const auto bit = static_cast<std::uint32_t>(std::countr_one(inUseMap[word]));
+  const std::uint32_t block = word * 32 + bit;
+  if (!K2C_allocBlock(addressOf(block))) return -1;
+  hint = word;
+  return static_cast<std::int32_t>(block);
 }
 
 }  // namespace
@@ -44,8 +68,7 @@ bool init(std::uint32_t blockSize) {
   if (reservation != nullptr) return true;
   blockBytes = blockSize;
   inUseMap = zeroedMap();
-  keptMap = zeroedMap();
-  if (inUseMap == nullptr || keptMap == nullptr) return false;
+  if (inUseMap == nullptr) return false;
   reservation = static_cast<char*>(K2C_initBalls(kBlockCount, blockSize));
   hint = 0;
   return reservation != nullptr;
@@ -53,14 +76,11 @@ bool init(std::uint32_t blockSize) {
 
 void* alloc() {
   if (reservation == nullptr) return nullptr;
-  std::uint32_t word = hint;
-  while (word < kMapWords && inUseMap[word] == ~0u) ++word;
-  if (word == kMapWords) return nullptr;  // every block is in use
-  const auto bit = static_cast<std::uint32_t>(std::countr_one(inUseMap[word]));
-  if (!commit(word, bit)) return nullptr;
-  inUseMap[word] |= 1u << bit;
-  hint = word;
-  return addressOf(word * 32 + bit);
+  std::int32_t block =
+      keptCount != 0 ? static_cast<std::int32_t>(kept[--keptCount]) : commitLowest();
+  if (block < 0) return nullptr;
+  markInUse(static_cast<std::uint32_t>(block));
+  return addressOf(static_cast<std::uint32_t>(block));
 }
 
 void free(void* address) {
@@ -70,16 +90,16 @@ void free(void* address) {
   const std::uint32_t mask = 1u << (static_cast<std::uint32_t>(block) % 32);
   if ((inUseMap[word] & mask) == 0) return;
   inUseMap[word] &= ~mask;
+  --inUseCount;
   if (word < hint) hint = word;
-  if (keptCount < kKeptCommitted) {
-    keptMap[word] |= mask;
-    ++keptCount;
-  } else {
-    K2C_freeBlock(address);
-  }
+  keepOrDecommit(static_cast<std::uint32_t>(block));
 }
 
 std::uint32_t blocksInUse() {
+  return inUseCount;
+}
+
+std::uint32_t blocksMarkedInUse() {
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; inUseMap != nullptr && i < kMapWords; ++i) {
     count += static_cast<std::uint32_t>(std::popcount(inUseMap[i]));

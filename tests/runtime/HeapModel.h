@@ -85,7 +85,10 @@ class Model {
       std::string bad = release(0);
       if (!bad.empty()) return bad;
     }
-    if (K2C_busymem != 0 || krBlockManager::blocksInUse() != 0) return "blocks left after all";
+    if (K2C_busymem != 0 || krBlockManager::blocksInUse() != 0 ||
+        krBlockManager::blocksMarkedInUse() != 0) {
+      return "blocks left after all";
+    }
     return "";
   }
 
