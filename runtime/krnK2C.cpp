@@ -6,6 +6,7 @@
 #include "runtime/TERMINATION.h"
 #include "runtime/kosExit.h"
 #include "runtime/krExceptions.h"
+#include "runtime/krMM.h"
 #include "runtime/krnStart.h"
 
 namespace {
@@ -87,10 +88,6 @@ void K2C_ini_coroutines(const void* bottom) {
   stackBottom = bottom;
   K2C_atexit(&coroutineCleanUp);
 }
-
-// The heap limits belong to the block allocator; the plain heap has none.
-void K2C_GC_INIT(bool, std::int32_t, std::int32_t) {}
-void K2C_GC_INCREASE(bool, std::int32_t, std::int32_t) {}
 
 void K2C_reg_stackbotm(const void* bottom) {
   if (bottom > stackBottom) stackBottom = bottom;

@@ -17,6 +17,7 @@
 #include "platform/kernel/Threads.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/krExceptions.h"
+#include "runtime/kosMem.h"
 #include "runtime/krnK2C.h"
 
 std::int32_t K2C_argc = 0;
@@ -38,7 +39,7 @@ bool isBlank(char c) {
 }
 
 void* processHeapAlloc(std::size_t bytes) {
-  return win32::HeapAlloc(win32::GetProcessHeap(), win32::HEAP_GENERATE_EXCEPTIONS, bytes);
+  return K2C_StartupAlloc(bytes);
 }
 
 // The raw rest starts at the first space after the program name; quotes are

@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                     UnhandledCase{"trap15", "15: TRAP(15)"},
                     UnhandledCase{"trap4000000000", "4000000000: TRAP(4000000000)"},
                     UnhandledCase{"xremove-empty", "19: RTS internal error"},
-                    UnhandledCase{"source-exhausted", "14: Exception source is not allocated"}),
+                    UnhandledCase{"source-exhausted", "14: Exception source is not allocated"},
+                    UnhandledCase{"split-exhausted", "18: out of heap space"}),
     [](const testing::TestParamInfo<UnhandledCase>& info) {
       std::string name = info.param.scenario;
       for (char& c : name) {

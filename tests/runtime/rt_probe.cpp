@@ -23,6 +23,7 @@
 #include "runtime/kosExit.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krnK2C.h"
+#include "runtime/krnShowHistory.h"
 #include "runtime/krnStart.h"
 
 namespace {
@@ -132,6 +133,20 @@ std::uint64_t opaque(std::uint64_t value) {
 
 // Values live in registers across a fault in the same function: the unwinder
 // must hand them back to the handler as they were at the fault.
+// An index check that fails two calls below the scenario.
+__attribute__((noinline)) int indexInner(std::uint32_t index) {
+  static int table[4] = {1, 2, 3, 4};
+  return table[K2C_CheckIndex<std::uint32_t>(index, 4)];
+}
+__attribute__((noinline)) int indexOuter(std::uint32_t index) {
+  return indexInner(index + 1) + 1;
+}
+// The same check under more frames than the history holds.
+__attribute__((noinline)) int indexDeep(std::uint32_t depth) {
+  if (depth == 0) return indexInner(9);
+  return indexDeep(depth - 1) + 1;
+}
+
 __attribute__((noinline)) void registersSurviveFault() {
   std::uint64_t a = opaque(1), b = opaque(20), c = opaque(300), d = opaque(4000);
   std::uint64_t e = opaque(50000), f = opaque(600000);
@@ -416,6 +431,14 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
   } else if (is(scenario, "finally-exhausted")) {
     K2C_SimulateHeapExhaustion(true);
     K2C_FINALLY(&finA);
+  } else if (is(scenario, "history-index") || is(scenario, "nested-index")) {
+    say(std::to_string(indexOuter(7)));
+  } else if (is(scenario, "history-deep")) {
+    say(std::to_string(indexDeep(300)));
+  } else if (is(scenario, "split-exhausted")) {
+    K2C_SimulateHeapExhaustion(true);
+    char line[] = "rt_probe one two";
+    say(std::to_string(K2C_SplitCommandLine(line).argc));
   } else if (is(scenario, "source-exhausted")) {
     K2C_SimulateHeapExhaustion(true);
     EXCEPTIONS::ExceptionSource source = nullptr;
@@ -447,6 +470,7 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
 void Main(std::int32_t argc, char** argv) {
   const char* scenario = argc > 1 ? argv[1] : "";
   if (runBare(scenario)) return;
+  if (std::strncmp(scenario, "history-", 8) == 0) K2C_INIT_HISTORY();
   if (is(scenario, "lib-body")) {  // before K2C_BEGIN, which arms the traps too
     libraryBody();
     return;

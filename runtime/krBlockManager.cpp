@@ -1,0 +1,122 @@
+#include "runtime/krBlockManager.h"
+
+#include <bit>
+#include <cstring>
+
+#include "runtime/kosBalls.h"
+#include "runtime/kosMalloc.h"
+
+namespace krBlockManager {
+namespace {
+
+char* reservation = nullptr;
+std::uint32_t blockBytes = 0;
+// 1 = block in use.
+std::uint32_t* inUseMap = nullptr;
+std::uint32_t hint = 0;
+std::uint32_t inUseCount = 0;
+// Blocks not in use but still committed, the most recently released last:
+// they are handed out again before any other.
+std::uint32_t kept[kMaxKept];
+std::uint32_t keptCount = 0;
+
+std::uint32_t* zeroedMap() {
+  auto* map = static_cast<std::uint32_t*>(K2C_malloc(kMapWords * sizeof(std::uint32_t)));
+  if (map != nullptr) std::memset(map, 0, kMapWords * sizeof(std::uint32_t));
+  return map;
+}
+
+char* addressOf(std::uint32_t block) {
+  return reservation + static_cast<std::size_t>(block) * blockBytes;
+}
+
+void markInUse(std::uint32_t block) {
+  inUseMap[block / 32] |= 1u << (block % 32);
+  ++inUseCount;
+}
+
+std::uint32_t keptLimit() {
+  const std::uint32_t half = inUseCount / 2;
+  return half < kMinKept ? kMinKept : half > kMaxKept ? kMaxKept : half;
+}
+
+// A heap that shrank gives back one more kept block with every release.
+void keepOrDecommit(std::uint32_t block) {
+  if (keptCount > keptLimit()) K2C_freeBlock(addressOf(kept[--keptCount]));
+  if (keptCount < keptLimit()) {
+    kept[keptCount++] = block;
+  } else {
+    K2C_freeBlock(addressOf(block));
+  }
+}
+
+// The lowest block not in use from the hint on, committed; -1 when there is none.
+std::int32_t commitLowest() {
+  std::uint32_t word = hint;
+  while (word < kMapWords && inUseMap[word] == ~0u) ++word;
+  if (word == kMapWords) return -1;  // every block is in use
+  const auto bit = static_cast<std::uint32_t>(std::countr_one(inUseMap[word]));
+  const std::uint32_t block = word * 32 + bit;
+  if (!K2C_allocBlock(addressOf(block))) return -1;
+  hint = word;
+  return static_cast<std::int32_t>(block);
+}
+
+}  // namespace
+
+bool init(std::uint32_t blockSize) {
+  if (reservation != nullptr) return true;
+  blockBytes = blockSize;
+  inUseMap = zeroedMap();
+  if (inUseMap == nullptr) return false;
+  reservation = static_cast<char*>(K2C_initBalls(kBlockCount, blockSize));
+  hint = 0;
+  return reservation != nullptr;
+}
+
+void* alloc() {
+  if (reservation == nullptr) return nullptr;
+  std::int32_t block =
+      keptCount != 0 ? static_cast<std::int32_t>(kept[--keptCount]) : commitLowest();
+  if (block < 0) return nullptr;
+  markInUse(static_cast<std::uint32_t>(block));
+  return addressOf(static_cast<std::uint32_t>(block));
+}
+
+void free(void* address) {
+  const std::int32_t block = blockIndex(address);
+  if (block < 0) return;
+  const std::uint32_t word = static_cast<std::uint32_t>(block) / 32;
+  const std::uint32_t mask = 1u << (static_cast<std::uint32_t>(block) % 32);
+  if ((inUseMap[word] & mask) == 0) return;
+  inUseMap[word] &= ~mask;
+  --inUseCount;
+  if (word < hint) hint = word;
+  keepOrDecommit(static_cast<std::uint32_t>(block));
+}
+
+std::uint32_t blocksInUse() {
+  return inUseCount;
+}
+
+std::uint32_t blocksMarkedInUse() {
+  std::uint32_t count = 0;
+  for (std::uint32_t i = 0; inUseMap != nullptr && i < kMapWords; ++i) {
+    count += static_cast<std::uint32_t>(std::popcount(inUseMap[i]));
+  }
+  return count;
+}
+
+std::uint32_t blocksKeptCommitted() {
+  return keptCount;
+}
+
+std::int32_t blockIndex(const void* address) {
+  const char* p = static_cast<const char*>(address);
+  if (reservation == nullptr || p < reservation) return -1;
+  const std::size_t offset = static_cast<std::size_t>(p - reservation);
+  if (offset >= static_cast<std::size_t>(kBlockCount) * blockBytes) return -1;
+  return static_cast<std::int32_t>(offset / blockBytes);
+}
+
+}  // namespace krBlockManager

@@ -1,0 +1,30 @@
+// The heap's 16 KB blocks inside one reservation, tracked by a bitmap.
+#pragma once
+
+#include <cstdint>
+
+namespace krBlockManager {
+
+// 2^29 bytes of 16 KB blocks, rounded up to a multiple of 32.
+inline constexpr std::uint32_t kBlockCount = 32768;
+inline constexpr std::uint32_t kMapWords = kBlockCount / 32;
+// Empty blocks kept committed and handed out first, so that a heap whose
+// objects come and go costs no system call per block: at most half as many as
+// are in use (at least kMinKept); any more are decommitted.
+inline constexpr std::uint32_t kMinKept = 16;
+inline constexpr std::uint32_t kMaxKept = 1024;
+
+// Reserves the address space and makes the bitmap on the first call; false
+// when either is refused. Later calls keep both.
+bool init(std::uint32_t blockSize);
+void* alloc();  // NIL when every block is in use or the commit is refused
+void free(void* address);
+
+// For checks: the blocks in use, the blocks committed though not in use, and
+// the index of the block holding an address (-1 outside the reservation).
+std::uint32_t blocksInUse();
+std::uint32_t blocksMarkedInUse();  // counted in the bitmap
+std::uint32_t blocksKeptCommitted();
+std::int32_t blockIndex(const void* address);
+
+}  // namespace krBlockManager

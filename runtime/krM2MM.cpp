@@ -1,0 +1,46 @@
+#include "runtime/krM2MM.h"
+
+#include <cstddef>
+
+#include "runtime/kosMem.h"
+#include "runtime/krMM.h"
+
+void K2C_ALLOCATE(void*& p, std::uint32_t size) {
+  p = nullptr;
+  if (size == 0 || K2C_HeapExhaustionSimulated()) return;
+  krMM::ObjectHeader* object = krMM::newObject(krMM::objectSize(size));
+  if (object != nullptr) p = object + 1;
+}
+
+void K2C_DEALLOCATE(void*& p) {
+  if (p == nullptr) return;
+  krMM::releaseObject(static_cast<krMM::ObjectHeader*>(p) - 1);
+  p = nullptr;
+}
+
+// lengths[0] is the outermost dimension; the descriptor counts from the inside.
+void K2C_DYNALLOCATE(K2C_DynArray*& a, std::uint32_t elementSize, const std::uint32_t* lengths,
+                     std::uint32_t dimensions) {
+  a = nullptr;
+  std::uint64_t bytes = elementSize;
+  for (std::uint32_t i = 0; i < dimensions && bytes <= 0xFFFFFFFF; ++i) bytes *= lengths[i];
+  if (bytes > 0xFFFFFFFF) return;
+  void* block = nullptr;
+  K2C_ALLOCATE(block, 8 * dimensions + 8);
+  if (block == nullptr) return;
+  auto* descriptor = static_cast<K2C_DynArray*>(block);
+  std::uint32_t* words = descriptor->words;
+  std::uint32_t step = elementSize;
+  for (std::uint32_t j = 0; j < dimensions; ++j) {
+    const std::uint32_t length = lengths[dimensions - 1 - j];
+    words[2 * j] = length;
+    step *= length;
+    if (j + 1 < dimensions) words[2 * j + 1] = step;
+  }
+  K2C_ALLOCATE(descriptor->data, static_cast<std::uint32_t>(bytes));
+  if (descriptor->data == nullptr) {
+    K2C_DEALLOCATE(block);
+    return;
+  }
+  a = descriptor;
+}

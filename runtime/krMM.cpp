@@ -1,0 +1,414 @@
+#include "runtime/krMM.h"
+
+#include <cstring>
+
+#include "runtime/kosMalloc.h"
+#include "runtime/krBlockManager.h"
+#include "runtime/krDTree.h"
+#include "runtime/krExceptions.h"
+
+std::uint32_t K2C_busymem = 0;
+std::uint32_t K2C_usedmem = 0;
+std::uint32_t K2C_objects = 0;
+std::uint32_t K2C_maxmem = 0xFFFFFFFF;
+std::uint32_t K2C_threshold = 0xFFFFFFFF;
+
+namespace krMM {
+
+std::uint32_t k2c_td_null = 0;
+std::uint32_t k2c_td_ptr = 0;
+
+namespace {
+
+constexpr std::uint32_t kKinds = 22;
+constexpr std::uint32_t kUnit = 8;
+constexpr std::uint32_t kFirstObject = kBlockHeaderSize;
+constexpr std::uint32_t kFirstDistance = kFirstObject / kUnit;
+constexpr std::uint32_t kTypeTableSize = 64;
+
+// A free medium chunk keeps its list links in the two words after its header.
+struct FreeLinks {
+  FreeLinks* prev;
+  FreeLinks* next;
+};
+
+bool initialised = false;
+bool collectAutomatically = false;
+void emptyCollector() {}
+Collector collector = &emptyCollector;
+
+BlockHeader fBlocks[kKinds];  // blocks that can still serve objects
+BlockHeader bBlocks[kKinds];  // small blocks full when last used
+FreeLinks mediumLists[krDTree::kKeys];
+std::uint32_t parts[kKinds];
+
+TypeDesc* typeTable[kTypeTableSize];  // number 0 names none
+std::uint32_t typeCount = 0;
+
+// ---- lists ----
+
+void makeEmpty(BlockHeader& sentinel) {
+  sentinel.next = sentinel.prev = &sentinel;
+}
+
+void unlink(BlockHeader* b) {
+  b->prev->next = b->next;
+  b->next->prev = b->prev;
+}
+
+void pushFront(BlockHeader& sentinel, BlockHeader* b) {
+  b->next = sentinel.next;
+  b->prev = &sentinel;
+  sentinel.next->prev = b;
+  sentinel.next = b;
+}
+
+FreeLinks* linksOf(ObjectHeader* chunk) {
+  return reinterpret_cast<FreeLinks*>(chunk + 1);
+}
+
+ObjectHeader* chunkOf(FreeLinks* links) {
+  return reinterpret_cast<ObjectHeader*>(links) - 1;
+}
+
+void unlinkChunk(ObjectHeader* chunk) {
+  FreeLinks* l = linksOf(chunk);
+  l->prev->next = l->next;
+  l->next->prev = l->prev;
+}
+
+std::int32_t keyOf(std::uint32_t size) {
+  return static_cast<std::int32_t>((size - 1) / kUnit);
+}
+
+std::uint32_t sizeOf(const ObjectHeader* object) {
+  return object->info & kInfoSizeMask;
+}
+
+std::uint32_t distanceOf(const ObjectHeader* object) {
+  return object->info >> kInfoDistanceShift;
+}
+
+bool isFree(const ObjectHeader* object) {
+  return (object->info & kInfoFree) != 0;
+}
+
+// A free chunk: into the front of its list and onto the tree.
+void insertChunk(ObjectHeader* chunk) {
+  const std::int32_t key = keyOf(sizeOf(chunk));
+  FreeLinks& sentinel = mediumLists[key];
+  FreeLinks* l = linksOf(chunk);
+  l->next = sentinel.next;
+  l->prev = &sentinel;
+  sentinel.next->prev = l;
+  sentinel.next = l;
+  krDTree::ins(key);
+}
+
+void removeChunk(ObjectHeader* chunk) {
+  unlinkChunk(chunk);
+  krDTree::del(keyOf(sizeOf(chunk)));
+}
+
+char* base(BlockHeader* b) {
+  return reinterpret_cast<char*>(b);
+}
+
+ObjectHeader* at(BlockHeader* b, std::uint32_t offset) {
+  return reinterpret_cast<ObjectHeader*>(base(b) + offset);
+}
+
+BlockHeader* blockOf(ObjectHeader* object) {
+  return reinterpret_cast<BlockHeader*>(reinterpret_cast<char*>(object) -
+                                        distanceOf(object) * kUnit);
+}
+
+// ---- blocks ----
+
+BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
+  const std::uint64_t need = n + kBlockOverhead;
+  const std::uint64_t afterwards = K2C_busymem + need;
+  if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return nullptr;
+  void* memory =
+      n == kBlockObjects ? krBlockManager::alloc() : K2C_malloc(static_cast<std::size_t>(need));
+  if (memory == nullptr) return nullptr;
+  auto* b = static_cast<BlockHeader*>(memory);
+  b->size = b->free = static_cast<std::uint32_t>(n);
+  b->freeSlots = 0;
+  b->nextSlot = kFirstObject;
+  b->magic = kBlockMagic;
+  b->kind = static_cast<std::uint8_t>(kind);
+  b->full = 0;
+  K2C_busymem += static_cast<std::uint32_t>(need);
+  pushFront(fBlocks[kind], b);
+  return b;
+}
+
+void releaseBlock(BlockHeader* b) {
+  unlink(b);
+  K2C_busymem -= b->size + kBlockOverhead;
+  b->magic = 0;
+  if (b->size == kBlockObjects) {
+    krBlockManager::free(b);
+  } else {
+    K2C_free(b, b->size + kBlockOverhead);
+  }
+}
+
+// ---- small objects ----
+
+ObjectHeader* smallObject(std::uint32_t kind) {
+  BlockHeader* b = fBlocks[kind].next;
+  if (b == &fBlocks[kind]) {
+    b = newBlock(kBlockObjects, kind);
+    if (b == nullptr) return nullptr;
+  }
+  const std::uint32_t s = kind * kUnit;
+  std::uint32_t offset = b->freeSlots;
+  if (offset != 0) {
+    b->freeSlots = at(b, offset)->type;
+  } else {
+    offset = b->nextSlot;
+    b->nextSlot += s;
+  }
+  b->free -= s;
+  if (b->free < s && b->freeSlots == 0) {
+    unlink(b);
+    pushFront(bBlocks[kind], b);
+    b->full = 1;
+  }
+  ObjectHeader* slot = at(b, offset);
+  slot->info = (offset / kUnit) << kInfoDistanceShift | s;
+  return slot;
+}
+
+// A block that was full serves objects again from its first released slot.
+void releaseSmall(BlockHeader* b, ObjectHeader* slot, std::uint32_t size) {
+  b->free += size;
+  if (b->free == b->size) {
+    releaseBlock(b);
+    return;
+  }
+  slot->type = b->freeSlots;
+  slot->info = (slot->info & ~kInfoAllocated) | kInfoFree;
+  b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(slot) - base(b));
+  if (b->full != 0) {
+    unlink(b);
+    pushFront(fBlocks[b->kind], b);
+    b->full = 0;
+  }
+}
+
+// ---- medium objects ----
+
+// Cuts s bytes off the front of a chunk; the rest goes to its free list.
+ObjectHeader* split(ObjectHeader* chunk, std::uint32_t s) {
+  const std::uint32_t c = sizeOf(chunk);
+  auto* rest = reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(chunk) + s);
+  const std::uint32_t moved = chunk->info + ((s / kUnit) << kInfoDistanceShift);
+  rest->info = (moved & ~kInfoSizeMask) | (c - s);
+  rest->type = 0;
+  insertChunk(rest);
+  chunk->info = (chunk->info & ~kInfoSizeMask) | s;
+  return chunk;
+}
+
+ObjectHeader* mediumObject(std::uint32_t s) {
+  const std::int32_t k = keyOf(s);
+  if (mediumLists[k].next != &mediumLists[k]) {
+    ObjectHeader* chunk = chunkOf(mediumLists[k].next);
+    removeChunk(chunk);
+    return chunk;
+  }
+  const std::int32_t k2 = krDTree::find(k);
+  ObjectHeader* chunk = nullptr;
+  if (k2 != -1) {
+    chunk = chunkOf(mediumLists[k2].next);
+    unlinkChunk(chunk);  // find has taken it off the counts
+    if (k2 - k <= 3) return chunk;
+  } else {
+    BlockHeader* b = newBlock(kBlockObjects, kKindMedium);
+    if (b == nullptr) return nullptr;
+    chunk = at(b, kFirstObject);
+    chunk->type = 0;
+    chunk->info = kFirstDistance << kInfoDistanceShift | kInfoFree | kBlockObjects;
+  }
+  return split(chunk, s);
+}
+
+// The object merges with the block's first chunk when that is free and ends
+// where the object starts, then with every free chunk that follows it.
+// A released header names no type, so that releasing it again is assertion 100
+// even when it has been absorbed into the chunk before it.
+void releaseMedium(BlockHeader* b, ObjectHeader* object) {
+  object->type = 0;
+  ObjectHeader* start = object;
+  std::uint32_t size = sizeOf(object);
+  ObjectHeader* first = at(b, kFirstObject);
+  if (first != object && isFree(first) &&
+      reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object)) {
+    removeChunk(first);
+    size += sizeOf(first);
+    start = first;
+  }
+  const char* end = base(b) + kFirstObject + kBlockObjects;
+  for (;;) {
+    auto* following = reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(start) + size);
+    if (reinterpret_cast<char*>(following) >= end || !isFree(following)) break;
+    removeChunk(following);
+    size += sizeOf(following);
+  }
+  if (size == kBlockObjects) {
+    releaseBlock(b);
+    return;
+  }
+  start->type = 0;
+  start->info = (start->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree | size;
+  insertChunk(start);
+}
+
+// ---- large objects ----
+
+ObjectHeader* largeObject(std::uint64_t s) {
+  BlockHeader* b = newBlock(s, kKindLarge);
+  if (b == nullptr) return nullptr;
+  ObjectHeader* object = at(b, kFirstObject);
+  object->info = 0;
+  return object;
+}
+
+ObjectHeader* objectOfClass(std::uint64_t s) {
+  if (s <= kSmallLimit) return smallObject(static_cast<std::uint32_t>(s / kUnit));
+  if (s <= kMediumLimit) return mediumObject(static_cast<std::uint32_t>(s));
+  return largeObject(s);
+}
+
+// ---- set-up ----
+
+void buildTypeDescriptors() {
+  if (typeCount != 0) return;
+  k2c_td_ptr = ini_type_desc("$PTR", 4);
+  k2c_td_null = ini_type_desc("$NULL", 1);
+}
+
+void startAfresh() {
+  krDTree::init();
+  for (auto& sentinel : mediumLists) sentinel.next = sentinel.prev = &sentinel;
+  for (std::uint32_t kind = 0; kind < kKinds; ++kind) {
+    makeEmpty(fBlocks[kind]);
+    makeEmpty(bBlocks[kind]);
+    parts[kind] = kind == 0 ? 0 : kBlockObjects / (kUnit * kind);
+  }
+  K2C_objects = K2C_usedmem = K2C_busymem = 0;
+}
+
+std::uint32_t limitOrNone(std::int32_t value) {
+  return value > 0 ? static_cast<std::uint32_t>(value) : 0xFFFFFFFF;
+}
+
+}  // namespace
+
+std::uint32_t ini_type_desc(const char* name, std::uint32_t size) {
+  if (typeCount + 1 >= kTypeTableSize) K2C_TRAP_F(K2C_TRAP_NR_HEAP);
+  auto* desc = static_cast<TypeDesc*>(K2C_malloc(sizeof(TypeDesc)));
+  const std::size_t length = std::strlen(name) + 1;
+  char* copy = static_cast<char*>(K2C_malloc(length));
+  if (desc == nullptr || copy == nullptr) K2C_TRAP_F(K2C_TRAP_NR_HEAP);
+  std::memcpy(copy, name, length);
+  *desc = TypeDesc{size, kTypeMagic, copy, typeCount == 0 ? nullptr : typeTable[typeCount]};
+  typeTable[++typeCount] = desc;
+  return typeCount;
+}
+
+const TypeDesc* typeDesc(std::uint32_t number) {
+  if (number == 0 || number > typeCount) return nullptr;
+  return typeTable[number];
+}
+
+ObjectHeader* newObject(std::uint64_t s) {
+  if (!initialised) K2C_GC_INIT(false, 0, 0);
+  ObjectHeader* object = objectOfClass(s);
+  if (object == nullptr) {
+    if (collectAutomatically) collector();
+    object = objectOfClass(s);
+    if (object == nullptr) return nullptr;
+  }
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += countedSize(object);
+  ++K2C_objects;
+  return object;
+}
+
+void releaseObject(ObjectHeader* object) {
+  const TypeDesc* desc = typeDesc(object->type);
+  if (desc == nullptr || desc->magic != kTypeMagic) K2C_ASSERT_F(100);
+  if ((object->info & kInfoAllocated) == 0) {
+    object->info &= ~kInfoGcBit;
+    return;
+  }
+  std::uint32_t size;
+  if (distanceOf(object) != 0) {
+    size = sizeOf(object);
+    BlockHeader* b = blockOf(object);
+    if (b->kind == kKindMedium) {
+      releaseMedium(b, object);
+    } else {
+      releaseSmall(b, object, size);
+    }
+  } else {
+    auto* b = reinterpret_cast<BlockHeader*>(reinterpret_cast<char*>(object) - kBlockHeaderSize);
+    if (b->magic != kBlockMagic) K2C_ASSERT_F(101);
+    size = b->free;
+    object->type = 0;
+    releaseBlock(b);
+  }
+  K2C_usedmem -= size;
+  --K2C_objects;
+}
+
+void setCollector(Collector hook) {
+  collector = hook != nullptr ? hook : &emptyCollector;
+}
+
+bool gcAuto() {
+  return collectAutomatically;
+}
+
+std::uint32_t countedSize(const ObjectHeader* object) {
+  if (distanceOf(object) != 0) return sizeOf(object);
+  return reinterpret_cast<const BlockHeader*>(reinterpret_cast<const char*>(object) -
+                                              kBlockHeaderSize)
+      ->free;
+}
+
+}  // namespace krMM
+
+void K2C_GC_INIT(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {
+  using namespace krMM;
+  if (!initialised || (K2C_objects == 0 && K2C_busymem == 0)) {
+    K2C_InitHeap(0, 0);
+    krBlockManager::init(16384);
+    startAfresh();
+    buildTypeDescriptors();
+    initialised = true;
+  }
+  K2C_threshold = limitOrNone(threshold);
+  K2C_maxmem = limitOrNone(heapLimit);
+  collector = &emptyCollector;
+  collectAutomatically = gcAuto;
+}
+
+void K2C_GC_INCREASE(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {
+  using namespace krMM;
+  if (threshold <= 0) {
+    K2C_threshold = 0xFFFFFFFF;
+  } else if (static_cast<std::uint32_t>(threshold) > K2C_threshold) {
+    K2C_threshold = static_cast<std::uint32_t>(threshold);
+  }
+  collectAutomatically = collectAutomatically || gcAuto;
+  if (heapLimit > 0 && static_cast<std::uint32_t>(heapLimit) > K2C_maxmem) {
+    K2C_maxmem = static_cast<std::uint32_t>(heapLimit);
+    K2C_InitHeap(0, 0);
+  }
+}

@@ -1,0 +1,382 @@
+// The run-time heap: size classes, blocks, limits and release, and a long
+// random sequence checked against a model after every step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "runtime/Storage.h"
+#include "runtime/krBlockManager.h"
+#include "runtime/krExceptions.h"
+#include "runtime/krMM.h"
+#include "tests/runtime/HeapModel.h"
+
+namespace {
+
+constexpr std::uint32_t kBlock = 16384;
+
+class Heap : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    K2C_init_exceptions();
+    K2C_GC_INIT(false, 0, 0);
+    ASSERT_EQ(K2C_objects, 0u);
+  }
+  void TearDown() override {
+    for (void*& p : kept_) K2C_DEALLOCATE(p);
+    krMM::setCollector(nullptr);
+    EXPECT_EQ(K2C_busymem, 0u);
+  }
+  void* take(std::uint32_t size) {
+    void* p = nullptr;
+    K2C_ALLOCATE(p, size);
+    if (p != nullptr) kept_.push_back(p);
+    return p;
+  }
+  void drop(void* p) {
+    for (void*& q : kept_) {
+      if (q == p) K2C_DEALLOCATE(q);
+    }
+    std::erase(kept_, nullptr);
+  }
+  std::vector<void*> kept_;
+};
+
+struct SizeRow {
+  std::uint32_t request;
+  std::uint32_t counted;
+  std::uint32_t busy;    // K2C_busymem for the one object
+  std::uint32_t blocks;  // 16 KB blocks in use for it
+};
+
+class HeapSizes : public Heap, public ::testing::WithParamInterface<SizeRow> {};
+
+TEST_P(HeapSizes, OneObjectCountsItsSizeAndItsBlock) {
+  const SizeRow row = GetParam();
+  void* p = take(row.request);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(K2C_usedmem, row.counted);
+  EXPECT_EQ(K2C_objects, 1u);
+  EXPECT_EQ(K2C_busymem, row.busy);
+  EXPECT_EQ(krBlockManager::blocksInUse(), row.blocks);
+  drop(p);
+  EXPECT_EQ(K2C_usedmem, 0u);
+  EXPECT_EQ(K2C_objects, 0u);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, HeapSizes,
+                         ::testing::Values(SizeRow{1, 16, kBlock, 1},  // kind 2
+                                           SizeRow{8, 16, kBlock, 1}, SizeRow{9, 24, kBlock, 1},
+                                           SizeRow{152, 160, kBlock, 1},  // largest small
+                                           SizeRow{153, 168, kBlock, 1},  // medium
+                                           SizeRow{16160, 16168, kBlock, 1},
+                                           SizeRow{16161, 16176, 16176 + 48, 0},  // large
+                                           SizeRow{16328, 16336, kBlock, 1},
+                                           SizeRow{100000, 100008, 100056, 0}));
+
+TEST_F(Heap, SizeZeroYieldsNilAndChangesNoCounter) {
+  void* p = &p;
+  K2C_ALLOCATE(p, 0);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(K2C_objects, 0u);
+  EXPECT_EQ(K2C_busymem, 0u);
+}
+
+TEST_F(Heap, RequestsNearFourGigabytesAreRefusedNotWrapped) {
+  for (std::uint32_t request : {0xFFFFFFFFu, 0xFFFFFFF8u, 0xFFFFFFD0u}) {
+    void* p = &p;
+    K2C_ALLOCATE(p, request);
+    EXPECT_EQ(p, nullptr) << request;
+  }
+  EXPECT_EQ(K2C_objects, 0u);
+}
+
+TEST_F(Heap, DeallocateSetsTheVariableToNilAndNilDoesNothing) {
+  void* p = nullptr;
+  K2C_ALLOCATE(p, 40);
+  K2C_DEALLOCATE(p);
+  EXPECT_EQ(p, nullptr);
+  K2C_DEALLOCATE(p);
+  EXPECT_EQ(K2C_objects, 0u);
+}
+
+TEST_F(Heap, SmallSlotsOfOneKindShareABlockAndReleasedSlotsAreUsedFirst) {
+  void* a = take(20);
+  void* b = take(20);
+  EXPECT_EQ(static_cast<char*>(b) - static_cast<char*>(a), 32);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  drop(a);
+  EXPECT_EQ(take(17), a);
+}
+
+TEST_F(Heap, AFullSmallBlockServesAgainFromASlotReleasedLater) {
+  const std::uint32_t slots = krMM::kBlockObjects / 16;
+  std::vector<void*> all;
+  for (std::uint32_t i = 0; i < slots; ++i) all.push_back(take(8));
+  ASSERT_EQ(krBlockManager::blocksInUse(), 1u);
+  drop(all[500]);
+  EXPECT_EQ(take(8), all[500]);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+}
+
+TEST_F(Heap, MediumChunkAtMostThreeUnitsLargerIsTakenWhole) {
+  void* a = take(192);  // 200 bytes
+  take(400);            // keeps a from merging with the rest
+  drop(a);
+  EXPECT_EQ(take(168), a);  // 176 bytes wanted, 200 counted
+  EXPECT_EQ(K2C_usedmem, 200u + 408u);
+}
+
+TEST_F(Heap, MediumChunkFourUnitsLargerIsSplit) {
+  void* a = take(192);  // 200 bytes
+  take(400);
+  drop(a);
+  EXPECT_EQ(take(160), a);  // 168 bytes: the rest (32) stays free
+  EXPECT_EQ(K2C_usedmem, 168u + 408u);
+}
+
+TEST_F(Heap, NeighbouringMediumObjectsReleasedInAddressOrderMerge) {
+  void* a = take(992);  // 1000 bytes
+  void* b = take(992);
+  take(992);
+  drop(a);
+  drop(b);
+  EXPECT_EQ(take(1992), a);  // 2000 bytes: both chunks as one
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+}
+
+TEST_F(Heap, MediumBlockGoesBackWhenItsLastObjectIsReleasedInAnyOrder) {
+  std::vector<void*> all;
+  for (int i = 0; i < 10; ++i) all.push_back(take(1000));
+  for (int i : {3, 1, 2, 9, 0, 7, 8, 5, 6, 4}) drop(all[i]);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+}
+
+TEST_F(Heap, BlocksAreTakenLowestFirstAndEmptyOnesBeyondTheKeptFewAreDecommitted) {
+  std::vector<void*> all;
+  for (std::uint32_t i = 0; i < 4 * krBlockManager::kMinKept; ++i) all.push_back(take(16328));
+  for (std::uint32_t i = 1; i < all.size(); ++i) {
+    EXPECT_EQ(krBlockManager::blockIndex(all[i]), krBlockManager::blockIndex(all[0]) + int(i));
+  }
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), all.size());
+  for (void* p : std::vector<void*>(all)) drop(p);
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 0u);
+  EXPECT_LE(krBlockManager::blocksKeptCommitted(), krBlockManager::kMinKept);
+  void* again = take(16328);
+  EXPECT_NE(std::find(all.begin(), all.end(), again), all.end());
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+}
+
+TEST_F(Heap, EveryBlockOfTheReservationInUseMakesAllocationYieldNil) {
+  std::uint32_t taken = 0;
+  while (take(16328) != nullptr) ++taken;
+  EXPECT_EQ(taken, krBlockManager::kBlockCount);
+  EXPECT_EQ(krBlockManager::blocksInUse(), krBlockManager::kBlockCount);
+  EXPECT_EQ(take(100), nullptr);
+  EXPECT_EQ(take(1000), nullptr);
+  EXPECT_NE(take(20000), nullptr);  // a large block of its own still can be had
+}
+
+TEST_F(Heap, ThresholdRefusesTheBlockThatWouldExceedIt) {
+  K2C_GC_INIT(false, 2000000, 4000000);
+  std::uint32_t count = 0;
+  while (take(1000) != nullptr) ++count;
+  EXPECT_LE(K2C_busymem, 2000000u);
+  EXPECT_GT(K2C_busymem + kBlock, 2000000u);
+  EXPECT_EQ(K2C_busymem, kBlock * (2000000 / kBlock));
+  drop(kept_.back());
+  EXPECT_NE(take(1000), nullptr);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+TEST_F(Heap, RaisedLimitLetsBlocksOfBothHeapsGoBackWhereTheyCameFrom) {
+  K2C_GC_INIT(false, 0, 100000);
+  void* before = take(50000);
+  ASSERT_NE(before, nullptr);
+  EXPECT_EQ(take(50000), nullptr);
+  K2C_GC_INCREASE(false, 0, 200000);
+  EXPECT_EQ(K2C_maxmem, 200000u);
+  void* after = take(50000);
+  ASSERT_NE(after, nullptr);
+  drop(before);
+  drop(after);
+  EXPECT_EQ(K2C_busymem, 0u);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+int collections = 0;
+std::vector<void*>* collectable = nullptr;
+void releasingCollector() {
+  ++collections;
+  for (void*& p : *collectable) K2C_DEALLOCATE(p);
+  std::erase(*collectable, nullptr);
+}
+
+TEST_F(Heap, WithAutomaticCollectionTheHookRunsAndTheRequestIsTriedOnceMore) {
+  K2C_GC_INIT(true, 0, kBlock + 100);
+  collections = 0;
+  collectable = &kept_;
+  krMM::setCollector(&releasingCollector);
+  ASSERT_NE(take(5000), nullptr);
+  ASSERT_NE(take(5000), nullptr);
+  ASSERT_NE(take(5000), nullptr);
+  EXPECT_NE(take(16000), nullptr);  // only after the collector emptied the block
+  EXPECT_EQ(collections, 1);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+TEST_F(Heap, WithoutAutomaticCollectionTheHookIsNotCalled) {
+  K2C_GC_INIT(false, 0, kBlock + 100);
+  collections = 0;
+  collectable = &kept_;
+  krMM::setCollector(&releasingCollector);
+  ASSERT_NE(take(5000), nullptr);
+  EXPECT_EQ(take(16000), nullptr);
+  EXPECT_EQ(collections, 0);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+TEST_F(Heap, IncreaseKeepsHigherLimitsAndTurnsNonPositiveThresholdIntoNone) {
+  K2C_GC_INIT(false, 2000000, 4000000);
+  K2C_GC_INCREASE(true, 1000000, 3000000);
+  EXPECT_EQ(K2C_threshold, 2000000u);
+  EXPECT_EQ(K2C_maxmem, 4000000u);
+  EXPECT_TRUE(krMM::gcAuto());
+  K2C_GC_INCREASE(false, 0, 0);
+  EXPECT_EQ(K2C_threshold, 0xFFFFFFFFu);
+  EXPECT_TRUE(krMM::gcAuto());
+  K2C_GC_INIT(false, 0, 0);
+}
+
+TEST_F(Heap, TypeDescriptorsNameTheirTypesWithTheMagicWord) {
+  const krMM::TypeDesc* null = krMM::typeDesc(krMM::k2c_td_null);
+  const krMM::TypeDesc* ptr = krMM::typeDesc(krMM::k2c_td_ptr);
+  ASSERT_NE(null, nullptr);
+  ASSERT_NE(ptr, nullptr);
+  EXPECT_STREQ(null->name, "$NULL");
+  EXPECT_EQ(null->size, 1u);
+  EXPECT_STREQ(ptr->name, "$PTR");
+  EXPECT_EQ(ptr->size, 4u);
+  EXPECT_EQ(null->prev, ptr);
+  EXPECT_EQ(null->magic, krMM::kTypeMagic);
+}
+
+// A release that the heap must refuse: the assertion number it raises.
+std::uint32_t assertionOf(void* p) {
+  std::uint32_t number = 0;
+  K2C_Protect([&] { K2C_DEALLOCATE(p); },
+              [&](K2C_HandlerFrame& frame) { number = frame.source->number; });
+  return number;
+}
+
+TEST_F(Heap, ReleasingTwiceIsAssertion100ForSmallAndMediumObjects) {
+  for (std::uint32_t size : {24u, 1000u}) {
+    void* keep = take(size);
+    void* p = take(size);
+    void* again = p;
+    drop(p);
+    EXPECT_EQ(assertionOf(again), 100u) << size;
+    drop(keep);
+  }
+}
+
+TEST_F(Heap, HeaderWithoutTypeIsAssertion100AndForeignLargeBlockIs101) {
+  alignas(8) std::uint32_t fake[16] = {};
+  EXPECT_EQ(assertionOf(&fake[2]), 100u);
+  fake[10] = krMM::k2c_td_null;  // a large object's header whose block is not the heap's
+  fake[11] = krMM::kInfoAllocated;
+  EXPECT_EQ(assertionOf(&fake[12]), 101u);
+}
+
+TEST_F(Heap, DynamicArrayDescriptorCountsFromTheInnermostDimension) {
+  const std::uint32_t lengths[] = {2, 3, 5};  // outermost first
+  K2C_DynArray* a = nullptr;
+  K2C_DYNALLOCATE(a, 4, lengths, 3);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->words[0], 5u);
+  EXPECT_EQ(a->words[1], 20u);
+  EXPECT_EQ(a->words[2], 3u);
+  EXPECT_EQ(a->words[3], 60u);
+  EXPECT_EQ(a->words[4], 2u);
+  EXPECT_EQ(K2C_usedmem, krMM::objectSize(32) + krMM::objectSize(120));
+  kept_.push_back(a->data);
+  kept_.push_back(a);
+}
+
+TEST_F(Heap, DynamicArrayWhoseSizeDoesNotFitIn32BitsIsNil) {
+  const std::uint32_t lengths[] = {0x10000, 0x10000};
+  K2C_DynArray* a = reinterpret_cast<K2C_DynArray*>(&a);
+  K2C_DYNALLOCATE(a, 1, lengths, 2);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(K2C_objects, 0u);
+}
+
+TEST_F(Heap, DynamicArrayWhoseDataIsRefusedReleasesItsDescriptor) {
+  K2C_GC_INIT(false, 0, 100000);
+  const std::uint32_t lengths[] = {200000};
+  K2C_DynArray* a = nullptr;
+  K2C_DYNALLOCATE(a, 1, lengths, 1);
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(K2C_objects, 0u);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+TEST_F(Heap, StorageAllocateServesFromTheHeap) {
+  void* p = nullptr;
+  Storage::ALLOCATE(p, 100);
+  EXPECT_EQ(K2C_objects, 1u);
+  Storage::DEALLOCATE(p, 100);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(K2C_objects, 0u);
+}
+
+// ---- the random sequence ----
+
+struct SequenceRow {
+  const char* name;
+  std::uint32_t seed;
+  std::int32_t threshold;
+  std::int32_t limit;
+  std::uint32_t steps;
+};
+
+class HeapSequence : public ::testing::TestWithParam<SequenceRow> {};
+
+TEST_P(HeapSequence, EveryStepAgreesWithTheModel) {
+  const SequenceRow row = GetParam();
+  K2C_init_exceptions();
+  K2C_GC_INIT(false, row.threshold, row.limit);
+  heap_model::Model model(row.threshold, row.limit);
+  std::mt19937 random(row.seed);
+  for (std::uint32_t step = 0; step < row.steps; ++step) {
+    const std::uint32_t r = random();
+    // Phases of growth and of shrinking, so that blocks fill and empty.
+    const bool growing = (step / 4000) % 2 == 0;
+    const bool allocates = (r % 100) < (growing ? 65u : 35u);
+    const std::string bad =
+        allocates ? model.allocate(heap_model::RequestSize(random())) : model.release(random());
+    ASSERT_EQ(bad, "") << "step " << step;
+    if (step % 1024 == 0) {
+      ASSERT_EQ(model.checkAllContents(), "") << "step " << step;
+    }
+  }
+  ASSERT_EQ(model.releaseAll(), "");
+  if (row.limit > 0) {
+    EXPECT_GT(model.refusals(), 0u);
+  }
+  K2C_GC_INIT(false, 0, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, HeapSequence,
+                         ::testing::Values(SequenceRow{"NoLimit", 1, 0, 0, 60000},
+                                           SequenceRow{"NoLimitOtherSeed", 77, 0, 0, 60000},
+                                           SequenceRow{"ThisProgramsLimits", 2, 2000000, 4000000,
+                                                       60000},
+                                           SequenceRow{"TightLimit", 3, 0, 300000, 60000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
