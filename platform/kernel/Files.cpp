@@ -1,6 +1,7 @@
 #include "platform/kernel/Files.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <mutex>
 
 #include "platform/kernel/Errors.h"
-#include "platform/kernel/Sync.h"
 
 namespace win32 {
 namespace {
@@ -141,12 +141,21 @@ DWORD fileTypeOfDescriptor(int fd) {
   return FILE_TYPE_UNKNOWN;
 }
 
+// Returns when the descriptor is readable (data, end of input or an error).
+// Not alertable: on Windows a plain ReadFile runs no APC either.
+void waitReadable(int fd) {
+  pollfd readable{fd, POLLIN, 0};
+  while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 // Regular files never block; anything else (pipe, terminal, socket) waits
-// alertably first, so that an APC queued for this thread interrupts the read.
+// until readable first, so that a descriptor someone made non-blocking does
+// not make the read spin.
 BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
   const bool mayBlock = !isRegularFile(fd);
   while (true) {
-    if (mayBlock) detail::WaitReadableAlertable(fd);
+    if (mayBlock) waitReadable(fd);
     const ssize_t n = ::read(fd, buffer, toRead);
     if (n >= 0) {
       storeCount(read, static_cast<DWORD>(n));
