@@ -108,10 +108,14 @@ int openRetrying(LPCSTR name, int flags) {
 }
 
 // CREATE_ALWAYS and OPEN_ALWAYS report with ERROR_ALREADY_EXISTS that the file
-// was there before, as Windows does.
+// was there before, as Windows does; every other success leaves 0.
 int openWithDisposition(LPCSTR name, int baseFlags, DWORD creation) {
   const int flags = baseFlags | creationFlags(creation);
-  if (creation != CREATE_ALWAYS && creation != OPEN_ALWAYS) return openRetrying(name, flags);
+  if (creation != CREATE_ALWAYS && creation != OPEN_ALWAYS) {
+    const int fd = openRetrying(name, flags);
+    if (fd >= 0) SetLastError(ERROR_SUCCESS);
+    return fd;
+  }
   int fd = openRetrying(name, flags | O_EXCL);
   if (fd >= 0) {
     SetLastError(ERROR_SUCCESS);

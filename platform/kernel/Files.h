@@ -43,6 +43,8 @@ BOOL SetStdHandle(DWORD which, HANDLE handle);
 // invalid handle, with ERROR_INVALID_HANDLE): FILE_TYPE_UNKNOWN.
 DWORD GetFileType(HANDLE file);
 
+// Success sets the last error to 0, or to ERROR_ALREADY_EXISTS when
+// CREATE_ALWAYS or OPEN_ALWAYS found the file.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile);
 // Reading at end of file succeeds with 0 bytes; a pipe whose writers are gone

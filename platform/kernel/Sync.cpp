@@ -89,7 +89,10 @@ BOOL failInvalidHandle() {
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES /*security*/, BOOL manualReset, BOOL initialState,
                     LPCSTR /*name*/) {
-  return detail::InsertObject(std::make_shared<EventObject>(manualReset != 0, initialState != 0));
+  HANDLE event =
+      detail::InsertObject(std::make_shared<EventObject>(manualReset != 0, initialState != 0));
+  SetLastError(ERROR_SUCCESS);  // callers tell a new object by the code, as on Windows
+  return event;
 }
 
 BOOL SetEvent(HANDLE event) {
@@ -115,7 +118,9 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES /*security*/, BOOL initialOwner, LPCST
     std::erase_if(allMutexes(), [](const auto& weak) { return weak.expired(); });
     allMutexes().push_back(mutex);
   }
-  return detail::InsertObject(std::move(mutex));
+  HANDLE handle = detail::InsertObject(std::move(mutex));
+  SetLastError(ERROR_SUCCESS);
+  return handle;
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {

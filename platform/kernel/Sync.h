@@ -27,7 +27,7 @@ inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
 // Objects are private to the process: a name is ignored and always makes a
-// new object.
+// new object. Success sets the last error to 0.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
 BOOL SetEvent(HANDLE event);

@@ -342,4 +342,44 @@ TEST(FilesTest, ReadFromAPipeStillOpenWaitsForData) {
   EXPECT_EQ(got, "late");
 }
 
+// ---- The last error after CreateFileA --------------------------------------------
+
+struct OpenRow {
+  const char* name;
+  DWORD access;
+  DWORD creation;
+  bool existsBefore;
+  DWORD error;
+};
+
+std::ostream& operator<<(std::ostream& out, const OpenRow& row) {
+  return out << row.name;
+}
+
+const OpenRow kOpens[] = {
+    {"OPEN_EXISTING", GENERIC_READ, OPEN_EXISTING, true, ERROR_SUCCESS},
+    {"OPEN_EXISTING for writing", GENERIC_WRITE, OPEN_EXISTING, true, ERROR_SUCCESS},
+    {"TRUNCATE_EXISTING", GENERIC_WRITE, TRUNCATE_EXISTING, true, ERROR_SUCCESS},
+    {"CREATE_NEW", GENERIC_WRITE, CREATE_NEW, false, ERROR_SUCCESS},
+    {"CREATE_ALWAYS, new", GENERIC_WRITE, CREATE_ALWAYS, false, ERROR_SUCCESS},
+    {"CREATE_ALWAYS, there", GENERIC_WRITE, CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS},
+    {"OPEN_ALWAYS, new", GENERIC_READ, OPEN_ALWAYS, false, ERROR_SUCCESS},
+    {"OPEN_ALWAYS, there", GENERIC_READ, OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS},
+};
+
+class OpenFile : public testing::TestWithParam<OpenRow> {};
+
+TEST_P(OpenFile, SuccessLeavesNoStaleLastError) {
+  TempDir dir;
+  const std::string path = dir.file("f");
+  if (GetParam().existsBefore) CloseHandle(createFile(path, GENERIC_WRITE, CREATE_NEW));
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  HANDLE file = createFile(path, GetParam().access, GetParam().creation);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), GetParam().error);
+  CloseHandle(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(FilesTest, OpenFile, testing::ValuesIn(kOpens));
+
 }  // namespace

@@ -628,4 +628,35 @@ TEST_P(BadWait, FailsAtOnceWithItsError) {
 
 INSTANTIATE_TEST_SUITE_P(SyncTest, BadWait, testing::ValuesIn(kBadWaits));
 
+// ---- The last error after creating an object ----------------------------------
+
+struct CreateRow {
+  const char* name;
+  HANDLE (*create)();
+};
+
+std::ostream& operator<<(std::ostream& out, const CreateRow& row) {
+  return out << row.name;
+}
+
+const CreateRow kCreations[] = {
+    {"auto-reset event", [] { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }},
+    {"manual-reset event, set", [] { return CreateEventA(nullptr, TRUE, TRUE, nullptr); }},
+    {"named event", [] { return CreateEventA(nullptr, TRUE, FALSE, "shapeboard-event"); }},
+    {"mutex", [] { return CreateMutexA(nullptr, FALSE, nullptr); }},
+    {"owned mutex", [] { return CreateMutexA(nullptr, TRUE, nullptr); }},
+};
+
+class CreateObject : public testing::TestWithParam<CreateRow> {};
+
+TEST_P(CreateObject, SuccessClearsAStaleLastError) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  HANDLE object = GetParam().create();
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(object);
+}
+
+INSTANTIATE_TEST_SUITE_P(SyncTest, CreateObject, testing::ValuesIn(kCreations));
+
 }  // namespace
