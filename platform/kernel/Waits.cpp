@@ -81,7 +81,7 @@ std::optional<WaitResult> takeObjects(const WaitRequest& request, DWORD threadId
   return request.waitAll ? takeAll(request.objects, threadId) : takeAny(request.objects, threadId);
 }
 
-// An object signalled on entry wins over a queued APC; a queued APC wins over
+// An object that can be taken wins over a queued APC; a queued APC wins over
 // a time-out, so an alertable wait with time-out 0 still runs its APCs.
 WaitResult waitUnderLock(const WaitRequest& request, detail::ThreadObject& self) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(request.milliseconds);
