@@ -456,9 +456,13 @@ std::uint32_t TextModeRead(DevData d, void* to, std::uint32_t count, std::uint32
 
 // ---- Device-level procedures ------------------------------------------------
 
+// A pipe whose writers are gone answers a read with ERROR_BROKEN_PIPE: for a
+// channel that is the end of its input (standard input from a pipe that
+// ended), not a device error.
 std::uint32_t DirectRead(DevData d, void* to, std::uint32_t count, std::uint32_t& read) {
   read = 0;
-  return K2C_fRead(d->file, to, count, read);
+  const std::uint32_t err = K2C_fRead(d->file, to, count, read);
+  return err == win32::ERROR_BROKEN_PIPE ? 0 : err;
 }
 
 std::uint32_t DirectWrite(DevData d, const void* from, std::uint32_t count,

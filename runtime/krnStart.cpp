@@ -128,9 +128,9 @@ char* executablePath() {
 
 // ---- console break ----
 
-// The break reaches the main thread as an APC: every wait, sleep and blocking
-// read of the main thread runs it, and it raises trap 21 there from ordinary
-// code. Whichever of the APC and the control handler clears the flag first
+// The break reaches the main thread as an APC: the run-time's alertable waits
+// (the delay and the key wait) run it, and it raises trap 21 there from
+// ordinary code. Whichever of the APC and the control handler clears the flag first
 // owns the break.
 std::atomic<bool> breakPending{false};
 constexpr auto kBreakGrace = std::chrono::seconds(2);

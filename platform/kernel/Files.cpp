@@ -1,6 +1,7 @@
 #include "platform/kernel/Files.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <mutex>
 
 #include "platform/kernel/Errors.h"
-#include "platform/kernel/Sync.h"
 
 namespace win32 {
 namespace {
@@ -108,10 +108,14 @@ int openRetrying(LPCSTR name, int flags) {
 }
 
 // CREATE_ALWAYS and OPEN_ALWAYS report with ERROR_ALREADY_EXISTS that the file
-// was there before, as Windows does.
+// was there before, as Windows does; every other success leaves 0.
 int openWithDisposition(LPCSTR name, int baseFlags, DWORD creation) {
   const int flags = baseFlags | creationFlags(creation);
-  if (creation != CREATE_ALWAYS && creation != OPEN_ALWAYS) return openRetrying(name, flags);
+  if (creation != CREATE_ALWAYS && creation != OPEN_ALWAYS) {
+    const int fd = openRetrying(name, flags);
+    if (fd >= 0) SetLastError(ERROR_SUCCESS);
+    return fd;
+  }
   int fd = openRetrying(name, flags | O_EXCL);
   if (fd >= 0) {
     SetLastError(ERROR_SUCCESS);
@@ -128,6 +132,27 @@ bool isRegularFile(int fd) {
   return ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool isPipe(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
+// A handle used against the direction it was opened for is refused with
+// ERROR_ACCESS_DENIED, as on Windows, before anything else is looked at (a
+// zero-byte transfer too). A descriptor that is not open at all stays
+// ERROR_INVALID_HANDLE.
+bool openedFor(int fd, int direction, DWORD& error) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) {
+    error = detail::ErrorFromErrno(errno);
+    return false;
+  }
+  const int mode = flags & O_ACCMODE;
+  if (mode == O_RDWR || mode == direction) return true;
+  error = ERROR_ACCESS_DENIED;
+  return false;
+}
+
 DWORD fileTypeOfDescriptor(int fd) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) {
@@ -141,13 +166,25 @@ DWORD fileTypeOfDescriptor(int fd) {
   return FILE_TYPE_UNKNOWN;
 }
 
+// Returns when the descriptor is readable (data, end of input or an error).
+// Not alertable: on Windows a plain ReadFile runs no APC either.
+void waitReadable(int fd) {
+  pollfd readable{fd, POLLIN, 0};
+  while (::poll(&readable, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 // Regular files never block; anything else (pipe, terminal, socket) waits
-// alertably first, so that an APC queued for this thread interrupts the read.
+// until readable first, so that a descriptor someone made non-blocking does
+// not make the read spin. The end of a pipe is ERROR_BROKEN_PIPE, as on
+// Windows, so that `while (ReadFile(...))` ends; a file or terminal at its end
+// reads 0 bytes.
 BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
   const bool mayBlock = !isRegularFile(fd);
   while (true) {
-    if (mayBlock) detail::WaitReadableAlertable(fd);
+    if (mayBlock) waitReadable(fd);
     const ssize_t n = ::read(fd, buffer, toRead);
+    if (n == 0 && isPipe(fd)) return failWith(ERROR_BROKEN_PIPE);
     if (n >= 0) {
       storeCount(read, static_cast<DWORD>(n));
       return TRUE;
@@ -272,6 +309,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED
   }
   auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
   if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_RDONLY, error)) {
+    return failWith(error);
+  }
   if (toRead == 0) return TRUE;
   if (buffer == nullptr) return failWith(ERROR_INVALID_PARAMETER);
   return readDescriptor(descriptor->descriptor(), buffer, toRead, read);
@@ -286,6 +326,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
   }
   auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
   if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_WRONLY, error)) {
+    return failWith(error);
+  }
   if (toWrite == 0) return TRUE;
   if (buffer == nullptr) return failWith(ERROR_INVALID_PARAMETER);
   return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);

@@ -43,10 +43,14 @@ BOOL SetStdHandle(DWORD which, HANDLE handle);
 // invalid handle, with ERROR_INVALID_HANDLE): FILE_TYPE_UNKNOWN.
 DWORD GetFileType(HANDLE file);
 
+// Success sets the last error to 0, or to ERROR_ALREADY_EXISTS when
+// CREATE_ALWAYS or OPEN_ALWAYS found the file.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile);
 // Reading at end of file succeeds with 0 bytes; a pipe whose writers are gone
-// reads 0 bytes too (as a broken pipe does on Windows, ERROR_BROKEN_PIPE).
+// fails with ERROR_BROKEN_PIPE once its data is read. Never alertable.
+// Reading a handle opened for writing only (or writing one opened for reading
+// only) fails with ERROR_ACCESS_DENIED.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* overlapped);
 // Writes everything unless an error stops it; a pipe without readers gives
 // ERROR_BROKEN_PIPE (SIGPIPE never ends the process).

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -124,14 +125,36 @@ LPVOID fail(DWORD code) {
   return nullptr;
 }
 
+// Reservations start on multiples of 64 KiB, Windows' allocation
+// granularity: callers find a region's base by masking an address.
+constexpr SIZE_T kAllocationGranularity = 64 * 1024;
+
+// Maps `length` bytes at a granularity boundary: a larger mapping, with the
+// pages before the boundary and after the end given back.
+char* mapAligned(SIZE_T length, int protection) {
+  const SIZE_T slack = kAllocationGranularity - pageSize();
+  if (length > SIZE_MAX - slack) return nullptr;
+  void* mapped = ::mmap(nullptr, length + slack, protection,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  char* first = static_cast<char*>(mapped);
+  const auto address = reinterpret_cast<UINT_PTR>(first);
+  const UINT_PTR mask = kAllocationGranularity - 1;
+  char* base = reinterpret_cast<char*>((address + mask) & ~mask);
+  const SIZE_T head = static_cast<SIZE_T>(base - first);
+  if (head > 0) ::munmap(first, head);
+  if (slack > head) ::munmap(base + length, slack - head);
+  return base;
+}
+
 LPVOID reserve(SIZE_T size, int protection) {
   const PageRange range = pagesOf(nullptr, size);
   const SIZE_T length = static_cast<SIZE_T>(range.last - range.first);
-  void* base =
-      ::mmap(nullptr, length, protection, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (base == MAP_FAILED) return fail(ERROR_NOT_ENOUGH_MEMORY);
+  if (length < size) return fail(ERROR_NOT_ENOUGH_MEMORY);  // the rounding wrapped around
+  char* base = mapAligned(length, protection);
+  if (base == nullptr) return fail(ERROR_NOT_ENOUGH_MEMORY);
   std::lock_guard lock(reservationsMutex);
-  reservations().emplace(static_cast<char*>(base), length);
+  reservations().emplace(base, length);
   return base;
 }
 

@@ -28,7 +28,8 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 // VirtualAlloc reserves (MEM_RESERVE, address NULL) and commits pages inside a
 // reservation; committed pages start zeroed. MEM_DECOMMIT makes pages
 // inaccessible and drops their contents; MEM_RELEASE (size 0) frees a whole
-// reservation by its base address.
+// reservation by its base address. A reservation starts on a multiple of
+// 64 KiB, as on Windows.
 LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
 BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 

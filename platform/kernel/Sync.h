@@ -1,13 +1,15 @@
 // Events, mutexes, waits and sleeping.
 //
-// On this platform every wait is alertable, on every thread: an APC queued
-// with QueueUserAPC interrupts WaitForSingleObject, Sleep and a blocking
-// ReadFile of the target thread and runs there; the wait then returns
-// WAIT_IO_COMPLETION, Sleep returns early, and ReadFile goes on reading. An
-// APC may throw a C++ exception: it leaves the interrupted call (no lock is
-// held then), and APCs queued after it stay queued for the next wait.
+// An APC queued with QueueUserAPC runs only in an alertable wait of its
+// thread (WaitForSingleObjectEx, WaitForMultipleObjectsEx or SleepEx with
+// alertable TRUE), as on Windows: the wait runs every queued APC, oldest
+// first, and returns WAIT_IO_COMPLETION. The plain forms, Sleep and ReadFile
+// never run one. An APC may throw a C++ exception: it leaves the alertable
+// wait (no lock is held then), and APCs queued after it stay queued for the
+// next one.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 
@@ -18,12 +20,14 @@ namespace win32 {
 
 inline constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
 inline constexpr DWORD WAIT_ABANDONED = 0x00000080;
+inline constexpr DWORD WAIT_ABANDONED_0 = WAIT_ABANDONED;
 inline constexpr DWORD WAIT_IO_COMPLETION = 0x000000C0;
 inline constexpr DWORD WAIT_TIMEOUT = 0x00000102;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
 // Objects are private to the process: a name is ignored and always makes a
-// new object.
+// new object. Success sets the last error to 0.
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
 BOOL SetEvent(HANDLE event);
@@ -32,13 +36,25 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR na
 BOOL ReleaseMutex(HANDLE mutex);
 
 // Works for every kind that can be waited on: events, mutexes, threads (end),
-// console input (records waiting).
+// console input (records waiting). Returns WAIT_OBJECT_0, WAIT_ABANDONED (a
+// mutex whose owner ended), WAIT_TIMEOUT, or WAIT_FAILED with the last error.
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+// With alertable TRUE, an APC queued before or during the wait ends it with
+// WAIT_IO_COMPLETION unless the object is signalled at once.
+DWORD WaitForSingleObjectEx(HANDLE object, DWORD milliseconds, BOOL alertable);
+// 1 to MAXIMUM_WAIT_OBJECTS handles. Waiting for any: WAIT_OBJECT_0 + the
+// lowest index signalled (WAIT_ABANDONED_0 + index for an abandoned mutex).
+// Waiting for all: nothing is taken until every object can be taken at once;
+// then WAIT_OBJECT_0, or WAIT_ABANDONED_0 + the index of an abandoned mutex.
+// A bad count, a null array or one object twice in a wait for all fails with
+// ERROR_INVALID_PARAMETER.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                               BOOL alertable);
 // Sleep(0) gives up the rest of the time slice.
 void Sleep(DWORD milliseconds);
-// The alertable forms: with alertable TRUE an APC queued for the caller runs
-// during the wait, which then returns WAIT_IO_COMPLETION.
-DWORD WaitForSingleObjectEx(HANDLE object, DWORD milliseconds, BOOL alertable);
+// 0 when the time is over; WAIT_IO_COMPLETION when alertable and APCs ran
+// (SleepEx(0, TRUE) runs those already queued).
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 
 using PAPCFUNC = void (*)(ULONG_PTR parameter);
@@ -46,16 +62,23 @@ DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
 
 namespace detail {
 
-// A kernel object that WaitForSingleObject accepts. The state that decides
-// whether it is signalled is guarded by the one process-wide wait lock. The
-// base is virtual so that one object can also be a StreamObject (Files.h), as
-// a console input buffer is.
+// A kernel object that the waits accept. The state that decides whether it
+// is signalled is guarded by the one process-wide wait lock. The base is
+// virtual so that one object can also be a StreamObject (Files.h), as a
+// console input buffer is.
 class WaitableObject : public virtual KernelObject {
  public:
   // Called with the wait lock held. True when a wait by the thread is
   // satisfied now, taking the object where waiting consumes it (auto-reset
   // event, mutex ownership); `abandoned` reports a mutex whose owner ended.
   virtual bool tryAcquire(DWORD threadId, bool& abandoned) = 0;
+  // Called with the wait lock held: would tryAcquire succeed, without taking
+  // anything. A wait for all objects asks this first. Objects whose
+  // tryAcquire consumes nothing need not override it.
+  virtual bool signaledFor(DWORD threadId) {
+    bool abandoned = false;
+    return tryAcquire(threadId, abandoned);
+  }
 };
 
 // Changes wait state under the wait lock, then lets every waiter look again.
@@ -67,13 +90,13 @@ void WakeWaiters();  // after a change made under LockWaitState
 // Sleeps until the next WakeWaiters (or a spurious wake-up); the caller holds
 // the lock from LockWaitState and looks at its condition again afterwards.
 void AwaitWaitStateChange(std::unique_lock<std::mutex>& lock);
+// The same with a deadline; false once it has passed.
+bool AwaitWaitStateChangeUntil(std::unique_lock<std::mutex>& lock,
+                               std::chrono::steady_clock::time_point deadline);
 
 // Runs the APCs queued for the calling thread, oldest first; true when any ran.
+// Only alertable waits call it.
 bool RunQueuedApcs();
-// Returns when the descriptor is readable (data, end of file or an error) and
-// runs the APCs queued for the calling thread meanwhile. Blocking reads call
-// it first so that QueueUserAPC interrupts them.
-void WaitReadableAlertable(int fd);
 
 }  // namespace detail
 

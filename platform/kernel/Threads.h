@@ -45,10 +45,8 @@ class ThreadObject : public WaitableObject {
   bool finished = false;
   DWORD exitCode = STILL_ACTIVE;
   bool suspended = false;
+  // Queued by QueueUserAPC, run by the thread's next alertable wait.
   std::deque<std::pair<PAPCFUNC, ULONG_PTR>> apcs;
-  // Set while the thread waits in WaitReadableAlertable: a queued APC then
-  // also sends it the APC signal, which makes the wait return EINTR.
-  bool inAlertableRead = false;
 };
 
 // Marks the thread ended with its exit code, abandons the mutexes it still

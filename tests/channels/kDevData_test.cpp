@@ -481,4 +481,33 @@ TEST_F(ChannelTest, ErrorsCarryTheCodeInHexadecimal) {
   EXPECT_EQ(r.message, "IOException.softDeviceError ABCDEF12H");
 }
 
+// Standard input from a pipe that has ended: the end of input, not a device
+// error, however the channel reads it.
+TEST_F(ChannelTest, APipeWhoseWriterIsGoneIsTheEndOfInput) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  (void)!::write(fds[1], "ab", 2);
+  ::close(fds[1]);
+  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[0]),
+                            textIn | ChanConsts::rawFlag, standardStream);
+  char text[10];
+  std::uint32_t n = 0;
+  IOChan::TextRead(cid, text, 10, n);
+  EXPECT_EQ(std::string(text, n), "ab");
+  EXPECT_EQ(cid->result, IOConsts::allRight);
+  auto r = CatchRaise([&] { IOChan::TextRead(cid, text, 10, n); });
+  EXPECT_FALSE(r.raised);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(cid->result, IOConsts::endOfInput);
+  char ch = 'k';
+  IOConsts::ReadResult res = 0;
+  IOChan::Look(cid, ch, res);
+  EXPECT_EQ(res, IOConsts::endOfInput);
+  r = CatchRaise([&] { cid->rawRead(cid, text, 10, n); });
+  EXPECT_FALSE(r.raised);
+  EXPECT_EQ(cid->result, IOConsts::endOfInput);
+  r = CatchRaise([&] { IOChan::Skip(cid); });
+  EXPECT_EQ(r.number, IOLink::skipAtEnd);
+}
+
 }  // namespace

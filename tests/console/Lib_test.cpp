@@ -2,6 +2,8 @@
 
 #include "console/Lib.h"
 #include "console/ktsLib.h"
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/Threads.h"
 #include "tests/support/Subprocess.h"
 
 namespace {
@@ -16,6 +18,21 @@ TEST(Delay, ReturnsForZeroAndShortDelays) {
   ktsLib::Delay(0);
   ktsLib::Delay(1);
   SUCCEED();
+}
+
+int apcRuns = 0;
+
+// The delay is where the console break reaches the main thread: it runs the
+// APCs queued for its thread, which no plain wait does.
+TEST(Delay, RunsTheApcsQueuedForItsThread) {
+  auto count = [](win32::ULONG_PTR) { ++apcRuns; };
+  ASSERT_TRUE(win32::QueueUserAPC(count, win32::GetCurrentThread(), 0));
+  ASSERT_TRUE(win32::QueueUserAPC(count, win32::GetCurrentThread(), 0));
+  Lib::Delay(1);
+  EXPECT_EQ(apcRuns, 2);
+  ASSERT_TRUE(win32::QueueUserAPC(count, win32::GetCurrentThread(), 0));
+  ktsLib::Delay(0);
+  EXPECT_EQ(apcRuns, 3);
 }
 
 // Lib's body sets up the floating-point unit once, on its own thread: new

@@ -50,7 +50,7 @@ void throwUserBreak(ULONG_PTR) {
 }
 
 // The run-time's way: the break reaches the main thread as an APC, which it
-// runs at its next wait.
+// runs at its next alertable wait.
 BOOL breakToMainThread(DWORD event) {
   if (event != CTRL_C_EVENT) return FALSE;
   return QueueUserAPC(&throwUserBreak, mainThread, 0) != 0 ? TRUE : FALSE;
@@ -107,7 +107,7 @@ int breakIntoMainThread() {
   SetConsoleCtrlHandler(&breakToMainThread, TRUE);
   try {
     ::kill(::getpid(), SIGINT);
-    Sleep(INFINITE);
+    SleepEx(INFINITE, TRUE);
   } catch (const UserBreak&) {
     writeText("break caught\n");
     return 0;

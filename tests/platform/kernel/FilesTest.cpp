@@ -342,4 +342,163 @@ TEST(FilesTest, ReadFromAPipeStillOpenWaitsForData) {
   EXPECT_EQ(got, "late");
 }
 
+// ---- The direction a handle was opened for --------------------------------------
+
+// Handles for one row, each usable in one direction only.
+struct OneWayHandles {
+  TempDir dir;
+  PipeHandles pipe;
+  HANDLE readOnlyFile = INVALID_HANDLE_VALUE;
+  HANDLE writeOnlyFile = INVALID_HANDLE_VALUE;
+  OneWayHandles() {
+    writeOnlyFile = createFile(dir.file("f"), GENERIC_WRITE, CREATE_ALWAYS);
+    WriteFile(writeOnlyFile, "abc", 3, nullptr, nullptr);
+    readOnlyFile = createFile(dir.file("f"), GENERIC_READ, OPEN_EXISTING);
+  }
+  ~OneWayHandles() {
+    CloseHandle(readOnlyFile);
+    CloseHandle(writeOnlyFile);
+  }
+};
+
+struct WrongWayRow {
+  const char* name;
+  BOOL (*transfer)(OneWayHandles& handles, DWORD bytes, LPDWORD count);
+};
+
+std::ostream& operator<<(std::ostream& out, const WrongWayRow& row) {
+  return out << row.name;
+}
+
+char scratch[8];
+
+const WrongWayRow kWrongWays[] = {
+    {"writing a file opened for reading",
+     [](OneWayHandles& h, DWORD n, LPDWORD count) {
+       return WriteFile(h.readOnlyFile, "x", n, count, nullptr);
+     }},
+    {"reading a file opened for writing",
+     [](OneWayHandles& h, DWORD n, LPDWORD count) {
+       return ReadFile(h.writeOnlyFile, scratch, n, count, nullptr);
+     }},
+    {"writing the read end of a pipe",
+     [](OneWayHandles& h, DWORD n, LPDWORD count) {
+       return WriteFile(h.pipe.read, "x", n, count, nullptr);
+     }},
+    {"reading the write end of a pipe",
+     [](OneWayHandles& h, DWORD n, LPDWORD count) {
+       return ReadFile(h.pipe.write, scratch, n, count, nullptr);
+     }},
+};
+
+class WrongWay : public testing::TestWithParam<WrongWayRow> {};
+
+TEST_P(WrongWay, IsAccessDeniedWhateverTheSize) {
+  OneWayHandles handles;
+  for (DWORD bytes : {DWORD{1}, DWORD{0}}) {
+    DWORD count = 77;
+    EXPECT_FALSE(GetParam().transfer(handles, bytes, &count)) << bytes << " bytes";
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << bytes << " bytes";
+    EXPECT_EQ(count, 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FilesTest, WrongWay, testing::ValuesIn(kWrongWays));
+
+TEST(FilesTest, AHandleOpenedBothWaysReadsAndWrites) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("f"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_TRUE(WriteFile(file, "ab", 2, nullptr, nullptr));
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  EXPECT_EQ(readAll(file), "ab");
+  CloseHandle(file);
+}
+
+// ---- The end of a pipe ----------------------------------------------------------
+
+TEST(FilesTest, ReadingAPipeWhoseWriterIsGoneIsBrokenPipeAfterItsData) {
+  PipeHandles pipe;
+  WriteFile(pipe.write, "xy", 2, nullptr, nullptr);
+  CloseHandle(pipe.write);
+  pipe.write = nullptr;
+  char buffer[8];
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(pipe.read, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(std::string(buffer, got), "xy");
+  got = 77;
+  EXPECT_FALSE(ReadFile(pipe.read, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+  EXPECT_EQ(got, 0u);
+  EXPECT_FALSE(ReadFile(pipe.read, buffer, sizeof buffer, &got, nullptr));  // and stays so
+  EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+}
+
+TEST(FilesTest, AReaderWaitingOnAPipeLearnsOfItsEndAsBrokenPipe) {
+  PipeHandles pipe;
+  DWORD error = 0;
+  BOOL ok = TRUE;
+  std::thread reader([&] {
+    char buffer[8];
+    DWORD got = 0;
+    ok = ReadFile(pipe.read, buffer, sizeof buffer, &got, nullptr);
+    error = GetLastError();
+  });
+  CloseHandle(pipe.write);
+  pipe.write = nullptr;
+  reader.join();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error, ERROR_BROKEN_PIPE);
+}
+
+TEST(FilesTest, AFileAtItsEndStillReadsZeroBytes) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("f"), GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  char buffer[4];
+  DWORD got = 77;
+  SetLastError(ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(got, 0u);
+  CloseHandle(file);
+}
+
+// ---- The last error after CreateFileA --------------------------------------------
+
+struct OpenRow {
+  const char* name;
+  DWORD access;
+  DWORD creation;
+  bool existsBefore;
+  DWORD error;
+};
+
+std::ostream& operator<<(std::ostream& out, const OpenRow& row) {
+  return out << row.name;
+}
+
+const OpenRow kOpens[] = {
+    {"OPEN_EXISTING", GENERIC_READ, OPEN_EXISTING, true, ERROR_SUCCESS},
+    {"OPEN_EXISTING for writing", GENERIC_WRITE, OPEN_EXISTING, true, ERROR_SUCCESS},
+    {"TRUNCATE_EXISTING", GENERIC_WRITE, TRUNCATE_EXISTING, true, ERROR_SUCCESS},
+    {"CREATE_NEW", GENERIC_WRITE, CREATE_NEW, false, ERROR_SUCCESS},
+    {"CREATE_ALWAYS, new", GENERIC_WRITE, CREATE_ALWAYS, false, ERROR_SUCCESS},
+    {"CREATE_ALWAYS, there", GENERIC_WRITE, CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS},
+    {"OPEN_ALWAYS, new", GENERIC_READ, OPEN_ALWAYS, false, ERROR_SUCCESS},
+    {"OPEN_ALWAYS, there", GENERIC_READ, OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS},
+};
+
+class OpenFile : public testing::TestWithParam<OpenRow> {};
+
+TEST_P(OpenFile, SuccessLeavesNoStaleLastError) {
+  TempDir dir;
+  const std::string path = dir.file("f");
+  if (GetParam().existsBefore) CloseHandle(createFile(path, GENERIC_WRITE, CREATE_NEW));
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  HANDLE file = createFile(path, GetParam().access, GetParam().creation);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), GetParam().error);
+  CloseHandle(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(FilesTest, OpenFile, testing::ValuesIn(kOpens));
+
 }  // namespace

@@ -115,4 +115,37 @@ TEST(MemoryTest, VirtualAllocRejectsBadArguments) {
   EXPECT_FALSE(VirtualFree(nullptr, 0, 0));
 }
 
+// Reservations start on 64 KiB boundaries, whatever their size, so that the
+// base of a region is found by masking an address inside its first 64 KiB.
+class ReservationBase : public testing::TestWithParam<SIZE_T> {};
+
+TEST_P(ReservationBase, IsAMultipleOf64KiB) {
+  constexpr UINT_PTR kGranularity = 64 * 1024;
+  const SIZE_T size = GetParam();
+  void* regions[4] = {};
+  for (void*& region : regions) {
+    region = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(region, nullptr);
+    EXPECT_EQ(reinterpret_cast<UINT_PTR>(region) % kGranularity, 0u) << size << " bytes";
+  }
+  auto* committed =
+      static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(committed, nullptr);
+  EXPECT_EQ(reinterpret_cast<UINT_PTR>(committed) % kGranularity, 0u);
+  committed[size - 1] = 1;  // the whole size is usable
+  EXPECT_TRUE(VirtualFree(committed, 0, MEM_RELEASE));
+  for (void* region : regions) EXPECT_TRUE(VirtualFree(region, 0, MEM_RELEASE));
+}
+
+INSTANTIATE_TEST_SUITE_P(MemoryTest, ReservationBase,
+                         testing::Values(SIZE_T{1}, SIZE_T{4096}, SIZE_T{10000}, SIZE_T{64 * 1024},
+                                         SIZE_T{64 * 1024 + 1}, SIZE_T{512} * 1024 * 1024));
+
+TEST(MemoryTest, ReservationsOfTheWholeAddressSpaceFailCleanly) {
+  EXPECT_EQ(VirtualAlloc(nullptr, ~SIZE_T{0}, MEM_RESERVE, PAGE_NOACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(VirtualAlloc(nullptr, ~SIZE_T{0} - 70000, MEM_RESERVE, PAGE_NOACCESS), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+}
+
 }  // namespace

@@ -37,18 +37,6 @@ DWORD waitForExitCode(HANDLE thread) {
   return code;
 }
 
-// True once the thread sits in a blocking ReadFile, where only the APC signal
-// can reach it.
-bool blockedInRead(HANDLE thread) {
-  auto object = detail::LookupAs<detail::ThreadObject>(thread);
-  auto lock = detail::LockWaitState();
-  return object->inAlertableRead;
-}
-
-void waitUntilBlockedInRead(HANDLE thread) {
-  while (!blockedInRead(thread)) Sleep(1);
-}
-
 struct Pipe {
   HANDLE read = nullptr;
   HANDLE write = nullptr;
@@ -194,12 +182,12 @@ TEST(SyncTest, WaitingOnBadHandlesFails) {
   EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 10), WAIT_TIMEOUT);
 }
 
-TEST(SyncTest, ApcInterruptsSleep) {
+TEST(SyncTest, ApcInterruptsAnAlertableSleep) {
   HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   auto sleeper = [&]() -> DWORD {
     SetEvent(started);
     const int before = apcCalls.load();
-    Sleep(INFINITE);
+    if (SleepEx(INFINITE, TRUE) != WAIT_IO_COMPLETION) return 0;
     return apcCalls.load() == before + 1 ? 1 : 0;
   };
   HANDLE thread = startThread(&sleeper);
@@ -209,9 +197,9 @@ TEST(SyncTest, ApcInterruptsSleep) {
   CloseHandle(started);
 }
 
-TEST(SyncTest, ApcInterruptsAWaitWhichReturnsIoCompletion) {
+TEST(SyncTest, ApcInterruptsAnAlertableWaitWhichReturnsIoCompletion) {
   HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  auto waiter = [never]() -> DWORD { return WaitForSingleObject(never, INFINITE); };
+  auto waiter = [never]() -> DWORD { return WaitForSingleObjectEx(never, INFINITE, TRUE); };
   HANDLE thread = startThread(&waiter);
   const int before = apcCalls.load();
   QueueUserAPC(&countApc, thread, 0);
@@ -220,55 +208,63 @@ TEST(SyncTest, ApcInterruptsAWaitWhichReturnsIoCompletion) {
   CloseHandle(never);
 }
 
-TEST(SyncTest, ApcInterruptsABlockingPipeReadWhichThenGoesOn) {
+// A blocking ReadFile is no alertable wait: an APC queued meanwhile neither
+// interrupts it nor runs inside it, and waits for the thread's next alertable
+// wait. Whether the APC comes before or during the read, the outcome is the
+// same.
+TEST(SyncTest, ApcQueuedDuringABlockingReadRunsAtTheNextAlertableWait) {
   Pipe pipe;
-  HANDLE apcRan = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE reading = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::string got;
+  int apcsAfterRead = -1;
+  DWORD sleepResult = 0;
+  const int before = apcCalls.load();
   auto reader = [&]() -> DWORD {
     char buffer[16];
     DWORD count = 0;
+    SetEvent(reading);
     if (!ReadFile(pipe.read, buffer, sizeof buffer, &count, nullptr)) return 0;
     got.assign(buffer, count);
+    apcsAfterRead = apcCalls.load() - before;
+    sleepResult = SleepEx(0, TRUE);
     return 1;
   };
   HANDLE thread = startThread(&reader);
-  waitUntilBlockedInRead(thread);
-  QueueUserAPC([](ULONG_PTR event) { SetEvent(reinterpret_cast<HANDLE>(event)); }, thread,
-               reinterpret_cast<ULONG_PTR>(apcRan));
-  // The APC runs while nothing has been written yet: the read was interrupted.
-  ASSERT_EQ(WaitForSingleObject(apcRan, INFINITE), WAIT_OBJECT_0);
+  WaitForSingleObject(reading, INFINITE);
+  ASSERT_TRUE(QueueUserAPC(&countApc, thread, 0));
   DWORD written = 0;
   WriteFile(pipe.write, "data", 4, &written, nullptr);
   EXPECT_EQ(waitForExitCode(thread), 1u);
   EXPECT_EQ(got, "data");
-  CloseHandle(apcRan);
+  EXPECT_EQ(apcsAfterRead, 0);
+  EXPECT_EQ(sleepResult, WAIT_IO_COMPLETION);
+  EXPECT_EQ(apcCalls.load(), before + 1);
+  CloseHandle(reading);
 }
 
-TEST(SyncTest, ThrowingApcLeavesABlockingReadAndTheCallerCatchesIt) {
-  Pipe pipe;
-  auto reader = [&]() -> DWORD {
+TEST(SyncTest, ThrowingApcLeavesAnAlertableWaitOnAnotherThreadWhichCatchesIt) {
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  auto waiter = [&]() -> DWORD {
     try {
-      char buffer[4];
-      DWORD count = 0;
-      ReadFile(pipe.read, buffer, sizeof buffer, &count, nullptr);
+      WaitForSingleObjectEx(never, INFINITE, TRUE);
     } catch (const ApcThrown& thrown) {
       return static_cast<DWORD>(thrown.value);
     }
     return 0;
   };
-  HANDLE thread = startThread(&reader);
-  waitUntilBlockedInRead(thread);
+  HANDLE thread = startThread(&waiter);
   QueueUserAPC(&throwFromApc, thread, 21);
   EXPECT_EQ(waitForExitCode(thread), 21u);
+  CloseHandle(never);
 }
 
 TEST(SyncTest, ThrowingApcLeavesSleepAndWaitOnTheCallingThread) {
   QueueUserAPC(&throwFromApc, GetCurrentThread(), 1);
-  EXPECT_THROW(Sleep(INFINITE), ApcThrown);
+  EXPECT_THROW(SleepEx(INFINITE, TRUE), ApcThrown);
 
   HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   QueueUserAPC(&throwFromApc, GetCurrentThread(), 2);
-  EXPECT_THROW(WaitForSingleObject(never, INFINITE), ApcThrown);
+  EXPECT_THROW(WaitForSingleObjectEx(never, INFINITE, TRUE), ApcThrown);
 
   // Nothing is left locked: waits and events work as before.
   SetEvent(never);
@@ -282,10 +278,11 @@ TEST(SyncTest, ApcsRunInOrderAndThoseAfterAThrowStayQueued) {
   QueueUserAPC(&countApc, GetCurrentThread(), 1);
   QueueUserAPC(&throwFromApc, GetCurrentThread(), 2);
   QueueUserAPC(&countApc, GetCurrentThread(), 3);
-  EXPECT_THROW(Sleep(0), ApcThrown);
+  EXPECT_THROW(SleepEx(0, TRUE), ApcThrown);
   EXPECT_EQ(order, (std::vector<ULONG_PTR>{1}));
-  Sleep(0);
+  EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
   EXPECT_EQ(order, (std::vector<ULONG_PTR>{1, 3}));
+  EXPECT_EQ(SleepEx(0, TRUE), 0u);  // nothing left
   apcOrder = nullptr;
 }
 
@@ -296,8 +293,8 @@ TEST(SyncTest, ApcQueuedToADuplicatedHandleOfTheMainThread) {
   std::thread other([self] { QueueUserAPC(&throwFromApc, self, 21); });
   other.join();
   try {
-    Sleep(INFINITE);
-    FAIL() << "Sleep returned without the APC";
+    SleepEx(INFINITE, TRUE);
+    FAIL() << "SleepEx returned without the APC";
   } catch (const ApcThrown& thrown) {
     EXPECT_EQ(thrown.value, 21u);
   }
@@ -354,5 +351,312 @@ TEST(SyncTest, QueueUserApcToAnEndedThreadFails) {
   EXPECT_EQ(QueueUserAPC(&countApc, reinterpret_cast<HANDLE>(4000004), 0), 0u);
   CloseHandle(thread);
 }
+
+// ---- Which waits run APCs ----------------------------------------------------
+
+// Objects for one row: `set` signalled (auto-reset), `unset` never signalled.
+struct WaitObjects {
+  HANDLE set = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+  HANDLE unset = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  WaitObjects() = default;
+  WaitObjects(const WaitObjects&) = delete;
+  WaitObjects& operator=(const WaitObjects&) = delete;
+  ~WaitObjects() {
+    CloseHandle(set);
+    CloseHandle(unset);
+  }
+};
+
+struct WaitRow {
+  const char* name;
+  DWORD (*call)(WaitObjects& objects);
+  DWORD expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const WaitRow& row) {
+  return out << row.name;
+}
+
+// With an APC queued for the calling thread, the plain forms and the Ex forms
+// with alertable FALSE finish as they would without it and leave it queued.
+const WaitRow kNonAlertableWaits[] = {
+    {"WaitForSingleObject on a set event",
+     [](WaitObjects& o) { return WaitForSingleObject(o.set, INFINITE); }, WAIT_OBJECT_0},
+    {"WaitForSingleObject timing out",
+     [](WaitObjects& o) { return WaitForSingleObject(o.unset, 1); }, WAIT_TIMEOUT},
+    {"WaitForSingleObjectEx not alertable",
+     [](WaitObjects& o) { return WaitForSingleObjectEx(o.unset, 0, FALSE); }, WAIT_TIMEOUT},
+    {"WaitForMultipleObjects for any",
+     [](WaitObjects& o) {
+       HANDLE both[] = {o.unset, o.set};
+       return WaitForMultipleObjects(2, both, FALSE, INFINITE);
+     },
+     WAIT_OBJECT_0 + 1},
+    {"WaitForMultipleObjectsEx for all, not alertable",
+     [](WaitObjects& o) {
+       HANDLE both[] = {o.set, o.unset};
+       return WaitForMultipleObjectsEx(2, both, TRUE, 1, FALSE);
+     },
+     WAIT_TIMEOUT},
+    {"Sleep(0)",
+     [](WaitObjects&) {
+       Sleep(0);
+       return DWORD{0};
+     },
+     0},
+    {"Sleep(1)",
+     [](WaitObjects&) {
+       Sleep(1);
+       return DWORD{0};
+     },
+     0},
+    {"SleepEx not alertable", [](WaitObjects&) { return SleepEx(1, FALSE); }, 0},
+};
+
+// With an APC queued, the alertable forms run it and return
+// WAIT_IO_COMPLETION, however long they were asked to wait.
+const WaitRow kAlertableWaits[] = {
+    {"WaitForSingleObjectEx, no time-out",
+     [](WaitObjects& o) { return WaitForSingleObjectEx(o.unset, INFINITE, TRUE); },
+     WAIT_IO_COMPLETION},
+    {"WaitForSingleObjectEx, time-out 0",
+     [](WaitObjects& o) { return WaitForSingleObjectEx(o.unset, 0, TRUE); }, WAIT_IO_COMPLETION},
+    {"WaitForMultipleObjectsEx for any",
+     [](WaitObjects& o) {
+       HANDLE one[] = {o.unset};
+       return WaitForMultipleObjectsEx(1, one, FALSE, INFINITE, TRUE);
+     },
+     WAIT_IO_COMPLETION},
+    {"WaitForMultipleObjectsEx for all, one set",
+     [](WaitObjects& o) {
+       HANDLE both[] = {o.set, o.unset};
+       return WaitForMultipleObjectsEx(2, both, TRUE, INFINITE, TRUE);
+     },
+     WAIT_IO_COMPLETION},
+    {"SleepEx, no time-out", [](WaitObjects&) { return SleepEx(INFINITE, TRUE); },
+     WAIT_IO_COMPLETION},
+    {"SleepEx(0)", [](WaitObjects&) { return SleepEx(0, TRUE); }, WAIT_IO_COMPLETION},
+};
+
+class NonAlertableWait : public testing::TestWithParam<WaitRow> {};
+
+TEST_P(NonAlertableWait, FinishesWithoutRunningAQueuedApc) {
+  WaitObjects objects;
+  const int before = apcCalls.load();
+  ASSERT_TRUE(QueueUserAPC(&countApc, GetCurrentThread(), 0));
+  EXPECT_EQ(GetParam().call(objects), GetParam().expected);
+  EXPECT_EQ(apcCalls.load(), before);
+  EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);  // still queued
+  EXPECT_EQ(apcCalls.load(), before + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(SyncTest, NonAlertableWait, testing::ValuesIn(kNonAlertableWaits));
+
+class AlertableWait : public testing::TestWithParam<WaitRow> {};
+
+TEST_P(AlertableWait, RunsTheQueuedApcAndReturnsIoCompletion) {
+  WaitObjects objects;
+  const int before = apcCalls.load();
+  ASSERT_TRUE(QueueUserAPC(&countApc, GetCurrentThread(), 0));
+  EXPECT_EQ(GetParam().call(objects), GetParam().expected);
+  EXPECT_EQ(apcCalls.load(), before + 1);
+  EXPECT_EQ(WaitForSingleObject(objects.set, 0), WAIT_OBJECT_0);  // the wait took nothing
+}
+
+INSTANTIATE_TEST_SUITE_P(SyncTest, AlertableWait, testing::ValuesIn(kAlertableWaits));
+
+TEST(SyncTest, AnAlertableSleepRunsEveryQueuedApcOldestFirst) {
+  std::vector<ULONG_PTR> order;
+  apcOrder = &order;
+  QueueUserAPC(&countApc, GetCurrentThread(), 1);
+  QueueUserAPC(&countApc, GetCurrentThread(), 2);
+  EXPECT_EQ(SleepEx(INFINITE, TRUE), WAIT_IO_COMPLETION);
+  EXPECT_EQ(order, (std::vector<ULONG_PTR>{1, 2}));
+  apcOrder = nullptr;
+  EXPECT_EQ(SleepEx(1, TRUE), 0u);  // the time passed without an APC
+}
+
+// The wait an APC makes for a lock takes the lock; the next APC runs after the
+// first has finished, not inside its wait.
+HANDLE apcLock = nullptr;
+std::vector<std::string>* apcSteps = nullptr;
+
+void lockingApc(ULONG_PTR) {
+  apcSteps->push_back("lock " + std::to_string(WaitForSingleObject(apcLock, INFINITE)));
+  apcSteps->push_back(ReleaseMutex(apcLock) ? "released" : "not owner");
+}
+
+void recordingApc(ULONG_PTR) {
+  apcSteps->push_back("next");
+}
+
+TEST(SyncTest, APlainWaitInsideAnApcTakesItsObject) {
+  std::vector<std::string> steps;
+  apcSteps = &steps;
+  apcLock = CreateMutexA(nullptr, FALSE, nullptr);
+  QueueUserAPC(&lockingApc, GetCurrentThread(), 0);
+  QueueUserAPC(&recordingApc, GetCurrentThread(), 0);
+  EXPECT_EQ(SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+  EXPECT_EQ(steps, (std::vector<std::string>{"lock 0", "released", "next"}));
+  CloseHandle(apcLock);
+  apcSteps = nullptr;
+}
+
+// Another thread in a plain wait: the APC queued for it neither ends the wait
+// nor runs in it; the thread's next alertable wait runs it.
+TEST(SyncTest, ApcForAThreadInAPlainWaitWaitsForItsAlertableWait) {
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const int before = apcCalls.load();
+  auto waiter = [&]() -> DWORD {
+    if (WaitForSingleObject(go, INFINITE) != WAIT_OBJECT_0) return 1;
+    if (apcCalls.load() != before) return 2;
+    return SleepEx(INFINITE, TRUE) == WAIT_IO_COMPLETION ? 0 : 3;
+  };
+  HANDLE thread = startThread(&waiter);
+  ASSERT_TRUE(QueueUserAPC(&countApc, thread, 0));
+  SetEvent(go);
+  EXPECT_EQ(waitForExitCode(thread), 0u);
+  EXPECT_EQ(apcCalls.load(), before + 1);
+  CloseHandle(go);
+}
+
+// ---- Waiting for several objects ------------------------------------------------
+
+TEST(SyncTest, WaitForAnyReturnsTheLowestSignalledIndexAndTakesOnlyThatObject) {
+  HANDLE events[] = {CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                     CreateEventA(nullptr, FALSE, TRUE, nullptr),
+                     CreateEventA(nullptr, FALSE, TRUE, nullptr)};
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, INFINITE), WAIT_OBJECT_0 + 2);
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
+  for (HANDLE event : events) CloseHandle(event);
+}
+
+TEST(SyncTest, WaitForAllTakesNothingUntilEveryObjectCanBeTaken) {
+  HANDLE first = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+  HANDLE second = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE both[] = {first, second};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_TIMEOUT);
+  SetEvent(second);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_OBJECT_0);  // first was kept
+  EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);              // both taken now
+  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+  CloseHandle(first);
+  CloseHandle(second);
+}
+
+TEST(SyncTest, WaitForAllEndsWhenAnotherThreadSignalsTheLastObject) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+  auto setter = [event]() -> DWORD { return SetEvent(event) ? 0 : 1; };
+  HANDLE thread = startThread(&setter);
+  HANDLE all[] = {mutex, event, thread};
+  EXPECT_EQ(WaitForMultipleObjects(3, all, TRUE, INFINITE), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));  // the wait made this thread its owner
+  EXPECT_EQ(waitForExitCode(thread), 0u);
+  CloseHandle(event);
+  CloseHandle(mutex);
+}
+
+TEST(SyncTest, AnAbandonedMutexIsReportedByItsIndex) {
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+  auto owner = [mutex]() -> DWORD { return WaitForSingleObject(mutex, INFINITE); };
+  EXPECT_EQ(waitForExitCode(startThread(&owner)), WAIT_OBJECT_0);
+  HANDLE any[] = {never, mutex};
+  EXPECT_EQ(WaitForMultipleObjects(2, any, FALSE, INFINITE), WAIT_ABANDONED_0 + 1);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+
+  EXPECT_EQ(waitForExitCode(startThread(&owner)), WAIT_OBJECT_0);
+  SetEvent(never);
+  EXPECT_EQ(WaitForMultipleObjects(2, any, TRUE, INFINITE), WAIT_ABANDONED_0 + 1);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(never);
+  CloseHandle(mutex);
+}
+
+struct BadWaitRow {
+  const char* name;
+  DWORD (*call)(HANDLE event);
+  DWORD error;
+};
+
+std::ostream& operator<<(std::ostream& out, const BadWaitRow& row) {
+  return out << row.name;
+}
+
+const BadWaitRow kBadWaits[] = {
+    {"no handles", [](HANDLE e) { return WaitForMultipleObjects(0, &e, FALSE, 0); },
+     ERROR_INVALID_PARAMETER},
+    {"more than 64 handles",
+     [](HANDLE e) {
+       std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, e);
+       return WaitForMultipleObjects(static_cast<DWORD>(many.size()), many.data(), FALSE, 0);
+     },
+     ERROR_INVALID_PARAMETER},
+    {"a null array", [](HANDLE) { return WaitForMultipleObjects(1, nullptr, FALSE, 0); },
+     ERROR_INVALID_PARAMETER},
+    {"a closed handle among good ones",
+     [](HANDLE e) {
+       HANDLE handles[] = {e, reinterpret_cast<HANDLE>(4000004)};
+       return WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+     },
+     ERROR_INVALID_HANDLE},
+    {"one object twice in a wait for all",
+     [](HANDLE e) {
+       HANDLE twice[] = {e, e};
+       return WaitForMultipleObjects(2, twice, TRUE, INFINITE);
+     },
+     ERROR_INVALID_PARAMETER},
+    {"a file",
+     [](HANDLE) {
+       Pipe pipe;
+       return WaitForSingleObjectEx(pipe.read, INFINITE, TRUE);
+     },
+     ERROR_INVALID_HANDLE},
+};
+
+class BadWait : public testing::TestWithParam<BadWaitRow> {};
+
+TEST_P(BadWait, FailsAtOnceWithItsError) {
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(GetParam().call(event), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), GetParam().error);
+  CloseHandle(event);
+}
+
+INSTANTIATE_TEST_SUITE_P(SyncTest, BadWait, testing::ValuesIn(kBadWaits));
+
+// ---- The last error after creating an object ----------------------------------
+
+struct CreateRow {
+  const char* name;
+  HANDLE (*create)();
+};
+
+std::ostream& operator<<(std::ostream& out, const CreateRow& row) {
+  return out << row.name;
+}
+
+const CreateRow kCreations[] = {
+    {"auto-reset event", [] { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }},
+    {"manual-reset event, set", [] { return CreateEventA(nullptr, TRUE, TRUE, nullptr); }},
+    {"named event", [] { return CreateEventA(nullptr, TRUE, FALSE, "shapeboard-event"); }},
+    {"mutex", [] { return CreateMutexA(nullptr, FALSE, nullptr); }},
+    {"owned mutex", [] { return CreateMutexA(nullptr, TRUE, nullptr); }},
+};
+
+class CreateObject : public testing::TestWithParam<CreateRow> {};
+
+TEST_P(CreateObject, SuccessClearsAStaleLastError) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  HANDLE object = GetParam().create();
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(object);
+}
+
+INSTANTIATE_TEST_SUITE_P(SyncTest, CreateObject, testing::ValuesIn(kCreations));
 
 }  // namespace
