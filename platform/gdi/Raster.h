@@ -9,15 +9,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/display/Surface.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace win32::detail {
 
 struct Canvas {
-  std::uint32_t* pixels;  // row-major, width pixels a row
-  std::int32_t width;
-  std::int32_t height;
-  RECT clip;  // inside the pixels; right and bottom exclusive
+  Surface* surface;
+  RECT clip;  // inside the surface; right and bottom exclusive
 };
 
 enum class PenStyle { Solid, Dash, Dot, DashDot, DashDotDot, Null };
