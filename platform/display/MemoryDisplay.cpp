@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/display/KeyCodes.h"
+#include "platform/kernel/Rects.h"
 #include "platform/user/User.h"
 
 namespace win32::detail {
@@ -18,27 +19,11 @@ constexpr std::int32_t kScreenHeight = 768;
 // What the screen shows where no window is.
 constexpr std::uint32_t kDesktopColour = 0x00008080u;
 
-RECT Intersect(const RECT& a, const RECT& b) {
-  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-         std::min(a.bottom, b.bottom)};
-  if (r.right <= r.left || r.bottom <= r.top) return {0, 0, 0, 0};
-  return r;
-}
-
-RECT Offset(const RECT& r, LONG dx, LONG dy) {
-  return {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
-}
-
-bool Contains(const RECT& r, LONG x, LONG y) {
-  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
-}
-
 void Fill(Surface& surface, const RECT& area, std::uint32_t colour) {
   const RECT whole{0, 0, surface.width(), surface.height()};
-  const RECT r = Intersect(area, whole);
+  const RECT r = IntersectRects(area, whole);
   for (LONG y = r.top; y < r.bottom; ++y) {
-    std::fill_n(surface.pixels() + static_cast<std::size_t>(y) * surface.width() + r.left,
-                r.right - r.left, colour);
+    std::fill_n(surface.row(y) + r.left, r.right - r.left, colour);
   }
 }
 
@@ -111,24 +96,20 @@ class MemoryDisplay : public Display {
     auto* entry = find(window);
     if (entry == nullptr) return;
     Surface& surface = *entry->surface;
-    const RECT onScreen = Intersect(Offset(area, entry->client.left, entry->client.top),
-                                    Intersect(entry->client, {0, 0, kScreenWidth, kScreenHeight}));
+    const RECT onScreen =
+        IntersectRects(OffsetRectBy(area, entry->client.left, entry->client.top),
+                       IntersectRects(entry->client, {0, 0, kScreenWidth, kScreenHeight}));
     std::lock_guard surfaceGuard(surface.lock());
     std::lock_guard screenGuard(screen_->lock());
     for (LONG y = onScreen.top; y < onScreen.bottom; ++y) {
       if (entry->covers.empty()) {
-        std::copy_n(surface.pixels() +
-                        static_cast<std::size_t>(y - entry->client.top) * surface.width() +
-                        (onScreen.left - entry->client.left),
-                    onScreen.right - onScreen.left,
-                    screen_->pixels() + static_cast<std::size_t>(y) * kScreenWidth + onScreen.left);
+        std::copy_n(surface.row(y - entry->client.top) + (onScreen.left - entry->client.left),
+                    onScreen.right - onScreen.left, screen_->row(y) + onScreen.left);
         continue;
       }
       for (LONG x = onScreen.left; x < onScreen.right; ++x) {
         if (covered(*entry, x, y)) continue;
-        const auto from = static_cast<std::size_t>(y - entry->client.top) * surface.width() +
-                          (x - entry->client.left);
-        screen_->pixels()[static_cast<std::size_t>(y) * kScreenWidth + x] = surface.pixels()[from];
+        screen_->row(y)[x] = surface.row(y - entry->client.top)[x - entry->client.left];
       }
     }
   }
@@ -149,15 +130,16 @@ class MemoryDisplay : public Display {
     std::lock_guard guard(lock_);
     auto* entry = find(window);
     if (entry == nullptr) return;
-    const RECT area =
-        Intersect(Offset(clientArea, entry->client.left, entry->client.top), entry->client);
+    const RECT area = IntersectRects(
+        OffsetRectBy(clientArea, entry->client.left, entry->client.top), entry->client);
     if (area.right == area.left) return;
     entry->covers.push_back(area);
     {
       // The window's own pixels under the cover are gone, as on a screen
       // that is the only copy of them.
       std::lock_guard surfaceGuard(entry->surface->lock());
-      Fill(*entry->surface, Offset(area, -entry->client.left, -entry->client.top), kCoverColour);
+      Fill(*entry->surface, OffsetRectBy(area, -entry->client.left, -entry->client.top),
+           kCoverColour);
     }
     std::lock_guard screenGuard(screen_->lock());
     Fill(*screen_, area, kCoverColour);
@@ -170,7 +152,7 @@ class MemoryDisplay : public Display {
     if (entry == nullptr) return {};
     std::vector<RECT> areas;
     for (const RECT& r : entry->covers) {
-      areas.push_back(Offset(r, -entry->client.left, -entry->client.top));
+      areas.push_back(OffsetRectBy(r, -entry->client.left, -entry->client.top));
     }
     entry->covers.clear();
     return areas;
@@ -203,7 +185,7 @@ class MemoryDisplay : public Display {
 
   static bool covered(const ScreenWindow& entry, LONG x, LONG y) {
     return std::any_of(entry.covers.begin(), entry.covers.end(),
-                       [&](const RECT& r) { return Contains(r, x, y); });
+                       [&](const RECT& r) { return RectContains(r, x, y); });
   }
 
   // The pixels of a screen rectangle; parts off the screen read as 0.
@@ -212,12 +194,12 @@ class MemoryDisplay : public Display {
     image.width = area.right - area.left;
     image.height = area.bottom - area.top;
     image.pixels.assign(static_cast<std::size_t>(image.width) * image.height, 0);
-    const RECT visible = Intersect(area, {0, 0, kScreenWidth, kScreenHeight});
+    const RECT visible = IntersectRects(area, {0, 0, kScreenWidth, kScreenHeight});
     std::lock_guard screenGuard(screen_->lock());
     for (LONG y = visible.top; y < visible.bottom; ++y) {
       for (LONG x = visible.left; x < visible.right; ++x) {
         image.pixels[static_cast<std::size_t>(y - area.top) * image.width + (x - area.left)] =
-            screen_->pixels()[static_cast<std::size_t>(y) * kScreenWidth + x];
+            screen_->row(y)[x];
       }
     }
     return image;

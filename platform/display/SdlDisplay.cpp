@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/display/KeyCodes.h"
+#include "platform/kernel/Rects.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/User.h"
 
@@ -28,12 +29,6 @@ constexpr SIZE kScreenBeforeStart{1024, 768};
 bool HasXDisplay() {
   const char* display = std::getenv("DISPLAY");
   return display != nullptr && display[0] != '\0';
-}
-
-RECT Union(const RECT& a, const RECT& b) {
-  if (a.right <= a.left || a.bottom <= a.top) return b;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-          std::max(a.bottom, b.bottom)};
 }
 
 LPARAM PointParam(Sint32 x, Sint32 y) {
@@ -375,8 +370,7 @@ class SdlDisplay : public Display {
     if (SDL_MUSTLOCK(&target) && SDL_LockSurface(&target) != 0) return;
     {
       std::lock_guard guard(surface.lock());
-      const std::uint32_t* from =
-          surface.pixels() + static_cast<std::size_t>(area.top) * surface.width() + area.left;
+      const std::uint32_t* from = surface.row(area.top) + area.left;
       auto* to = static_cast<std::uint8_t*>(target.pixels) +
                  static_cast<std::size_t>(area.top) * target.pitch +
                  static_cast<std::size_t>(area.left) * target.format->BytesPerPixel;
@@ -416,7 +410,7 @@ void SdlSurface::changed(const RECT& area) {
   if (!attached_) return;
   {
     std::lock_guard guard(dirtyLock_);
-    dirty_ = Union(dirty_, area);
+    dirty_ = UnionRects(dirty_, area);
   }
   if (!presentPending_.exchange(true)) display_.requestPresent(windowId_);
 }

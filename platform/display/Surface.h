@@ -24,6 +24,13 @@ class Surface {
   // Row-major, width() pixels a row, 0x00RRGGBB each.
   std::uint32_t* pixels() { return pixels_.data(); }
   const std::uint32_t* pixels() const { return pixels_.data(); }
+  // Row y (0 <= y < height()): width() pixels, left to right.
+  std::uint32_t* row(std::int32_t y) {
+    return pixels_.data() + static_cast<std::size_t>(y) * width_;
+  }
+  const std::uint32_t* row(std::int32_t y) const {
+    return pixels_.data() + static_cast<std::size_t>(y) * width_;
+  }
 
   // Held by whoever reads or writes the pixels: the drawing thread for one
   // drawing call, the display while it copies the surface to the screen.

@@ -11,6 +11,7 @@
 
 #include "platform/display/Display.h"
 #include "platform/gdi/Raster.h"
+#include "platform/kernel/Rects.h"
 #include "platform/kernel/Errors.h"
 
 namespace win32 {
@@ -268,12 +269,7 @@ bool takeDrawingState(HDC handle, DrawingState& state) {
   state.brush = resolvedBrushOf(*dc, objectAs<Brush>(dc->brush));
   if (state.surface) {
     state.clip = {0, 0, state.surface->width(), state.surface->height()};
-    if (dc->clipped) {
-      state.clip.left = std::max(state.clip.left, dc->clip.left);
-      state.clip.top = std::max(state.clip.top, dc->clip.top);
-      state.clip.right = std::min(state.clip.right, dc->clip.right);
-      state.clip.bottom = std::min(state.clip.bottom, dc->clip.bottom);
-    }
+    if (dc->clipped) state.clip = detail::IntersectRects(state.clip, dc->clip);
   }
   return true;
 }
@@ -289,9 +285,7 @@ BOOL drawOn(HDC handle, Draw&& draw) {
       state.clip.bottom <= state.clip.top) {
     return TRUE;
   }
-  detail::Target target{
-      {state.surface->pixels(), state.surface->width(), state.surface->height(), state.clip},
-      {0, 0, 0, 0}};
+  detail::Target target{{state.surface.get(), state.clip}, {0, 0, 0, 0}};
   {
     std::lock_guard pixels(state.surface->lock());
     draw(target, state);
@@ -391,8 +385,8 @@ RECT copyPixels(Surface& to, const RECT& toClip, int x, int y, int width, int he
   const bool upwards = &to == &from && dy < 0;  // same surface: copy rows in a safe order
   for (std::int64_t k = 0; k < bottom - top; ++k) {
     const std::int64_t row = upwards ? bottom - 1 - k : top + k;
-    std::uint32_t* target = to.pixels() + row * to.width() + left;
-    const std::uint32_t* source = from.pixels() + (row + dy) * from.width() + (left + dx);
+    std::uint32_t* target = to.row(static_cast<std::int32_t>(row)) + left;
+    const std::uint32_t* source = from.row(static_cast<std::int32_t>(row + dy)) + (left + dx);
     std::memmove(target, source, count * sizeof(std::uint32_t));
   }
   return {static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(right),
@@ -663,8 +657,7 @@ COLORREF SetPixel(HDC dc, int x, int y, COLORREF colour) {
   COLORREF result = CLR_INVALID;
   drawOn(dc, [&](detail::Target& target, const DrawingState& state) {
     const std::uint32_t pixel = resolveColour(state.dc, colour);
-    const RECT& c = target.canvas.clip;
-    if (x < c.left || x >= c.right || y < c.top || y >= c.bottom) return;
+    if (!detail::RectContains(target.canvas.clip, x, y)) return;
     detail::SetPixelAt(target, x, y, pixel);
     result = RGB(static_cast<BYTE>(pixel >> 16), static_cast<BYTE>(pixel >> 8),
                  static_cast<BYTE>(pixel));
@@ -679,7 +672,7 @@ COLORREF GetPixel(HDC handle, int x, int y) {
     return CLR_INVALID;
   }
   std::lock_guard pixels(state.surface->lock());
-  const std::uint32_t pixel = state.surface->pixels()[std::size_t(y) * state.surface->width() + x];
+  const std::uint32_t pixel = state.surface->row(y)[x];
   return RGB(static_cast<BYTE>(pixel >> 16), static_cast<BYTE>(pixel >> 8),
              static_cast<BYTE>(pixel));
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/gdi/EllipsePath.h"
+#include "platform/kernel/Rects.h"
 
 namespace win32::detail {
 
@@ -46,21 +47,13 @@ bool inside(const Bounds& b, std::int64_t x, std::int64_t y) {
 
 void touch(Target& target, std::int64_t left, std::int64_t top, std::int64_t right,
            std::int64_t bottom) {
-  RECT& t = target.touched;
-  if (t.right <= t.left || t.bottom <= t.top) {
-    t = {static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(right + 1),
-         static_cast<LONG>(bottom + 1)};
-    return;
-  }
-  t.left = std::min(t.left, static_cast<LONG>(left));
-  t.top = std::min(t.top, static_cast<LONG>(top));
-  t.right = std::max(t.right, static_cast<LONG>(right + 1));
-  t.bottom = std::max(t.bottom, static_cast<LONG>(bottom + 1));
+  target.touched =
+      UnionRects(target.touched, {static_cast<LONG>(left), static_cast<LONG>(top),
+                                  static_cast<LONG>(right + 1), static_cast<LONG>(bottom + 1)});
 }
 
 std::uint32_t& pixelAt(Target& target, std::int64_t x, std::int64_t y) {
-  return target.canvas
-      .pixels[static_cast<std::size_t>(y) * target.canvas.width + static_cast<std::size_t>(x)];
+  return target.canvas.surface->row(static_cast<std::int32_t>(y))[x];
 }
 
 // Pen style patterns: alternating on and off lengths, counted along the
@@ -178,7 +171,7 @@ void fillSpan(Target& target, const ResolvedBrush& brush, std::int64_t y, std::i
   left = std::max(left, b.left);
   right = std::min(right, b.right);
   if (left > right) return;
-  std::uint32_t* row = &pixelAt(target, 0, y);
+  std::uint32_t* row = target.canvas.surface->row(static_cast<std::int32_t>(y));
   if (brush.kind == BrushKind::Solid) {
     std::fill(row + left, row + right + 1, brush.colour);
   } else {
@@ -521,7 +514,7 @@ void InvertBox(Target& target, const RECT& rect) {
   const std::int64_t bottom = std::min<std::int64_t>(box.bottom, b.bottom);
   if (left > right || top > bottom) return;
   for (std::int64_t y = top; y <= bottom; ++y) {
-    std::uint32_t* row = &pixelAt(target, 0, y);
+    std::uint32_t* row = target.canvas.surface->row(static_cast<std::int32_t>(y));
     for (std::int64_t x = left; x <= right; ++x) row[x] ^= 0x00FFFFFFu;
   }
   touch(target, left, top, right, bottom);

@@ -9,15 +9,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/display/Surface.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace win32::detail {
 
 struct Canvas {
-  std::uint32_t* pixels;  // row-major, width pixels a row
-  std::int32_t width;
-  std::int32_t height;
-  RECT clip;  // inside the pixels; right and bottom exclusive
+  Surface* surface;
+  RECT clip;  // inside the surface; right and bottom exclusive
 };
 
 enum class PenStyle { Solid, Dash, Dot, DashDot, DashDotDot, Null };
@@ -67,7 +66,9 @@ void DrawRectangle(Target& target, const ResolvedPen& pen, const ResolvedBrush& 
 void DrawEllipse(Target& target, const ResolvedPen& pen, const ResolvedBrush& brush,
                  const RECT& box);
 // The outline counter-clockwise from the radial towards start to the radial
-// towards end (whole outline when they meet), leaving out its last pixel.
+// towards end, leaving out its last pixel. Radials meeting the outline at one
+// place give the whole outline, or nothing when the end lies less than half
+// a turn counter-clockwise from the start (README.md, "One loop").
 void DrawArc(Target& target, const ResolvedPen& pen, const RECT& box, POINT start, POINT end);
 
 }  // namespace win32::detail

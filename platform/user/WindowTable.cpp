@@ -125,23 +125,6 @@ std::vector<std::shared_ptr<Window>> WindowsOfThread(DWORD threadId) {
   return result;
 }
 
-bool IsEmptyRect(const RECT& r) {
-  return r.right <= r.left || r.bottom <= r.top;
-}
-
-RECT IntersectRects(const RECT& a, const RECT& b) {
-  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-         std::min(a.bottom, b.bottom)};
-  return IsEmptyRect(r) ? RECT{0, 0, 0, 0} : r;
-}
-
-RECT UnionRects(const RECT& a, const RECT& b) {
-  if (IsEmptyRect(a)) return b;
-  if (IsEmptyRect(b)) return a;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-          std::max(a.bottom, b.bottom)};
-}
-
 RECT ClientRectOf(const Window& window) {
   return {0, 0, window.client.right - window.client.left, window.client.bottom - window.client.top};
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/display/Surface.h"
+#include "platform/kernel/Rects.h"
 #include "platform/kernel/WinTypes.h"
 #include "platform/user/User.h"
 
@@ -64,10 +65,6 @@ std::vector<HWND> WindowsTopFirst();
 // Live windows of one thread.
 std::vector<std::shared_ptr<Window>> WindowsOfThread(DWORD threadId);
 
-// Rectangle helpers (right and bottom exclusive).
-bool IsEmptyRect(const RECT& r);
-RECT IntersectRects(const RECT& a, const RECT& b);
-RECT UnionRects(const RECT& a, const RECT& b);
 RECT ClientRectOf(const Window& window);  // origin 0, 0
 
 }  // namespace win32::detail

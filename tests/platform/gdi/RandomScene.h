@@ -1,7 +1,8 @@
 // The random GDI scenes of tests/data/gdi-random: reading their lines and
 // replaying them through GDI. One call a line:
 //   KIND MODE bkm=B bk=K tx=T ps=S pc=P pw=W pa=A bs=R bc=C h=H mask=M src=X end=E a=V1,...  # note
-// (tests/data/gdi-random/README.md says what each field means).
+// Each field is described at its member of SceneCall below. Before every call
+// the background colour, background mode and text colour are set from it.
 #pragma once
 
 #include <array>

@@ -31,16 +31,26 @@ Picture replay(const Scene& scene) {
   return canvas.picture();
 }
 
-TEST(GdiRandomScenes, EveryScenePixelForPixel) {
+// The scenes run in six shards of 50, so that each test process stays short
+// under the sanitizers.
+constexpr int kShards = 6;
+
+class GdiRandomScenes : public testing::TestWithParam<int> {};
+
+TEST_P(GdiRandomScenes, EverySceneOfTheShardPixelForPixel) {
   const std::vector<std::uint8_t> text = gditest::ReadXzFile(dataPath("scenes.txt.xz"));
   const std::vector<Scene> scenes = gditest::ParseScenes(std::string(text.begin(), text.end()));
   const std::vector<std::uint8_t> pictures = gditest::ReadXzFile(dataPath("pictures.sbrl.xz"));
   ASSERT_EQ(scenes.size(), 300u);
+  const std::size_t perShard = scenes.size() / kShards;
+  const std::size_t from = perShard * static_cast<std::size_t>(GetParam());
   std::size_t at = 0;
   int matching = 0;
   std::ostringstream differing;
-  for (const Scene& scene : scenes) {
+  for (std::size_t k = 0; k < scenes.size(); ++k) {
     const Picture expected = gditest::DecodeReference(pictures, at);
+    if (k < from || k >= from + perShard) continue;
+    const Scene& scene = scenes[k];
     const Picture actual = replay(scene);
     ASSERT_EQ(actual.width, expected.width);
     ASSERT_EQ(actual.height, expected.height);
@@ -54,10 +64,12 @@ TEST(GdiRandomScenes, EveryScenePixelForPixel) {
     }
   }
   EXPECT_EQ(at, pictures.size()) << "pictures left over";
-  EXPECT_EQ(matching, 300) << "differing seeds:" << differing.str();
+  EXPECT_EQ(matching, static_cast<int>(perShard)) << "differing seeds:" << differing.str();
 }
 
-TEST(GdiRandomScenes, ReaderTakesEveryFieldOfALine) {
+INSTANTIATE_TEST_SUITE_P(Shards, GdiRandomScenes, testing::Range(0, kShards));
+
+TEST(GdiRandomSceneReader, TakesEveryFieldOfALine) {
   const SceneCall call = gditest::ParseSceneCall(
       "LineTo normal bkm=1 bk=11 tx=10 ps=3 pc=3 pw=0 pa=1 bs=3 bc=4 h=5 mask=f2d29cd8cc512834 "
       "src=1 end=1 a=-2000000000,378,5,6  # MoveToEx(...)");
@@ -78,7 +90,7 @@ TEST(GdiRandomScenes, ReaderTakesEveryFieldOfALine) {
   EXPECT_EQ(call.values, (std::vector<int>{-2000000000, 378, 5, 6}));
 }
 
-TEST(GdiRandomScenes, ReaderRefusesBadLinesWithTheLineNumber) {
+TEST(GdiRandomSceneReader, RefusesBadLinesWithTheLineNumber) {
   const char* bad[] = {
       "Circle normal a=1,2,3,4",               // unknown kind
       "Rectangle normal a=1,2,3",              // too few values
@@ -106,7 +118,7 @@ TEST(GdiRandomScenes, ReaderRefusesBadLinesWithTheLineNumber) {
   EXPECT_THROW(gditest::ParseScenes("# seed x: 1 calls\n"), std::runtime_error);
 }
 
-TEST(GdiRandomScenes, PictureDecoderRefusesDamagedData) {
+TEST(GdiRandomSceneReader, PictureDecoderRefusesDamagedData) {
   std::vector<std::uint8_t> picture = {'S', 'B', 'R', 'L', 2, 0, 1, 0, 1, 9, 9, 9, 0, 0, 2};
   std::size_t at = 0;
   const Picture good = gditest::DecodeReference(picture, at);
