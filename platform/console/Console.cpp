@@ -11,6 +11,9 @@
 #include <mutex>
 #include <string>
 
+#include "platform/console/ConsoleInput.h"
+#include "platform/console/InputBuffer.h"
+#include "platform/console/LineInput.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
@@ -20,6 +23,8 @@ namespace win32 {
 namespace {
 
 constexpr DWORD kDefaultOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+// A console input buffer without a terminal starts as a console does.
+constexpr DWORD kDefaultBufferMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
 
 // Console modes are per process, like the console's own: one input mode and
 // one output mode, whatever handle on the terminal they are set through.
@@ -130,9 +135,44 @@ void showTitleOnTerminal(const std::string& text) {
   }
 }
 
+// The console input buffer keeps its mode itself; its terminal is read by the
+// console host, so only processed input (the terminal's signals) reaches the
+// terminal's settings.
+BOOL getBufferMode(LPDWORD mode) {
+  std::lock_guard lock(modeMutex);
+  if (!inputModeKnown) {
+    struct termios settings {};
+    const bool terminal = ::tcgetattr(STDIN_FILENO, &settings) == 0;
+    inputMode = (terminal ? modeFromSettings(settings) : kDefaultBufferMode) | ENABLE_MOUSE_INPUT;
+    inputModeKnown = true;
+  }
+  *mode = inputMode;
+  return TRUE;
+}
+
+BOOL setBufferMode(const detail::ConsoleInputObject& object, DWORD mode) {
+  std::lock_guard lock(modeMutex);
+  if (object.hasTerminal()) {
+    struct termios settings {};
+    if (::tcgetattr(object.descriptor(), &settings) != 0) return failInvalidHandle();
+    rememberOriginalSettings(object.descriptor(), settings);
+    settings.c_lflag = (mode & ENABLE_PROCESSED_INPUT) != 0 ? (settings.c_lflag | ISIG)
+                                                            : (settings.c_lflag & ~ISIG);
+    if (::tcsetattr(object.descriptor(), TCSANOW, &settings) != 0) {
+      detail::SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
+  }
+  inputMode = mode;
+  inputModeKnown = true;
+  return TRUE;
+}
+
 }  // namespace
 
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  if (mode == nullptr) return failInvalidHandle();
+  if (detail::LookupAs<detail::ConsoleInputObject>(console) != nullptr) return getBufferMode(mode);
   const int fd = terminalDescriptor(console);
   if (fd < 0 || mode == nullptr) return failInvalidHandle();
   std::lock_guard lock(modeMutex);
@@ -151,11 +191,12 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
 }
 
 BOOL SetConsoleMode(HANDLE console, DWORD mode) {
-  const int fd = terminalDescriptor(console);
-  if (fd < 0) return failInvalidHandle();
   // Ctrl+C and the other terminal signals must reach the platform's signal
   // thread, which restores the terminal before the process ends.
   detail::StartConsoleCtrlThread();
+  if (auto buffer = detail::ConsoleInputFor(console)) return setBufferMode(*buffer, mode);
+  const int fd = terminalDescriptor(console);
+  if (fd < 0) return failInvalidHandle();
   std::lock_guard lock(modeMutex);
   if (!isInputDescriptor(fd)) {
     outputMode = mode;
@@ -190,4 +231,82 @@ BOOL SetConsoleTitleA(LPCSTR text) {
   return TRUE;
 }
 
+namespace {
+
+// The handle's input buffer, or null with ERROR_INVALID_HANDLE; also a
+// record pointer that is null while records are asked for.
+detail::InputBuffer* bufferFor(HANDLE input, const void* records, DWORD length) {
+  if (detail::ConsoleInputFor(input) == nullptr) return nullptr;
+  if (records == nullptr && length > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return &detail::ProcessInputBuffer();
+}
+
+BOOL takeRecords(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read, bool remove,
+                 bool block) {
+  if (read != nullptr) *read = 0;
+  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  if (records == nullptr || read == nullptr) {
+    if (records != nullptr) SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *read = static_cast<DWORD>(records->take(buffer, length, remove, block));
+  return TRUE;
+}
+
+}  // namespace
+
+// Waits until at least one record is there (a length of 0 returns at once).
+BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
+  return takeRecords(input, buffer, length, read, true, true);
+}
+
+BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
+  return takeRecords(input, buffer, length, read, false, false);
+}
+
+BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count) {
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
+  if (count == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *count = static_cast<DWORD>(records->size());
+  return TRUE;
+}
+
+// Records that do not fit any more are refused with ERROR_NOT_ENOUGH_MEMORY;
+// the count written says how many went in.
+BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written) {
+  if (written != nullptr) *written = 0;
+  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  if (records == nullptr) return FALSE;
+  const auto added = static_cast<DWORD>(records->append(buffer, length));
+  if (written != nullptr) *written = added;
+  if (added < length) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FlushConsoleInputBuffer(HANDLE input) {
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
+  records->clear();
+  return TRUE;
+}
+
+namespace detail {
+
+DWORD CurrentInputMode() {
+  DWORD mode = 0;
+  getBufferMode(&mode);
+  return mode;
+}
+
+}  // namespace detail
 }  // namespace win32
