@@ -6,14 +6,14 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "platform/console/ConsoleInput.h"
-#include "platform/console/InputBuffer.h"
 #include "platform/console/LineInput.h"
+#include "platform/console/TerminalReader.h"
+#include "platform/console/TerminalState.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
@@ -33,19 +33,8 @@ bool inputModeKnown = false;
 DWORD inputMode = 0;
 DWORD outputMode = kDefaultOutputMode;
 
-// The terminal's settings from before the first SetConsoleMode, put back by an
-// exit hook on every way out (the hook may run in a signal handler: it only
-// reads these and calls tcsetattr).
-struct termios originalSettings {};
-std::atomic<int> restoreDescriptor{-1};
-
 std::mutex titleMutex;
 std::string* consoleTitle = nullptr;
-
-void restoreTerminal() {
-  const int fd = restoreDescriptor.load();
-  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &originalSettings);
-}
 
 int terminalDescriptor(HANDLE console) {
   const int fd = detail::FileDescriptor(console);
@@ -79,16 +68,6 @@ void applyModeToSettings(DWORD mode, struct termios& settings) {
   }
 }
 
-void rememberOriginalSettings(int fd, const struct termios& settings) {
-  if (restoreDescriptor.load() >= 0) return;
-  // A descriptor of our own: the handle's may be closed and its number reused.
-  const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (kept < 0) return;
-  originalSettings = settings;
-  restoreDescriptor.store(kept);
-  detail::AddExitHook(&restoreTerminal);
-}
-
 BOOL failInvalidHandle() {
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
@@ -97,7 +76,7 @@ BOOL failInvalidHandle() {
 BOOL setInputMode(int fd, DWORD mode) {
   struct termios settings {};
   if (::tcgetattr(fd, &settings) != 0) return failInvalidHandle();
-  rememberOriginalSettings(fd, settings);
+  detail::TakeTerminal(fd);
   applyModeToSettings(mode, settings);
   if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
     detail::SetLastErrorFromErrno(errno);
@@ -121,6 +100,8 @@ std::string& title() {
 // end it early and leave the rest to the terminal as commands.
 void showTitleOnTerminal(const std::string& text) {
   if (::isatty(STDOUT_FILENO) == 0) return;
+  // The terminal's own title comes back at exit.
+  detail::SaveTerminalTitle();
   std::string escape = "\x1b]2;";
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -152,16 +133,12 @@ BOOL getBufferMode(LPDWORD mode) {
 
 BOOL setBufferMode(const detail::ConsoleInputObject& object, DWORD mode) {
   std::lock_guard lock(modeMutex);
-  if (object.hasTerminal()) {
-    struct termios settings {};
-    if (::tcgetattr(object.descriptor(), &settings) != 0) return failInvalidHandle();
-    rememberOriginalSettings(object.descriptor(), settings);
-    settings.c_lflag = (mode & ENABLE_PROCESSED_INPUT) != 0 ? (settings.c_lflag | ISIG)
-                                                            : (settings.c_lflag & ~ISIG);
-    if (::tcsetattr(object.descriptor(), TCSANOW, &settings) != 0) {
+  if (object.hasTerminal() && detail::TerminalReaderRunning()) {
+    if (!detail::SetHostSettings((mode & ENABLE_PROCESSED_INPUT) != 0)) {
       detail::SetLastErrorFromErrno(errno);
       return FALSE;
     }
+    detail::SetMouseReporting((mode & ENABLE_MOUSE_INPUT) != 0);
   }
   inputMode = mode;
   inputModeKnown = true;
@@ -228,75 +205,6 @@ BOOL SetConsoleTitleA(LPCSTR text) {
     title() = text;
   }
   showTitleOnTerminal(text);
-  return TRUE;
-}
-
-namespace {
-
-// The handle's input buffer, or null with ERROR_INVALID_HANDLE; also a
-// record pointer that is null while records are asked for.
-detail::InputBuffer* bufferFor(HANDLE input, const void* records, DWORD length) {
-  if (detail::ConsoleInputFor(input) == nullptr) return nullptr;
-  if (records == nullptr && length > 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  return &detail::ProcessInputBuffer();
-}
-
-BOOL takeRecords(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read, bool remove,
-                 bool block) {
-  if (read != nullptr) *read = 0;
-  detail::InputBuffer* records = bufferFor(input, buffer, length);
-  if (records == nullptr || read == nullptr) {
-    if (records != nullptr) SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  *read = static_cast<DWORD>(records->take(buffer, length, remove, block));
-  return TRUE;
-}
-
-}  // namespace
-
-// Waits until at least one record is there (a length of 0 returns at once).
-BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
-  return takeRecords(input, buffer, length, read, true, true);
-}
-
-BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
-  return takeRecords(input, buffer, length, read, false, false);
-}
-
-BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count) {
-  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
-  if (records == nullptr) return FALSE;
-  if (count == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  *count = static_cast<DWORD>(records->size());
-  return TRUE;
-}
-
-// Records that do not fit any more are refused with ERROR_NOT_ENOUGH_MEMORY;
-// the count written says how many went in.
-BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written) {
-  if (written != nullptr) *written = 0;
-  detail::InputBuffer* records = bufferFor(input, buffer, length);
-  if (records == nullptr) return FALSE;
-  const auto added = static_cast<DWORD>(records->append(buffer, length));
-  if (written != nullptr) *written = added;
-  if (added < length) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL FlushConsoleInputBuffer(HANDLE input) {
-  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
-  if (records == nullptr) return FALSE;
-  records->clear();
   return TRUE;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/console/LineInput.h"
 #include "platform/console/TerminalReader.h"
 #include "platform/kernel/Errors.h"
+#include "platform/console/Console.h"
 
 namespace win32::detail {
 namespace {
@@ -76,3 +77,75 @@ HANDLE OpenConsoleDevice(LPCSTR name, DWORD /*access*/) {
 }
 
 }  // namespace win32::detail
+
+namespace win32 {
+namespace {
+
+// The handle's input buffer, or null with ERROR_INVALID_HANDLE; also a
+// record pointer that is null while records are asked for.
+detail::InputBuffer* bufferFor(HANDLE input, const void* records, DWORD length) {
+  if (detail::ConsoleInputFor(input) == nullptr) return nullptr;
+  if (records == nullptr && length > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return &detail::ProcessInputBuffer();
+}
+
+BOOL takeRecords(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read, bool remove,
+                 bool block) {
+  if (read != nullptr) *read = 0;
+  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  if (records == nullptr || read == nullptr) {
+    if (records != nullptr) SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *read = static_cast<DWORD>(records->take(buffer, length, remove, block));
+  return TRUE;
+}
+
+}  // namespace
+
+// Waits until at least one record is there (a length of 0 returns at once).
+BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
+  return takeRecords(input, buffer, length, read, true, true);
+}
+
+BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
+  return takeRecords(input, buffer, length, read, false, false);
+}
+
+BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count) {
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
+  if (count == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *count = static_cast<DWORD>(records->size());
+  return TRUE;
+}
+
+// Records that do not fit any more are refused with ERROR_NOT_ENOUGH_MEMORY;
+// the count written says how many went in.
+BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written) {
+  if (written != nullptr) *written = 0;
+  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  if (records == nullptr) return FALSE;
+  const auto added = static_cast<DWORD>(records->append(buffer, length));
+  if (written != nullptr) *written = added;
+  if (added < length) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FlushConsoleInputBuffer(HANDLE input) {
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
+  records->clear();
+  return TRUE;
+}
+
+}  // namespace win32
