@@ -136,6 +136,32 @@ TEST_F(ktsEvQueQueue, AWaitingGetKeySleepsUntilAKeyArrives) {
   EXPECT_EQ(Peek(), "none");
 }
 
+TEST_F(ktsEvQueQueue, TwoWaitingConsumersTakeOneKeyEach) {
+  std::string got[2];
+  std::thread consumers[2];
+  for (int i = 0; i < 2; ++i) {
+    consumers[i] = std::thread([&got, i] {
+      char ch = 0;
+      std::uint8_t scan = 0;
+      if (ktsEvQue::getKey(ch, scan, true)) got[i] = Pair(ch, scan);
+    });
+  }
+  Type(0x2D, 'x');
+  Type(0x15, 'y');
+  for (auto& consumer : consumers) consumer.join();
+  EXPECT_NE(got[0], got[1]);
+  for (const std::string& key : got) EXPECT_TRUE(key == "78/2d" || key == "79/15") << key;
+  EXPECT_EQ(Peek(), "none");
+  EXPECT_FALSE(IO::KeyPressed());
+}
+
+TEST_F(ktsEvQueQueue, KeyboardStatusVariablesAfterTheBody) {
+  BiosIO::BEGIN();
+  EXPECT_EQ(static_cast<unsigned char>(BiosIO::LastChar), 0xFF);
+  EXPECT_EQ(BiosIO::LastScan, 0);
+  EXPECT_TRUE(BiosIO::EnhancedBIOS);
+}
+
 // ---- Mouse handlers -----------------------------------------------------------
 
 struct Seen {
