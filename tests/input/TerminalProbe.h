@@ -57,6 +57,11 @@ class TerminalProbe {
   }
   std::string screen() const { return Output("tmux -L " + socket_ + " capture-pane -p -t probe"); }
 
+  // The pane's title, as the program last set it.
+  std::string title() const {
+    return Output("tmux -L " + socket_ + " display -p -t probe '#{pane_title}'");
+  }
+
   std::vector<std::string> results() const {
     std::vector<std::string> lines;
     std::istringstream text(testing_support::ReadFile(path("results")));

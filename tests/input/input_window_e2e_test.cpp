@@ -47,6 +47,9 @@ class InputWindowE2E : public ::testing::Test {
 TEST_F(InputWindowE2E, KeysInTheWindowArriveInTheKeyQueue) {
   auto probe = Start("window-keys");
   ASSERT_EQ(probe->results().at(0), "window");
+  // The console's window was looked up by a marker title, which is gone again.
+  EXPECT_EQ(probe->title().find("__Tarvo console"), std::string::npos) << probe->title();
+  EXPECT_NE(probe->title().find("input_probe"), std::string::npos) << probe->title();
   const struct {
     const char* keys;
     const char* line;
