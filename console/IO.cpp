@@ -11,6 +11,8 @@
 #include "channels/StdChans.h"
 #include "console/Str.h"
 #include "console/ktsIO.h"
+#include "input/BiosIO.h"
+#include "input/ktsEvQue.h"
 #include "runtime/EXCEPTIONS.h"
 #include "runtime/ModuleInit.h"
 #include "runtime/krnK2C.h"
@@ -72,10 +74,9 @@ CharSet Separators = defaultSeparators();
 char SuffixChar = ' ';
 WrStrProc WrStrRedirect = writeStr;
 
-// The key queue is not part of this program yet: no key is ever waiting.
-// This becomes BiosIO::KeyPressed() once the console input queue exists.
+// TRUE while a key is queued; the key stays queued.
 bool KeyPressed() {
-  return false;
+  return BiosIO::KeyPressed();
 }
 
 // Takes no input and has no visible effect.
@@ -135,8 +136,9 @@ void WrCard(std::uint32_t value, std::int32_t width) {
 void BEGIN() {
   if (!K2C_EnterBody(initialised)) return;
   K2C_InitFPP();
-  // The console input queue (ktsEvQue, BiosIO) joins here once it exists.
+  ktsEvQue::BEGIN();
   ktsIO::BEGIN();
+  BiosIO::BEGIN();
   IOConsts::BEGIN();
   ChanConsts::BEGIN();
   StdChans::BEGIN();

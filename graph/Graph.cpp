@@ -437,10 +437,26 @@ std::uint32_t modifierFlag(std::uint32_t scanCode) {
 }
 
 // Hands the record to the console input buffer, where the event queue reads
-// it like a key typed on the console. The console host does not take records
-// yet; until it does, only an installed sink sees them.
+// it like a key typed on the console. It carries neither a character nor a
+// virtual-key code: the queue translates it by scan code and state. What the
+// write answers is not looked at: a key that cannot be queued is lost, as a
+// key typed into a full console buffer is.
 void writeKeyRecord(const detail::KeyRecord& record) {
-  if (detail::keyRecordSink != nullptr) detail::keyRecordSink(record);
+  if (detail::keyRecordSink != nullptr) {
+    detail::keyRecordSink(record);
+    return;
+  }
+  win32::INPUT_RECORD input{};
+  input.EventType = win32::KEY_EVENT;
+  win32::KEY_EVENT_RECORD& key = input.Event.KeyEvent;
+  key.bKeyDown = record.keyDown ? 1 : 0;
+  key.wRepeatCount = 1;
+  key.wVirtualKeyCode = 0;
+  key.wVirtualScanCode = record.scanCode;
+  key.uChar.UnicodeChar = 0;
+  key.dwControlKeyState = record.controlKeyState;
+  win32::DWORD written = 0;
+  win32::WriteConsoleInputA(ktsIGraph::hConsoleInput, &input, 1, &written);
 }
 
 void forwardKey(bool keyDown, win32::LPARAM lParam) {

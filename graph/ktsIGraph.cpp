@@ -17,9 +17,8 @@ void BEGIN() {
   proc = nullptr;
   fGrMode = false;
   hConsoleInput = win32::GetStdHandle(win32::STD_INPUT_HANDLE);
-  // Input typed before the program started reading is not meant for it; the
-  // console input buffer is emptied here (FlushConsoleInputBuffer) once the
-  // console host keeps input records.
+  // Input typed before the program started reading is not meant for it.
+  win32::FlushConsoleInputBuffer(hConsoleInput);
 }
 
 }  // namespace ktsIGraph

@@ -6,11 +6,14 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "platform/console/ConsoleInput.h"
+#include "platform/console/LineInput.h"
+#include "platform/console/TerminalReader.h"
+#include "platform/console/TerminalState.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
@@ -20,6 +23,8 @@ namespace win32 {
 namespace {
 
 constexpr DWORD kDefaultOutputMode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+// A console input buffer without a terminal starts as a console does.
+constexpr DWORD kDefaultBufferMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
 
 // Console modes are per process, like the console's own: one input mode and
 // one output mode, whatever handle on the terminal they are set through.
@@ -28,19 +33,8 @@ bool inputModeKnown = false;
 DWORD inputMode = 0;
 DWORD outputMode = kDefaultOutputMode;
 
-// The terminal's settings from before the first SetConsoleMode, put back by an
-// exit hook on every way out (the hook may run in a signal handler: it only
-// reads these and calls tcsetattr).
-struct termios originalSettings {};
-std::atomic<int> restoreDescriptor{-1};
-
 std::mutex titleMutex;
 std::string* consoleTitle = nullptr;
-
-void restoreTerminal() {
-  const int fd = restoreDescriptor.load();
-  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &originalSettings);
-}
 
 int terminalDescriptor(HANDLE console) {
   const int fd = detail::FileDescriptor(console);
@@ -74,16 +68,6 @@ void applyModeToSettings(DWORD mode, struct termios& settings) {
   }
 }
 
-void rememberOriginalSettings(int fd, const struct termios& settings) {
-  if (restoreDescriptor.load() >= 0) return;
-  // A descriptor of our own: the handle's may be closed and its number reused.
-  const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (kept < 0) return;
-  originalSettings = settings;
-  restoreDescriptor.store(kept);
-  detail::AddExitHook(&restoreTerminal);
-}
-
 BOOL failInvalidHandle() {
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
@@ -92,7 +76,7 @@ BOOL failInvalidHandle() {
 BOOL setInputMode(int fd, DWORD mode) {
   struct termios settings {};
   if (::tcgetattr(fd, &settings) != 0) return failInvalidHandle();
-  rememberOriginalSettings(fd, settings);
+  detail::TakeTerminal(fd);
   applyModeToSettings(mode, settings);
   if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
     detail::SetLastErrorFromErrno(errno);
@@ -116,6 +100,8 @@ std::string& title() {
 // end it early and leave the rest to the terminal as commands.
 void showTitleOnTerminal(const std::string& text) {
   if (::isatty(STDOUT_FILENO) == 0) return;
+  // The terminal's own title comes back at exit.
+  detail::SaveTerminalTitle();
   std::string escape = "\x1b]2;";
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -130,9 +116,40 @@ void showTitleOnTerminal(const std::string& text) {
   }
 }
 
+// The console input buffer keeps its mode itself; its terminal is read by the
+// console host, so only processed input (the terminal's signals) reaches the
+// terminal's settings.
+BOOL getBufferMode(LPDWORD mode) {
+  std::lock_guard lock(modeMutex);
+  if (!inputModeKnown) {
+    struct termios settings {};
+    const bool terminal = ::tcgetattr(STDIN_FILENO, &settings) == 0;
+    inputMode = (terminal ? modeFromSettings(settings) : kDefaultBufferMode) | ENABLE_MOUSE_INPUT;
+    inputModeKnown = true;
+  }
+  *mode = inputMode;
+  return TRUE;
+}
+
+BOOL setBufferMode(const detail::ConsoleInputObject& object, DWORD mode) {
+  std::lock_guard lock(modeMutex);
+  if (object.hasTerminal() && detail::TerminalReaderRunning()) {
+    if (!detail::SetHostSettings((mode & ENABLE_PROCESSED_INPUT) != 0)) {
+      detail::SetLastErrorFromErrno(errno);
+      return FALSE;
+    }
+    detail::SetMouseReporting((mode & ENABLE_MOUSE_INPUT) != 0);
+  }
+  inputMode = mode;
+  inputModeKnown = true;
+  return TRUE;
+}
+
 }  // namespace
 
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  if (mode == nullptr) return failInvalidHandle();
+  if (detail::LookupAs<detail::ConsoleInputObject>(console) != nullptr) return getBufferMode(mode);
   const int fd = terminalDescriptor(console);
   if (fd < 0 || mode == nullptr) return failInvalidHandle();
   std::lock_guard lock(modeMutex);
@@ -151,11 +168,12 @@ BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
 }
 
 BOOL SetConsoleMode(HANDLE console, DWORD mode) {
-  const int fd = terminalDescriptor(console);
-  if (fd < 0) return failInvalidHandle();
   // Ctrl+C and the other terminal signals must reach the platform's signal
   // thread, which restores the terminal before the process ends.
   detail::StartConsoleCtrlThread();
+  if (auto buffer = detail::ConsoleInputFor(console)) return setBufferMode(*buffer, mode);
+  const int fd = terminalDescriptor(console);
+  if (fd < 0) return failInvalidHandle();
   std::lock_guard lock(modeMutex);
   if (!isInputDescriptor(fd)) {
     outputMode = mode;
@@ -190,4 +208,13 @@ BOOL SetConsoleTitleA(LPCSTR text) {
   return TRUE;
 }
 
+namespace detail {
+
+DWORD CurrentInputMode() {
+  DWORD mode = 0;
+  getBufferMode(&mode);
+  return mode;
+}
+
+}  // namespace detail
 }  // namespace win32

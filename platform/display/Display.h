@@ -7,8 +7,8 @@
 //     Without $DISPLAY, or when SDL cannot start, creating a window fails at
 //     once. The screen size is 1024 x 768 until video has started.
 //   - Memory: a virtual 1024 x 768 screen in memory, for tests. Nothing is
-//     shown; the controls at the end of this file read the screen and play
-//     the user (covering windows, close box, mouse and keys). Windows do not
+//     shown; the controls in MemoryDisplay.h read the screen and play the
+//     user (covering windows, close box, mouse and keys). Windows do not
 //     hide each other there: each shows its whole client area.
 #pragma once
 
@@ -74,49 +74,31 @@ Display* DisplayInUse();
 // Display::wakeThread on the back-end if it is in use; nothing otherwise.
 void WakeDisplayThread(DWORD threadId);
 
-// What a back-end tells the window manager (defined by the window manager):
-// input and close requests go to the window's thread queue as posted
-// messages; exposure adds the area (client coordinates) to the update region.
-void PostDisplayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-void InvalidateFromDisplay(HWND window, const RECT& clientArea);
+// ---- What a back-end reports -------------------------------------------------
+// Back-ends report raw facts about their windows; the window manager
+// (platform/user/DisplayInput.cpp) makes the messages from them, once, with
+// the button and key state it keeps (WM_* numbers, MK_* flags, key lParams),
+// so every back-end delivers the same messages for the same facts.
+// Positions are client coordinates. Facts about unknown windows are dropped.
 
-// ---- Controls of the memory display, for tests ----------------------------
-// They act on windows of the memory display; other windows are ignored
-// (reads answer an empty image).
+enum class MouseButton : std::uint8_t { Left, Right, Middle };
 
-struct ScreenImage {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::vector<std::uint32_t> pixels;  // row-major, 0x00RRGGBB
-  std::uint32_t at(std::int32_t x, std::int32_t y) const {
-    return pixels[static_cast<std::size_t>(y) * width + x];
-  }
+struct KeyFact {
+  std::uint8_t scan = 0;  // PC set-1 make code (0x1E for A)
+  bool extended = false;  // sent with the E0 prefix (cursor block, right Ctrl/Alt, ...)
+  bool down = false;
+  bool repeat = false;  // the back-end knows the key is held and repeating
+  bool numLock = true;  // with NumLock off the keypad keys move the cursor
 };
 
-// Colour of the screen where another (imaginary) window covers it.
-inline constexpr std::uint32_t kCoverColour = 0x00C0C0C0u;
-
-// The client area of the window as the screen shows it now.
-ScreenImage MemoryDisplayClientPixels(HWND window);
-// The whole virtual screen.
-ScreenImage MemoryDisplayScreenPixels();
-// Another window covers the area (client coordinates): the screen there
-// shows kCoverColour and the window's pixels there are lost.
-void MemoryDisplayCover(HWND window, const RECT& clientArea);
-// Everything that covered the window goes away: the uncovered area keeps the
-// covering colour until the window repaints it, and the window gets WM_PAINT
-// for exactly that area.
-void MemoryDisplayUncover(HWND window);
-// The user clicks the close box: the window gets WM_CLOSE.
-void MemoryDisplayCloseRequest(HWND window);
-// Mouse input at client position (x, y): message is WM_MOUSEMOVE,
-// WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, ...; keys the MK_* flags.
-void MemoryDisplayMouse(HWND window, UINT message, std::int32_t x, std::int32_t y, WPARAM keys);
-// A key going down or up: message is WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or
-// WM_SYSKEYUP; scanCode the PC set-1 code (0x1E for A), extended for the
-// cursor block, right Ctrl, right Alt and the like.
-void MemoryDisplayKey(HWND window, UINT message, std::uint8_t scanCode, bool extended);
-// The window is activated (true) or deactivated (false): WM_ACTIVATE.
-void MemoryDisplayActivate(HWND window, bool active);
+void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y);
+void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t x, std::int32_t y);
+void ReportKey(HWND window, const KeyFact& key);
+// The window gained or lost the keyboard focus.
+void ReportFocus(HWND window, bool gained);
+// The user asked to close the window (its close box).
+void ReportClose(HWND window);
+// The area became visible again and must be painted.
+void ReportExposure(HWND window, const RECT& clientArea);
 
 }  // namespace win32::detail

@@ -4,10 +4,6 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <set>
-
-#include "platform/display/KeyCodes.h"
-#include "platform/user/User.h"
 
 namespace win32::detail {
 
@@ -63,7 +59,6 @@ struct ScreenWindow {
   std::shared_ptr<MemorySurface> surface;
   std::vector<RECT> covers;  // screen coordinates, inside the client area
   std::string title;
-  std::set<std::uint16_t> keysDown;  // scan code | extended << 8
 };
 
 class MemoryDisplay : public Display {
@@ -77,7 +72,7 @@ class MemoryDisplay : public Display {
     auto surface =
         std::make_shared<MemorySurface>(*this, window, c.right - c.left, c.bottom - c.top);
     std::lock_guard guard(lock_);
-    windows_[window] = ScreenWindow{c, surface, {}, placement.title, {}};
+    windows_[window] = ScreenWindow{c, surface, {}, placement.title};
     return surface;
   }
 
@@ -181,20 +176,6 @@ class MemoryDisplay : public Display {
     return find(window) != nullptr;
   }
 
-  // Records the key's state; answers whether it was down before.
-  bool pressKey(HWND window, std::uint16_t key, bool down) {
-    std::lock_guard guard(lock_);
-    auto* entry = find(window);
-    if (entry == nullptr) return false;
-    const bool wasDown = entry->keysDown.count(key) != 0;
-    if (down) {
-      entry->keysDown.insert(key);
-    } else {
-      entry->keysDown.erase(key);
-    }
-    return wasDown;
-  }
-
  private:
   ScreenWindow* find(HWND window) {
     auto found = windows_.find(window);
@@ -242,11 +223,6 @@ MemoryDisplay* DisplayOf(HWND window) {
   return display != nullptr && display->knows(window) ? display : nullptr;
 }
 
-LPARAM PointParam(std::int32_t x, std::int32_t y) {
-  return static_cast<LPARAM>((static_cast<std::uint32_t>(x) & 0xFFFF) |
-                             ((static_cast<std::uint32_t>(y) & 0xFFFF) << 16));
-}
-
 }  // namespace
 
 std::unique_ptr<Display> MakeMemoryDisplay() {
@@ -270,32 +246,33 @@ void MemoryDisplayCover(HWND window, const RECT& clientArea) {
 void MemoryDisplayUncover(HWND window) {
   MemoryDisplay* display = DisplayOf(window);
   if (display == nullptr) return;
-  for (const RECT& area : display->uncover(window)) InvalidateFromDisplay(window, area);
+  for (const RECT& area : display->uncover(window)) ReportExposure(window, area);
 }
 
 void MemoryDisplayCloseRequest(HWND window) {
-  if (DisplayOf(window) != nullptr) PostDisplayMessage(window, WM_CLOSE, 0, 0);
+  if (DisplayOf(window) != nullptr) ReportClose(window);
 }
 
-void MemoryDisplayMouse(HWND window, UINT message, std::int32_t x, std::int32_t y, WPARAM keys) {
-  if (DisplayOf(window) != nullptr) PostDisplayMessage(window, message, keys, PointParam(x, y));
+void MemoryDisplayMouseMove(HWND window, std::int32_t x, std::int32_t y) {
+  if (DisplayOf(window) != nullptr) ReportMouseMove(window, x, y);
 }
 
-void MemoryDisplayKey(HWND window, UINT message, std::uint8_t scanCode, bool extended) {
-  MemoryDisplay* display = DisplayOf(window);
-  if (display == nullptr) return;
-  const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
-  const bool system = message == WM_SYSKEYDOWN || message == WM_SYSKEYUP;
-  const auto key = static_cast<std::uint16_t>(scanCode | (extended ? 0x100 : 0));
-  const bool wasDown = display->pressKey(window, key, down);
-  PostDisplayMessage(window, message, VirtualKeyFromScanCode(scanCode, extended),
-                     KeyMessageLParam(scanCode, extended, down, wasDown, system));
+void MemoryDisplayMouseButton(HWND window, MouseButton button, bool down, std::int32_t x,
+                              std::int32_t y) {
+  if (DisplayOf(window) != nullptr) ReportMouseButton(window, button, down, x, y);
+}
+
+void MemoryDisplayKey(HWND window, std::uint8_t scanCode, bool extended, bool down) {
+  if (DisplayOf(window) == nullptr) return;
+  KeyFact key;
+  key.scan = scanCode;
+  key.extended = extended;
+  key.down = down;
+  ReportKey(window, key);
 }
 
 void MemoryDisplayActivate(HWND window, bool active) {
-  if (DisplayOf(window) != nullptr) {
-    PostDisplayMessage(window, WM_ACTIVATE, active ? WA_ACTIVE : WA_INACTIVE, 0);
-  }
+  if (DisplayOf(window) != nullptr) ReportFocus(window, active);
 }
 
 }  // namespace win32::detail

@@ -10,7 +10,6 @@
 
 #include "platform/display/KeyCodes.h"
 #include "platform/kernel/Threads.h"
-#include "platform/user/User.h"
 
 namespace win32::detail {
 
@@ -34,11 +33,6 @@ RECT Union(const RECT& a, const RECT& b) {
   if (a.right <= a.left || a.bottom <= a.top) return b;
   return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
           std::max(a.bottom, b.bottom)};
-}
-
-LPARAM PointParam(Sint32 x, Sint32 y) {
-  return static_cast<LPARAM>((static_cast<std::uint32_t>(x) & 0xFFFF) |
-                             ((static_cast<std::uint32_t>(y) & 0xFFFF) << 16));
 }
 
 class SdlDisplay;
@@ -250,6 +244,15 @@ class SdlDisplay : public Display {
     }
   }
 
+  // The whole client area: the window's surface has its size.
+  RECT clientAreaOf(Uint32 id) {
+    std::lock_guard guard(lock_);
+    auto found = windows_.find(id);
+    if (found == windows_.end()) return {0, 0, 0, 0};
+    const Surface& surface = *found->second.surface;
+    return {0, 0, surface.width(), surface.height()};
+  }
+
   void handleUserEvent(const SDL_UserEvent& user) {
     const auto id = static_cast<Uint32>(reinterpret_cast<std::uintptr_t>(user.data1));
     switch (user.code) {
@@ -272,81 +275,58 @@ class SdlDisplay : public Display {
     if (handle == nullptr) return;
     switch (event.event) {
       case SDL_WINDOWEVENT_CLOSE:
-        PostDisplayMessage(handle, WM_CLOSE, 0, 0);
+        ReportClose(handle);
         break;
-      case SDL_WINDOWEVENT_EXPOSED: {
-        RECT client{0, 0, 0, 0};
-        GetClientRect(handle, &client);
-        InvalidateFromDisplay(handle, client);
+      case SDL_WINDOWEVENT_EXPOSED:
+        ReportExposure(handle, clientAreaOf(event.windowID));
         break;
-      }
       case SDL_WINDOWEVENT_FOCUS_GAINED:
-        PostDisplayMessage(handle, WM_ACTIVATE, WA_ACTIVE, 0);
+        ReportFocus(handle, true);
         break;
       case SDL_WINDOWEVENT_FOCUS_LOST:
-        PostDisplayMessage(handle, WM_ACTIVATE, WA_INACTIVE, 0);
+        ReportFocus(handle, false);
         break;
       default:
         break;
     }
-  }
-
-  WPARAM mouseKeys() const {
-    WPARAM keys = buttons_;
-    const SDL_Keymod mod = SDL_GetModState();
-    if ((mod & KMOD_SHIFT) != 0) keys |= MK_SHIFT;
-    if ((mod & KMOD_CTRL) != 0) keys |= MK_CONTROL;
-    return keys;
   }
 
   void handleMouseMotion(const SDL_MouseMotionEvent& motion) {
     HWND handle = handleOf(motion.windowID);
-    if (handle == nullptr) return;
-    PostDisplayMessage(handle, WM_MOUSEMOVE, mouseKeys(), PointParam(motion.x, motion.y));
+    if (handle != nullptr) ReportMouseMove(handle, motion.x, motion.y);
   }
 
-  void handleMouseButton(const SDL_MouseButtonEvent& button) {
-    HWND handle = handleOf(button.windowID);
+  void handleMouseButton(const SDL_MouseButtonEvent& event) {
+    HWND handle = handleOf(event.windowID);
     if (handle == nullptr) return;
-    const bool down = button.state == SDL_PRESSED;
-    UINT message = 0;
-    WPARAM flag = 0;
-    switch (button.button) {
+    MouseButton button = MouseButton::Left;
+    switch (event.button) {
       case SDL_BUTTON_LEFT:
-        message = down ? WM_LBUTTONDOWN : WM_LBUTTONUP;
-        flag = MK_LBUTTON;
+        button = MouseButton::Left;
         break;
       case SDL_BUTTON_RIGHT:
-        message = down ? WM_RBUTTONDOWN : WM_RBUTTONUP;
-        flag = MK_RBUTTON;
+        button = MouseButton::Right;
         break;
       case SDL_BUTTON_MIDDLE:
-        message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
-        flag = MK_MBUTTON;
+        button = MouseButton::Middle;
         break;
       default:
         return;
     }
-    buttons_ = down ? (buttons_ | flag) : (buttons_ & ~flag);
-    PostDisplayMessage(handle, message, mouseKeys(), PointParam(button.x, button.y));
+    ReportMouseButton(handle, button, event.state == SDL_PRESSED, event.x, event.y);
   }
 
-  void handleKey(const SDL_KeyboardEvent& key) {
-    HWND handle = handleOf(key.windowID);
-    const KeyCode code = KeyFromSdlScancode(key.keysym.scancode);
+  void handleKey(const SDL_KeyboardEvent& event) {
+    HWND handle = handleOf(event.windowID);
+    const KeyCode code = KeyFromSdlScancode(event.keysym.scancode);
     if (handle == nullptr || code.scan == 0) return;
-    const bool down = key.type == SDL_KEYDOWN;
-    const bool alt = (key.keysym.mod & KMOD_ALT) != 0 || code.virtualKey == VK_MENU;
-    const bool ctrl = (key.keysym.mod & KMOD_CTRL) != 0;
-    // As on Windows: keys with Alt (but not AltGr's Ctrl+Alt) and F10 are
-    // system keys.
-    const bool system = (alt && !ctrl) || code.virtualKey == 0x79;
-    const UINT message =
-        system ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
-    const bool numLock = (key.keysym.mod & KMOD_NUM) != 0;
-    const WPARAM virtualKey = numLock ? code.virtualKey : KeypadKeyWithoutNumLock(code.virtualKey);
-    PostDisplayMessage(handle, message, virtualKey,
-                       KeyMessageLParam(code.scan, code.extended, down, key.repeat != 0, alt));
+    KeyFact key;
+    key.scan = code.scan;
+    key.extended = code.extended;
+    key.down = event.type == SDL_KEYDOWN;
+    key.repeat = event.repeat != 0;
+    key.numLock = (event.keysym.mod & KMOD_NUM) != 0;
+    ReportKey(handle, key);
   }
 
   void present(Uint32 id) {
@@ -409,7 +389,6 @@ class SdlDisplay : public Display {
   std::shared_ptr<Surface> screen_;
   std::map<Uint32, NativeWindow> windows_;
   std::map<HWND, Uint32> ids_;
-  WPARAM buttons_ = 0;  // video thread only
 };
 
 void SdlSurface::changed(const RECT& area) {

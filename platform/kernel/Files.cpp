@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -20,6 +23,23 @@ struct IgnoreBrokenPipeSignal {
   IgnoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
 } ignoreBrokenPipeSignal;
 
+std::atomic<detail::ConsoleDeviceOpener> consoleDeviceOpener{nullptr};
+
+bool isConsoleDeviceName(LPCSTR name) {
+  return ::strcasecmp(name, "CONIN$") == 0 || ::strcasecmp(name, "CONOUT$") == 0;
+}
+
+// Standard input on a terminal is the console's input buffer, as it is on a
+// console; every other standard handle names its descriptor.
+HANDLE makeStandardHandle(int slot) {
+  const detail::ConsoleDeviceOpener opener = consoleDeviceOpener.load();
+  if (slot == STDIN_FILENO && opener != nullptr && ::isatty(slot) != 0) {
+    const HANDLE console = opener("CONIN$", GENERIC_READ | GENERIC_WRITE);
+    if (console != INVALID_HANDLE_VALUE) return console;
+  }
+  return detail::InsertObject(std::make_shared<detail::FileObject>(slot, false));
+}
+
 // Handles 0, 1 and 2 are made on first use; SetStdHandle replaces them.
 class StandardHandles {
  public:
@@ -29,9 +49,7 @@ class StandardHandles {
       made_[slot] = true;
       // The standard descriptors stay open when their handles are closed: the
       // terminal is still restored through them at exit.
-      if (::fcntl(slot, F_GETFD) != -1) {
-        handles_[slot] = detail::InsertObject(std::make_shared<detail::FileObject>(slot, false));
-      }
+      if (::fcntl(slot, F_GETFD) != -1) handles_[slot] = makeStandardHandle(slot);
     }
     return handles_[slot];
   }
@@ -208,6 +226,10 @@ HANDLE HandleForDescriptor(int fd) {
   return InsertObject(std::make_shared<FileObject>(fd, true));
 }
 
+void SetConsoleDeviceOpener(ConsoleDeviceOpener opener) {
+  consoleDeviceOpener.store(opener);
+}
+
 }  // namespace detail
 
 HANDLE GetStdHandle(DWORD which) {
@@ -226,14 +248,16 @@ BOOL SetStdHandle(DWORD which, HANDLE handle) {
   return TRUE;
 }
 
+// A console buffer may also name its terminal's descriptor; it answers for
+// itself, also when it has no terminal.
 DWORD GetFileType(HANDLE file) {
   detail::KernelObjectPtr object = detail::LookupObject(file);
-  if (auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object)) {
-    return fileTypeOfDescriptor(descriptor->descriptor());
-  }
   if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) {
     SetLastError(ERROR_SUCCESS);
     return stream->fileType();
+  }
+  if (auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object)) {
+    return fileTypeOfDescriptor(descriptor->descriptor());
   }
   SetLastError(ERROR_INVALID_HANDLE);
   return FILE_TYPE_UNKNOWN;
@@ -244,6 +268,10 @@ DWORD GetFileType(HANDLE file) {
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
                    LPSECURITY_ATTRIBUTES /*security*/, DWORD creation, DWORD /*flagsAndAttributes*/,
                    HANDLE /*templateFile*/) {
+  const detail::ConsoleDeviceOpener opener = consoleDeviceOpener.load();
+  if (name != nullptr && opener != nullptr && isConsoleDeviceName(name)) {
+    return opener(name, access);
+  }
   const bool truncatesWithoutWriting =
       creation == TRUNCATE_EXISTING && (access & GENERIC_WRITE) == 0;
   if (name == nullptr || creationFlags(creation) < 0 || truncatesWithoutWriting) {

@@ -57,7 +57,9 @@ BOOL FlushFileBuffers(HANDLE file);
 namespace detail {
 
 // A handle on a descriptor (files, pipes, terminals, the standard handles).
-class FileObject : public KernelObject {
+// The base is virtual so that the console input buffer's handle can also name
+// its terminal's descriptor.
+class FileObject : public virtual KernelObject {
  public:
   FileObject(int fd, bool ownsDescriptor) : fd_(fd), ownsDescriptor_(ownsDescriptor) {}
   ~FileObject() override;
@@ -85,6 +87,12 @@ class StreamObject : public virtual KernelObject {
 int FileDescriptor(HANDLE file);
 // A new handle on a descriptor that the handle then owns (closed with it).
 HANDLE HandleForDescriptor(int fd);
+
+// The console host opens the console devices "CONIN$" and "CONOUT$" for
+// CreateFileA, and gives standard input on a terminal its console input
+// handle. Returns INVALID_HANDLE_VALUE with the error set when it cannot.
+using ConsoleDeviceOpener = HANDLE (*)(LPCSTR name, DWORD access);
+void SetConsoleDeviceOpener(ConsoleDeviceOpener opener);
 }  // namespace detail
 
 }  // namespace win32

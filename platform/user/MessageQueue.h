@@ -64,6 +64,10 @@ std::shared_ptr<MessageQueue> QueueOfThread(DWORD threadId);
 std::shared_ptr<MessageQueue> ExistingQueueOfThread(DWORD threadId);
 MessageQueue& QueueOfCurrentThread();
 
+// Posts a message made from a display report to the window's thread; drops
+// it when the window is gone. Mouse messages also move MSG::pt.
+void PostDisplayMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Milliseconds since an arbitrary start, wrapping: MSG::time.
 DWORD MessageTime();
 

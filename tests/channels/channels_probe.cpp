@@ -97,9 +97,12 @@ void Main(std::int32_t argc, char** argv) {
   if (scenario == "exhausted-std") {
     IOChan::BEGIN();
     kDevData::BEGIN();
+    // Only the standard channels are made without memory: IO's own imports
+    // (the console input queue registers a finaliser) need the heap.
     K2C_SimulateHeapExhaustion(true);
-    IO::BEGIN();
+    StdChans::BEGIN();
     K2C_SimulateHeapExhaustion(false);
+    IO::BEGIN();
     IO::WrStr("lost");  // the standard output channel is the invalid channel
     return;
   }

@@ -13,7 +13,7 @@
 
 #include "graph/Graph.h"
 #include "platform/Win32.h"
-#include "platform/display/Display.h"
+#include "platform/display/MemoryDisplay.h"
 
 namespace graph_test {
 

@@ -144,8 +144,8 @@ TEST_F(GraphServer, CloseRequestLeavesTheWindowOpen) {
 
 TEST_F(GraphServer, HookSeesEveryMessageWithItsArguments) {
   const win32::HWND window = Graph::detail::Window();
-  win32::detail::MemoryDisplayMouse(window, win32::WM_LBUTTONDOWN, 120, 80, win32::MK_LBUTTON);
-  win32::detail::MemoryDisplayKey(window, win32::WM_KEYDOWN, 0x1E, false);
+  win32::detail::MemoryDisplayMouseButton(window, win32::detail::MouseButton::Left, true, 120, 80);
+  win32::detail::MemoryDisplayKey(window, 0x1E, false, true);
   win32::detail::MemoryDisplayActivate(window, true);
   win32::detail::MemoryDisplayCloseRequest(window);
   win32::PostMessageA(window, win32::WM_QUERYNEWPALETTE, 0, 0);
@@ -197,7 +197,8 @@ class GraphKeys : public GraphTest {
     ASSERT_TRUE(WaitUntil([] { return HookSaw(win32::WM_ACTIVATE); }));
   }
   void Key(win32::UINT message, std::uint8_t scanCode, bool extended = false) {
-    win32::detail::MemoryDisplayKey(Graph::detail::Window(), message, scanCode, extended);
+    const bool down = message == win32::WM_KEYDOWN || message == win32::WM_SYSKEYDOWN;
+    win32::detail::MemoryDisplayKey(Graph::detail::Window(), scanCode, extended, down);
     ++expected;
   }
   std::vector<Graph::detail::KeyRecord> Records() {

@@ -134,8 +134,8 @@ TEST_F(MemoryDisplayTest, ClosedWindowLeavesTheScreen) {
 
 TEST_F(MemoryDisplayTest, MouseInputCarriesClientCoordinates) {
   HWND window = OpenRedWindow();
-  detail::MemoryDisplayMouse(window, WM_MOUSEMOVE, 12, 34, 0);
-  detail::MemoryDisplayMouse(window, WM_LBUTTONDOWN, 150, 90, MK_LBUTTON);
+  detail::MemoryDisplayMouseMove(window, 12, 34);
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Left, true, 150, 90);
   MSG message;
   ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(message.message, WM_MOUSEMOVE);
@@ -151,10 +151,10 @@ TEST_F(MemoryDisplayTest, MouseInputCarriesClientCoordinates) {
 
 TEST_F(MemoryDisplayTest, KeysCarryScanCodeExtendedFlagAndTransition) {
   HWND window = OpenRedWindow();
-  detail::MemoryDisplayKey(window, WM_KEYDOWN, 0x1E, false);
-  detail::MemoryDisplayKey(window, WM_KEYDOWN, 0x1E, false);  // held: repeats
-  detail::MemoryDisplayKey(window, WM_KEYUP, 0x1E, false);
-  detail::MemoryDisplayKey(window, WM_KEYDOWN, 0x1D, true);  // right Ctrl
+  detail::MemoryDisplayKey(window, 0x1E, false, true);
+  detail::MemoryDisplayKey(window, 0x1E, false, true);  // held: repeats
+  detail::MemoryDisplayKey(window, 0x1E, false, false);
+  detail::MemoryDisplayKey(window, 0x1D, true, true);  // right Ctrl
   auto keys = Dispatched(WM_KEYDOWN);
   auto ups = Dispatched(WM_KEYUP);
   ASSERT_EQ(keys.size(), 3u);
@@ -169,7 +169,7 @@ TEST_F(MemoryDisplayTest, KeysCarryScanCodeExtendedFlagAndTransition) {
 
 TEST_F(MemoryDisplayTest, SystemKeysAndActivation) {
   HWND window = OpenRedWindow();
-  detail::MemoryDisplayKey(window, WM_SYSKEYDOWN, 0x38, false);
+  detail::MemoryDisplayKey(window, 0x38, false, true);
   detail::MemoryDisplayActivate(window, false);
   detail::MemoryDisplayActivate(window, true);
   auto system = Dispatched(WM_SYSKEYDOWN);
@@ -182,10 +182,73 @@ TEST_F(MemoryDisplayTest, SystemKeysAndActivation) {
   EXPECT_EQ(activations[1].wParam, WA_ACTIVE);
 }
 
+TEST_F(MemoryDisplayTest, MouseKeysCarryHeldButtonsAndModifiers) {
+  HWND window = OpenRedWindow();
+  detail::MemoryDisplayKey(window, 0x2A, false, true);  // left Shift
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Right, true, 5, 6);
+  detail::MemoryDisplayMouseMove(window, 7, 8);
+  detail::MemoryDisplayKey(window, 0x2A, false, false);
+  detail::MemoryDisplayKey(window, 0x1D, true, true);  // right Ctrl
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Right, false, 7, 8);
+  detail::MemoryDisplayKey(window, 0x1D, true, false);
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Middle, true, 9, 9);
+  const auto rightDown = Dispatched(WM_RBUTTONDOWN);
+  const auto moves = Dispatched(WM_MOUSEMOVE);
+  const auto rightUp = Dispatched(WM_RBUTTONUP);
+  const auto middle = Dispatched(WM_MBUTTONDOWN);
+  ASSERT_EQ(rightDown.size(), 1u);
+  ASSERT_EQ(moves.size(), 1u);
+  ASSERT_EQ(rightUp.size(), 1u);
+  ASSERT_EQ(middle.size(), 1u);
+  EXPECT_EQ(rightDown[0].wParam, MK_RBUTTON | MK_SHIFT);
+  EXPECT_EQ(moves[0].wParam, MK_RBUTTON | MK_SHIFT);
+  EXPECT_EQ(rightUp[0].wParam, MK_CONTROL);
+  EXPECT_EQ(middle[0].wParam, MK_MBUTTON);
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Middle, false, 9, 9);
+}
+
+TEST_F(MemoryDisplayTest, SystemKeysFollowAltUnlessCtrlIsHeldAndF10IsOne) {
+  HWND window = OpenRedWindow();
+  detail::MemoryDisplayKey(window, 0x44, false, true);  // F10 alone
+  detail::MemoryDisplayKey(window, 0x1D, false, true);  // left Ctrl
+  detail::MemoryDisplayKey(window, 0x38, true, true);   // right Alt: AltGr with Ctrl
+  detail::MemoryDisplayKey(window, 0x10, false, true);  // Q
+  detail::MemoryDisplayKey(window, 0x1D, false, false);
+  detail::MemoryDisplayKey(window, 0x10, false, true);  // Q with right Alt alone
+  detail::MemoryDisplayKey(window, 0x38, true, false);
+  detail::MemoryDisplayKey(window, 0x10, false, false);  // Q going up, no Alt
+  const auto system = Dispatched(WM_SYSKEYDOWN);
+  const auto plain = Dispatched(WM_KEYDOWN);
+  const auto systemUps = Dispatched(WM_SYSKEYUP);
+  const auto plainUps = Dispatched(WM_KEYUP);
+  ASSERT_EQ(system.size(), 2u);
+  EXPECT_EQ((system[0].lParam >> 16) & 0xFF, 0x44);
+  EXPECT_EQ((system[1].lParam >> 16) & 0xFF, 0x10);
+  EXPECT_EQ(system[1].lParam & (1 << 29), 1 << 29);
+  ASSERT_EQ(plain.size(), 3u);  // Ctrl, AltGr, Q under AltGr
+  EXPECT_EQ((plain[2].lParam >> 16) & 0xFF, 0x10);
+  ASSERT_EQ(systemUps.size(), 2u);  // Ctrl and right Alt, each up while Alt is held
+  EXPECT_EQ((systemUps[0].lParam >> 16) & 0x1FF, 0x1D);
+  EXPECT_EQ((systemUps[1].lParam >> 16) & 0x1FF, 0x138);
+  ASSERT_EQ(plainUps.size(), 1u);
+  EXPECT_EQ((plainUps[0].lParam >> 16) & 0xFF, 0x10);
+}
+
+TEST_F(MemoryDisplayTest, LosingTheFocusForgetsHeldKeys) {
+  HWND window = OpenRedWindow();
+  detail::MemoryDisplayKey(window, 0x38, false, true);  // Alt, released elsewhere
+  detail::MemoryDisplayActivate(window, false);
+  detail::MemoryDisplayActivate(window, true);
+  detail::MemoryDisplayKey(window, 0x1E, false, true);
+  const auto plain = Dispatched(WM_KEYDOWN);
+  ASSERT_EQ(plain.size(), 1u);
+  EXPECT_EQ(plain[0].lParam, 0x001E0001);
+}
+
 TEST_F(MemoryDisplayTest, ControlsIgnoreUnknownWindows) {
   HWND stranger = reinterpret_cast<HWND>(0x4444);
   detail::MemoryDisplayCloseRequest(stranger);
-  detail::MemoryDisplayMouse(stranger, WM_MOUSEMOVE, 1, 1, 0);
+  detail::MemoryDisplayMouseMove(stranger, 1, 1);
   detail::MemoryDisplayCover(stranger, {0, 0, 10, 10});
   detail::MemoryDisplayUncover(stranger);
   MSG message;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/Win32.h"
-#include "platform/display/Display.h"
+#include "platform/display/MemoryDisplay.h"
 
 namespace user_test {
 

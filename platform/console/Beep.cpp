@@ -1,0 +1,75 @@
+// Beep: a square-wave tone through SDL audio, or the terminal bell where no
+// audio device opens; either way it returns after the tone's duration.
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "platform/console/Console.h"
+#include "platform/console/TerminalState.h"
+#include "platform/kernel/Errors.h"
+#include "platform/kernel/Sync.h"
+
+namespace win32 {
+namespace {
+
+constexpr DWORD kLowestFrequency = 37;  // the range a console beep accepts
+constexpr DWORD kHighestFrequency = 32767;
+constexpr int kSampleRate = 44100;
+constexpr Sint16 kAmplitude = 6000;
+
+// SDL's audio subsystem is started once, on the first beep, and kept.
+bool audioAvailable() {
+  static std::once_flag started;
+  static bool available = false;
+  std::call_once(started, [] { available = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0; });
+  return available;
+}
+
+std::vector<Sint16> squareWave(DWORD frequency, DWORD duration, int rate) {
+  const auto count = static_cast<std::size_t>(static_cast<std::uint64_t>(rate) * duration / 1000);
+  std::vector<Sint16> samples(count);
+  const double halfPeriod = rate / (2.0 * frequency);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto half = static_cast<std::uint64_t>(std::floor(static_cast<double>(i) / halfPeriod));
+    samples[i] = half % 2 == 0 ? kAmplitude : static_cast<Sint16>(-kAmplitude);
+  }
+  return samples;
+}
+
+// True when the tone was played.
+bool playTone(DWORD frequency, DWORD duration) {
+  if (!audioAvailable()) return false;
+  SDL_AudioSpec wanted{};
+  wanted.freq = kSampleRate;
+  wanted.format = AUDIO_S16SYS;
+  wanted.channels = 1;
+  wanted.samples = 1024;
+  SDL_AudioSpec got{};
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &got, 0);
+  if (device == 0) return false;
+  const std::vector<Sint16> samples = squareWave(frequency, duration, kSampleRate);
+  SDL_QueueAudio(device, samples.data(), static_cast<Uint32>(samples.size() * sizeof(Sint16)));
+  SDL_PauseAudioDevice(device, 0);
+  Sleep(duration);
+  SDL_CloseAudioDevice(device);
+  return true;
+}
+
+}  // namespace
+
+BOOL Beep(DWORD frequency, DWORD duration) {
+  if (frequency < kLowestFrequency || frequency > kHighestFrequency) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!playTone(frequency, duration)) {
+    detail::WriteToTerminal("\a", 1);
+    Sleep(duration);
+  }
+  return TRUE;
+}
+
+}  // namespace win32

@@ -1,0 +1,151 @@
+#include "platform/console/ConsoleInput.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include "platform/console/InputBuffer.h"
+#include "platform/console/LineInput.h"
+#include "platform/console/TerminalReader.h"
+#include "platform/kernel/Errors.h"
+#include "platform/console/Console.h"
+
+namespace win32::detail {
+namespace {
+
+// One object for every console input handle: closing one handle leaves the
+// others (and the buffer) alone.
+std::shared_ptr<ConsoleInputObject>& processConsoleInput() {
+  static auto* object = new std::shared_ptr<ConsoleInputObject>(
+      std::make_shared<ConsoleInputObject>(::isatty(STDIN_FILENO) != 0 ? STDIN_FILENO : -1));
+  return *object;
+}
+
+void attachTerminal(const ConsoleInputObject& object) {
+  if (!object.hasTerminal()) return;
+  StartTerminalReader(object.descriptor());
+}
+
+// The console's output is the terminal standard output names, or the
+// controlling terminal when standard output goes elsewhere.
+HANDLE openConsoleOutput() {
+  int fd = ::isatty(STDOUT_FILENO) != 0 ? ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)
+                                        : ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return HandleForDescriptor(fd);
+}
+
+struct RegisterOpener {
+  RegisterOpener() { SetConsoleDeviceOpener(&OpenConsoleDevice); }
+} registerOpener;
+
+}  // namespace
+
+// A wait may be the first use of the handle (the wait lock is held here; the
+// reader takes it only later, from its own thread).
+bool ConsoleInputObject::tryAcquire(DWORD, bool&) {
+  attachTerminal(*this);
+  return ProcessInputBuffer().signalledLocked();
+}
+
+BOOL ConsoleInputObject::read(LPVOID buffer, DWORD toRead, LPDWORD read) {
+  attachTerminal(*this);
+  return ReadConsoleText(static_cast<char*>(buffer), toRead, read);
+}
+
+BOOL ConsoleInputObject::write(LPCVOID, DWORD, LPDWORD) {
+  SetLastError(ERROR_ACCESS_DENIED);  // records are written with WriteConsoleInputA
+  return FALSE;
+}
+
+std::shared_ptr<ConsoleInputObject> ConsoleInputFor(HANDLE handle) {
+  auto object = LookupAs<ConsoleInputObject>(handle);
+  if (object == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  attachTerminal(*object);
+  return object;
+}
+
+HANDLE OpenConsoleDevice(LPCSTR name, DWORD /*access*/) {
+  if (::strcasecmp(name, "CONOUT$") == 0) return openConsoleOutput();
+  return InsertObject(processConsoleInput());
+}
+
+}  // namespace win32::detail
+
+namespace win32 {
+namespace {
+
+// The handle's input buffer, or null with ERROR_INVALID_HANDLE; also a
+// record pointer that is null while records are asked for.
+detail::InputBuffer* bufferFor(HANDLE input, const void* records, DWORD length) {
+  if (detail::ConsoleInputFor(input) == nullptr) return nullptr;
+  if (records == nullptr && length > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return &detail::ProcessInputBuffer();
+}
+
+BOOL takeRecords(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read, bool remove,
+                 bool block) {
+  if (read != nullptr) *read = 0;
+  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  if (records == nullptr || read == nullptr) {
+    if (records != nullptr) SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *read = static_cast<DWORD>(records->take(buffer, length, remove, block));
+  return TRUE;
+}
+
+}  // namespace
+
+// Waits until at least one record is there (a length of 0 returns at once).
+BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
+  return takeRecords(input, buffer, length, read, true, true);
+}
+
+BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read) {
+  return takeRecords(input, buffer, length, read, false, false);
+}
+
+BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count) {
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
+  if (count == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *count = static_cast<DWORD>(records->size());
+  return TRUE;
+}
+
+// Records that do not fit any more are refused with ERROR_NOT_ENOUGH_MEMORY;
+// the count written says how many went in.
+BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written) {
+  if (written != nullptr) *written = 0;
+  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  if (records == nullptr) return FALSE;
+  const auto added = static_cast<DWORD>(records->append(buffer, length));
+  if (written != nullptr) *written = added;
+  if (added < length) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FlushConsoleInputBuffer(HANDLE input) {
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
+  records->clear();
+  return TRUE;
+}
+
+}  // namespace win32

@@ -1,0 +1,223 @@
+#include "platform/console/TerminalDecoder.h"
+
+#include <termkey.h>
+
+#include <stdexcept>
+
+#include "platform/console/TerminalKeys.h"
+
+namespace win32::detail {
+namespace {
+
+// No terminfo entry: libtermkey then reads the xterm/VT sequences itself. With
+// a real entry its terminfo driver claims ESC [ < (xterm's mouse prefix) as an
+// old-style mouse report and garbles SGR reports.
+constexpr const char* kTerminalName = "shapeboard-console";
+constexpr int kFlags = TERMKEY_FLAG_UTF8 | TERMKEY_FLAG_NOTERMIOS;
+constexpr WORD kWheelStep = 120;
+
+INPUT_RECORD keyEvent(const KEY_EVENT_RECORD& key, bool down) {
+  INPUT_RECORD record{};
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent = key;
+  record.Event.KeyEvent.bKeyDown = down ? TRUE : FALSE;
+  return record;
+}
+
+DWORD buttonFlag(int button) {
+  switch (button) {
+    case 1:
+      return FROM_LEFT_1ST_BUTTON_PRESSED;
+    case 2:
+      return FROM_LEFT_2ND_BUTTON_PRESSED;
+    case 3:
+      return RIGHTMOST_BUTTON_PRESSED;
+    default:
+      return 0;
+  }
+}
+
+SHORT cellIndex(int oneBased) {
+  if (oneBased < 1) return 0;
+  return static_cast<SHORT>(oneBased > 0x7FFF ? 0x7FFE : oneBased - 1);
+}
+
+enum class ReplyMatch { No, Partial, Complete };
+
+// ESC [ digits ; digits R, each number at most 5 digits.
+ReplyMatch matchCursorReply(const std::string& bytes, std::size_t at, std::size_t& length, int& row,
+                            int& column) {
+  const char* const prefix = "\x1b[";
+  std::size_t i = at;
+  for (int k = 0; k < 2; ++k, ++i) {
+    if (i == bytes.size()) return ReplyMatch::Partial;
+    if (bytes[i] != prefix[k]) return ReplyMatch::No;
+  }
+  int numbers[2] = {0, 0};
+  for (int field = 0; field < 2; ++field) {
+    int digits = 0;
+    for (; i < bytes.size() && bytes[i] >= '0' && bytes[i] <= '9'; ++i, ++digits) {
+      if (digits == 5) return ReplyMatch::No;
+      numbers[field] = numbers[field] * 10 + (bytes[i] - '0');
+    }
+    if (i == bytes.size()) return ReplyMatch::Partial;
+    if (digits == 0 || bytes[i] != (field == 0 ? ';' : 'R')) return ReplyMatch::No;
+    ++i;
+  }
+  length = i - at;
+  row = numbers[0];
+  column = numbers[1];
+  return ReplyMatch::Complete;
+}
+
+}  // namespace
+
+TerminalDecoder::TerminalDecoder() : termkey_(termkey_new_abstract(kTerminalName, kFlags)) {
+  if (termkey_ == nullptr) throw std::runtime_error("libtermkey cannot start");
+  termkey_set_canonflags(termkey_, 0);
+}
+
+TerminalDecoder::~TerminalDecoder() {
+  termkey_destroy(termkey_);
+}
+
+void TerminalDecoder::expectCursorReply() {
+  ++repliesExpected_;
+}
+
+std::size_t TerminalDecoder::bytesWaiting() const {
+  return held_.size() + termkey_get_buffer_size(termkey_) - termkey_get_buffer_remaining(termkey_);
+}
+
+int TerminalDecoder::pendingTimeout() const {
+  return bytesWaiting() > 0 ? termkey_get_waittime(termkey_) : -1;
+}
+
+void TerminalDecoder::feed(const char* bytes, std::size_t length, DecodedInput& out) {
+  if (repliesExpected_ == 0 && held_.empty()) {
+    push(bytes, length, out);
+    return;
+  }
+  std::string input = std::move(held_);
+  held_.clear();
+  input.append(bytes, length);
+  std::size_t passed = 0;  // input before this goes to libtermkey
+  std::size_t i = 0;
+  while (i < input.size()) {
+    if (repliesExpected_ == 0 || input[i] != '\x1b') {
+      ++i;
+      continue;
+    }
+    std::size_t replyLength = 0;
+    int row = 0;
+    int column = 0;
+    const ReplyMatch match = matchCursorReply(input, i, replyLength, row, column);
+    if (match == ReplyMatch::No) {
+      ++i;
+      continue;
+    }
+    push(input.data() + passed, i - passed, out);
+    if (match == ReplyMatch::Partial) {
+      held_ = input.substr(i);
+      return;
+    }
+    out.cursorReplies.push_back({cellIndex(column), cellIndex(row)});
+    --repliesExpected_;
+    consumed_ += replyLength;
+    i += replyLength;
+    passed = i;
+  }
+  push(input.data() + passed, input.size() - passed, out);
+}
+
+// libtermkey's buffer is small: bytes go in as room is made by taking keys
+// out; when a sequence fills it without ending, it is taken as it stands.
+void TerminalDecoder::push(const char* bytes, std::size_t length, DecodedInput& out) {
+  while (length > 0) {
+    std::size_t taken = termkey_push_bytes(termkey_, bytes, length);
+    if (taken == static_cast<std::size_t>(-1)) taken = 0;  // full: no room at all
+    consumed_ += taken;
+    bytes += taken;
+    length -= taken;
+    drain(out, taken == 0);
+  }
+  drain(out, false);
+}
+
+void TerminalDecoder::drain(DecodedInput& out, bool force) {
+  TermKeyKey key{};
+  while (true) {
+    TermKeyResult result = termkey_getkey(termkey_, &key);
+    if (result == TERMKEY_RES_AGAIN && force) {
+      result = termkey_getkey_force(termkey_, &key);
+      force = false;
+    }
+    if (result != TERMKEY_RES_KEY) return;
+    emit(key, out);
+  }
+}
+
+void TerminalDecoder::flush(DecodedInput& out) {
+  if (!held_.empty()) {
+    std::string held = std::move(held_);
+    held_.clear();
+    push(held.data(), held.size(), out);
+  }
+  TermKeyKey key{};
+  while (termkey_getkey_force(termkey_, &key) == TERMKEY_RES_KEY) emit(key, out);
+}
+
+void TerminalDecoder::emit(const TermKeyKey& key, DecodedInput& out) {
+  if (key.type == TERMKEY_TYPE_MOUSE) {
+    emitMouse(key, out);
+    return;
+  }
+  if (key.type == TERMKEY_TYPE_POSITION) {
+    int row = 0;
+    int column = 0;
+    termkey_interpret_position(termkey_, &key, &row, &column);
+    out.cursorReplies.push_back({cellIndex(column), cellIndex(row)});
+    if (repliesExpected_ > 0) --repliesExpected_;
+    return;
+  }
+  if (auto record = KeyRecordFor(key)) {
+    out.records.push_back(keyEvent(*record, true));
+    out.records.push_back(keyEvent(*record, false));
+  }
+}
+
+// SGR reports: a press or release names its button; motion with no button
+// down comes as a release of button 0; wheel steps are presses of 4 and 5.
+void TerminalDecoder::emitMouse(const TermKeyKey& key, DecodedInput& out) {
+  TermKeyMouseEvent event = TERMKEY_MOUSE_UNKNOWN;
+  int button = 0;
+  int row = 0;
+  int column = 0;
+  if (termkey_interpret_mouse(termkey_, &key, &event, &button, &row, &column) != TERMKEY_RES_KEY) {
+    return;
+  }
+  INPUT_RECORD record{};
+  record.EventType = MOUSE_EVENT;
+  MOUSE_EVENT_RECORD& mouse = record.Event.MouseEvent;
+  mouse.dwMousePosition = {cellIndex(column), cellIndex(row)};
+  mouse.dwControlKeyState = 0;
+  if ((key.modifiers & TERMKEY_KEYMOD_SHIFT) != 0) mouse.dwControlKeyState |= SHIFT_PRESSED;
+  if ((key.modifiers & TERMKEY_KEYMOD_ALT) != 0) mouse.dwControlKeyState |= LEFT_ALT_PRESSED;
+  if ((key.modifiers & TERMKEY_KEYMOD_CTRL) != 0) mouse.dwControlKeyState |= LEFT_CTRL_PRESSED;
+  if (event == TERMKEY_MOUSE_PRESS && (button == 4 || button == 5)) {
+    const WORD delta = button == 4 ? kWheelStep : static_cast<WORD>(-kWheelStep);
+    mouse.dwButtonState = mouseButtons_ | (static_cast<DWORD>(delta) << 16);
+    mouse.dwEventFlags = MOUSE_WHEELED;
+    out.records.push_back(record);
+    return;
+  }
+  if (event == TERMKEY_MOUSE_PRESS) mouseButtons_ |= buttonFlag(button);
+  if (event == TERMKEY_MOUSE_RELEASE) mouseButtons_ &= ~buttonFlag(button);
+  if (event == TERMKEY_MOUSE_DRAG) mouseButtons_ |= buttonFlag(button);
+  const bool moved = event == TERMKEY_MOUSE_DRAG || (event == TERMKEY_MOUSE_RELEASE && button == 0);
+  mouse.dwButtonState = mouseButtons_;
+  mouse.dwEventFlags = moved ? MOUSE_MOVED : 0;
+  out.records.push_back(record);
+}
+
+}  // namespace win32::detail

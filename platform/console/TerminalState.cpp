@@ -1,0 +1,163 @@
+#include "platform/console/TerminalState.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/kernel/Process.h"
+
+namespace win32::detail {
+namespace {
+
+constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1002h\x1b[?1006h";
+constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1002l\x1b[?1000l";
+constexpr char kTitlePush[] = "\x1b[22;0t";
+constexpr char kTitlePop[] = "\x1b[23;0t";
+
+// What the restore needs, written before any restore can run and read by it
+// without locks. The byte string only grows (mouse off, title pop), each part
+// added once; `restoreLength` is stored after the bytes.
+struct RestoreState {
+  struct termios original {};
+  std::atomic<int> terminal{-1};
+  char bytes[64] = {};
+  std::atomic<std::size_t> restoreLength{0};
+  std::atomic<bool> restored{false};
+};
+
+// Changes to the terminal's state, made by normal threads under `lock`.
+struct HostState {
+  std::mutex lock;
+  bool mouseOffPrepared = false;
+  bool titleSaved = false;
+  bool mouseOn = false;
+};
+
+RestoreState restoreState;  // constant-initialised, never destroyed
+
+HostState& host() {
+  static auto* state = new HostState;
+  return *state;
+}
+
+void writeAll(int fd, const char* bytes, std::size_t length) {
+  while (length > 0) {
+    const ssize_t n = ::write(fd, bytes, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+// Called with the host lock held.
+void prepareRestoreBytes(const char* part) {
+  const std::size_t used = restoreState.restoreLength.load();
+  const std::size_t length = std::strlen(part);
+  if (used + length > sizeof restoreState.bytes) return;
+  std::memcpy(restoreState.bytes + used, part, length);
+  restoreState.restoreLength.store(used + length);
+}
+
+// abort() (an uncaught exception on any thread, a failed assertion) ends the
+// process without the exit hooks; the terminal is put back first.
+void restoreOnAbort(int signal) {
+  RestoreTerminal();
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void restoreAtExit() {
+  RestoreTerminal();
+}
+
+void registerRestore() {
+  AddExitHook(&RestoreTerminal);
+  std::atexit(&restoreAtExit);
+  struct sigaction previous {};
+  ::sigaction(SIGABRT, nullptr, &previous);
+  if (previous.sa_handler == SIG_DFL) ::signal(SIGABRT, &restoreOnAbort);
+}
+
+void arrangeRestore() {
+  static std::once_flag arranged;
+  std::call_once(arranged, registerRestore);
+}
+
+}  // namespace
+
+bool TakeTerminal(int fd) {
+  if (restoreState.terminal.load() >= 0) return true;
+  struct termios settings {};
+  if (::tcgetattr(fd, &settings) != 0) return false;
+  std::lock_guard lock(host().lock);
+  if (restoreState.terminal.load() >= 0) return true;
+  // A descriptor of our own: the caller's may be closed and its number reused.
+  const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (kept < 0) return false;
+  restoreState.original = settings;
+  restoreState.terminal.store(kept);
+  arrangeRestore();
+  return true;
+}
+
+int TakenTerminal() {
+  return restoreState.terminal.load();
+}
+
+bool SetHostSettings(bool signals) {
+  const int fd = restoreState.terminal.load();
+  struct termios settings {};
+  if (fd < 0 || ::tcgetattr(fd, &settings) != 0) return false;
+  settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+  settings.c_lflag = signals ? (settings.c_lflag | ISIG) : (settings.c_lflag & ~ISIG);
+  // CR stays CR (Enter) and LF stays LF (the keypad's Enter).
+  settings.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
+  settings.c_cc[VMIN] = 1;
+  settings.c_cc[VTIME] = 0;
+  return ::tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+void SetMouseReporting(bool on) {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  if (restoreState.terminal.load() < 0 || state.mouseOn == on) return;
+  if (!state.mouseOffPrepared) {
+    prepareRestoreBytes(kMouseOff);
+    state.mouseOffPrepared = true;
+  }
+  state.mouseOn = on;
+  WriteToTerminal(on ? kMouseOn : kMouseOff, std::strlen(on ? kMouseOn : kMouseOff));
+}
+
+void SaveTerminalTitle() {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  if (state.titleSaved) return;
+  state.titleSaved = true;
+  arrangeRestore();
+  prepareRestoreBytes(kTitlePop);
+  WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
+}
+
+void WriteToTerminal(const char* bytes, unsigned long length) {
+  const int fd = restoreState.terminal.load();
+  writeAll(fd >= 0 ? fd : STDOUT_FILENO, bytes, length);
+}
+
+void RestoreTerminal() {
+  if (restoreState.restored.exchange(true)) return;
+  const int fd = restoreState.terminal.load();
+  const std::size_t length = restoreState.restoreLength.load();
+  writeAll(fd >= 0 ? fd : STDOUT_FILENO, restoreState.bytes, length);
+  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &restoreState.original);
+}
+
+}  // namespace win32::detail

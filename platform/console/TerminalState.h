@@ -1,0 +1,31 @@
+// The terminal as the console host found it, and putting it back: its
+// settings, mouse reporting and title. The restore runs on every way out (the
+// platform's exit hooks, which ExitProcess, the control signals and the fault
+// path run, and atexit for a plain return from main); it is idempotent and
+// async-signal-safe: the bytes it writes are prepared in advance.
+#pragma once
+
+namespace win32::detail {
+
+// Remembers the terminal's settings on its first call (later calls keep the
+// first terminal) and arranges the restore. False if fd is not a terminal.
+bool TakeTerminal(int fd);
+
+// The settings while the console host reads the terminal: no line editing and
+// no echo (the host does both), a read returns each byte; Ctrl+C and the
+// other signal keys stay signals while `signals` is set.
+bool SetHostSettings(bool signals);
+// Turns xterm mouse reporting (SGR encoding) on or off.
+void SetMouseReporting(bool on);
+// Saves the terminal's title on the xterm title stack, once; the restore
+// pops it.
+void SaveTerminalTitle();
+
+// Writes to the taken terminal (or standard output while none is taken).
+void WriteToTerminal(const char* bytes, unsigned long length);
+// The descriptor of the taken terminal, or -1.
+int TakenTerminal();
+
+void RestoreTerminal();
+
+}  // namespace win32::detail

@@ -1,0 +1,152 @@
+// A program on a real terminal for the console host's end-to-end tests. It
+// takes the console (mouse input on, a title of its own), says "ready" in a
+// file, and then, by scenario:
+//   records  - writes every input record to the output file until 'q'
+//   cursor   - moves the cursor, reads it back, writes at a cell, reads again
+//   end|halt|trap - after 'q': returns from main, K2C_HALT(3), an index trap
+//   wait     - waits forever (for Ctrl+C, SIGTERM or SIGHUP)
+//   nontty   - (standard input not a terminal) waits on standard input and on
+//              CONIN$ as the event queue would for a while, then prints its CPU
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/console/Console.h"
+#include "platform/kernel/Errors.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Sync.h"
+#include "runtime/TERMINATION.h"
+#include "runtime/krExceptions.h"
+#include "runtime/krnK2C.h"
+#include "runtime/krnStart.h"
+
+namespace {
+
+using namespace win32;
+
+std::string outputPath;
+
+void append(const std::string& line) {
+  std::ofstream(outputPath, std::ios::app) << line << "\n";
+}
+
+std::string describe(const INPUT_RECORD& record) {
+  char text[96];
+  if (record.EventType == KEY_EVENT) {
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    std::snprintf(text, sizeof text, "key%c %x %x %x %x", key.bKeyDown != 0 ? '+' : '-',
+                  key.wVirtualScanCode, key.wVirtualKeyCode, key.uChar.UnicodeChar,
+                  static_cast<unsigned>(key.dwControlKeyState));
+  } else if (record.EventType == MOUSE_EVENT) {
+    const MOUSE_EVENT_RECORD& mouse = record.Event.MouseEvent;
+    std::snprintf(text, sizeof text, "mouse %d,%d %x %x", mouse.dwMousePosition.X,
+                  mouse.dwMousePosition.Y, static_cast<unsigned>(mouse.dwButtonState),
+                  static_cast<unsigned>(mouse.dwEventFlags));
+  } else {
+    std::snprintf(text, sizeof text, "other %x", record.EventType);
+  }
+  return text;
+}
+
+// Reads records as the event queue does (wait, then read one) until 'q'.
+void readUntilQ(bool log) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  while (true) {
+    if (WaitForSingleObject(input, INFINITE) != WAIT_OBJECT_0) {
+      append("wait failed");
+      return;
+    }
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    if (!ReadConsoleInputA(input, &record, 1, &read) || read != 1) continue;
+    if (log) append(describe(record));
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.uChar.AsciiChar == 'q') return;
+  }
+}
+
+void takeConsole() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (GetFileType(input) != FILE_TYPE_CHAR) append("standard input is no character device");
+  if (!SetConsoleMode(input, ENABLE_PROCESSED_INPUT | ENABLE_MOUSE_INPUT)) append("no mode");
+  SetConsoleTitleA("__console host test");
+}
+
+std::string at(COORD position) {
+  return std::to_string(position.X) + "," + std::to_string(position.Y);
+}
+
+void cursor() {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetConsoleCursorPosition(output, {7, 4});
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(output, &info)) {
+    append("no screen buffer info " + std::to_string(GetLastError()));
+    return;
+  }
+  append("cursor " + at(info.dwCursorPosition) + " size " + at(info.dwSize));
+  DWORD written = 0;
+  WriteConsoleOutputCharacterA(output, "CELL\x07TEXT", 9, {2, 10}, &written);
+  GetConsoleScreenBufferInfo(output, &info);
+  append("after write " + at(info.dwCursorPosition) + " wrote " + std::to_string(written));
+}
+
+double cpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The event queue's reader on a standard input that is no console: its wait
+// fails and it pauses 10 ms before the next; a console input handle opened by
+// name waits without being signalled.
+void notATerminal() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE console =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  int failedWaits = 0;
+  for (int i = 0; i < 100; ++i) {
+    if (WaitForSingleObject(input, INFINITE) == WAIT_OBJECT_0) {
+      INPUT_RECORD record{};
+      DWORD read = 0;
+      if (ReadConsoleInputA(input, &record, 1, &read)) continue;
+    }
+    ++failedWaits;
+    Sleep(10);
+  }
+  const DWORD consoleWait = WaitForSingleObject(console, 1000);
+  char line[160];
+  std::snprintf(line, sizeof line, "failed waits %d console wait %lu cpu %.3f", failedWaits,
+                static_cast<unsigned long>(consoleWait), cpuSeconds());
+  append(line);
+}
+
+void Main(std::int32_t argc, char** argv) {
+  K2C_BEGIN(argc, argv, true, 2000000, 4000000);
+  const std::string scenario = argc > 1 ? argv[1] : "";
+  outputPath = argc > 2 ? argv[2] : "/dev/null";
+  if (scenario == "nontty") {
+    notATerminal();
+    return;
+  }
+  takeConsole();
+  std::ofstream(outputPath + ".pid") << ::getpid() << "\n";
+  append("ready");
+  if (scenario == "records") readUntilQ(true);
+  if (scenario == "cursor") cursor();
+  if (scenario == "end" || scenario == "halt" || scenario == "trap") readUntilQ(false);
+  if (scenario == "halt") K2C_HALT(3);
+  if (scenario == "trap") K2C_CheckIndex<std::uint32_t>(5, 3);
+  if (scenario == "wait") Sleep(INFINITE);
+  append("done");
+}
+
+}  // namespace
+
+int main() {
+  kStart(&Main);
+}

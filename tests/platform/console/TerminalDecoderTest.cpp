@@ -1,0 +1,169 @@
+// The terminal decoder, bytes in, records out: one table row per sequence.
+#include "platform/console/TerminalDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace win32;
+using win32::detail::DecodedInput;
+using win32::detail::TerminalDecoder;
+
+// "key+ scan vk char state" (hex; + down, - up), "mouse col,row buttons flags
+// state", "cursor col,row".
+std::string describe(const INPUT_RECORD& record) {
+  char text[96];
+  if (record.EventType == KEY_EVENT) {
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    std::snprintf(text, sizeof text, "key%c %x %x %x %x", key.bKeyDown != 0 ? '+' : '-',
+                  key.wVirtualScanCode, key.wVirtualKeyCode, key.uChar.UnicodeChar,
+                  static_cast<unsigned>(key.dwControlKeyState));
+    return text;
+  }
+  const MOUSE_EVENT_RECORD& mouse = record.Event.MouseEvent;
+  std::snprintf(text, sizeof text, "mouse %d,%d %x %x %x", mouse.dwMousePosition.X,
+                mouse.dwMousePosition.Y, static_cast<unsigned>(mouse.dwButtonState),
+                static_cast<unsigned>(mouse.dwEventFlags),
+                static_cast<unsigned>(mouse.dwControlKeyState));
+  return text;
+}
+
+std::vector<std::string> describeAll(const DecodedInput& out) {
+  std::vector<std::string> lines;
+  for (const INPUT_RECORD& record : out.records) lines.push_back(describe(record));
+  for (const COORD& reply : out.cursorReplies) {
+    lines.push_back("cursor " + std::to_string(reply.X) + "," + std::to_string(reply.Y));
+  }
+  return lines;
+}
+
+// A key's press and the release made up right after it.
+std::vector<std::string> press(const std::string& key) {
+  return {"key+ " + key, "key- " + key};
+}
+
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct Row {
+  const char* name;
+  std::vector<std::string> chunks;  // fed one after another
+  bool replyExpected;
+  std::vector<std::string> expected;
+};
+
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class DecoderRows : public testing::TestWithParam<Row> {};
+
+TEST_P(DecoderRows, BytesGiveTheseRecords) {
+  const Row& row = GetParam();
+  TerminalDecoder decoder;
+  if (row.replyExpected) decoder.expectCursorReply();
+  DecodedInput out;
+  std::size_t fed = 0;
+  for (const std::string& chunk : row.chunks) {
+    decoder.feed(chunk.data(), chunk.size(), out);
+    fed += chunk.size();
+  }
+  decoder.flush(out);
+  EXPECT_EQ(describeAll(out), row.expected);
+  EXPECT_EQ(decoder.bytesConsumed(), fed);
+  EXPECT_EQ(decoder.bytesWaiting(), 0u);
+}
+
+const Row kRows[] = {
+    {"LetterA", {"a"}, false, press("1e 41 61 0")},
+    {"CapitalAIsShiftA", {"A"}, false, press("1e 41 41 10")},
+    {"ExclamationIsShift1", {"!"}, false, press("2 31 21 10")},
+    {"Digit", {"7"}, false, press("8 37 37 0")},
+    {"Space", {" "}, false, press("39 20 20 0")},
+    {"F1AsSs3", {"\x1bOP"}, false, press("3b 70 0 0")},
+    {"ShiftF1", {"\x1b[1;2P"}, false, press("3b 70 0 10")},
+    {"F12", {"\x1b[24~"}, false, press("58 7b 0 0")},
+    {"Up", {"\x1b[A"}, false, press("48 26 0 100")},
+    {"CtrlUp", {"\x1b[1;5A"}, false, press("48 26 0 108")},
+    {"Delete", {"\x1b[3~"}, false, press("53 2e 0 100")},
+    {"EnterIsCr", {"\r"}, false, press("1c d d 0")},
+    {"KeypadEnterIsLf", {"\n"}, false, press("1c d d 100")},
+    {"KeypadEnterAsSs3", {"\x1bOM"}, false, press("1c d d 100")},
+    {"BackspaceIsDel", {"\x7f"}, false, press("e 8 8 0")},
+    {"Tab", {"\t"}, false, press("f 9 9 0")},
+    {"CtrlA", {"\x01"}, false, press("1e 41 1 8")},
+    {"AltX", {"\x1bx"}, false, press("2d 58 78 2")},
+    {"LoneEscAfterTheWait", {"\x1b"}, false, press("1 1b 1b 0")},
+    {"LatinSmallEAcuteInUtf8", {"\xc3\xa9"}, false, press("0 0 e9 0")},
+    {"BeyondLatin1IsAQuestionMark", {"\xe2\x82\xac"}, false, press("0 0 3f 0")},
+    {"TwoKeysInOneRead", {"ab"}, false, join({press("1e 41 61 0"), press("30 42 62 0")})},
+    {"SplitEscapeSequence", {"\x1b", "[", "A"}, false, press("48 26 0 100")},
+    {"SplitMouseReport", {"\x1b[<0;1", "0;5M"}, false, {"mouse 9,4 1 0 0"}},
+    {"MousePress", {"\x1b[<0;10;5M"}, false, {"mouse 9,4 1 0 0"}},
+    {"MousePressAndRelease",
+     {"\x1b[<0;10;5M\x1b[<0;10;5m"},
+     false,
+     {"mouse 9,4 1 0 0", "mouse 9,4 0 0 0"}},
+    {"RightButton", {"\x1b[<2;3;4M"}, false, {"mouse 2,3 2 0 0"}},
+    {"MiddleButton", {"\x1b[<1;3;4M"}, false, {"mouse 2,3 4 0 0"}},
+    {"MotionWithoutButton", {"\x1b[<35;11;6M"}, false, {"mouse 10,5 0 1 0"}},
+    {"DragWithTheLeftButton",
+     {"\x1b[<0;1;1M\x1b[<32;11;6M"},
+     false,
+     {"mouse 0,0 1 0 0", "mouse 10,5 1 1 0"}},
+    {"WheelUp", {"\x1b[<64;3;4M"}, false, {"mouse 2,3 780000 4 0"}},
+    {"WheelDown", {"\x1b[<65;3;4M"}, false, {"mouse 2,3 ff880000 4 0"}},
+    {"CtrlClick", {"\x1b[<16;3;4M"}, false, {"mouse 2,3 1 0 8"}},
+    {"CursorReplySwallowed", {"\x1b[24;80R"}, true, {"cursor 79,23"}},
+    {"CursorReplyBetweenKeys",
+     {"x\x1b[3;7Ry"},
+     true,
+     join({press("2d 58 78 0"), press("15 59 79 0"), {"cursor 6,2"}})},
+    {"CursorReplySplitOverThreeReads", {"\x1b[2", "4;8", "0R"}, true, {"cursor 79,23"}},
+    {"KeyWhileAReplyIsAwaited", {"\x1b[B"}, true, press("50 28 0 100")},
+    {"PrivateCursorReply", {"\x1b[?5;9R"}, false, {"cursor 8,4"}},
+    {"TruncatedCsiBecomesItsBytes",
+     {"\x1b[1;"},
+     false,
+     join({press("1a db 5b 2"), press("2 31 31 0"), press("27 ba 3b 0")})},
+    {"TruncatedMouseReport",
+     {"\x1b[<0;10"},
+     false,
+     join({press("1a db 5b 2"), press("33 bc 3c 10"), press("b 30 30 0"), press("27 ba 3b 0"),
+           press("2 31 31 0"), press("b 30 30 0")})},
+};
+
+INSTANTIATE_TEST_SUITE_P(Terminal, DecoderRows, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+TEST(TerminalDecoderTest, AnIncompleteSequenceWaitsForMoreOrForTheTimeout) {
+  TerminalDecoder decoder;
+  DecodedInput out;
+  EXPECT_EQ(decoder.pendingTimeout(), -1);
+  decoder.feed("\x1b[", 2, out);
+  EXPECT_TRUE(out.records.empty());
+  EXPECT_GT(decoder.pendingTimeout(), 0);
+  decoder.feed("C", 1, out);
+  EXPECT_EQ(out.records.size(), 2u);
+  EXPECT_EQ(decoder.pendingTimeout(), -1);
+}
+
+TEST(TerminalDecoderTest, ALongUnendedSequenceNeitherHangsNorLosesBytes) {
+  TerminalDecoder decoder;
+  DecodedInput out;
+  std::string bytes = "\x1b[";
+  bytes.append(5000, '1');
+  decoder.feed(bytes.data(), bytes.size(), out);
+  decoder.flush(out);
+  EXPECT_EQ(decoder.bytesConsumed(), bytes.size());
+  EXPECT_EQ(decoder.bytesWaiting(), 0u);
+}
+
+}  // namespace

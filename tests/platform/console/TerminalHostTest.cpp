@@ -1,0 +1,210 @@
+// The console host on a real terminal (a tmux pane of the test's own): the
+// terminal's settings, mouse reporting and title come back on every way out;
+// typed keys and mouse reports arrive as records; the cursor query works.
+// Standard input that is no terminal costs next to no CPU.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WaitForFile;
+
+constexpr auto kLimit = std::chrono::seconds(20);
+
+bool tmuxMissing() {
+  return std::system("command -v tmux >/dev/null 2>&1") != 0;
+}
+
+std::string lastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+}
+
+// One tmux server (own socket) with one 80x24 pane running a wrapper script
+// that notes the terminal's settings before and after the program.
+class Pane {
+ public:
+  Pane(const TempDir& dir, const std::string& scenario)
+      : dir_(dir.path()), socket_("shapeboard-conhost-" + std::to_string(::getpid())) {
+    const std::string script = dir_ + "/run.sh";
+    // The wrapper outlives a Ctrl+C meant for the program (a caught signal is
+    // the default again in the program).
+    std::ofstream(script) << "#!/bin/sh\n"
+                          << "trap true INT\n"
+                          << "printf '\\033]2;before-title\\007'\n"
+                          << "stty -g > " << dir_ << "/before\n"
+                          << CONSOLE_HOST_PROGRAM << " " << scenario << " " << dir_ << "/out\n"
+                          << "echo $? > " << dir_ << "/exit\n"
+                          << "stty -g > " << dir_ << "/after\n"
+                          << "echo done > " << dir_ << "/finished\n"
+                          << "sleep 60\n";
+    tmux("new-session -d -s host -x 80 -y 24 'sh " + script + "'");
+  }
+  ~Pane() { tmux("kill-server"); }
+
+  int tmux(const std::string& arguments) {
+    const std::string command = "tmux -L " + socket_ + " " + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str());
+  }
+  std::string query(const std::string& format) {
+    const std::string command = "tmux -L " + socket_ + " display -p -t host '" + format + "'";
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+      ::pclose(pipe);
+    }
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
+  std::string screen() {
+    const std::string command = "tmux -L " + socket_ + " capture-pane -p -t host";
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+      ::pclose(pipe);
+    }
+    return text;
+  }
+  bool ready() {
+    return WaitForFile(dir_ + "/out.pid", kLimit) && WaitForFile(dir_ + "/out", kLimit);
+  }
+  bool finished() { return WaitForFile(dir_ + "/finished", kLimit); }
+  std::string file(const std::string& name) { return ReadFile(dir_ + "/" + name); }
+  pid_t pid() { return static_cast<pid_t>(std::atoi(file("out.pid").c_str())); }
+
+ private:
+  std::string dir_;
+  std::string socket_;
+};
+
+struct WayOut {
+  const char* name;
+  const char* scenario;
+  const char* keys;  // sent with send-keys, or empty
+  int signal;        // sent to the program, or 0
+};
+
+void PrintTo(const WayOut& way, std::ostream* os) {
+  *os << way.name;
+}
+
+class TerminalComesBack : public testing::TestWithParam<WayOut> {};
+
+TEST_P(TerminalComesBack, SettingsMouseAndTitleAreAsBefore) {
+  if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
+  const WayOut& way = GetParam();
+  TempDir dir;
+  Pane pane(dir, way.scenario);
+  ASSERT_TRUE(pane.ready());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(pane.query("#{pane_title}"), "__console host test");
+  EXPECT_EQ(pane.query("#{mouse_sgr_flag}"), "1");
+  if (way.keys[0] != '\0') pane.tmux(std::string("send-keys -t host ") + way.keys);
+  if (way.signal != 0) ::kill(pane.pid(), way.signal);
+  ASSERT_TRUE(pane.finished());
+  EXPECT_EQ(pane.file("after"), pane.file("before"));
+  EXPECT_FALSE(pane.file("before").empty());
+  EXPECT_EQ(pane.query("#{pane_title}"), "before-title");
+  EXPECT_EQ(pane.query("#{mouse_sgr_flag}#{mouse_any_flag}#{mouse_button_flag}"), "000");
+}
+
+const WayOut kWaysOut[] = {
+    {"NormalEnd", "end", "q", 0},      {"Halt", "halt", "q", 0},
+    {"UnhandledTrap", "trap", "q", 0}, {"CtrlC", "wait", "C-c", 0},
+    {"Sigterm", "wait", "", SIGTERM},  {"Sighup", "wait", "", SIGHUP},
+};
+
+INSTANTIATE_TEST_SUITE_P(Console, TerminalComesBack, testing::ValuesIn(kWaysOut),
+                         [](const testing::TestParamInfo<WayOut>& info) {
+                           return info.param.name;
+                         });
+
+TEST(TerminalHostTest, TypedKeysAndMouseReportsArriveAsRecords) {
+  if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
+  TempDir dir;
+  Pane pane(dir, "records");
+  ASSERT_TRUE(pane.ready());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  pane.tmux("send-keys -t host a F1 S-F1 Up C-a M-x KPEnter");
+  pane.tmux("send-keys -t host -l \"$(printf '\\033[<0;10;5M')\"");
+  pane.tmux("send-keys -t host -l \"$(printf '\\033[<0;10;5m')\"");
+  pane.tmux("send-keys -t host q");
+  ASSERT_TRUE(pane.finished());
+  EXPECT_EQ(pane.file("out"),
+            "ready\n"
+            "key+ 1e 41 61 0\nkey- 1e 41 61 0\n"
+            "key+ 3b 70 0 0\nkey- 3b 70 0 0\n"
+            "key+ 3b 70 0 10\nkey- 3b 70 0 10\n"
+            "key+ 48 26 0 100\nkey- 48 26 0 100\n"
+            "key+ 1e 41 1 8\nkey- 1e 41 1 8\n"
+            "key+ 2d 58 78 2\nkey- 2d 58 78 2\n"
+            "key+ 1c d d 100\nkey- 1c d d 100\n"
+            "mouse 9,4 1 0\nmouse 9,4 0 0\n"
+            "key+ 10 51 71 0\n"
+            "done\n");
+}
+
+TEST(TerminalHostTest, CursorPositionIsAskedOfTheTerminal) {
+  if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
+  TempDir dir;
+  Pane pane(dir, "cursor");
+  ASSERT_TRUE(pane.ready());
+  ASSERT_TRUE(pane.finished());
+  EXPECT_EQ(pane.file("out"), "ready\ncursor 7,4 size 80,24\nafter write 7,4 wrote 9\ndone\n");
+  const std::string screen = pane.screen();
+  const std::size_t row10 = [&] {
+    std::size_t at = 0;
+    for (int row = 0; row < 10; ++row) at = screen.find('\n', at) + 1;
+    return at;
+  }();
+  EXPECT_EQ(screen.substr(row10, 11), "  CELL TEXT");
+}
+
+// The event queue's way of reading, on a standard input that is a file, an
+// empty pipe still open, or /dev/null: 100 failed waits 10 ms apart and a
+// one-second wait on the console input handle, in next to no CPU time.
+TEST(TerminalHostTest, StandardInputThatIsNoTerminalDoesNotSpin) {
+  TempDir dir;
+  const std::string program = std::string(CONSOLE_HOST_PROGRAM) + " nontty " + dir.path();
+  const std::string inputs[] = {
+      program + "/null < /dev/null",
+      "sleep 4 | " + program + "/pipe",
+      program + "/file < " + CONSOLE_HOST_PROGRAM,
+  };
+  for (const std::string& command : inputs) {
+    SCOPED_TRACE(command);
+    ASSERT_EQ(std::system(("timeout 20 sh -c '" + command + "'").c_str()), 0);
+  }
+  for (const char* name : {"null", "pipe", "file"}) {
+    SCOPED_TRACE(name);
+    const std::string line = lastLine(ReadFile(dir.path() + "/" + name));
+    int failed = 0;
+    unsigned long wait = 0;
+    double cpu = 1.0;
+    ASSERT_EQ(
+        std::sscanf(line.c_str(), "failed waits %d console wait %lu cpu %lf", &failed, &wait, &cpu),
+        3)
+        << line;
+    EXPECT_EQ(failed, 100);
+    EXPECT_EQ(wait, 0x102u);  // WAIT_TIMEOUT: no record, no terminal
+    EXPECT_LT(cpu, 0.3) << "two seconds of waiting";
+    std::printf("[ cpu ] %s: %s\n", name, line.c_str());
+  }
+}
+
+}  // namespace
