@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/e2e/XTestButton.h"
 #include "tests/support/Tmux.h"
 #include "tests/support/XServer.h"
 
@@ -59,41 +61,38 @@ class ShapeboardE2E : public testing::Test {
     ASSERT_TRUE(server_.ok()) << "Xvfb did not start";
   }
 
-  void TearDown() override {
-    if (!ended_ && std::filesystem::exists(path("go"))) tmux_.SendKeys("C-c");
-  }
-
-  std::string path(const std::string& name) const { return dir_.path() + "/" + name; }
+  std::string path(const std::string& name) const { return dir_->path() + "/" + name; }
 
   // Starts the program; `redirect` ends its command line ("> out" and the
   // like). Standard error always goes to the file "err".
   void Launch(const std::string& redirect = "", bool withDisplay = true) {
+    tmux_.reset();  // a run before this one ends with its terminal
+    dir_ = std::make_unique<TempDir>();
+    tmux_ = std::make_unique<Tmux>("app");
     const char* tsan = std::getenv("TSAN_OPTIONS");
     const std::string environment =
         "DISPLAY=" + (withDisplay ? server_.display() : std::string()) +
         " SDL_AUDIODRIVER=dummy TSAN_OPTIONS=" +
         ShellQuote(std::string(tsan ? tsan : "") + " atexit_sleep_ms=0");
     const std::string command =
-        "cd " + ShellQuote(dir_.path()) +
+        "cd " + ShellQuote(dir_->path()) +
         " && while [ ! -e go ]; do sleep 0.02; done; stty -g > stty.before; " + environment + " " +
         ShellQuote(Program()) + " " + redirect +
-        " 2> err; echo $? > exit.tmp; mv exit.tmp exit; stty -g > stty.after";
-    ASSERT_TRUE(tmux_.Start(command));
-    titleBefore_ = tmux_.Query("#{pane_title}");
+        " 2> err; code=$?; stty -g > stty.after; echo $code > exit.tmp; mv exit.tmp exit";
+    ASSERT_TRUE(tmux_->Start(command));
+    titleBefore_ = tmux_->Query("#{pane_title}");
     std::ofstream(path("go")).put('\n');
   }
 
   // The exit code, or -1 when the program is still running after `limit`.
   int WaitForExit(std::chrono::milliseconds limit = 30s) {
     if (!Eventually([&] { return std::filesystem::exists(path("exit")); }, limit)) return -1;
-    ended_ = true;
-    Eventually([&] { return std::filesystem::exists(path("stty.after")); }, 5s);
     return std::stoi(ReadFile(path("exit")));
   }
 
   void ExpectTerminalRestored() {
     EXPECT_EQ(ReadFile(path("stty.after")), ReadFile(path("stty.before")));
-    EXPECT_EQ(tmux_.Query("#{pane_title}"), titleBefore_);
+    EXPECT_EQ(tmux_->Query("#{pane_title}"), titleBefore_);
   }
 
   std::string Out() const { return ReadFile(path("out")); }
@@ -130,18 +129,18 @@ class ShapeboardE2E : public testing::Test {
   // the program has reported `clicks` clicks there, then lets go. The loop
   // looks at the button every 100 ms, so one more poll cannot slip in.
   void HoldUntilClicks(int x, int y, std::size_t clicks) {
-    Xdotool("mousemove --sync " + std::to_string(x + 1) + " " + std::to_string(y + 1) +
-            " mousedown 1");
+    XTestButton button(server_.display());
+    ASSERT_TRUE(button.ok());
+    button.press(x + 1, y + 1);  // the window's client area starts at (1, 1)
     const std::string line = ClickLine(x, y);
-    Eventually([&] { return Count(Out(), line) >= clicks; }, 30s, 2ms);
-    Xdotool("mouseup 1");
+    Eventually([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
+    button.release();
   }
 
   XServer server_;
-  TempDir dir_;
-  Tmux tmux_{"app"};
+  std::unique_ptr<TempDir> dir_;
+  std::unique_ptr<Tmux> tmux_;
   std::string titleBefore_;
-  bool ended_ = false;
 };
 
 TEST_F(ShapeboardE2E, StartUpDrawsFourFiguresAndWritesOneEmptyLine) {
@@ -155,11 +154,11 @@ TEST_F(ShapeboardE2E, StartUpDrawsFourFiguresAndWritesOneEmptyLine) {
   EXPECT_TRUE(WaitUntilShown(window, figures) == figures);
 
   std::this_thread::sleep_for(1s);  // nothing more while nothing happens
-  EXPECT_EQ(tmux_.Query("#{cursor_x},#{cursor_y}"), "0,1");
-  EXPECT_EQ(tmux_.Screen().find_first_not_of(" \n"), std::string::npos) << tmux_.Screen();
+  EXPECT_EQ(tmux_->Query("#{cursor_x},#{cursor_y}"), "0,1");
+  EXPECT_EQ(tmux_->Screen().find_first_not_of(" \n"), std::string::npos) << tmux_->Screen();
   EXPECT_TRUE(Dump(window) == figures);
 
-  tmux_.SendKeys("x");
+  tmux_->SendKeys("x");
   EXPECT_EQ(WaitForExit(), 0) << Err();
   ExpectTerminalRestored();
 }
@@ -173,23 +172,29 @@ struct Press {
 
 class ShapeboardPress : public ShapeboardE2E, public testing::WithParamInterface<Press> {};
 
+// On a busy machine the release can come a poll late, and one click more
+// changes the picture; such a run is tried again, three times at most.
 TEST_P(ShapeboardPress, EachPollWithTheButtonDownReportsAndGrowsWhatItHits) {
   const Press press = GetParam();
-  Launch("> out");
-  const std::string window = WaitForWindow();
-  ASSERT_FALSE(window.empty()) << Err();
-  const Image figures = Reference("s01_figures");
-  ASSERT_TRUE(WaitUntilShown(window, figures) == figures);
-
-  HoldUntilClicks(press.x, press.y, press.clicks);
   std::string expectedOut = "\r\n";
   for (std::size_t i = 0; i < press.clicks; ++i) expectedOut += ClickLine(press.x, press.y);
-  std::this_thread::sleep_for(300ms);
+  const Image figures = Reference("s01_figures");
+  std::string window;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Launch("> out");
+    window = WaitForWindow();
+    ASSERT_FALSE(window.empty()) << Err();
+    ASSERT_TRUE(WaitUntilShown(window, figures) == figures);
+    HoldUntilClicks(press.x, press.y, press.clicks);
+    std::this_thread::sleep_for(300ms);
+    if (Out() == expectedOut) break;
+    ASSERT_EQ(Out().substr(0, expectedOut.size()), expectedOut);  // only more of the same
+  }
   EXPECT_EQ(Out(), expectedOut);
   const Image expected = Reference(press.picture);
   EXPECT_TRUE(WaitUntilShown(window, expected) == expected);
 
-  tmux_.SendKeys("x");
+  tmux_->SendKeys("x");
   EXPECT_EQ(WaitForExit(), 0) << Err();
   EXPECT_EQ(Out(), expectedOut);
   ExpectTerminalRestored();
@@ -206,9 +211,11 @@ TEST_F(ShapeboardE2E, OutputToAFileArrivesLineByLine) {
   Launch("> out");
   ASSERT_FALSE(WaitForWindow().empty()) << Err();
   HoldUntilClicks(450, 450, 2);
-  EXPECT_EQ(Out(), "\r\n" + ClickLine(450, 450) + ClickLine(450, 450));
-  EXPECT_EQ(WaitForExit(0ms), -1);  // still running
-  tmux_.SendKeys("x");
+  // The lines are in the file while the program still runs.
+  EXPECT_EQ(Out().substr(0, 2 + 2 * ClickLine(450, 450).size()),
+            "\r\n" + ClickLine(450, 450) + ClickLine(450, 450));
+  EXPECT_EQ(WaitForExit(0ms), -1);
+  tmux_->SendKeys("x");
   EXPECT_EQ(WaitForExit(), 0) << Err();
 }
 
@@ -228,7 +235,7 @@ TEST_F(ShapeboardE2E, KeyInTheGraphicsWindowEndsTheProgram) {
 TEST_F(ShapeboardE2E, CtrlCEndsWithTheBreakReport) {
   Launch("> out");
   ASSERT_FALSE(WaitForWindow().empty()) << Err();
-  tmux_.SendKeys("C-c");
+  tmux_->SendKeys("C-c");
   EXPECT_EQ(WaitForExit(), 9);
   EXPECT_EQ(Err(), "#RTS: unhandled exception #21: USER BREAK\r\n");
   ExpectTerminalRestored();
