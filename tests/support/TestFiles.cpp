@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace testing_support {
@@ -26,7 +27,69 @@ std::uint32_t channel(std::uint32_t pixel, std::uint32_t mask) {
   return pixel & mask;
 }
 
+// The byte stream of a reference picture; throws when it ends early.
+class RleReader {
+ public:
+  explicit RleReader(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint8_t byte() {
+    if (at_ >= bytes_.size()) throw std::runtime_error("reference picture cut short");
+    return static_cast<std::uint8_t>(bytes_[at_++]);
+  }
+  std::uint32_t word() {
+    const std::uint32_t low = byte();
+    return low | (std::uint32_t{byte()} << 8);
+  }
+  // Seven bits a byte, low first; a set top bit means more follow.
+  std::uint64_t number() {
+    std::uint64_t value = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      const std::uint8_t b = byte();
+      value |= std::uint64_t{b & 0x7Fu} << shift;
+      if ((b & 0x80) == 0) return value;
+    }
+    throw std::runtime_error("reference picture holds an overlong number");
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t at_ = 0;
+};
+
 }  // namespace
+
+Image ReadReferencePicture(const std::string& path) {
+  RleReader in(ReadFile(path));
+  if (in.byte() != 'S' || in.byte() != 'B' || in.byte() != 'R' || in.byte() != 'L') {
+    throw std::runtime_error(path + " is not a reference picture");
+  }
+  Image image;
+  image.width = in.word();
+  image.height = in.word();
+  std::vector<std::uint32_t> colours(in.byte());
+  for (auto& c : colours) {
+    const std::uint32_t r = in.byte();
+    const std::uint32_t g = in.byte();
+    c = (r << 16) | (g << 8) | in.byte();
+  }
+  const std::size_t width = image.width;
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    // A row is either a repeat of the one so many rows up, or colour runs.
+    if (const std::uint8_t repeat = in.byte(); repeat != 0) {
+      if (repeat > y) throw std::runtime_error(path + " repeats a row before the first");
+      const std::size_t from = image.pixels.size() - repeat * width;
+      for (std::size_t x = 0; x < width; ++x) image.pixels.push_back(image.pixels[from + x]);
+      continue;
+    }
+    const std::size_t rowEnd = image.pixels.size() + width;
+    while (image.pixels.size() < rowEnd) {
+      const std::uint32_t colour = colours.at(in.byte());
+      const std::uint64_t run = in.number();
+      if (run > rowEnd - image.pixels.size()) throw std::runtime_error(path + " overruns a row");
+      image.pixels.insert(image.pixels.end(), run, colour);
+    }
+  }
+  return image;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -20,6 +20,9 @@ struct Image {
 std::string ReadFile(const std::string& path);
 // A binary PPM (P6, maxval 255); empty when the file is not one.
 Image ReadPpm(const std::string& path);
+// A picture of tests/data/gdi-reference (run-length coded); throws when the
+// file is not one.
+Image ReadReferencePicture(const std::string& path);
 // An X window dump (xwd) of a 32-bit TrueColor window; empty otherwise.
 Image ReadXwd(const std::string& path);
 // Waits until the file exists; false when the time is up first.

@@ -1,0 +1,274 @@
+// Times the real program as a user meets it, over several runs: start to the
+// first drawn window, a press to its console line, a key to the exit, the CPU
+// the idle program takes, and its peak resident memory. The program runs in
+// a pseudo-terminal beside the X server named by DISPLAY; the mouse and keys
+// are sent through the XTEST extension, the window read with XGetImage.
+//
+//   shapeboard_measure PROGRAM [RUNS] [IDLE-SECONDS]
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::duration<double, std::milli>;
+
+constexpr unsigned long kGrey = 0xC0C0C0;
+constexpr int kStartupGreyPixels = 637;  // the four outlines
+
+struct Run {
+  double startToWindowMs = 0;
+  double pressToLineMs = 0;
+  double keyToExitMs = 0;
+  double idleCpuPercent = 0;
+  double peakRssMb = 0;
+};
+
+// The program in a pseudo-terminal; what it writes is collected, and a
+// cursor-position query is answered as a terminal would.
+class Child {
+ public:
+  explicit Child(const std::string& program) {
+    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::fcntl(master_, F_SETFL, O_NONBLOCK);
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) ::close(master_);
+  }
+  bool ok() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+
+  void pump() {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(master_, buffer, sizeof buffer)) > 0) {
+      output_.append(buffer, static_cast<std::size_t>(n));
+      if (output_.find("\x1b[6n", answered_) != std::string::npos) {
+        answered_ = output_.size();
+        const char reply[] = "\x1b[1;1R";
+        (void)!::write(master_, reply, sizeof reply - 1);
+      }
+    }
+  }
+  const std::string& output() const { return output_; }
+
+  // The exit status and peak memory once the program has ended.
+  std::optional<rusage> reap(bool wait) {
+    int status = 0;
+    rusage usage{};
+    const pid_t got = ::wait4(pid_, &status, wait ? 0 : WNOHANG, &usage);
+    if (got != pid_) return std::nullopt;
+    reaped_ = true;
+    return usage;
+  }
+
+  double cpuSeconds() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i == 14) utime = std::stol(field);
+      if (i == 15) stime = std::stol(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int master_ = -1;
+  bool reaped_ = false;
+  std::string output_;
+  std::size_t answered_ = 0;
+};
+
+Window findWindow(Display* display, Window parent, const char* name) {
+  Window root, ignored, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(display, parent, &root, &ignored, &children, &count)) return 0;
+  Window found = 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    char* title = nullptr;
+    if (XFetchName(display, children[i], &title) && title != nullptr) {
+      if (std::strcmp(title, name) == 0) found = children[i];
+      XFree(title);
+    }
+    if (found == 0) found = findWindow(display, children[i], name);
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+int greyPixels(Display* display, Window window) {
+  XImage* image = XGetImage(display, window, 0, 0, 500, 500, AllPlanes, ZPixmap);
+  if (image == nullptr) return 0;
+  int grey = 0;
+  for (int y = 0; y < 500; ++y) {
+    for (int x = 0; x < 500; ++x) grey += (XGetPixel(image, x, y) & 0xFFFFFF) == kGrey;
+  }
+  XDestroyImage(image);
+  return grey;
+}
+
+// Polls until the condition holds; false after the limit.
+template <class Condition>
+bool until(Condition condition, std::chrono::milliseconds limit, std::chrono::microseconds step) {
+  const auto end = Clock::now() + limit;
+  while (!condition()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(step);
+  }
+  return true;
+}
+
+int ignoreXErrors(Display*, XErrorEvent*) {
+  return 0;
+}
+
+std::optional<Run> measureOnce(Display* display, const std::string& program, int idleSeconds) {
+  Run run;
+  const Window root = DefaultRootWindow(display);
+  const auto start = Clock::now();
+  Child child(program);
+  if (!child.ok()) return std::nullopt;
+  Window window = 0;
+  const bool drawn = until(
+      [&] {
+        child.pump();
+        if (window == 0) window = findWindow(display, root, "Graph");
+        return window != 0 && greyPixels(display, window) >= kStartupGreyPixels;
+      },
+      std::chrono::seconds(20), std::chrono::microseconds(500));
+  if (!drawn) return std::nullopt;
+  run.startToWindowMs = Millis(Clock::now() - start).count();
+
+  if (idleSeconds > 0) {
+    const double before = child.cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    run.idleCpuPercent = 100.0 * (child.cpuSeconds() - before) / idleSeconds;
+  }
+
+  // A press where no figure is: (450, 450) in the window, which starts at (1, 1).
+  XTestFakeMotionEvent(display, -1, 451, 451, CurrentTime);
+  XSync(display, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  child.pump();
+  const std::size_t seen = child.output().size();
+  const auto pressed = Clock::now();
+  XTestFakeButtonEvent(display, 1, True, CurrentTime);
+  XSync(display, False);
+  const bool line = until(
+      [&] {
+        child.pump();
+        return child.output().find("mouseclick", seen) != std::string::npos;
+      },
+      std::chrono::seconds(5), std::chrono::microseconds(200));
+  run.pressToLineMs = Millis(Clock::now() - pressed).count();
+  XTestFakeButtonEvent(display, 1, False, CurrentTime);
+  XSync(display, False);
+  if (!line) return std::nullopt;
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+
+  XSetInputFocus(display, window, RevertToParent, CurrentTime);
+  XSync(display, False);
+  const KeyCode a = XKeysymToKeycode(display, 'a');
+  const auto typed = Clock::now();
+  XTestFakeKeyEvent(display, a, True, CurrentTime);
+  XTestFakeKeyEvent(display, a, False, CurrentTime);
+  XSync(display, False);
+  std::optional<rusage> usage;
+  const bool ended = until(
+      [&] {
+        child.pump();
+        return (usage = child.reap(false)).has_value();
+      },
+      std::chrono::seconds(5), std::chrono::microseconds(200));
+  if (!ended) return std::nullopt;
+  run.keyToExitMs = Millis(Clock::now() - typed).count();
+  run.peakRssMb = static_cast<double>(usage->ru_maxrss) / 1024.0;
+  return run;
+}
+
+void report(const char* what, std::vector<double> values, const char* unit, double target) {
+  std::sort(values.begin(), values.end());
+  const double median = values[values.size() / 2];
+  const double worst = values.back();
+  std::printf("%-26s median %8.2f %-3s worst %8.2f %-3s target %6.1f %-3s %s\n", what, median, unit,
+              worst, unit, target, unit, worst <= target ? "met" : "MISSED (worst)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s PROGRAM [RUNS] [IDLE-SECONDS]\n", argv[0]);
+    return 2;
+  }
+  const std::string program = argv[1];
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 10;
+  const int idleSeconds = argc > 3 ? std::atoi(argv[3]) : 10;
+  Display* display = XOpenDisplay(nullptr);
+  int event = 0, error = 0, major = 0, minor = 0;
+  if (display == nullptr || !XTestQueryExtension(display, &event, &error, &major, &minor)) {
+    std::fprintf(stderr, "no X display with the XTEST extension\n");
+    return 2;
+  }
+  XSetErrorHandler(ignoreXErrors);
+  std::vector<Run> results;
+  for (int i = 0; i < runs; ++i) {
+    const auto run = measureOnce(display, program, idleSeconds);
+    if (!run) {
+      std::fprintf(stderr, "run %d failed\n", i + 1);
+      return 1;
+    }
+    std::printf("run %2d: window %.1f ms, press %.1f ms, key %.1f ms, idle %.3f%%, rss %.1f MB\n",
+                i + 1, run->startToWindowMs, run->pressToLineMs, run->keyToExitMs,
+                run->idleCpuPercent, run->peakRssMb);
+    std::fflush(stdout);
+    results.push_back(*run);
+  }
+  auto column = [&](double Run::*field) {
+    std::vector<double> values;
+    for (const Run& r : results) values.push_back(r.*field);
+    return values;
+  };
+  std::printf("\nover %d runs:\n", runs);
+  report("start to first drawn window", column(&Run::startToWindowMs), "ms", 150);
+  report("press to console line", column(&Run::pressToLineMs), "ms", 120);
+  report("key to exit", column(&Run::keyToExitMs), "ms", 120);
+  if (idleSeconds > 0) report("idle CPU (one core)", column(&Run::idleCpuPercent), "%", 1);
+  report("peak RSS", column(&Run::peakRssMb), "MB", 30);
+  XCloseDisplay(display);
+}

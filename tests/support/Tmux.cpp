@@ -1,0 +1,72 @@
+#include "tests/support/Tmux.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace testing_support {
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Tmux::Tmux(const std::string& name)
+    : socket_("shapeboard-" + name + "-" + std::to_string(::getpid())) {}
+
+Tmux::~Tmux() {
+  run("kill-server");
+}
+
+bool Tmux::Available() {
+  return std::system("command -v tmux >/dev/null 2>&1") == 0;
+}
+
+std::string Tmux::run(const std::string& arguments, int* status) {
+  const std::string command = "tmux -L " + socket_ + " " + arguments + " 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (status != nullptr) *status = -1;
+    return {};
+  }
+  std::string out;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  const int result = ::pclose(pipe);
+  if (status != nullptr) *status = result;
+  return out;
+}
+
+bool Tmux::Start(const std::string& command, int columns, int rows) {
+  int status = 0;
+  run("new-session -d -s test -x " + std::to_string(columns) + " -y " + std::to_string(rows) + " " +
+          ShellQuote(command + "; sleep 86400"),
+      &status);
+  return status == 0;
+}
+
+bool Tmux::SendKeys(const std::string& keys) {
+  int status = 0;
+  run("send-keys -t test " + keys, &status);
+  return status == 0;
+}
+
+bool Tmux::SendLiteral(const std::string& bytes) {
+  int status = 0;
+  run("send-keys -t test -l " + ShellQuote(bytes), &status);
+  return status == 0;
+}
+
+std::string Tmux::Screen() {
+  return run("capture-pane -p -t test");
+}
+
+std::string Tmux::Query(const std::string& format) {
+  std::string out = run("display -p -t test " + ShellQuote(format));
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+}  // namespace testing_support

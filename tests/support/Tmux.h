@@ -1,0 +1,41 @@
+// A real terminal for tests: a tmux server of the test's own (its own
+// socket), one session, keys typed into it and its screen read back.
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+// The text in single quotes for /bin/sh.
+std::string ShellQuote(const std::string& text);
+
+class Tmux {
+ public:
+  // `name` tells this test's server apart from others running at once.
+  explicit Tmux(const std::string& name);
+  ~Tmux();
+  Tmux(const Tmux&) = delete;
+  Tmux& operator=(const Tmux&) = delete;
+
+  static bool Available();
+
+  // Runs the shell command in a new session of the given size; the pane
+  // stays after the command ends, so its screen can still be read.
+  bool Start(const std::string& command, int columns = 80, int rows = 24);
+  // Keys by tmux's names ("C-c", "x", "Enter").
+  bool SendKeys(const std::string& keys);
+  // Bytes as they stand, escape sequences included.
+  bool SendLiteral(const std::string& bytes);
+  // The screen as text, a line a row.
+  std::string Screen();
+  // A pane format such as "#{pane_title}" or "#{cursor_y}".
+  std::string Query(const std::string& format);
+
+ private:
+  // Runs one tmux command on this server; its standard output.
+  std::string run(const std::string& arguments, int* status = nullptr);
+
+  std::string socket_;
+};
+
+}  // namespace testing_support
