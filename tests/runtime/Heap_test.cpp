@@ -50,6 +50,10 @@ struct SizeRow {
   std::uint32_t blocks;  // 16 KB blocks in use for it
 };
 
+void PrintTo(const SizeRow& row, std::ostream* os) {
+  *os << row.request << " bytes";
+}
+
 class HeapSizes : public Heap, public ::testing::WithParamInterface<SizeRow> {};
 
 TEST_P(HeapSizes, OneObjectCountsItsSizeAndItsBlock) {
@@ -343,6 +347,10 @@ struct SequenceRow {
   std::int32_t limit;
   std::uint32_t steps;
 };
+
+void PrintTo(const SequenceRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class HeapSequence : public ::testing::TestWithParam<SequenceRow> {};
 

@@ -148,6 +148,10 @@ struct LinkCase {
   bool targetExists;
 };
 
+void PrintTo(const LinkCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class HistoryLink : public testing::TestWithParam<LinkCase> {};
 
 // Another user's link in a shared directory must not make the program write
@@ -178,6 +182,10 @@ struct CallCase {
   std::vector<std::uint8_t> bytes;  // the instruction that ends at the return address
   std::uint32_t length;             // 0: no call
 };
+
+void PrintTo(const CallCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class IsCall : public testing::TestWithParam<CallCase> {};
 
