@@ -362,21 +362,24 @@ void releaseObject(ObjectHeader* object) {
     object->info &= ~kInfoGcBit;
     return;
   }
-  auto* large = reinterpret_cast<BlockHeader*>(reinterpret_cast<char*>(object) - kBlockHeaderSize);
-  if (distanceOf(object) == 0 && large->magic != kBlockMagic) K2C_ASSERT_F(101);
+  // The block of a small or medium object is checked as well as a large one's.
+  const bool isLarge = distanceOf(object) == 0;
+  BlockHeader* b =
+      isLarge ? reinterpret_cast<BlockHeader*>(reinterpret_cast<char*>(object) - kBlockHeaderSize)
+              : blockOf(object);
+  if (b->magic != kBlockMagic) K2C_ASSERT_F(101);
   std::uint32_t size;
-  if (distanceOf(object) != 0) {
+  if (!isLarge) {
     size = sizeOf(object);
-    BlockHeader* b = blockOf(object);
     if (b->kind == kKindMedium) {
       releaseMedium(b, object);
     } else {
       releaseSmall(b, object, size);
     }
   } else {
-    size = large->free;
+    size = b->free;
     object->type = 0;
-    releaseBlock(large);
+    releaseBlock(b);
   }
   K2C_usedmem -= size;
   --K2C_objects;

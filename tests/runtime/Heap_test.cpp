@@ -288,11 +288,13 @@ TEST_F(Heap, ReleasingTwiceIsAssertion100ForSmallAndMediumObjects) {
   }
 }
 
-TEST_F(Heap, HeaderWithoutTypeIsAssertion100AndForeignLargeBlockIs101) {
+TEST_F(Heap, HeaderWithoutTypeIsAssertion100AndForeignBlockIs101) {
   alignas(8) std::uint32_t fake[16] = {};
   EXPECT_EQ(assertionOf(&fake[2]), 100u);
   fake[10] = krMM::k2c_td_null;  // a large object's header whose block is not the heap's
   fake[11] = krMM::kInfoAllocated;
+  EXPECT_EQ(assertionOf(&fake[12]), 101u);
+  fake[11] = krMM::kInfoAllocated | 5u << krMM::kInfoDistanceShift | 24;  // a small one's
   EXPECT_EQ(assertionOf(&fake[12]), 101u);
 }
 
