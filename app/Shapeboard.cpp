@@ -2,7 +2,7 @@
 // run-time's direct output and returns.
 #include <cstdint>
 
-#include "channels/kosFmtIO.h"
+#include "runtime/kosFmtIO.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
 

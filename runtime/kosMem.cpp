@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Memory.h"
 #include "runtime/krExceptions.h"

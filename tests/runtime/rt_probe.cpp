@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "console/Lib.h"
 #include "console/ktsIO.h"
 #include "platform/console/Console.h"
