@@ -11,6 +11,7 @@
 #include "runtime/TERMINATION.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krnK2C.h"
+#include "runtime/krnShowHistory.h"
 
 namespace Shapeboard {
 namespace {
@@ -165,6 +166,7 @@ void ResetFigures() {
 
 void Main(std::int32_t argc, char** argv) {
   K2C_InitFPP();
+  K2C_INIT_HISTORY();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   Lib::BEGIN();
   Graph::BEGIN();

@@ -6,7 +6,7 @@
 #include "channels/IOConsts.h"
 #include "channels/IOLink.h"
 #include "channels/kDevData.h"
-#include "channels/kosFiles.h"
+#include "runtime/kosFiles.h"
 #include "runtime/ModuleInit.h"
 
 namespace StdChans {

@@ -6,7 +6,7 @@
 
 #include "channels/IOChan.h"
 #include "channels/IOConsts.h"
-#include "channels/kosFmtIO.h"
+#include "runtime/kosFmtIO.h"
 #include "platform/kernel/Errors.h"
 #include "runtime/ModuleInit.h"
 #include "runtime/Storage.h"

@@ -11,7 +11,7 @@
 
 #include "channels/ChanConsts.h"
 #include "channels/IOLink.h"
-#include "channels/kosFiles.h"
+#include "runtime/kosFiles.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace kDevData {

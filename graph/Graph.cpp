@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "channels/WinRTL.h"
+#include "runtime/WinRTL.h"
 #include "graph/ktsIGraph.h"
 #include "runtime/ModuleInit.h"
 #include "runtime/TERMINATION.h"

@@ -9,7 +9,7 @@
 #include "channels/IOLink.h"
 #include "channels/StdChans.h"
 #include "channels/kDevData.h"
-#include "channels/kosFiles.h"
+#include "runtime/kosFiles.h"
 #include "input/ktsEvQue.h"
 #include "platform/Win32.h"
 

@@ -2,17 +2,17 @@
 
 #include <atomic>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Memory.h"
 #include "runtime/krExceptions.h"
 
+std::atomic<bool> K2C_heapExhausted{false};
+
 namespace {
 
-std::atomic<bool> heapExhausted{false};
-
 void* processHeapZeroed(std::size_t size) {
-  if (heapExhausted.load(std::memory_order_relaxed)) return nullptr;
+  if (K2C_heapExhausted.load(std::memory_order_relaxed)) return nullptr;
   return win32::HeapAlloc(win32::GetProcessHeap(), win32::HEAP_ZERO_MEMORY, size);
 }
 
@@ -36,9 +36,5 @@ void* K2C_StartupAlloc(std::size_t size) {
 }
 
 void K2C_SimulateHeapExhaustion(bool on) {
-  heapExhausted.store(on);
-}
-
-bool K2C_HeapExhaustionSimulated() {
-  return heapExhausted.load(std::memory_order_relaxed);
+  K2C_heapExhausted.store(on);
 }

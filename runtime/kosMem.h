@@ -2,6 +2,7 @@
 // process ends (finaliser nodes, code-section nodes).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,4 +17,7 @@ void* K2C_StartupAlloc(std::size_t size);
 // While on, every K2C_ALLOCATE and K2C_AllocMem yields NIL, as an exhausted
 // heap does. For tests of the exhausted-heap paths.
 void K2C_SimulateHeapExhaustion(bool on);
-bool K2C_HeapExhaustionSimulated();
+extern std::atomic<bool> K2C_heapExhausted;
+inline bool K2C_HeapExhaustionSimulated() {
+  return K2C_heapExhausted.load(std::memory_order_relaxed);
+}

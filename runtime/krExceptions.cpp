@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "channels/kosFileIO.h"
-#include "channels/kosFmtIO.h"
+#include "runtime/kosFileIO.h"
+#include "runtime/kosFmtIO.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"

@@ -33,7 +33,7 @@ int operandLength(std::uint8_t m, std::uint8_t sib) {
 // An FF /2 call of exactly length bytes ending at r; a REX prefix before it
 // belongs to it.
 std::uintptr_t callOfLength(std::uintptr_t r, std::uint32_t length) {
-  for (std::uint32_t rex = 1; rex <= 1; --rex) {
+  for (std::uint32_t rex : {1u, 0u}) {
     const std::uintptr_t at = r - length - rex;
     const std::uint8_t* p = bytes(at);
     if (rex == 1 && !isCallRex(p[0])) continue;

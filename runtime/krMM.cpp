@@ -1,6 +1,8 @@
 #include "runtime/krMM.h"
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "runtime/kosMalloc.h"
 #include "runtime/krBlockManager.h"
@@ -32,7 +34,7 @@ struct FreeLinks {
   FreeLinks* next;
 };
 
-bool initialised = false;
+std::atomic<bool> initialised{false};
 bool collectAutomatically = false;
 void emptyCollector() {}
 Collector collector = &emptyCollector;
@@ -286,9 +288,11 @@ ObjectHeader* objectOfClass(std::uint64_t s) {
 // ---- set-up ----
 
 void buildTypeDescriptors() {
-  if (typeCount != 0) return;
-  k2c_td_ptr = ini_type_desc("$PTR", 4);
-  k2c_td_null = ini_type_desc("$NULL", 1);
+  static std::once_flag built;
+  std::call_once(built, [] {
+    k2c_td_ptr = ini_type_desc("$PTR", 4);
+    k2c_td_null = ini_type_desc("$NULL", 1);
+  });
 }
 
 void startAfresh() {
@@ -309,6 +313,8 @@ std::uint32_t limitOrNone(std::int32_t value) {
 }  // namespace
 
 std::uint32_t ini_type_desc(const char* name, std::uint32_t size) {
+  static std::mutex typeLock;
+  std::lock_guard guard(typeLock);
   if (typeCount + 1 >= kTypeTableSize) K2C_TRAP_F(K2C_TRAP_NR_HEAP);
   auto* desc = static_cast<TypeDesc*>(K2C_malloc(sizeof(TypeDesc)));
   const std::size_t length = std::strlen(name) + 1;
@@ -325,18 +331,27 @@ const TypeDesc* typeDesc(std::uint32_t number) {
   return typeTable[number];
 }
 
-ObjectHeader* newObject(std::uint64_t s) {
-  if (!initialised) K2C_GC_INIT(false, 0, 0);
+namespace {
+
+ObjectHeader* handOut(std::uint64_t s) {
   ObjectHeader* object = objectOfClass(s);
-  if (object == nullptr) {
-    if (collectAutomatically) collector();
-    object = objectOfClass(s);
-    if (object == nullptr) return nullptr;
-  }
+  if (object == nullptr) return nullptr;
   object->info = (object->info & ~kInfoFree) | kInfoAllocated;
   object->type = k2c_td_null;
   K2C_usedmem += countedSize(object);
   ++K2C_objects;
+  return object;
+}
+
+}  // namespace
+
+ObjectHeader* newObject(std::uint64_t s) {
+  if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
+  ObjectHeader* object = handOut(s);
+  if (object == nullptr) {
+    if (collectAutomatically) collector();
+    object = handOut(s);
+  }
   return object;
 }
 
@@ -347,18 +362,21 @@ void releaseObject(ObjectHeader* object) {
     object->info &= ~kInfoGcBit;
     return;
   }
+  // The block of a small or medium object is checked as well as a large one's.
+  const bool isLarge = distanceOf(object) == 0;
+  BlockHeader* b =
+      isLarge ? reinterpret_cast<BlockHeader*>(reinterpret_cast<char*>(object) - kBlockHeaderSize)
+              : blockOf(object);
+  if (b->magic != kBlockMagic) K2C_ASSERT_F(101);
   std::uint32_t size;
-  if (distanceOf(object) != 0) {
+  if (!isLarge) {
     size = sizeOf(object);
-    BlockHeader* b = blockOf(object);
     if (b->kind == kKindMedium) {
       releaseMedium(b, object);
     } else {
       releaseSmall(b, object, size);
     }
   } else {
-    auto* b = reinterpret_cast<BlockHeader*>(reinterpret_cast<char*>(object) - kBlockHeaderSize);
-    if (b->magic != kBlockMagic) K2C_ASSERT_F(101);
     size = b->free;
     object->type = 0;
     releaseBlock(b);
@@ -384,19 +402,20 @@ std::uint32_t countedSize(const ObjectHeader* object) {
 
 }  // namespace krMM
 
+// The type descriptors are made outside the lock: trap 18 may leave from there.
 void K2C_GC_INIT(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {
   using namespace krMM;
-  if (!initialised || (K2C_objects == 0 && K2C_busymem == 0)) {
+  buildTypeDescriptors();
+  if (!initialised.load(std::memory_order_relaxed) || (K2C_objects == 0 && K2C_busymem == 0)) {
     K2C_InitHeap(0, 0);
     krBlockManager::init(16384);
     startAfresh();
-    buildTypeDescriptors();
-    initialised = true;
   }
   K2C_threshold = limitOrNone(threshold);
   K2C_maxmem = limitOrNone(heapLimit);
   collector = &emptyCollector;
   collectAutomatically = gcAuto;
+  initialised.store(true, std::memory_order_release);
 }
 
 void K2C_GC_INCREASE(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "channels/kosFileIO.h"
-#include "channels/kosFmtIO.h"
+#include "runtime/kosFileIO.h"
+#include "runtime/kosFmtIO.h"
 #include "platform/kernel/Files.h"
 #include "runtime/kosCodeSeg.h"
 #include "runtime/kosMem.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"

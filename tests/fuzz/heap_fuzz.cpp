@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "platform/kernel/Files.h"
 #include "runtime/krExceptions.h"
 #include "tests/runtime/HeapModel.h"

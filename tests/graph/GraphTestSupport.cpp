@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "channels/WinRTL.h"
+#include "runtime/WinRTL.h"
 #include "graph/ktsIGraph.h"
 #include "platform/display/Surface.h"
 

@@ -2,7 +2,7 @@
 #include <numeric>
 
 #include "GraphTestSupport.h"
-#include "channels/WinRTL.h"
+#include "runtime/WinRTL.h"
 
 namespace graph_test {
 namespace {

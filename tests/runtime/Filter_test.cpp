@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "tests/support/DirectOutputCapture.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"

@@ -50,6 +50,10 @@ struct SizeRow {
   std::uint32_t blocks;  // 16 KB blocks in use for it
 };
 
+void PrintTo(const SizeRow& row, std::ostream* os) {
+  *os << row.request << " bytes";
+}
+
 class HeapSizes : public Heap, public ::testing::WithParamInterface<SizeRow> {};
 
 TEST_P(HeapSizes, OneObjectCountsItsSizeAndItsBlock) {
@@ -284,11 +288,13 @@ TEST_F(Heap, ReleasingTwiceIsAssertion100ForSmallAndMediumObjects) {
   }
 }
 
-TEST_F(Heap, HeaderWithoutTypeIsAssertion100AndForeignLargeBlockIs101) {
+TEST_F(Heap, HeaderWithoutTypeIsAssertion100AndForeignBlockIs101) {
   alignas(8) std::uint32_t fake[16] = {};
   EXPECT_EQ(assertionOf(&fake[2]), 100u);
   fake[10] = krMM::k2c_td_null;  // a large object's header whose block is not the heap's
   fake[11] = krMM::kInfoAllocated;
+  EXPECT_EQ(assertionOf(&fake[12]), 101u);
+  fake[11] = krMM::kInfoAllocated | 5u << krMM::kInfoDistanceShift | 24;  // a small one's
   EXPECT_EQ(assertionOf(&fake[12]), 101u);
 }
 
@@ -343,6 +349,10 @@ struct SequenceRow {
   std::int32_t limit;
   std::uint32_t steps;
 };
+
+void PrintTo(const SequenceRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class HeapSequence : public ::testing::TestWithParam<SequenceRow> {};
 

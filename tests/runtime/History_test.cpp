@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -91,39 +92,72 @@ Entry ParseEntry(const std::string& line) {
           static_cast<std::uint32_t>(std::stoul(match[2], nullptr, 16)), match[3]};
 }
 
-TEST(History, IndexTrapWritesCommandLineReportAndTheRealCallSites) {
+struct TrapCase {
+  const char* scenario;
+  const char* report;
+  std::vector<const char*> location;  // functions the trap location may lie in
+  std::vector<const char*> callers;   // the call sites, innermost first
+};
+
+void PrintTo(const TrapCase& c, std::ostream* os) {
+  *os << c.scenario;
+}
+
+class HistoryFile : public testing::TestWithParam<TrapCase> {};
+
+// The trap location first (for a check: just after the call of the trap
+// entry; for a hardware fault: the faulting instruction), then the call
+// sites up to the main module's procedure.
+TEST_P(HistoryFile, HoldsCommandLineReportAndTheRealCallSites) {
+  const TrapCase& c = GetParam();
   testing_support::TempDir dir;
-  auto result = RunIn(dir.path(), "history-index");
+  auto result = RunIn(dir.path(), c.scenario);
   EXPECT_EQ(result.exitCode, 9);
-  EXPECT_EQ(result.err, Report("0: invalid index") + "\r\nFile errinfo.$$$ created.\r\n");
+  EXPECT_EQ(result.err, Report(c.report) + "\r\nFile errinfo.$$$ created.\r\n");
   const std::string exe = fs::canonical(ProbePath());
   const auto lines = Lines(testing_support::ReadFile(dir.path() + "/" + kReportFile));
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 3 + c.callers.size());
   EXPECT_EQ(lines[0].substr(0, exe.size() + 1), exe + " ");
-  EXPECT_TRUE(lines[0].ends_with(" history-index")) << lines[0];
-  EXPECT_EQ(lines[1], "#RTS: unhandled exception #0: invalid index");
+  EXPECT_TRUE(lines[0].ends_with(std::string(" ") + c.scenario)) << lines[0];
+  EXPECT_EQ(lines[1], std::string("#RTS: unhandled exception #") + c.report);
 
-  // The trap location (just after the call of the trap entry in the check),
-  // then the call sites in indexInner, indexOuter, run and Main.
-  const char* callers[] = {"indexInner", "indexOuter", "run(", "Main("};
-  for (std::size_t i = 2; i < lines.size(); ++i) {
-    const Entry entry = ParseEntry(lines[i]);
+  const Entry location = ParseEntry(lines[2]);
+  EXPECT_EQ(location.module, exe);
+  const Section locationSection = SectionOf(exe, location.section);
+  EXPECT_EQ(locationSection.name, ".text");
+  // A return address may lie just past its function's end: look one byte back.
+  const std::string function = FunctionAt(exe, locationSection.name, location.offset - 1);
+  EXPECT_TRUE(std::any_of(c.location.begin(), c.location.end(), [&](const char* name) {
+    return function.find(name) != std::string::npos;
+  })) << function;
+
+  for (std::size_t i = 0; i < c.callers.size(); ++i) {
+    const Entry entry = ParseEntry(lines[3 + i]);
     EXPECT_EQ(entry.module, exe);
     const Section section = SectionOf(exe, entry.section);
     EXPECT_EQ(section.name, ".text");
-    if (i == 2) {
-      const std::string function = FunctionAt(exe, section.name, entry.offset - 1);
-      EXPECT_TRUE(function.find("K2C_CheckIndex") != std::string::npos ||
-                  function.find("indexInner") != std::string::npos)
-          << function;
-      continue;
-    }
-    EXPECT_NE(FunctionAt(exe, section.name, entry.offset).find(callers[i - 3]), std::string::npos)
-        << lines[i];
+    EXPECT_NE(FunctionAt(exe, section.name, entry.offset).find(c.callers[i]), std::string::npos)
+        << lines[3 + i];
     const std::uint8_t opcode = ByteAt(exe, section.fileOffset + entry.offset);
     EXPECT_TRUE(opcode == 0xE8 || opcode == 0xFF || (opcode & 0xF0) == 0x40) << int(opcode);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Traps, HistoryFile,
+    testing::Values(TrapCase{"history-index",
+                             "0: invalid index",
+                             {"K2C_CheckIndex", "indexInner"},
+                             {"indexInner", "indexOuter", "run(", "Main("}},
+                    TrapCase{
+                        "history-nil", "3: invalid location", {"readThrough"}, {"run(", "Main("}}),
+    [](const auto& info) {
+      std::string name = info.param.scenario;
+      for (char& ch : name) {
+        if (ch == '-') ch = '_';
+      }
+      return name;
+    });
 
 TEST(History, MoreReturnAddressesThanRoomKeepTheFirst256AndSaySo) {
   testing_support::TempDir dir;
@@ -147,6 +181,10 @@ struct LinkCase {
   const char* name;
   bool targetExists;
 };
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class HistoryLink : public testing::TestWithParam<LinkCase> {};
 
@@ -178,6 +216,10 @@ struct CallCase {
   std::vector<std::uint8_t> bytes;  // the instruction that ends at the return address
   std::uint32_t length;             // 0: no call
 };
+
+void PrintTo(const CallCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class IsCall : public testing::TestWithParam<CallCase> {};
 

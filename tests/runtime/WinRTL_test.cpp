@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "channels/WinRTL.h"
+#include "runtime/WinRTL.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "console/Lib.h"
 #include "console/ktsIO.h"
 #include "platform/console/Console.h"
@@ -405,7 +405,7 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     say(std::to_string(divideFloat(zeroDouble())));
   } else if (is(scenario, "floatdiv-handled")) {
     handledFloatTrap();
-  } else if (is(scenario, "nil")) {
+  } else if (is(scenario, "nil") || is(scenario, "history-nil")) {
     say(std::to_string(readThrough(nullInt())));
   } else if (is(scenario, "nil-handled")) {
     handledNil();

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "tests/support/TestFiles.h"

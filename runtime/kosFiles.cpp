@@ -1,6 +1,6 @@
 // Handle-level file operations for the channel devices; every one returns
 // the operating system's error code unchanged (0 = success).
-#include "channels/kosFiles.h"
+#include "runtime/kosFiles.h"
 
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "platform/kernel/Files.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Unsigned decimal and hexadecimal formatting, and decimal and line-end
 // output on the direct output path.
-#include "channels/kosFmtIO.h"
+#include "runtime/kosFmtIO.h"
 
 #include <algorithm>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 #include "tests/support/DirectOutputCapture.h"
-#include "channels/kosFmtIO.h"
+#include "runtime/kosFmtIO.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 

@@ -1,5 +1,5 @@
 // The run-time's own files and its direct output path for reports.
-#include "channels/kosFileIO.h"
+#include "runtime/kosFileIO.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "channels/kosFiles.h"
+#include "runtime/kosFiles.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
