@@ -105,13 +105,17 @@ TEST_F(StdChansProcessTest, FailedWritesEndInTheReportAndExitCode9) {
 }
 
 TEST_F(StdChansProcessTest, OutputThatCannotBeWrittenAtTheEndIsReported) {
+  // The file-size limit makes the write fail; its signal does not end the
+  // program unreported.
   RunResult r = run("end-flush-fails", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(count(r.err, "IOException.hardDeviceError 00000070H"), 1) << r.err;
 
   // Reported once, at the line end; the end does not report it again.
   r = run("line-flush-fails", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(count(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"), 1)
       << r.err;
 }
@@ -132,8 +136,11 @@ TEST_F(StdChansProcessTest, TextReadsOfStandardInput) {
 }
 
 TEST_F(StdChansProcessTest, ExhaustedHeapPaths) {
+  // IOChan's own halt: no trap report from IOLink's start-up, nothing after.
   RunResult r = run("exhausted-start", StdoutTarget::Capture);
   EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
 
   r = run("exhausted-std", StdoutTarget::Capture);
   EXPECT_EQ(r.exitCode, 9);
