@@ -167,8 +167,16 @@ std::int32_t gdiInt(std::uint32_t value) {
   return static_cast<std::int32_t>(value);
 }
 
+// Every wait here needs its object (a lock held, the server's answer): a
+// queued callback that ends the wait early with WAIT_IO_COMPLETION only
+// sends it round again.
+void waitFor(win32::HANDLE object) {
+  while (win32::WaitForSingleObject(object, win32::INFINITE) == win32::WAIT_IO_COMPLETION) {
+  }
+}
+
 void lockBitmap() {
-  win32::WaitForSingleObject(bitmapLock, win32::INFINITE);
+  waitFor(bitmapLock);
 }
 void unlockBitmap() {
   win32::ReleaseMutex(bitmapLock);
@@ -465,7 +473,7 @@ void forwardKey(bool keyDown, win32::LPARAM lParam) {
 // background erased), so a drawing on the caller's thread then would reach
 // the window only in part.
 void repaint(win32::HWND window) {
-  win32::WaitForSingleObject(windowLock, win32::INFINITE);
+  waitFor(windowLock);
   lockBitmap();
   win32::PAINTSTRUCT paint{};
   win32::BeginPaint(window, &paint);
@@ -476,7 +484,7 @@ void repaint(win32::HWND window) {
 }
 
 void realiseWindowPalette() {
-  win32::WaitForSingleObject(windowLock, win32::INFINITE);
+  waitFor(windowLock);
   lockBitmap();
   win32::RealizePalette(windowDC);
   unlockBitmap();
@@ -573,7 +581,7 @@ win32::DWORD serveWindow(win32::LPVOID) {
     runMessageLoop();
     destroyWindow();
     win32::SetEvent(readyEvent);
-    win32::WaitForSingleObject(reopenEvent, win32::INFINITE);
+    waitFor(reopenEvent);
   }
 }
 
@@ -641,13 +649,13 @@ bool startServer() {
     return false;
   }
   serverStarted = true;
-  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  waitFor(readyEvent);
   return true;
 }
 
 void reopenWindow() {
   win32::SetEvent(reopenEvent);
-  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  waitFor(readyEvent);
 }
 
 void setDrawingDefaults() {
@@ -739,7 +747,7 @@ void Exit() {
   // A second Exit would wait for a server that is not in its message loop.
   if (!serverStarted || windowClosed) return;
   win32::PostThreadMessageA(serverThreadId, win32::WM_QUIT, 0, 0);
-  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  waitFor(readyEvent);
   windowClosed = true;
 }
 
