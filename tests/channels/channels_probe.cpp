@@ -69,6 +69,40 @@ void limitFileSize(rlim_t bytes) {
   ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+// A write failure caught by the program; the text written after it is still
+// pending at the end.
+void caughtThenPending() {
+  limitFileSize(4);
+  K2C_Protect(
+      [] {
+        IO::WrStr("more than four bytes");
+        IO::WrLn();
+      },
+      [](K2C_HandlerFrame&) { std::fprintf(stderr, "caught\n"); });
+  IO::WrStr("final pending text");
+}
+
+// A halt inside a handler frame whose pending output cannot be written: the
+// exit reports it and never resumes in the frame.
+void haltInFrame() {
+  limitFileSize(4);
+  K2C_Protect(
+      [] {
+        IO::WrStr("pending at the halt");
+        K2C_HALT(3);
+      },
+      [](K2C_HandlerFrame&) { std::fprintf(stderr, "resumed\n"); });
+  std::fprintf(stderr, "after the halt\n");
+}
+
+// Ends by the named signal, sent to itself while the main thread waits, with
+// text pending on standard output.
+void pendingAtSignal(int signal) {
+  IO::WrStr("pending at the signal");
+  ::kill(::getpid(), signal);
+  for (;;) ::pause();
+}
+
 // Standard input through the standard input channel: every read result.
 void readInput() {
   IOChan::ChanId in = StdChans::InChan();
@@ -134,6 +168,14 @@ void Main(std::int32_t argc, char** argv) {
     limitFileSize(4);
     IO::WrStr("more than four bytes");
     IO::WrLn();
+  } else if (scenario == "caught-then-pending") {
+    caughtThenPending();
+  } else if (scenario == "halt-in-frame") {
+    haltInFrame();
+  } else if (scenario == "pending-sigterm") {
+    pendingAtSignal(SIGTERM);
+  } else if (scenario == "pending-sighup") {
+    pendingAtSignal(SIGHUP);
   } else if (scenario == "read") {
     readInput();
   }

@@ -3,7 +3,9 @@
 // reports on standard error).
 #include <unistd.h>
 
+#include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -223,6 +225,36 @@ void computeInLoop(const char* marker) {
   for (;;) counter = counter + 1;
 }
 
+void spinInFrame(const char* marker) {
+  K2C_Protect(
+      [marker] {
+        Announcer guard{"loop guard"};
+        computeInLoop(marker);
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+}
+
+// Two threads end the program at once: the second waits for the first,
+// whose finaliser is still running, and the code is the first one's.
+std::atomic<bool> slowFinaliserStarted{false};
+
+void finSlow() {
+  say("fin slow start");
+  slowFinaliserStarted.store(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  say("fin slow end");
+}
+
+void twoExits() {
+  K2C_FINALLY(&finA);
+  K2C_FINALLY(&finSlow);
+  std::thread([] {
+    while (!slowFinaliserStarted.load()) std::this_thread::yield();
+    K2C_HALT(6);
+  }).detach();
+  K2C_HALT(3);
+}
+
 void longMessage() {
   EXCEPTIONS::ExceptionSource source = nullptr;
   EXCEPTIONS::AllocateSource(source);
@@ -436,6 +468,10 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     waitInLoop(extra);
   } else if (is(scenario, "loop-in-frame")) {
     waitInFrame(extra);
+  } else if (is(scenario, "spin-in-frame")) {
+    spinInFrame(extra);
+  } else if (is(scenario, "two-exits")) {
+    twoExits();
   } else if (is(scenario, "spin")) {
     computeInLoop(extra);
   } else {

@@ -1,0 +1,103 @@
+// Holding the main thread: the platform's SuspendThread parks it; a safe
+// point is looked for by holding it, reading where it stands and letting it
+// go on for a moment when that is not a good place.
+#include "runtime/krnHold.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/kernel/Exceptions.h"
+#include "platform/kernel/Process.h"
+#include "platform/kernel/Threads.h"
+#include "runtime/kosExit.h"
+#include "runtime/krExceptions.h"
+
+namespace {
+
+// Written once by start-up on the main thread, before any other thread of
+// the run-time's exists; read by the exiting threads.
+struct MainThread {
+  win32::HANDLE handle = nullptr;
+  win32::DWORD id = 0;
+  std::atomic<bool> waitsForExit{false};
+  std::atomic<int> shieldDepth{0};
+} mainThread;
+
+thread_local bool onMainThread = false;
+
+constexpr auto kSafePointLimit = std::chrono::milliseconds(500);
+constexpr auto kRetryPause = std::chrono::microseconds(500);
+
+// In the program's own image, not inside a library (the C library's locks,
+// the allocator's): a library call can neither be held safely nor unwound.
+bool inProgramImage(win32::DWORD64 address) {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
+  return info.dli_fbase == win32::GetModuleHandleA(nullptr);
+}
+
+bool heldAtSafePoint() {
+  if (mainThread.waitsForExit.load()) return true;
+  if (mainThread.shieldDepth.load() > 0) return false;
+  win32::CONTEXT context{};
+  context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
+  return win32::GetThreadContext(mainThread.handle, &context) && inProgramImage(context.Rip);
+}
+
+enum class Hold { none, safePoint, anywhere };
+
+Hold holdMain() {
+  if (mainThread.handle == nullptr || onMainThread) return Hold::none;
+  const auto deadline = std::chrono::steady_clock::now() + kSafePointLimit;
+  for (;;) {
+    if (win32::SuspendThread(mainThread.handle) == static_cast<win32::DWORD>(-1)) return Hold::none;
+    if (heldAtSafePoint()) return Hold::safePoint;
+    if (std::chrono::steady_clock::now() >= deadline) return Hold::anywhere;
+    win32::ResumeThread(mainThread.handle);
+    std::this_thread::sleep_for(kRetryPause);
+  }
+}
+
+}  // namespace
+
+void K2C_SetMainThread(win32::HANDLE thread) {
+  mainThread.handle = thread;
+  mainThread.id = win32::GetCurrentThreadId();
+  onMainThread = true;
+}
+
+bool K2C_HoldMainThread() {
+  return holdMain() == Hold::safePoint;
+}
+
+bool K2C_TrapMainThread(std::uint32_t trap) {
+  const Hold hold = holdMain();
+  if (hold == Hold::none) return false;
+  if (K2C_ExitInProgress()) {
+    win32::ResumeThread(mainThread.handle);
+    return true;
+  }
+  if (hold != Hold::safePoint) return false;
+  win32::CONTEXT context{};
+  context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
+  if (!win32::GetThreadContext(mainThread.handle, &context)) return false;
+  K2C_RedirectHeldThread(context, trap);
+  if (!win32::SetThreadContext(mainThread.handle, &context)) return false;
+  win32::ResumeThread(mainThread.handle);
+  return true;
+}
+
+void K2C_NoteWaitingForExit() {
+  if (onMainThread) mainThread.waitsForExit.store(true);
+}
+
+K2C_ExitShield::K2C_ExitShield() {
+  if (onMainThread) mainThread.shieldDepth.fetch_add(1);
+}
+
+K2C_ExitShield::~K2C_ExitShield() {
+  if (onMainThread) mainThread.shieldDepth.fetch_sub(1);
+}
