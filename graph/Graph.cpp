@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -75,6 +76,10 @@ win32::HWND graphWindow = nullptr;
 win32::HDC windowDC = nullptr;
 win32::HDC memoryDC = nullptr;
 win32::HBITMAP memoryBitmap = nullptr;
+// The palette objects selected into the two DCs; made under bitmapLock by
+// each palette change, deleted with the window.
+win32::HPALETTE windowPalette = nullptr;
+win32::HPALETTE memoryPalette = nullptr;
 
 win32::HWND consoleWindow = nullptr;
 std::uint32_t displayColours = 0;
@@ -214,6 +219,14 @@ void releaseTools(win32::HDC dc) {
   createdBrush = nullptr;
 }
 
+bool isStdMask(std::uint32_t mask) {
+  for (std::uint32_t known : {PATSYM_HORIZ, PATSYM_VERT, PATSYM_DIAG2, PATSYM_DIAG1, PATSYM_DENSE2,
+                              PATSYM_DENSE1, PATSYM_SOLID}) {
+    if (mask == known) return true;
+  }
+  return false;
+}
+
 void selectStdMask(std::uint32_t mask) {
   if (mask == PATSYM_SOLID) {
     stdBrushStyle = win32::BS_SOLID;
@@ -244,14 +257,16 @@ std::vector<std::uint8_t> logicalPalette() {
   return storage;
 }
 
-// Each DC gets a palette object of its own, selected as a background palette.
-void realisePalette(win32::HDC dc) {
+// Each DC gets a palette object of its own, selected as a background palette;
+// the one it replaces is deleted.
+void realisePalette(win32::HDC dc, win32::HPALETTE& selected) {
   if (dc == nullptr) return;
   const std::vector<std::uint8_t> palette = logicalPalette();
   win32::HPALETTE created =
       win32::CreatePalette(reinterpret_cast<const win32::LOGPALETTE*>(palette.data()));
-  win32::HPALETTE replaced = win32::SelectPalette(dc, created, win32::TRUE);
-  win32::DeleteObject(replaced);
+  win32::SelectPalette(dc, created, win32::TRUE);
+  if (selected != nullptr) win32::DeleteObject(selected);
+  selected = created;
   win32::RealizePalette(dc);
 }
 
@@ -278,8 +293,8 @@ void runCommand(win32::HDC dc) {
       selectStdMask(a[0]);
       break;
     case Op::RealisePalette:
-      realisePalette(windowDC);
-      realisePalette(memoryDC);
+      realisePalette(windowDC, windowPalette);
+      realisePalette(memoryDC, memoryPalette);
       break;
     case Op::SetBkColour:
       win32::SetBkColor(dc, WinRTL::PALETTEINDEX(a[0]));
@@ -537,6 +552,23 @@ void registerWindowClass() {
   if (win32::RegisterClassA(&windowClass) == 0) haltWithFailure("Win class was not registered");
 }
 
+constexpr char kWindowFailure[] = "Couldn't create main window";
+// The most pixels a bitmap may have (as the GDI allows).
+constexpr std::uint64_t kMaxBitmapPixels = std::uint64_t{1} << 26;
+
+// A bitmap of the size can be made, and the window's outer size (borders and
+// caption added) is an int.
+bool windowSizeFits(std::uint32_t width, std::uint32_t depth) {
+  if (std::uint64_t{width} * depth > kMaxBitmapPixels) return false;
+  const std::int64_t outerWidth =
+      std::int64_t{width} + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
+  const std::int64_t outerHeight = std::int64_t{depth} +
+                                   2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
+                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
+  constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
+  return outerWidth <= kIntMax && outerHeight <= kIntMax;
+}
+
 // On the server thread. The bitmap's content stays undefined until Init
 // clears it.
 void createWindow() {
@@ -546,7 +578,7 @@ void createWindow() {
   win32::HWND window = win32::CreateWindowExA(
       0, kClassName, kWindowTitle, kWindowStyle, gdiInt(windowX), gdiInt(windowY), outerWidth,
       outerHeight, nullptr, nullptr, win32::GetModuleHandleA(nullptr), nullptr);
-  if (window == nullptr) haltWithFailure("Couldn't create main window");
+  if (window == nullptr) haltWithFailure(kWindowFailure);
   graphWindow = window;
   windowDC = win32::GetDC(window);
   memoryDC = win32::CreateCompatibleDC(windowDC);
@@ -554,12 +586,16 @@ void createWindow() {
   win32::SelectObject(memoryDC, memoryBitmap);
 }
 
-// The DC goes before its bitmap: a bitmap still selected into a DC cannot
-// be deleted.
+// The DCs go before their bitmap and palettes: an object still selected
+// into a DC cannot be deleted.
 void destroyWindow() {
   win32::DestroyWindow(graphWindow);
   win32::DeleteDC(memoryDC);
   win32::DeleteObject(memoryBitmap);
+  win32::DeleteObject(memoryPalette);
+  win32::DeleteObject(windowPalette);
+  memoryPalette = nullptr;
+  windowPalette = nullptr;
   graphWindow = nullptr;
   windowDC = nullptr;
   memoryDC = nullptr;
@@ -723,6 +759,11 @@ void BEGIN() {
 }
 
 bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t depth) {
+  // Refused before anything changes: an open window keeps its bitmap.
+  if (!windowSizeFits(width, depth)) {
+    showFailure(kWindowFailure, nullptr);
+    return false;
+  }
   // Closed first, so the server never sees the new size while it still
   // repaints the old window.
   if (serverStarted && !windowClosed) Exit();
@@ -826,6 +867,7 @@ void SetLinestyle(std::uint32_t style) {
 }
 
 void SetStdFillMask(std::uint32_t mask) {
+  if (!isStdMask(mask)) return;  // not a mask number: the current mask stays
   fillMaskIsStd = true;
   stdFillMask = mask;
   setCommand(Op::SelectStdMask, {mask});

@@ -107,6 +107,17 @@ TEST_F(GraphServer, QueuedCallbacksDoNotCutExitAndInitShort) {
   win32::CloseHandle(self);
 }
 
+TEST_F(GraphServer, ReopeningLeavesNoGdiObjectsBehind) {
+  Graph::Exit();
+  ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  const std::size_t before = win32::detail::GdiObjectCount();
+  for (int i = 0; i < 100; ++i) {
+    Graph::Exit();
+    ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  }
+  EXPECT_EQ(win32::detail::GdiObjectCount(), before);
+}
+
 TEST_F(GraphServer, ManyReopeningsKeepWorking) {
   for (int i = 0; i < 20; ++i) {
     if (i % 2 == 0) Graph::Exit();
