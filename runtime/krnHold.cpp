@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <exception>
 #include <thread>
 
 #include "platform/kernel/Exceptions.h"
@@ -27,6 +29,26 @@ struct MainThread {
 } mainThread;
 
 thread_local bool onMainThread = false;
+
+// A trap sent into the main thread may stand at an instruction that its
+// function's exception table does not cover; the C++ run-time then calls
+// terminate instead of unwinding. That trap is reported as unhandled
+// instead, so the program still ends in its one exit.
+std::atomic<std::uint32_t> sentTrap{0};
+std::terminate_handler previousTerminate = nullptr;
+
+[[noreturn]] void reportSentTrap() {
+  const std::uint32_t trap = sentTrap.exchange(0);
+  if (trap != 0 && onMainThread) K2C_ReportUnhandledTrap(trap);
+  if (previousTerminate != nullptr) previousTerminate();
+  std::abort();
+}
+
+void armTerminateFallback(std::uint32_t trap) {
+  sentTrap.store(trap);
+  std::terminate_handler previous = std::set_terminate(&reportSentTrap);
+  if (previous != &reportSentTrap) previousTerminate = previous;
+}
 
 constexpr auto kSafePointLimit = std::chrono::milliseconds(500);
 constexpr auto kRetryPause = std::chrono::microseconds(500);
@@ -85,6 +107,7 @@ bool K2C_TrapMainThread(std::uint32_t trap) {
   context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
   if (!win32::GetThreadContext(mainThread.handle, &context)) return false;
   K2C_RedirectHeldThread(context, trap);
+  armTerminateFallback(trap);
   if (!win32::SetThreadContext(mainThread.handle, &context)) return false;
   win32::ResumeThread(mainThread.handle);
   return true;
