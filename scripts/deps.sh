@@ -6,6 +6,7 @@ packages=(
   libsdl2-dev libtermkey-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps x11-utils tmux
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -13,4 +13,6 @@ for preset in ${presets[@]}; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2 || status=1
 done
+# The fuzz targets, briefly: text reading and command-line round trips.
+scripts/fuzz.sh 5 || status=1
 exit $status
