@@ -26,7 +26,14 @@ struct MainThread {
   win32::DWORD id = 0;
   std::atomic<bool> waitsForExit{false};
   std::atomic<int> shieldDepth{0};
+  // What another thread asks of the main thread at its next shield: stop
+  // there for good (an exit), or take a trap there. The shield's entry is
+  // where the main thread answers it, outside any channel update.
+  std::atomic<std::uint32_t> request{0};
+  std::atomic<bool> stoppedAtShield{false};
 } mainThread;
+
+constexpr std::uint32_t kStopRequest = 0xFFFFFFFF;
 
 thread_local bool onMainThread = false;
 
@@ -62,19 +69,30 @@ bool inProgramImage(win32::DWORD64 address) {
 }
 
 bool heldAtSafePoint() {
-  if (mainThread.waitsForExit.load()) return true;
+  if (mainThread.waitsForExit.load() || mainThread.stoppedAtShield.load()) return true;
   if (mainThread.shieldDepth.load() > 0) return false;
   win32::CONTEXT context{};
   context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
   return win32::GetThreadContext(mainThread.handle, &context) && inProgramImage(context.Rip);
 }
 
-enum class Hold { none, safePoint, anywhere };
+enum class Hold { none, taken, safePoint, anywhere };
 
-Hold holdMain() {
+// The main thread at a shield's entry, asked to stop: it stays there until
+// the exit ends the process.
+[[noreturn]] void stopAtShield() {
+  mainThread.stoppedAtShield.store(true);
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// Asks the main thread for `request` (answered at its next shield) and holds
+// it at the first safe point, by its own stop or by suspending it there.
+Hold holdMain(std::uint32_t request) {
   if (mainThread.handle == nullptr || onMainThread) return Hold::none;
+  mainThread.request.store(request);
   const auto deadline = std::chrono::steady_clock::now() + kSafePointLimit;
   for (;;) {
+    if (request != kStopRequest && mainThread.request.load() != request) return Hold::taken;
     if (win32::SuspendThread(mainThread.handle) == static_cast<win32::DWORD>(-1)) return Hold::none;
     if (heldAtSafePoint()) return Hold::safePoint;
     if (std::chrono::steady_clock::now() >= deadline) return Hold::anywhere;
@@ -92,13 +110,15 @@ void K2C_SetMainThread(win32::HANDLE thread) {
 }
 
 bool K2C_HoldMainThread() {
-  return holdMain() == Hold::safePoint;
+  return holdMain(kStopRequest) == Hold::safePoint;
 }
 
 bool K2C_TrapMainThread(std::uint32_t trap) {
-  const Hold hold = holdMain();
+  const Hold hold = holdMain(trap);
   if (hold == Hold::none) return false;
-  if (K2C_ExitInProgress()) {
+  if (hold == Hold::taken) return true;
+  // Taken by the main thread at a shield, or dropped because an exit began.
+  if (mainThread.request.exchange(0) != trap || K2C_ExitInProgress()) {
     win32::ResumeThread(mainThread.handle);
     return true;
   }
@@ -118,7 +138,14 @@ void K2C_NoteWaitingForExit() {
 }
 
 K2C_ExitShield::K2C_ExitShield() {
-  if (onMainThread) mainThread.shieldDepth.fetch_add(1);
+  if (!onMainThread) return;
+  std::uint32_t request = mainThread.request.load();
+  if (request == kStopRequest) stopAtShield();
+  const std::uint32_t trap = request;
+  if (trap != 0 && mainThread.request.compare_exchange_strong(request, 0)) {
+    K2C_TRAP_G(trap, __builtin_return_address(0));
+  }
+  mainThread.shieldDepth.fetch_add(1);
 }
 
 K2C_ExitShield::~K2C_ExitShield() {
