@@ -1,18 +1,21 @@
 // A program for the run-time's tests: argv[1] names the scenario. Progress
 // goes to standard output (plain writes, so it never mixes with the run-time's
 // reports on standard error).
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cfenv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
 
 #include "channels/kosFileIO.h"
+#include "console/IO.h"
 #include "console/Lib.h"
 #include "console/ktsIO.h"
 #include "platform/console/Console.h"
@@ -255,6 +258,72 @@ void twoExits() {
   K2C_HALT(3);
 }
 
+// ---- the exit race: the main thread writes numbered lines to standard
+// output through the channels while the exits named by `kinds` come at
+// about `delay` microseconds: r the main thread returns, h another thread
+// halts with 5, t another thread traps (unhandled), b a break while the main
+// thread now and then waits, B a break while it never waits. Each exit
+// first notes on standard error how many lines were complete; the finaliser
+// names the thread that runs the exit.
+
+thread_local const char* threadRole = "other";
+std::atomic<std::uint32_t> linesDone{0};
+
+void sayErr(const std::string& text) {
+  std::string line = text + "\n";
+  if (::write(STDERR_FILENO, line.data(), line.size()) < 0) _exit(121);
+}
+
+void finNamesItsThread() {
+  sayErr(std::string("fin on ") + threadRole);
+}
+
+void noteExit(const char* kind) {
+  sayErr(std::string(kind) + " at " + std::to_string(linesDone.load()));
+}
+
+void startExitThread(char kind, std::chrono::microseconds delay) {
+  std::thread([kind, delay] {
+    std::this_thread::sleep_for(delay);
+    if (kind == 'h') {
+      threadRole = "halter";
+      noteExit("halt");
+      K2C_HALT(5);
+    } else if (kind == 't') {
+      threadRole = "trapper";
+      noteExit("trap");
+      K2C_TRAP_RANGE();
+    } else {
+      noteExit("break");
+      ::kill(::getpid(), SIGINT);
+    }
+  }).detach();
+}
+
+void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
+  IO::BEGIN();
+  threadRole = "main";
+  K2C_FINALLY(&finNamesItsThread);
+  for (char kind : kinds) {
+    if (kind != 'r') startExitThread(kind, delay);
+  }
+  const bool returns = kinds.find('r') != std::string::npos;
+  const bool waits = kinds.find('b') != std::string::npos;
+  const auto end = std::chrono::steady_clock::now() + delay;
+  for (std::uint32_t i = 0;; ++i) {
+    IO::WrStr("line ");
+    IO::WrCard(i, 0);
+    IO::WrLn();
+    linesDone.store(i + 1);
+    if (waits && i % 16 == 0) win32::SleepEx(0, win32::TRUE);
+    if (returns && std::chrono::steady_clock::now() >= end) {
+      noteExit("return");
+      IO::WrStr("pending");
+      return;
+    }
+  }
+}
+
 void longMessage() {
   EXCEPTIONS::ExceptionSource source = nullptr;
   EXCEPTIONS::AllocateSource(source);
@@ -472,6 +541,8 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     spinInFrame(extra);
   } else if (is(scenario, "two-exits")) {
     twoExits();
+  } else if (is(scenario, "exit-race")) {
+    exitRace(extra, std::chrono::microseconds(argc > 3 ? std::atoi(argv[3]) : 0));
   } else if (is(scenario, "spin")) {
     computeInLoop(extra);
   } else {
@@ -490,7 +561,8 @@ void Main(std::int32_t argc, char** argv) {
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   run(scenario, argc, argv);
-  say("main returns");
+  // The exit race's standard output holds its lines only.
+  if (!is(scenario, "exit-race")) say("main returns");
 }
 
 }  // namespace
