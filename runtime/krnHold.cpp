@@ -93,10 +93,16 @@ Hold holdMain(std::uint32_t request) {
   const auto deadline = std::chrono::steady_clock::now() + kSafePointLimit;
   for (;;) {
     if (request != kStopRequest && mainThread.request.load() != request) return Hold::taken;
-    if (win32::SuspendThread(mainThread.handle) == static_cast<win32::DWORD>(-1)) return Hold::none;
-    if (heldAtSafePoint()) return Hold::safePoint;
-    if (std::chrono::steady_clock::now() >= deadline) return Hold::anywhere;
-    win32::ResumeThread(mainThread.handle);
+    const bool expired = std::chrono::steady_clock::now() >= deadline;
+    if (win32::SuspendThread(mainThread.handle) != static_cast<win32::DWORD>(-1)) {
+      if (heldAtSafePoint()) return Hold::safePoint;
+      if (expired) return Hold::anywhere;
+      win32::ResumeThread(mainThread.handle);
+    } else if (mainThread.stoppedAtShield.load()) {
+      return Hold::safePoint;  // stopped by itself: as good as held
+    } else if (expired) {
+      return Hold::none;  // cannot be held: only its own stop is left
+    }
     std::this_thread::sleep_for(kRetryPause);
   }
 }

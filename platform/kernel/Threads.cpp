@@ -228,6 +228,13 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 DWORD SuspendThread(HANDLE thread) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer delays asynchronous signals and hands their handlers a
+  // context of its own: a thread can be neither held nor redirected.
+  (void)thread;
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return static_cast<DWORD>(-1);
+#endif
   auto object = detail::LookupAs<detail::ThreadObject>(thread);
   if (object == nullptr || object->id == currentThreadId()) {
     SetLastError(ERROR_INVALID_HANDLE);

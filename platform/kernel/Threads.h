@@ -36,7 +36,7 @@ DWORD ResumeThread(HANDLE thread);
 // Holds another running thread wherever it is: a signal parks it in a
 // handler until ResumeThread. Returns once it is held (or (DWORD)-1 when it
 // could not be held within a second, for example because it blocks the
-// signal); returns the previous suspend count.
+// signal; always under ThreadSanitizer); returns the previous suspend count.
 DWORD SuspendThread(HANDLE thread);
 // The registers of a thread held by SuspendThread, and new ones for it: it
 // goes on with them when it is resumed. FALSE for a thread not held.

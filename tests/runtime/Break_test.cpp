@@ -113,6 +113,10 @@ namespace {
 class BreakInFrame : public BreakInTerminal {};
 
 TEST_P(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
+#if defined(__SANITIZE_THREAD__)
+  // A computing thread cannot be held there: the break is reported instead.
+  if (std::string(GetParam()) == "spin-in-frame") GTEST_SKIP() << "no thread holding";
+#endif
   Outcome outcome = RunAndBreak(dir_, GetParam());
   EXPECT_EQ(outcome.exitLine, "EXIT=0\n");
   EXPECT_EQ(outcome.out, "destroyed loop guard\ncaught 21 USER BREAK\nmain returns\n");
