@@ -96,8 +96,12 @@ Hold holdMain(std::uint32_t request) {
     const bool expired = std::chrono::steady_clock::now() >= deadline;
     if (win32::SuspendThread(mainThread.handle) != static_cast<win32::DWORD>(-1)) {
       if (heldAtSafePoint()) return Hold::safePoint;
-      if (expired) return Hold::anywhere;
+      // Held inside a channel's update it stays held; held inside a library
+      // it might own a lock the exit needs (the allocator's): it goes on
+      // instead, and stops at its next channel call.
+      if (expired && mainThread.shieldDepth.load() > 0) return Hold::anywhere;
       win32::ResumeThread(mainThread.handle);
+      if (expired) return Hold::none;
     } else if (mainThread.stoppedAtShield.load()) {
       return Hold::safePoint;  // stopped by itself: as good as held
     } else if (expired) {
