@@ -11,6 +11,8 @@
 #include "runtime/ModuleInit.h"
 #include "runtime/Storage.h"
 #include "runtime/TERMINATION.h"
+#include "runtime/krExceptions.h"
+#include "runtime/krnHold.h"
 
 namespace kDevData {
 namespace {
@@ -62,8 +64,9 @@ Collapsed collapseLineEnds(std::uint8_t* bytes, std::uint32_t from, std::uint32_
 
 // ---- Buffer helpers --------------------------------------------------------
 
+// New data in the buffer: a failure to write it has not been reported yet.
 void markDirty(DevData d) {
-  d->state |= stateDirty;
+  d->state = (d->state | stateDirty) & ~stateFailureRaised;
   d->bufLen = std::max(d->bufLen, d->bufPos);
 }
 
@@ -168,7 +171,13 @@ DevData devData(DeviceTablePtr t) {
   return static_cast<DevData>(t->deviceData);
 }
 
+[[noreturn]] void raiseWriteFailure(DeviceTablePtr t, std::uint32_t code) {
+  devData(t)->state |= stateFailureRaised;
+  HardError(t, code);
+}
+
 void chanLook(DeviceTablePtr t, char& ch, IOConsts::ReadResult& result) {
+  K2C_ExitShield shield;
   DevData d = devData(t);
   std::uint8_t byte = 0;
   std::uint32_t got = 0;
@@ -183,6 +192,7 @@ void chanLook(DeviceTablePtr t, char& ch, IOConsts::ReadResult& result) {
 }
 
 void chanSkip(DeviceTablePtr t) {
+  K2C_ExitShield shield;
   DevData d = devData(t);
   std::uint8_t byte = 0;
   std::uint32_t got = 0;
@@ -199,6 +209,7 @@ void chanSkipLook(DeviceTablePtr t, char& ch, IOConsts::ReadResult& result) {
 // Reads up to the maximum, stopping before a line end, which stays in the
 // stream for a following look or skip.
 void chanTextRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32_t& charsRead) {
+  K2C_ExitShield shield;
   DevData d = devData(t);
   auto* dest = static_cast<std::uint8_t*>(to);
   charsRead = 0;
@@ -222,6 +233,7 @@ void chanTextRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint3
 }
 
 void chanRawRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32_t& charsRead) {
+  K2C_ExitShield shield;
   charsRead = 0;
   if (maxChars == 0) return;
   DevData d = devData(t);
@@ -231,10 +243,11 @@ void chanRawRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32
 
 // Text and raw writes; a short write without an error code raises with 0.
 void chanWrite(DeviceTablePtr t, const void* from, std::uint32_t count) {
+  K2C_ExitShield shield;
   DevData d = devData(t);
   std::uint32_t written = 0;
   std::uint32_t err = d->modeWrite(d, from, count, written);
-  if (err != 0 || written != count) HardError(t, err);
+  if (err != 0 || written != count) raiseWriteFailure(t, err);
 }
 
 void chanWriteLine(DeviceTablePtr t) {
@@ -255,11 +268,12 @@ void chanGetName(DeviceTablePtr t, char* name, std::uint32_t capacity) {
 }
 
 void chanFlush(DeviceTablePtr t) {
+  K2C_ExitShield shield;
   DevData d = devData(t);
   std::uint32_t err = d->bufFlush(d);
   d->pushCount = 0;
   if (err == 0 && (d->flags & ChanConsts::writeFlag) != 0) err = K2C_fFlush(d->file);
-  if (err != 0) HardError(t, err);
+  if (err != 0) raiseWriteFailure(t, err);
 }
 
 // ---- Open -------------------------------------------------------------------
@@ -317,29 +331,29 @@ void insertIntoRing(DevData d) {
 
 // ---- Program end ----------------------------------------------------------------
 
-// Writes out every buffer. Every record is tried even when one fails; the
-// first failure not yet reported on its channel is then raised, so pending
-// output that could not be written ends in the run-time's report and exit
-// code 9 instead of vanishing.
+// A failure found at the end is reported where it is found, as an unhandled
+// exception would be, but without ending the exit: the older finalisers
+// still run, and the exit code becomes 9 unless a halt chose another.
+void reportEndFailure(DevData d, std::uint32_t code) {
+  if (d->table == nullptr) return;
+  K2C_Protect([&] { raiseWriteFailure(d->table, code); },
+              [](K2C_HandlerFrame& frame) { K2C_ReportDuringExit(frame.source); });
+}
+
+// Writes out every buffer, each record tried even when another fails. A
+// failure is reported unless it was raised on its channel already with
+// nothing buffered since, so pending output never vanishes unreported.
 void FlushAll() {
   if (devDataRing == nullptr) return;
-  DevData failed = nullptr;
-  std::uint32_t failure = 0;
   DevData d = devDataRing;
   do {
     if (d->buffer != nullptr) {
       std::uint32_t err = d->bufFlush(d);
       d->pushCount = 0;
-      bool alreadyReported =
-          d->table != nullptr && d->table->errorNumber == static_cast<std::int32_t>(err);
-      if (err != 0 && failed == nullptr && !alreadyReported) {
-        failed = d;
-        failure = err;
-      }
+      if (err != 0 && (d->state & stateFailureRaised) == 0) reportEndFailure(d, err);
     }
     d = d->next;
   } while (d != devDataRing);
-  if (failed != nullptr && failed->table != nullptr) HardError(failed->table, failure);
 }
 
 }  // namespace
@@ -532,7 +546,7 @@ std::uint32_t BufferedWrite(DevData d, const void* from, std::uint32_t count,
   if (std::uint32_t err = tellIfTracked(d); err != 0) return err;
   std::memcpy(d->buffer, src, left);
   d->bufPos = d->bufLen = left;
-  d->state |= stateDirty;
+  markDirty(d);
   return 0;
 }
 

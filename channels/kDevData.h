@@ -34,6 +34,9 @@ inline constexpr std::uint32_t pushbackSize = 8;
 inline constexpr std::uint32_t stateDirty = 1;      // the buffer holds unwritten data
 inline constexpr std::uint32_t stateDisk = 2;       // a disk file: its position is tracked
 inline constexpr std::uint32_t stateStdStream = 4;  // written out at line ends and before reads
+// The last write failure was raised on the channel and nothing was buffered
+// since: the end does not report it again.
+inline constexpr std::uint32_t stateFailureRaised = 8;
 
 // Buffering modes given to Open.
 inline constexpr std::uint32_t bufferedFile = 1;  // 0 is taken as 1

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -46,35 +47,36 @@ constexpr std::uint32_t kHaltCode = 9;
 
 bool initialised = false;
 
-// The server thread and its synchronisation objects exist.
-bool serverStarted = false;
-// Exit closed the window; the server thread waits for the next Init.
-bool windowClosed = false;
-// The class stays registered for the process; a retried start after a
-// failed one must not register it again.
-bool classRegistered = false;
-
-std::uint32_t windowX = 0;
-std::uint32_t windowY = 0;
-win32::HANDLE serverThread = nullptr;
-win32::DWORD serverThreadId = 0;
-// One event per direction, so that neither side can take its own signal:
-// readyEvent tells the caller the window was created or destroyed,
-// reopenEvent tells the waiting server to create the window again.
-win32::HANDLE readyEvent = nullptr;
-win32::HANDLE reopenEvent = nullptr;
+// The graphics server. The server thread makes and releases the window,
+// its DCs, the bitmap and the palettes; the caller's thread reads them only
+// between the handshakes on readyEvent, and owns the flags and the position.
 // The repaint takes windowLock, then bitmapLock; every command takes
 // bitmapLock, so the repaint never copies a half-drawn bitmap and the two
 // DCs never see a command apart.
-win32::HANDLE windowLock = nullptr;
-win32::HANDLE bitmapLock = nullptr;
-
-// Made and released by the server thread; the caller reads them between
-// the handshakes only.
-win32::HWND graphWindow = nullptr;
-win32::HDC windowDC = nullptr;
-win32::HDC memoryDC = nullptr;
-win32::HBITMAP memoryBitmap = nullptr;
+struct Server {
+  bool started = false;          // the thread and its synchronisation objects exist
+  bool windowClosed = false;     // Exit closed the window; the thread waits for Init
+  bool classRegistered = false;  // for the process: a retried start must not register again
+  std::uint32_t windowX = 0;
+  std::uint32_t windowY = 0;
+  win32::HANDLE thread = nullptr;
+  win32::DWORD threadId = 0;
+  // One event per direction, so that neither side can take its own signal:
+  // readyEvent tells the caller the window was created or destroyed,
+  // reopenEvent tells the waiting server to create the window again.
+  win32::HANDLE readyEvent = nullptr;
+  win32::HANDLE reopenEvent = nullptr;
+  win32::HANDLE windowLock = nullptr;
+  win32::HANDLE bitmapLock = nullptr;
+  win32::HWND window = nullptr;
+  win32::HDC windowDC = nullptr;
+  win32::HDC memoryDC = nullptr;
+  win32::HBITMAP memoryBitmap = nullptr;
+  // Selected into the two DCs; made under bitmapLock by each palette change,
+  // deleted with the window.
+  win32::HPALETTE windowPalette = nullptr;
+  win32::HPALETTE memoryPalette = nullptr;
+} server;
 
 win32::HWND consoleWindow = nullptr;
 std::uint32_t displayColours = 0;
@@ -103,25 +105,30 @@ struct DrawCommand {
   std::array<std::uint32_t, 5> arg;  // the code's 32-bit arguments, in order
   bool fill;
 };
-DrawCommand command{};
-
-win32::LOGPEN penTemplate{};
-win32::LOGBRUSH brushTemplate{};
-win32::HPEN createdPen = nullptr;
-win32::HBRUSH createdBrush = nullptr;
-win32::HGDIOBJ previousPen = nullptr;
-win32::HGDIOBJ previousBrush = nullptr;
-
 constexpr std::size_t kPaletteCapacity = 1024;
-std::array<std::uint32_t, kPaletteCapacity> paletteColours{};
-std::uint32_t paletteCount = 0;
-std::uint32_t bkColour = 0;
-std::uint32_t outlinePenStyle = win32::PS_SOLID;
-bool fillMaskIsStd = true;
-std::uint32_t stdFillMask = 8;
-std::uint32_t stdBrushStyle = win32::BS_SOLID;
-std::array<std::uint8_t, 8> customFillMask{};
-win32::HBITMAP patternBitmap = nullptr;
+
+// The drawing tools, used under the bitmap lock (server.bitmapLock) by the
+// thread that issues a command: the command record, the pen and brush
+// templates and the objects made from them, the palette's colours, the
+// masks and the line style.
+struct Tools {
+  DrawCommand command{};
+  win32::LOGPEN penTemplate{};
+  win32::LOGBRUSH brushTemplate{};
+  win32::HPEN createdPen = nullptr;
+  win32::HBRUSH createdBrush = nullptr;
+  win32::HGDIOBJ previousPen = nullptr;
+  win32::HGDIOBJ previousBrush = nullptr;
+  std::array<std::uint32_t, kPaletteCapacity> paletteColours{};
+  std::uint32_t paletteCount = 0;
+  std::uint32_t bkColour = 0;
+  std::uint32_t outlinePenStyle = win32::PS_SOLID;
+  bool fillMaskIsStd = true;
+  std::uint32_t stdFillMask = 8;
+  std::uint32_t stdBrushStyle = win32::BS_SOLID;
+  std::array<std::uint8_t, 8> customFillMask{};
+  win32::HBITMAP patternBitmap = nullptr;
+} tools;
 
 // Line style numbers to pen styles: 1 is dotted and 2 dashed, the reverse of
 // the pen style constants.
@@ -138,17 +145,21 @@ constexpr std::array<std::uint32_t, 16> stdPalette = {
 
 // ---- Text grid and cursor ---------------------------------------------------
 
-std::uint32_t charHeight = 0;
-std::uint32_t charWidth = 0;
-std::uint32_t charDescent = 0;
-std::uint32_t textLeft = 0;
-std::uint32_t textRight = 0;
-std::uint32_t textTop = 0;
-std::uint32_t textBottom = 0;
-std::uint32_t cursorColumn = 0;
-std::uint32_t cursorRow = 0;
-bool cursorEnabled = false;
-bool cursorShown = false;
+// The text grid on the caller's thread: the font's metrics, the text window
+// (1-based columns and rows) and the cursor.
+struct TextGrid {
+  std::uint32_t charHeight = 0;
+  std::uint32_t charWidth = 0;
+  std::uint32_t charDescent = 0;
+  std::uint32_t textLeft = 0;
+  std::uint32_t textRight = 0;
+  std::uint32_t textTop = 0;
+  std::uint32_t textBottom = 0;
+  std::uint32_t cursorColumn = 0;
+  std::uint32_t cursorRow = 0;
+  bool cursorEnabled = false;
+  bool cursorShown = false;
+} grid;
 
 // ---- Failures ---------------------------------------------------------------
 
@@ -167,59 +178,75 @@ std::int32_t gdiInt(std::uint32_t value) {
   return static_cast<std::int32_t>(value);
 }
 
+// Every wait here needs its object (a lock held, the server's answer): a
+// queued callback that ends the wait early with WAIT_IO_COMPLETION only
+// sends it round again.
+void waitFor(win32::HANDLE object) {
+  while (win32::WaitForSingleObject(object, win32::INFINITE) == win32::WAIT_IO_COMPLETION) {
+  }
+}
+
 void lockBitmap() {
-  win32::WaitForSingleObject(bitmapLock, win32::INFINITE);
+  waitFor(server.bitmapLock);
 }
 void unlockBitmap() {
-  win32::ReleaseMutex(bitmapLock);
+  win32::ReleaseMutex(server.bitmapLock);
 }
 
 void selectTools(win32::HDC dc, std::uint32_t colour, bool fill) {
   const win32::COLORREF c = WinRTL::PALETTEINDEX(colour);
   if (fill) {
-    penTemplate.lopnStyle = win32::PS_SOLID;
-    if (fillMaskIsStd) {
-      brushTemplate.lbStyle = stdBrushStyle;
+    tools.penTemplate.lopnStyle = win32::PS_SOLID;
+    if (tools.fillMaskIsStd) {
+      tools.brushTemplate.lbStyle = tools.stdBrushStyle;
     } else {
       // The set bits of the pattern take the text colour.
       win32::SetTextColor(dc, c);
-      brushTemplate.lbStyle = win32::BS_PATTERN;
+      tools.brushTemplate.lbStyle = win32::BS_PATTERN;
     }
   } else {
-    penTemplate.lopnStyle = outlinePenStyle;
-    brushTemplate.lbStyle = win32::BS_NULL;
+    tools.penTemplate.lopnStyle = tools.outlinePenStyle;
+    tools.brushTemplate.lbStyle = win32::BS_NULL;
   }
-  penTemplate.lopnColor = c;
-  createdPen = win32::CreatePenIndirect(&penTemplate);
-  previousPen = win32::SelectObject(dc, createdPen);
-  brushTemplate.lbColor = c;
-  createdBrush = win32::CreateBrushIndirect(&brushTemplate);
-  previousBrush = win32::SelectObject(dc, createdBrush);
+  tools.penTemplate.lopnColor = c;
+  tools.createdPen = win32::CreatePenIndirect(&tools.penTemplate);
+  tools.previousPen = win32::SelectObject(dc, tools.createdPen);
+  tools.brushTemplate.lbColor = c;
+  tools.createdBrush = win32::CreateBrushIndirect(&tools.brushTemplate);
+  tools.previousBrush = win32::SelectObject(dc, tools.createdBrush);
 }
 
 void releaseTools(win32::HDC dc) {
-  win32::SelectObject(dc, previousBrush);
-  win32::DeleteObject(createdBrush);
-  win32::SelectObject(dc, previousPen);
-  win32::DeleteObject(createdPen);
-  createdPen = nullptr;
-  createdBrush = nullptr;
+  win32::SelectObject(dc, tools.previousBrush);
+  win32::DeleteObject(tools.createdBrush);
+  win32::SelectObject(dc, tools.previousPen);
+  win32::DeleteObject(tools.createdPen);
+  tools.createdPen = nullptr;
+  tools.createdBrush = nullptr;
+}
+
+bool isStdMask(std::uint32_t mask) {
+  for (std::uint32_t known : {PATSYM_HORIZ, PATSYM_VERT, PATSYM_DIAG2, PATSYM_DIAG1, PATSYM_DENSE2,
+                              PATSYM_DENSE1, PATSYM_SOLID}) {
+    if (mask == known) return true;
+  }
+  return false;
 }
 
 void selectStdMask(std::uint32_t mask) {
   if (mask == PATSYM_SOLID) {
-    stdBrushStyle = win32::BS_SOLID;
+    tools.stdBrushStyle = win32::BS_SOLID;
   } else {
-    brushTemplate.lbHatch = mask;
-    stdBrushStyle = win32::BS_HATCHED;
+    tools.brushTemplate.lbHatch = mask;
+    tools.stdBrushStyle = win32::BS_HATCHED;
   }
 }
 
 // A LOGPALETTE with its entries laid out after it, as CreatePalette reads it.
 std::vector<std::uint8_t> logicalPalette() {
   std::vector<win32::PALETTEENTRY> entries;
-  for (std::uint32_t i = 0; i < paletteCount; ++i) {
-    const std::uint32_t colour = paletteColours[i];
+  for (std::uint32_t i = 0; i < tools.paletteCount; ++i) {
+    const std::uint32_t colour = tools.paletteColours[i];
     entries.push_back(win32::PALETTEENTRY{static_cast<win32::BYTE>(colour >> 16),
                                           static_cast<win32::BYTE>(colour >> 8),
                                           static_cast<win32::BYTE>(colour), 0});
@@ -236,19 +263,21 @@ std::vector<std::uint8_t> logicalPalette() {
   return storage;
 }
 
-// Each DC gets a palette object of its own, selected as a background palette.
-void realisePalette(win32::HDC dc) {
+// Each DC gets a palette object of its own, selected as a background palette;
+// the one it replaces is deleted.
+void realisePalette(win32::HDC dc, win32::HPALETTE& selected) {
   if (dc == nullptr) return;
   const std::vector<std::uint8_t> palette = logicalPalette();
   win32::HPALETTE created =
       win32::CreatePalette(reinterpret_cast<const win32::LOGPALETTE*>(palette.data()));
-  win32::HPALETTE replaced = win32::SelectPalette(dc, created, win32::TRUE);
-  win32::DeleteObject(replaced);
+  win32::SelectPalette(dc, created, win32::TRUE);
+  if (selected != nullptr) win32::DeleteObject(selected);
+  selected = created;
   win32::RealizePalette(dc);
 }
 
 void runLine(win32::HDC dc) {
-  const auto& a = command.arg;
+  const auto& a = tools.command.arg;
   const bool isLine = a[0] != a[2] || a[1] != a[3];
   if (isLine) {
     selectTools(dc, a[4], false);
@@ -261,17 +290,17 @@ void runLine(win32::HDC dc) {
 }
 
 void runCommand(win32::HDC dc) {
-  const auto& a = command.arg;
-  switch (command.op) {
+  const auto& a = tools.command.arg;
+  switch (tools.command.op) {
     case Op::SetOutlineStyle:
-      outlinePenStyle = a[0];
+      tools.outlinePenStyle = a[0];
       break;
     case Op::SelectStdMask:
       selectStdMask(a[0]);
       break;
     case Op::RealisePalette:
-      realisePalette(windowDC);
-      realisePalette(memoryDC);
+      realisePalette(server.windowDC, server.windowPalette);
+      realisePalette(server.memoryDC, server.memoryPalette);
       break;
     case Op::SetBkColour:
       win32::SetBkColor(dc, WinRTL::PALETTEINDEX(a[0]));
@@ -283,7 +312,7 @@ void runCommand(win32::HDC dc) {
       win32::SetPixelV(dc, gdiInt(a[0]), gdiInt(a[1]), WinRTL::PALETTEINDEX(a[2]));
       break;
     case Op::Box:
-      selectTools(dc, a[4], command.fill);
+      selectTools(dc, a[4], tools.command.fill);
       win32::Rectangle(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2] + 1), gdiInt(a[3] + 1));
       releaseTools(dc);
       break;
@@ -291,8 +320,8 @@ void runCommand(win32::HDC dc) {
       runLine(dc);
       break;
     case Op::Ellipse:
-      selectTools(dc, a[4], command.fill);
-      if (command.fill) {
+      selectTools(dc, a[4], tools.command.fill);
+      if (tools.command.fill) {
         win32::Ellipse(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]));
       } else {
         win32::Arc(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]), 0, 0, 0, 0);
@@ -311,9 +340,9 @@ void runCommand(win32::HDC dc) {
 // is nothing to draw into.
 void issueCommand() {
   lockBitmap();
-  if (memoryDC != nullptr) {
-    runCommand(memoryDC);
-    runCommand(windowDC);
+  if (server.memoryDC != nullptr) {
+    runCommand(server.memoryDC);
+    runCommand(server.windowDC);
   }
   unlockBitmap();
 }
@@ -322,36 +351,37 @@ void issueCommand() {
 // itself) once.
 void issueStateCommand() {
   lockBitmap();
-  runCommand(memoryDC);
+  runCommand(server.memoryDC);
   unlockBitmap();
 }
 
 void setCommand(Op op, std::array<std::uint32_t, 5> arg = {}, bool fill = false) {
-  command = DrawCommand{op, arg, fill};
+  tools.command = DrawCommand{op, arg, fill};
 }
 
 // ---- Cursor -------------------------------------------------------------------
 
 void invertCursorCell() {
-  setCommand(Op::Invert, {(cursorColumn - 1) * charWidth, (cursorRow - 1) * charHeight,
-                          cursorColumn * charWidth - 1, cursorRow * charHeight - 1});
+  setCommand(Op::Invert,
+             {(grid.cursorColumn - 1) * grid.charWidth, (grid.cursorRow - 1) * grid.charHeight,
+              grid.cursorColumn * grid.charWidth - 1, grid.cursorRow * grid.charHeight - 1});
   issueCommand();
 }
 
 void showCursor() {
-  if (cursorShown) return;
+  if (grid.cursorShown) return;
   invertCursorCell();
-  cursorShown = true;
+  grid.cursorShown = true;
 }
 
 void hideCursor() {
-  if (!cursorShown) return;
+  if (!grid.cursorShown) return;
   invertCursorCell();
-  cursorShown = false;
+  grid.cursorShown = false;
 }
 
 void reapplyCursor() {
-  DisplayCursor(cursorEnabled);
+  DisplayCursor(grid.cursorEnabled);
 }
 
 std::uint32_t clampInto(std::uint32_t value, std::uint32_t low, std::uint32_t high) {
@@ -371,13 +401,13 @@ std::uint32_t lastRow() {
 
 void setUpTextGrid() {
   win32::TEXTMETRICA metrics{};
-  win32::GetTextMetricsA(windowDC, &metrics);
-  charHeight = static_cast<std::uint32_t>(metrics.tmHeight);
-  charDescent = static_cast<std::uint32_t>(metrics.tmDescent);
-  charWidth = static_cast<std::uint32_t>(metrics.tmMaxCharWidth);
-  const bool rowsFit = charHeight != 0 && Depth >= charDescent;
-  Rows = rowsFit ? (Depth - charDescent) / charHeight : 0;
-  Columns = charWidth != 0 ? Width / charWidth : 0;
+  win32::GetTextMetricsA(server.windowDC, &metrics);
+  grid.charHeight = static_cast<std::uint32_t>(metrics.tmHeight);
+  grid.charDescent = static_cast<std::uint32_t>(metrics.tmDescent);
+  grid.charWidth = static_cast<std::uint32_t>(metrics.tmMaxCharWidth);
+  const bool rowsFit = grid.charHeight != 0 && Depth >= grid.charDescent;
+  Rows = rowsFit ? (Depth - grid.charDescent) / grid.charHeight : 0;
+  Columns = grid.charWidth != 0 ? Width / grid.charWidth : 0;
   SetTextWindow(1, 1, Columns, Rows);
 }
 
@@ -400,12 +430,12 @@ void drawBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t
 // answers as before, and a custom one over it (with its pattern bitmap made
 // anew).
 void fillBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2) {
-  const bool wasStd = fillMaskIsStd;
+  const bool wasStd = tools.fillMaskIsStd;
   const std::uint32_t stdMask = GetStdFillMask();
   SetStdFillMask(PATSYM_SOLID);
-  drawBox(x1, y1, x2, y2, bkColour, true);
+  drawBox(x1, y1, x2, y2, tools.bkColour, true);
   SetStdFillMask(stdMask);
-  if (!wasStd) SetFillMask(customFillMask);
+  if (!wasStd) SetFillMask(tools.customFillMask);
 }
 
 // ---- Window -------------------------------------------------------------------
@@ -481,22 +511,23 @@ void forwardKey(bool keyDown, win32::LPARAM lParam) {
 // background erased), so a drawing on the caller's thread then would reach
 // the window only in part.
 void repaint(win32::HWND window) {
-  win32::WaitForSingleObject(windowLock, win32::INFINITE);
+  waitFor(server.windowLock);
   lockBitmap();
   win32::PAINTSTRUCT paint{};
   win32::BeginPaint(window, &paint);
-  win32::BitBlt(windowDC, 0, 0, gdiInt(Width), gdiInt(Depth), memoryDC, 0, 0, win32::SRCCOPY);
+  win32::BitBlt(server.windowDC, 0, 0, gdiInt(Width), gdiInt(Depth), server.memoryDC, 0, 0,
+                win32::SRCCOPY);
   win32::EndPaint(window, &paint);
   unlockBitmap();
-  win32::ReleaseMutex(windowLock);
+  win32::ReleaseMutex(server.windowLock);
 }
 
 void realiseWindowPalette() {
-  win32::WaitForSingleObject(windowLock, win32::INFINITE);
+  waitFor(server.windowLock);
   lockBitmap();
-  win32::RealizePalette(windowDC);
+  win32::RealizePalette(server.windowDC);
   unlockBitmap();
-  win32::ReleaseMutex(windowLock);
+  win32::ReleaseMutex(server.windowLock);
 }
 
 win32::LRESULT windowProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
@@ -545,6 +576,23 @@ void registerWindowClass() {
   if (win32::RegisterClassA(&windowClass) == 0) haltWithFailure("Win class was not registered");
 }
 
+constexpr char kWindowFailure[] = "Couldn't create main window";
+// The most pixels a bitmap may have (as the GDI allows).
+constexpr std::uint64_t kMaxBitmapPixels = std::uint64_t{1} << 26;
+
+// A bitmap of the size can be made, and the window's outer size (borders and
+// caption added) is an int.
+bool windowSizeFits(std::uint32_t width, std::uint32_t depth) {
+  if (std::uint64_t{width} * depth > kMaxBitmapPixels) return false;
+  const std::int64_t outerWidth =
+      std::int64_t{width} + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
+  const std::int64_t outerHeight = std::int64_t{depth} +
+                                   2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
+                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
+  constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
+  return outerWidth <= kIntMax && outerHeight <= kIntMax;
+}
+
 // On the server thread. The bitmap's content stays undefined until Init
 // clears it.
 void createWindow() {
@@ -552,26 +600,31 @@ void createWindow() {
   const std::int32_t outerHeight = gdiInt(Depth) + 2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
                                    win32::GetSystemMetrics(win32::SM_CYCAPTION);
   win32::HWND window = win32::CreateWindowExA(
-      0, kClassName, kWindowTitle, kWindowStyle, gdiInt(windowX), gdiInt(windowY), outerWidth,
-      outerHeight, nullptr, nullptr, win32::GetModuleHandleA(nullptr), nullptr);
-  if (window == nullptr) haltWithFailure("Couldn't create main window");
-  graphWindow = window;
-  windowDC = win32::GetDC(window);
-  memoryDC = win32::CreateCompatibleDC(windowDC);
-  memoryBitmap = win32::CreateCompatibleBitmap(windowDC, gdiInt(Width), gdiInt(Depth));
-  win32::SelectObject(memoryDC, memoryBitmap);
+      0, kClassName, kWindowTitle, kWindowStyle, gdiInt(server.windowX), gdiInt(server.windowY),
+      outerWidth, outerHeight, nullptr, nullptr, win32::GetModuleHandleA(nullptr), nullptr);
+  if (window == nullptr) haltWithFailure(kWindowFailure);
+  server.window = window;
+  server.windowDC = win32::GetDC(window);
+  server.memoryDC = win32::CreateCompatibleDC(server.windowDC);
+  server.memoryBitmap =
+      win32::CreateCompatibleBitmap(server.windowDC, gdiInt(Width), gdiInt(Depth));
+  win32::SelectObject(server.memoryDC, server.memoryBitmap);
 }
 
-// The DC goes before its bitmap: a bitmap still selected into a DC cannot
-// be deleted.
+// The DCs go before their bitmap and palettes: an object still selected
+// into a DC cannot be deleted.
 void destroyWindow() {
-  win32::DestroyWindow(graphWindow);
-  win32::DeleteDC(memoryDC);
-  win32::DeleteObject(memoryBitmap);
-  graphWindow = nullptr;
-  windowDC = nullptr;
-  memoryDC = nullptr;
-  memoryBitmap = nullptr;
+  win32::DestroyWindow(server.window);
+  win32::DeleteDC(server.memoryDC);
+  win32::DeleteObject(server.memoryBitmap);
+  win32::DeleteObject(server.memoryPalette);
+  win32::DeleteObject(server.windowPalette);
+  server.memoryPalette = nullptr;
+  server.windowPalette = nullptr;
+  server.window = nullptr;
+  server.windowDC = nullptr;
+  server.memoryDC = nullptr;
+  server.memoryBitmap = nullptr;
 }
 
 void runMessageLoop() {
@@ -585,11 +638,11 @@ void runMessageLoop() {
 win32::DWORD serveWindow(win32::LPVOID) {
   for (;;) {
     createWindow();
-    win32::SetEvent(readyEvent);
+    win32::SetEvent(server.readyEvent);
     runMessageLoop();
     destroyWindow();
-    win32::SetEvent(readyEvent);
-    win32::WaitForSingleObject(reopenEvent, win32::INFINITE);
+    win32::SetEvent(server.readyEvent);
+    waitFor(server.reopenEvent);
   }
 }
 
@@ -634,36 +687,37 @@ win32::HANDLE newAutoResetEvent() {
 // The first Init, or a later one after a failed start: makes what is still
 // missing and waits until the server has created the window.
 bool startServer() {
-  if (!classRegistered) {
+  if (!server.classRegistered) {
     consoleWindow = findConsoleWindow();
     registerWindowClass();
-    classRegistered = true;
+    server.classRegistered = true;
   }
-  if (readyEvent == nullptr) readyEvent = newAutoResetEvent();
-  if (reopenEvent == nullptr) reopenEvent = newAutoResetEvent();
-  if (readyEvent == nullptr || reopenEvent == nullptr) {
+  if (server.readyEvent == nullptr) server.readyEvent = newAutoResetEvent();
+  if (server.reopenEvent == nullptr) server.reopenEvent = newAutoResetEvent();
+  if (server.readyEvent == nullptr || server.reopenEvent == nullptr) {
     showFailure("Event not created", kFailureCaption);
     return false;
   }
-  if (windowLock == nullptr) windowLock = win32::CreateMutexA(nullptr, win32::FALSE, nullptr);
-  if (windowLock == nullptr) {
+  if (server.windowLock == nullptr)
+    server.windowLock = win32::CreateMutexA(nullptr, win32::FALSE, nullptr);
+  if (server.windowLock == nullptr) {
     showFailure("Mutex not created", kFailureCaption);
     return false;
   }
-  serverThread =
-      win32::CreateThread(nullptr, kServerStackSize, serveWindow, nullptr, 0, &serverThreadId);
-  if (serverThread == nullptr) {
+  server.thread =
+      win32::CreateThread(nullptr, kServerStackSize, serveWindow, nullptr, 0, &server.threadId);
+  if (server.thread == nullptr) {
     showFailure("Graph server not run", kFailureCaption);
     return false;
   }
-  serverStarted = true;
-  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  server.started = true;
+  waitFor(server.readyEvent);
   return true;
 }
 
 void reopenWindow() {
-  win32::SetEvent(reopenEvent);
-  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
+  win32::SetEvent(server.reopenEvent);
+  waitFor(server.readyEvent);
 }
 
 void setDrawingDefaults() {
@@ -677,10 +731,10 @@ void setDrawingDefaults() {
 // Neither the window nor the server thread is stopped: both end with the
 // process.
 void finalise() {
-  win32::CloseHandle(windowLock);
-  win32::CloseHandle(readyEvent);
-  win32::CloseHandle(reopenEvent);
-  win32::CloseHandle(bitmapLock);
+  win32::CloseHandle(server.windowLock);
+  win32::CloseHandle(server.readyEvent);
+  win32::CloseHandle(server.reopenEvent);
+  win32::CloseHandle(server.bitmapLock);
 }
 
 std::uint32_t coloursForBits(std::int32_t bits) {
@@ -706,17 +760,17 @@ void setStartValues() {
   PATSYM_DENSE2 = win32::HS_CROSS;
   PATSYM_DENSE1 = win32::HS_DIAGCROSS;
   PATSYM_SOLID = 8;
-  penTemplate = win32::LOGPEN{};
-  penTemplate.lopnWidth = win32::POINT{1, 0};
-  brushTemplate = win32::LOGBRUSH{};
-  fillMaskIsStd = true;
-  stdFillMask = PATSYM_SOLID;
-  stdBrushStyle = win32::BS_SOLID;
-  outlinePenStyle = win32::PS_SOLID;
-  cursorEnabled = false;
-  cursorShown = false;
-  serverStarted = false;
-  windowClosed = false;
+  tools.penTemplate = win32::LOGPEN{};
+  tools.penTemplate.lopnWidth = win32::POINT{1, 0};
+  tools.brushTemplate = win32::LOGBRUSH{};
+  tools.fillMaskIsStd = true;
+  tools.stdFillMask = PATSYM_SOLID;
+  tools.stdBrushStyle = win32::BS_SOLID;
+  tools.outlinePenStyle = win32::PS_SOLID;
+  grid.cursorEnabled = false;
+  grid.cursorShown = false;
+  server.started = false;
+  server.windowClosed = false;
 }
 
 }  // namespace
@@ -725,20 +779,25 @@ void BEGIN() {
   if (!K2C_EnterBody(initialised)) return;
   ktsIGraph::BEGIN();
   K2C_FINALLY(finalise);
-  bitmapLock = win32::CreateMutexA(nullptr, win32::FALSE, nullptr);
+  server.bitmapLock = win32::CreateMutexA(nullptr, win32::FALSE, nullptr);
   displayColours = countDisplayColours();
   setStartValues();
 }
 
 bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t depth) {
+  // Refused before anything changes: an open window keeps its bitmap.
+  if (!windowSizeFits(width, depth)) {
+    showFailure(kWindowFailure, nullptr);
+    return false;
+  }
   // Closed first, so the server never sees the new size while it still
   // repaints the old window.
-  if (serverStarted && !windowClosed) Exit();
+  if (server.started && !server.windowClosed) Exit();
   Width = width;
   Depth = depth;
-  windowX = x;
-  windowY = y;
-  if (!serverStarted) {
+  server.windowX = x;
+  server.windowY = y;
+  if (!server.started) {
     if (!startServer()) return false;
   } else {
     reopenWindow();
@@ -747,16 +806,16 @@ bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t d
   NumPColor = displayColours;
   setDrawingDefaults();
   setUpTextGrid();
-  windowClosed = false;
+  server.windowClosed = false;
   return true;
 }
 
 void Exit() {
   // A second Exit would wait for a server that is not in its message loop.
-  if (!serverStarted || windowClosed) return;
-  win32::PostThreadMessageA(serverThreadId, win32::WM_QUIT, 0, 0);
-  win32::WaitForSingleObject(readyEvent, win32::INFINITE);
-  windowClosed = true;
+  if (!server.started || server.windowClosed) return;
+  win32::PostThreadMessageA(server.threadId, win32::WM_QUIT, 0, 0);
+  waitFor(server.readyEvent);
+  server.windowClosed = true;
 }
 
 // ---- Drawing ------------------------------------------------------------------
@@ -790,8 +849,8 @@ void ClearScreen(std::uint32_t mode) {
   if (mode == 0) {
     fillBox(0, 0, Width - 1, Depth - 1);
   } else if (mode == 2) {
-    fillBox((textLeft - 1) * charWidth, (textTop - 1) * charHeight, textRight * charWidth,
-            textBottom * charHeight + charDescent);
+    fillBox((grid.textLeft - 1) * grid.charWidth, (grid.textTop - 1) * grid.charHeight,
+            grid.textRight * grid.charWidth, grid.textBottom * grid.charHeight + grid.charDescent);
   }
   SetTextPosition(1, 1);
   reapplyCursor();
@@ -806,16 +865,16 @@ void InitStdPalette() {
 std::int32_t RemapAllPalette(std::span<const std::uint32_t> colours) {
   if (NumPColor < colours.size()) return -1;
   const std::size_t count = std::min(colours.size(), kPaletteCapacity);
-  std::copy_n(colours.begin(), count, paletteColours.begin());
-  paletteCount = static_cast<std::uint32_t>(count);
+  std::copy_n(colours.begin(), count, tools.paletteColours.begin());
+  tools.paletteCount = static_cast<std::uint32_t>(count);
   setCommand(Op::RealisePalette);
   issueStateCommand();
   return 0;
 }
 
 std::uint32_t SetBkColor(std::uint32_t colour) {
-  const std::uint32_t previous = bkColour;
-  bkColour = colour;
+  const std::uint32_t previous = tools.bkColour;
+  tools.bkColour = colour;
   setCommand(Op::SetBkColour, {colour});
   issueCommand();
   return previous;
@@ -834,19 +893,20 @@ void SetLinestyle(std::uint32_t style) {
 }
 
 void SetStdFillMask(std::uint32_t mask) {
-  fillMaskIsStd = true;
-  stdFillMask = mask;
+  if (!isStdMask(mask)) return;  // not a mask number: the current mask stays
+  tools.fillMaskIsStd = true;
+  tools.stdFillMask = mask;
   setCommand(Op::SelectStdMask, {mask});
   issueStateCommand();
 }
 
 std::uint32_t GetStdFillMask() {
-  return stdFillMask;
+  return tools.stdFillMask;
 }
 
 void SetFillMask(const std::array<std::uint8_t, 8>& mask) {
-  fillMaskIsStd = false;
-  customFillMask = mask;
+  tools.fillMaskIsStd = false;
+  tools.customFillMask = mask;
   // A monochrome bitmap's rows are padded to 16 bits; a clear bitmap bit
   // takes the text colour, so the rows hold the mask inverted.
   std::array<win32::WORD, 8> rows{};
@@ -854,9 +914,9 @@ void SetFillMask(const std::array<std::uint8_t, 8>& mask) {
     rows[i] = static_cast<win32::WORD>(255 - mask[i]);
   }
   win32::HBITMAP bitmap = win32::CreateBitmap(8, 8, 1, 1, rows.data());
-  if (patternBitmap != nullptr) win32::DeleteObject(patternBitmap);
-  patternBitmap = bitmap;
-  brushTemplate.lbHatch = reinterpret_cast<win32::ULONG_PTR>(bitmap);
+  if (tools.patternBitmap != nullptr) win32::DeleteObject(tools.patternBitmap);
+  tools.patternBitmap = bitmap;
+  tools.brushTemplate.lbHatch = reinterpret_cast<win32::ULONG_PTR>(bitmap);
 }
 
 // ---- Text window and cursor -------------------------------------------------------
@@ -866,27 +926,27 @@ void SetTextWindow(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::ui
   x2 = clampInto(x2, 1, lastColumn());
   y1 = clampInto(y1, 1, lastRow());
   y2 = clampInto(y2, 1, lastRow());
-  textLeft = std::min(x1, x2);
-  textTop = std::min(y1, y2);
-  textRight = std::max(x1, x2);
-  textBottom = std::max(y1, y2);
-  SetTextPosition(textLeft, textTop);
+  grid.textLeft = std::min(x1, x2);
+  grid.textTop = std::min(y1, y2);
+  grid.textRight = std::max(x1, x2);
+  grid.textBottom = std::max(y1, y2);
+  SetTextPosition(grid.textLeft, grid.textTop);
 }
 
 TextCell SetTextPosition(std::uint32_t column, std::uint32_t row) {
-  column = clampInto(column, textLeft, textRight);
-  row = clampInto(row, textTop, textBottom);
-  const TextCell previous{cursorRow, cursorColumn};
+  column = clampInto(column, grid.textLeft, grid.textRight);
+  row = clampInto(row, grid.textTop, grid.textBottom);
+  const TextCell previous{grid.cursorRow, grid.cursorColumn};
   hideCursor();
-  cursorColumn = column;
-  cursorRow = row;
-  DisplayCursor(cursorEnabled);
+  grid.cursorColumn = column;
+  grid.cursorRow = row;
+  DisplayCursor(grid.cursorEnabled);
   return previous;
 }
 
 bool DisplayCursor(bool on) {
-  const bool previous = cursorEnabled;
-  cursorEnabled = on;
+  const bool previous = grid.cursorEnabled;
+  grid.cursorEnabled = on;
   if (on) {
     showCursor();
   } else {
@@ -897,16 +957,16 @@ bool DisplayCursor(bool on) {
 
 namespace detail {
 win32::HWND Window() {
-  return graphWindow;
+  return server.window;
 }
 win32::HDC BitmapDC() {
-  return memoryDC;
+  return server.memoryDC;
 }
 win32::HDC WindowDC() {
-  return windowDC;
+  return server.windowDC;
 }
 win32::DWORD ServerThreadId() {
-  return serverThreadId;
+  return server.threadId;
 }
 }  // namespace detail
 

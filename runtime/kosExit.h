@@ -11,3 +11,14 @@ void K2C_atexit(K2C_PROC proc);
 // process with the code. Callable from any thread, also from an exit
 // procedure (the nested exit runs only the procedures not yet started).
 [[noreturn]] void K2C_doexit(std::uint32_t code);
+
+// Makes the calling thread the one that ends the program, once: the first
+// caller owns the exit (its frames sealed, the main thread held when it is
+// another thread); a caller on another thread then waits for that exit to
+// end the process and never returns; a nested call on the owner keeps the
+// first code unless that was 0.
+void K2C_BeginExit(std::uint32_t code);
+bool K2C_ExitInProgress();
+// The exit without its end: for a caller that ends the process itself (a
+// termination signal ends it by its own default action).
+void K2C_RunExitProcedures(std::uint32_t code);

@@ -11,6 +11,7 @@
 #include "runtime/kosFileIO.h"
 #include "runtime/kosFmtIO.h"
 #include "runtime/TERMINATION.h"
+#include "runtime/kosExit.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
 
@@ -20,6 +21,10 @@ K2C_ExceptionSource rtsSourceRecord{};
 K2C_ExceptionSource assertSourceRecord{};
 
 thread_local K2C_HandlerFrame* frameTop = nullptr;
+// Set when this thread begins the program's exit: the frames pushed before
+// (at and below the floor) belong to code that the exit does not return to.
+thread_local bool framesSealed = false;
+thread_local K2C_HandlerFrame* exitFloor = nullptr;
 
 // The exception text of the last unhandled-exception report, for the error
 // report file.
@@ -108,7 +113,10 @@ void writeUnhandledReport(const K2C_ExceptionSource* source) {
   }
 }
 
+// The report is part of the exit: the thread claims the exit first, so two
+// threads never report at once and a report never races a running exit.
 [[noreturn]] void reportUnhandled(const K2C_ExceptionSource* source) {
+  K2C_BeginExit(9);
   writeUnhandledReport(source);
   if (K2C_hisShow != nullptr) K2C_hisShow();
   K2C_StdOutFlush();
@@ -118,8 +126,9 @@ void writeUnhandledReport(const K2C_ExceptionSource* source) {
 // Hands the source to the innermost active frame of this thread, dropping
 // the frames that are handling, completed or passing on.
 [[noreturn]] void raise(K2C_ExceptionSource* source) {
-  while (frameTop != nullptr && frameTop->state != K2C_FRAME_ACTIVE) frameTop = frameTop->next;
-  if (frameTop == nullptr) reportUnhandled(source);
+  auto reachable = [] { return frameTop != nullptr && !(framesSealed && frameTop == exitFloor); };
+  while (reachable() && frameTop->state != K2C_FRAME_ACTIVE) frameTop = frameTop->next;
+  if (!reachable()) reportUnhandled(source);
   frameTop->source = source;
   frameTop->state = K2C_FRAME_HANDLING;
   throw K2C_Raised{frameTop};
@@ -196,6 +205,13 @@ __attribute__((noinline)) void K2C_TRAP_F(std::uint32_t trap) {
   trapAt(trap, __builtin_return_address(0), false);
 }
 
+void K2C_ReportDuringExit(const K2C_ExceptionSource* source) {
+  K2C_BeginExit(9);
+  writeUnhandledReport(source);
+  if (K2C_hisShow != nullptr) K2C_hisShow();
+  K2C_StdOutFlush();
+}
+
 void K2C_ReportUnhandledTrap(std::uint32_t trap) {
   setTrapText(trap);
   reportUnhandled(K2C_rtsSource);
@@ -243,6 +259,12 @@ void K2C_XREMOVE() {
   K2C_HandlerFrame* frame = frameTop;
   frameTop = frame->next;
   if (frame->state == K2C_FRAME_PASS_ON) raise(frame->source);
+}
+
+void K2C_SealHandlerFrames() {
+  if (framesSealed) return;
+  framesSealed = true;
+  exitFloor = frameTop;
 }
 
 void K2C_XDiscard(K2C_HandlerFrame* frame) {
@@ -343,8 +365,7 @@ win32::DWORD64 trapEntryStack(win32::DWORD64 faultRsp) {
 }
 
 __attribute__((no_sanitize("address", "undefined"))) void redirectToTrapEntry(
-    win32::CONTEXT& context, std::uint32_t trap, const void* location) {
-  win32::DWORD64 stack = trapEntryStack(context.Rsp);
+    win32::CONTEXT& context, std::uint32_t trap, const void* location, win32::DWORD64 stack) {
   auto* slots = reinterpret_cast<win32::DWORD64*>(stack);
   slots[0] = context.Rip;
   slots[1] = context.Rsp;
@@ -368,6 +389,13 @@ win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers) {
   std::uint32_t trap = trapForException(record.ExceptionCode);
   if (trap == kNoTrap) return win32::EXCEPTION_EXECUTE_HANDLER;
   win32::CONTEXT& context = *pointers->ContextRecord;
-  redirectToTrapEntry(context, trap, trapLocation(trap, context));
+  redirectToTrapEntry(context, trap, trapLocation(trap, context), trapEntryStack(context.Rsp));
   return win32::EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// The held thread's handler frame lies on its alternate stack (or is gone
+// when it resumes), so its own stack is free below the red zone.
+void K2C_RedirectHeldThread(win32::CONTEXT& context, std::uint32_t trap) {
+  const win32::DWORD64 stack = (context.Rsp - kRedZone - 16) & ~win32::DWORD64{15};
+  redirectToTrapEntry(context, trap, reinterpret_cast<const void*>(context.Rip), stack);
 }

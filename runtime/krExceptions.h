@@ -78,11 +78,24 @@ void K2C_XREMOVE();
 // that no frame outlives the scope that pushed it.
 void K2C_XDiscard(K2C_HandlerFrame* frame);
 
+// Called by the thread that begins the program's exit: the handler frames
+// it has pushed so far are out of reach from then on, so an exception during
+// the exit (a failed flush, say) is reported instead of resuming the code
+// that halted.
+void K2C_SealHandlerFrames();
+// The unhandled-exception report for an exception found during the exit
+// that must not end it (a flush that failed): the exit goes on, with code 9
+// unless a halt chose another.
+void K2C_ReportDuringExit(const K2C_ExceptionSource* source);
+
 // The text of the last unhandled-exception report ("" before one), kept for
 // the error report file.
 const char* K2C_ExceptionText();
 
 win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers);
+// Rewrites a held thread's registers so that it resumes in K2C_TrapFJump
+// with the trap at the instruction it was held at.
+void K2C_RedirectHeldThread(win32::CONTEXT& context, std::uint32_t trap);
 // Target of redirected threads: trap number in Rax, location in Rdx.
 extern "C" void K2C_TrapFJump();
 // What K2C_TrapFJump calls: clears the floating-point unit after a float trap

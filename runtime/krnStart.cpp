@@ -16,8 +16,10 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "runtime/TERMINATION.h"
+#include "runtime/kosExit.h"
 #include "runtime/krExceptions.h"
 #include "runtime/kosMem.h"
+#include "runtime/krnHold.h"
 #include "runtime/krnK2C.h"
 
 std::int32_t K2C_argc = 0;
@@ -130,14 +132,15 @@ char* executablePath() {
 
 // The break reaches the main thread as an APC: the run-time's alertable waits
 // (the delay and the key wait) run it, and it raises trap 21 there from
-// ordinary code. Whichever of the APC and the control handler clears the flag first
-// owns the break.
+// ordinary code. Whichever of the APC and the control handler clears the flag
+// first owns the break. A break during the exit is dropped: the exit ends the
+// program already.
 std::atomic<bool> breakPending{false};
 constexpr auto kBreakGrace = std::chrono::seconds(2);
 constexpr auto kBreakPoll = std::chrono::milliseconds(10);
 
 __attribute__((noinline)) void breakApc(win32::ULONG_PTR /*parameter*/) {
-  if (!breakPending.exchange(false)) return;
+  if (!breakPending.exchange(false) || K2C_ExitInProgress()) return;
   K2C_TRAP_G(K2C_TRAP_NR_BREAK, __builtin_return_address(0));
 }
 
@@ -151,18 +154,35 @@ bool mainThreadTakesBreak() {
 }
 
 // A main thread that does not wait within the grace time (it is computing)
-// still gets its break: the report is made from here.
-win32::BOOL breakHandler(win32::DWORD ctrlType) {
-  if (ctrlType != win32::CTRL_C_EVENT && ctrlType != win32::CTRL_BREAK_EVENT) {
-    return win32::FALSE;
-  }
+// is held and sent into trap 21 where it stands, as a hardware fault would
+// be. Held where that is not safe (inside a library or a channel's update),
+// it stays held and the report and the exit are made from here.
+void takeBreak() {
   breakPending.store(true);
   win32::QueueUserAPC(&breakApc, mainThread, 0);
-  if (!mainThreadTakesBreak() && breakPending.exchange(false)) {
-    K2C_wasXEntry();  // acquires the start-up state published by K2C_BEGIN
-    K2C_ReportUnhandledTrap(K2C_TRAP_NR_BREAK);
+  if (mainThreadTakesBreak() || !breakPending.exchange(false)) return;
+  if (K2C_ExitInProgress() || K2C_TrapMainThread(K2C_TRAP_NR_BREAK)) return;
+  K2C_wasXEntry();  // acquires the start-up state published by K2C_BEGIN
+  K2C_ReportUnhandledTrap(K2C_TRAP_NR_BREAK);
+}
+
+win32::BOOL breakHandler(win32::DWORD ctrlType) {
+  switch (ctrlType) {
+    case win32::CTRL_C_EVENT:
+    case win32::CTRL_BREAK_EVENT:
+      takeBreak();
+      return win32::TRUE;
+    case win32::CTRL_CLOSE_EVENT:
+    case win32::CTRL_LOGOFF_EVENT:
+    case win32::CTRL_SHUTDOWN_EVENT:
+      // Hang-up and termination end the program by their own default action
+      // (the exit code the parent sees), after the same orderly exit: main
+      // thread held, finalisers, pending output written.
+      K2C_RunExitProcedures(9);
+      return win32::FALSE;
+    default:
+      return win32::FALSE;
   }
-  return win32::TRUE;
 }
 
 void installBreakHandler() {
@@ -170,7 +190,9 @@ void installBreakHandler() {
   win32::BOOL duplicated =
       win32::DuplicateHandle(process, win32::GetCurrentThread(), process, &mainThread, 0,
                              win32::FALSE, win32::DUPLICATE_SAME_ACCESS);
-  if (duplicated) win32::SetConsoleCtrlHandler(&breakHandler, win32::TRUE);
+  if (!duplicated) return;
+  K2C_SetMainThread(mainThread);
+  win32::SetConsoleCtrlHandler(&breakHandler, win32::TRUE);
 }
 
 // A private copy: K2C_sysarg points into it for the rest of the run.

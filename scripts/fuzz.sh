@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Builds the heap's libFuzzer target with clang (AddressSanitizer) and runs it
-# for the given number of seconds (default 5). Further arguments go to the
-# fuzzer. The corpus stays in build/fuzz/heap-corpus.
+# Builds the libFuzzer targets with clang (AddressSanitizer too) in build/fuzz
+# and runs each for the given number of seconds (default 5); a finding stops
+# the script with the fuzzer's report and its crash file. Corpora stay in
+# build/fuzz/corpus. Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-5}"
+seconds=${1:-5}
 shift || true
-out=build/fuzz
-mkdir -p "$out/heap-corpus"
-sources=(
-  tests/fuzz/heap_fuzz.cpp
-  runtime/kosMalloc.cpp runtime/kosBalls.cpp runtime/kosMem.cpp
-  runtime/krBlockManager.cpp runtime/krDTree.cpp runtime/krMM.cpp runtime/krM2MM.cpp
-  platform/kernel/Memory.cpp platform/kernel/Errors.cpp
+targets=("$@")
+((${#targets[@]})) || targets=(text_read_fuzz command_line_fuzz heap_fuzz)
+declare -A options=(
+  [heap_fuzz]="-max_len=20000 -rss_limit_mb=4096"
 )
-clang++ -std=c++20 -O1 -g -I. -Wall -Wextra -Werror -fno-omit-frame-pointer \
-  -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  "${sources[@]}" -o "$out/heap_fuzz"
-"$out/heap_fuzz" -max_total_time="$seconds" -max_len=20000 -rss_limit_mb=4096 \
-  "$@" "$out/heap-corpus"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSHAPEBOARD_FUZZ=ON -DSHAPEBOARD_TESTS=OFF -DSHAPEBOARD_BENCH=OFF >/dev/null
+cmake --build build/fuzz --target "${targets[@]}"
+for target in "${targets[@]}"; do
+  corpus=build/fuzz/corpus/$target
+  mkdir -p "$corpus"
+  echo "=== fuzz $target for ${seconds}s"
+  # shellcheck disable=SC2086
+  build/fuzz/tests/fuzz/$target -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/ ${options[$target]:-} "$corpus"
+done

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Installs the dependencies, then builds and runs every test: the plain debug
 # build, then the same suite under AddressSanitizer+UBSan and under
-# ThreadSanitizer, after the heap's fuzz target for a few seconds. End-to-end
+# ThreadSanitizer, and each libFuzzer target for a few seconds. End-to-end
 # tests start their own X server and terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 presets=("${@:-debug asan tsan}")
 status=0
-echo "=== heap fuzz"
-scripts/fuzz.sh 5 || status=1
 for preset in ${presets[@]}; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2 || status=1
 done
+# The fuzz targets, briefly: text reading, command lines, the heap, terminal bytes.
+scripts/fuzz.sh 5 || status=1
 exit $status

@@ -106,6 +106,7 @@ class GdiTables {
   }
 
   void removeObject(HGDIOBJ handle) { objects_.erase(reinterpret_cast<std::uintptr_t>(handle)); }
+  std::size_t objectCount() const { return objects_.size(); }
 
   HDC addDC(DeviceContext dc) {
     dc.pen = stockPen_;
@@ -789,6 +790,11 @@ void SetDCClip(HDC handle, const RECT* clip) {
   if (dc == nullptr) return;
   dc->clipped = clip != nullptr;
   if (clip != nullptr) dc->clip = *clip;
+}
+
+std::size_t GdiObjectCount() {
+  std::lock_guard guard(tables().lock);
+  return tables().objectCount();
 }
 
 }  // namespace detail

@@ -175,6 +175,8 @@ HDC CreateSurfaceDC(std::shared_ptr<Surface> surface);
 // Limits the DC's drawing to the rectangle (device coordinates, right and
 // bottom exclusive) besides its surface; null removes the limit.
 void SetDCClip(HDC dc, const RECT* clip);
+// GDI objects alive now, stock objects included: what a leak shows in.
+std::size_t GdiObjectCount();
 }  // namespace detail
 
 }  // namespace win32

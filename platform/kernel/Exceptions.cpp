@@ -188,6 +188,14 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 
 namespace detail {
 
+void ContextFromSignal(CONTEXT& out, const void* signalContext) {
+  fillContext(out, static_cast<const ucontext_t*>(signalContext));
+}
+
+void ContextToSignal(const CONTEXT& in, void* signalContext) {
+  storeContext(in, static_cast<ucontext_t*>(signalContext));
+}
+
 // mmap, not malloc: a sanitizer that unmaps a thread's alternate stack at the
 // thread's end may meet this one.
 AlternateSignalStack::AlternateSignalStack() {

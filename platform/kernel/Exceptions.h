@@ -103,6 +103,11 @@ class AlternateSignalStack {
   stack_t previous_{};
 };
 
+// A signal handler's saved registers (its ucontext_t) as a CONTEXT, and
+// back: what the filter and GetThreadContext/SetThreadContext see and change.
+void ContextFromSignal(CONTEXT& out, const void* signalContext);
+void ContextToSignal(const CONTEXT& in, void* signalContext);
+
 // Starts the thread that receives the console control signals, once. It also
 // starts before main; calling this makes sure the module is linked in.
 void StartConsoleCtrlThread();

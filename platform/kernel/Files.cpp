@@ -17,11 +17,16 @@
 namespace win32 {
 namespace {
 
-// A write to a pipe without readers must come back as ERROR_BROKEN_PIPE, never
-// end the process, whichever code path (ours or a library's) does the write.
-struct IgnoreBrokenPipeSignal {
-  IgnoreBrokenPipeSignal() { ::signal(SIGPIPE, SIG_IGN); }
-} ignoreBrokenPipeSignal;
+// A write to a pipe without readers must come back as ERROR_BROKEN_PIPE, and a
+// write past the file-size limit as ERROR_DISK_FULL, never end the process,
+// whichever code path (ours or a library's) does the write: the program then
+// reports the failure and ends in order.
+struct IgnoreWriteFailureSignals {
+  IgnoreWriteFailureSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+  }
+} ignoreWriteFailureSignals;
 
 std::atomic<detail::ConsoleDeviceOpener> consoleDeviceOpener{nullptr};
 

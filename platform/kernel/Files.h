@@ -53,7 +53,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
 // only) fails with ERROR_ACCESS_DENIED.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* overlapped);
 // Writes everything unless an error stops it; a pipe without readers gives
-// ERROR_BROKEN_PIPE (SIGPIPE never ends the process).
+// ERROR_BROKEN_PIPE (SIGPIPE never ends the process); a write past the
+// file-size limit fails with ERROR_DISK_FULL (SIGXFSZ is ignored too).
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, OVERLAPPED* overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 BOOL FlushFileBuffers(HANDLE file);

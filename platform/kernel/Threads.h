@@ -3,9 +3,11 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <deque>
 #include <utility>
 
+#include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/WinTypes.h"
@@ -26,9 +28,20 @@ HANDLE GetCurrentThread();  // the pseudo-handle (HANDLE)-2
 DWORD GetCurrentThreadId();
 // STILL_ACTIVE while the thread runs.
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
-// Lets a thread made with CREATE_SUSPENDED start; returns the previous suspend
-// count (1 the first time, 0 afterwards), or (DWORD)-1 on failure.
+// Lets a thread made with CREATE_SUSPENDED start, or lowers the count of a
+// thread held by SuspendThread and lets it go on at 0 (it has left its hold
+// when this returns); returns the previous suspend count, or (DWORD)-1 on
+// failure.
 DWORD ResumeThread(HANDLE thread);
+// Holds another running thread wherever it is: a signal parks it in a
+// handler until ResumeThread. Returns once it is held (or (DWORD)-1 when it
+// could not be held within a second, for example because it blocks the
+// signal; always under ThreadSanitizer); returns the previous suspend count.
+DWORD SuspendThread(HANDLE thread);
+// The registers of a thread held by SuspendThread, and new ones for it: it
+// goes on with them when it is resumed. FALSE for a thread not held.
+BOOL GetThreadContext(HANDLE thread, CONTEXT* context);
+BOOL SetThreadContext(HANDLE thread, const CONTEXT* context);
 
 namespace detail {
 
@@ -47,6 +60,11 @@ class ThreadObject : public WaitableObject {
   bool suspended = false;
   // Queued by QueueUserAPC, run by the thread's next alertable wait.
   std::deque<std::pair<PAPCFUNC, ULONG_PTR>> apcs;
+  // SuspendThread's hold. The parked thread runs in a signal handler, which
+  // may not take the wait lock: these are atomics, and futex words.
+  std::atomic<int> holdCount{0};
+  std::atomic<int> parked{0};                 // 1 while the thread sits in its hold
+  std::atomic<void*> parkedContext{nullptr};  // its ucontext_t while parked
 };
 
 // Marks the thread ended with its exit code, abandons the mutexes it still

@@ -1,6 +1,7 @@
 // The standard channels seen from outside: the probe program runs with its
 // standard output on a pipe, a file, a terminal, a closed pipe or /dev/full.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -105,15 +106,49 @@ TEST_F(StdChansProcessTest, FailedWritesEndInTheReportAndExitCode9) {
 }
 
 TEST_F(StdChansProcessTest, OutputThatCannotBeWrittenAtTheEndIsReported) {
+  // The file-size limit makes the write fail; its signal does not end the
+  // program unreported.
   RunResult r = run("end-flush-fails", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(count(r.err, "IOException.hardDeviceError 00000070H"), 1) << r.err;
 
   // Reported once, at the line end; the end does not report it again.
   r = run("line-flush-fails", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(count(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"), 1)
       << r.err;
+}
+
+// Text written after a caught failure is not hidden behind it.
+TEST_F(StdChansProcessTest, PendingTextAfterACaughtFailureIsReportedAtTheEnd) {
+  RunResult r = run("caught-then-pending", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.err.substr(0, 7), "caught\n") << r.err;
+  EXPECT_EQ(count(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"), 1)
+      << r.err;
+}
+
+TEST_F(StdChansProcessTest, AFailedFlushAtAHaltIsReportedAndNothingResumes) {
+  RunResult r = run("halt-in-frame", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H\r\n");
+}
+
+// Termination and hang-up end by their signal, as before, after the orderly
+// exit: pending text reaches the file.
+TEST_F(StdChansProcessTest, TerminationSignalsWritePendingTextFirst) {
+  for (int signal : {SIGTERM, SIGHUP}) {
+    RunResult r = run(signal == SIGTERM ? "pending-sigterm" : "pending-sighup", StdoutTarget::File);
+    EXPECT_EQ(r.signal, signal);
+    EXPECT_EQ(r.out, "pending at the signal") << signal;
+#if !defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer builds cannot hold the main thread: the exit's reads
+    // of the channels are reported there as racing its last writes.
+    EXPECT_EQ(r.err, "") << signal;
+#endif
+  }
 }
 
 TEST_F(StdChansProcessTest, TextReadsOfStandardInput) {
@@ -132,8 +167,11 @@ TEST_F(StdChansProcessTest, TextReadsOfStandardInput) {
 }
 
 TEST_F(StdChansProcessTest, ExhaustedHeapPaths) {
+  // IOChan's own halt: no trap report from IOLink's start-up, nothing after.
   RunResult r = run("exhausted-start", StdoutTarget::Capture);
   EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
 
   r = run("exhausted-std", StdoutTarget::Capture);
   EXPECT_EQ(r.exitCode, 9);

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "channels/IOChan.h"
+#include "channels/IOLink.h"
 #include "channels/StdChans.h"
 #include "channels/kDevData.h"
 #include "console/IO.h"
@@ -61,11 +62,45 @@ void threeHundredWithoutLineEnd() {
   reportSize("after line:");
 }
 
-// Lets writes beyond `bytes` fail instead of ending the process.
+// Writes beyond `bytes` fail; the platform keeps the limit's signal from
+// ending the process.
 void limitFileSize(rlim_t bytes) {
-  ::signal(SIGXFSZ, SIG_IGN);
   rlimit limit{bytes, bytes};
   ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// A write failure caught by the program; the text written after it is still
+// pending at the end.
+void caughtThenPending() {
+  limitFileSize(4);
+  K2C_Protect(
+      [] {
+        IO::WrStr("more than four bytes");
+        IO::WrLn();
+      },
+      [](K2C_HandlerFrame&) { std::fprintf(stderr, "caught\n"); });
+  IO::WrStr("final pending text");
+}
+
+// A halt inside a handler frame whose pending output cannot be written: the
+// exit reports it and never resumes in the frame.
+void haltInFrame() {
+  limitFileSize(4);
+  K2C_Protect(
+      [] {
+        IO::WrStr("pending at the halt");
+        K2C_HALT(3);
+      },
+      [](K2C_HandlerFrame&) { std::fprintf(stderr, "resumed\n"); });
+  std::fprintf(stderr, "after the halt\n");
+}
+
+// Ends by the named signal, sent to itself while the main thread waits, with
+// text pending on standard output.
+void pendingAtSignal(int signal) {
+  IO::WrStr("pending at the signal");
+  ::kill(::getpid(), signal);
+  for (;;) ::pause();
 }
 
 // Standard input through the standard input channel: every read result.
@@ -90,8 +125,12 @@ void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   scenario = argc > 1 ? argv[1] : "";
   if (scenario == "exhausted-start") {
+    // Entered through IOLink, IOChan's body runs inside IOLink's, before
+    // IOLink needs its exception source: IOChan cannot make the invalid
+    // channel and halts with 9, without a report.
     K2C_SimulateHeapExhaustion(true);
-    IOChan::BEGIN();  // cannot make the invalid channel: halts with 9
+    IOLink::BEGIN();
+    std::fprintf(stderr, "start-up went on\n");
     return;
   }
   if (scenario == "exhausted-std") {
@@ -132,6 +171,14 @@ void Main(std::int32_t argc, char** argv) {
     limitFileSize(4);
     IO::WrStr("more than four bytes");
     IO::WrLn();
+  } else if (scenario == "caught-then-pending") {
+    caughtThenPending();
+  } else if (scenario == "halt-in-frame") {
+    haltInFrame();
+  } else if (scenario == "pending-sigterm") {
+    pendingAtSignal(SIGTERM);
+  } else if (scenario == "pending-sighup") {
+    pendingAtSignal(SIGHUP);
   } else if (scenario == "read") {
     readInput();
   }

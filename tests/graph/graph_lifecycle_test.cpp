@@ -27,4 +27,17 @@ TEST(GraphLifecycle, ClassThatCannotBeRegisteredHaltsWithAMessage) {
   EXPECT_EQ(result.err, "Error: Win class was not registered\n");
 }
 
+TEST(GraphLifecycle, SizesTooLargeFailWithTheMessageAndKeepTheWindow) {
+  const auto result = RunProgram(ExecutableDirectory() + "/graph_probe", {"too-large"});
+  ASSERT_FALSE(result.timedOut) << result.err;
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "init 8193x8192: FALSE, size 500x500, same window yes\n"
+            "init 2147483647x0: FALSE, size 500x500, same window yes\n"
+            "init 1x4294967280: FALSE, size 500x500, same window yes\n");
+  EXPECT_EQ(result.err,
+            "Error: Couldn't create main window\nError: Couldn't create main window\n"
+            "Error: Couldn't create main window\n");
+}
+
 }  // namespace

@@ -5,8 +5,11 @@
 //   graph_probe class-taken
 //                       registers a class named "GraphWnd" itself, then calls
 //                       Init, which must halt.
+//   graph_probe too-large
+//                       Init with sizes too large for a bitmap or a window.
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "graph/Graph.h"
 #include "graph/ktsIGraph.h"
@@ -59,6 +62,24 @@ void ProbeClassTaken() {
   std::printf("Init returned\n");
 }
 
+// Sizes whose bitmap cannot be made, or whose window size is no int: Init
+// refuses them with its message and the open window stays as it was.
+void ProbeTooLarge() {
+  win32::detail::SelectDisplay(win32::detail::DisplayKind::Memory);
+  Graph::BEGIN();
+  Graph::Init(1, 1, 500, 500);
+  const win32::HWND window = Graph::detail::Window();
+  std::fflush(stdout);
+  for (auto [width, depth] :
+       {std::pair{8193u, 8192u}, std::pair{0x7FFFFFFFu, 0u}, std::pair{1u, 0xFFFFFFF0u}}) {
+    const bool opened = Graph::Init(1, 1, width, depth);
+    std::printf("init %ux%u: %s, size %ux%u, same window %s\n", width, depth,
+                opened ? "TRUE" : "FALSE", Graph::Width, Graph::Depth,
+                Graph::detail::Window() == window ? "yes" : "no");
+    std::fflush(stdout);
+  }
+}
+
 void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   if (argc == 2 && std::strcmp(argv[1], "start") == 0) {
@@ -69,7 +90,11 @@ void Main(std::int32_t argc, char** argv) {
     ProbeClassTaken();
     return;
   }
-  std::fprintf(stderr, "usage: graph_probe start|class-taken\n");
+  if (argc == 2 && std::strcmp(argv[1], "too-large") == 0) {
+    ProbeTooLarge();
+    return;
+  }
+  std::fprintf(stderr, "usage: graph_probe start|class-taken|too-large\n");
   K2C_HALT(2);
 }
 

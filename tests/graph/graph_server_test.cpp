@@ -82,6 +82,42 @@ TEST_F(GraphServer, ExitTwiceAndInitAgain) {
   EXPECT_GT(Shown().count(kStd[7]), 0u);
 }
 
+void CountCallback(win32::ULONG_PTR counter) {
+  ++*reinterpret_cast<int*>(counter);
+}
+
+// A callback queued to the caller's thread may end its wait early; Exit and
+// Init still return only once the server has answered.
+TEST_F(GraphServer, QueuedCallbacksDoNotCutExitAndInitShort) {
+  win32::HANDLE self = nullptr;
+  win32::HANDLE process = win32::GetCurrentProcess();
+  ASSERT_TRUE(win32::DuplicateHandle(process, win32::GetCurrentThread(), process, &self, 0,
+                                     win32::FALSE, win32::DUPLICATE_SAME_ACCESS));
+  int callbacks = 0;
+  const win32::HWND first = Graph::detail::Window();
+  win32::QueueUserAPC(&CountCallback, self, reinterpret_cast<win32::ULONG_PTR>(&callbacks));
+  Graph::Exit();
+  EXPECT_FALSE(win32::IsWindow(first));
+  win32::QueueUserAPC(&CountCallback, self, reinterpret_cast<win32::ULONG_PTR>(&callbacks));
+  ASSERT_TRUE(Graph::Init(1, 1, 300, 200));
+  EXPECT_TRUE(win32::IsWindow(Graph::detail::Window()));
+  EXPECT_EQ(ClientRect().right, 300);
+  win32::SleepEx(0, win32::TRUE);  // whatever is still queued runs now
+  EXPECT_EQ(callbacks, 2);
+  win32::CloseHandle(self);
+}
+
+TEST_F(GraphServer, ReopeningLeavesNoGdiObjectsBehind) {
+  Graph::Exit();
+  ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  const std::size_t before = win32::detail::GdiObjectCount();
+  for (int i = 0; i < 100; ++i) {
+    Graph::Exit();
+    ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  }
+  EXPECT_EQ(win32::detail::GdiObjectCount(), before);
+}
+
 TEST_F(GraphServer, ManyReopeningsKeepWorking) {
   for (int i = 0; i < 20; ++i) {
     if (i % 2 == 0) Graph::Exit();

@@ -131,6 +131,22 @@ TEST_F(GraphSettings, EveryStandardMaskFillsLikeItsHatchBrush) {
   EXPECT_EQ(shown, expected) << Differences(shown, expected);
 }
 
+// As SetLinestyle does with a number that is no line style.
+TEST_F(GraphSettings, NumberOutsideTheMasksKeepsTheCurrentMask) {
+  Graph::SetBkColor(1);
+  Graph::SetStdFillMask(Graph::PATSYM_DENSE1);
+  for (std::uint32_t unknown : {6u, 7u, 9u, 0xFFFFFFFFu}) Graph::SetStdFillMask(unknown);
+  EXPECT_EQ(Graph::GetStdFillMask(), Graph::PATSYM_DENSE1);
+  Graph::Rectangle(0, 0, 49, 49, 12, true);
+  const Picture shown = Shown();
+  const Picture expected = Recipe([](win32::HDC dc) {
+    win32::SetBkColor(dc, WinRTL::PALETTEINDEX(1));
+    Tools fill(dc, win32::PS_SOLID, 12, win32::BS_HATCHED, Graph::PATSYM_DENSE1);
+    win32::Rectangle(dc, 0, 0, 50, 50);
+  });
+  EXPECT_EQ(shown, expected) << Differences(shown, expected);
+}
+
 TEST_F(GraphSettings, PatternMaskFillsLikeAPatternBrush) {
   const std::array<std::uint8_t, 8> mask = {0xAA, 0x55, 0xAA, 0x55, 0xF0, 0x0F, 0x81, 0x18};
   Graph::SetBkColor(1);

@@ -26,6 +26,12 @@ TEST(Termination, HaltFromAnotherThreadRunsTheSameSequenceThere) {
   EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n");
 }
 
+TEST(Termination, ASecondExitWaitsForTheFirstToEndWithItsCode) {
+  auto result = RunProbe("two-exits");
+  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_EQ(result.out, "fin slow start\nfin slow end\nfin A\n");
+}
+
 TEST(Termination, ExceptionInFinaliserIsDroppedWhileOlderOnesRemain) {
   auto result = RunProbe("fin-raise-older");
   EXPECT_EQ(result.exitCode, 0);

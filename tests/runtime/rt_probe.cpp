@@ -1,15 +1,20 @@
 // A program for the run-time's tests: argv[1] names the scenario. Progress
 // goes to standard output (plain writes, so it never mixes with the run-time's
 // reports on standard error).
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cfenv>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include "console/IO.h"
 #include "runtime/kosFileIO.h"
 #include "console/Lib.h"
 #include "console/ktsIO.h"
@@ -238,6 +243,102 @@ void computeInLoop(const char* marker) {
   for (;;) counter = counter + 1;
 }
 
+void spinInFrame(const char* marker) {
+  K2C_Protect(
+      [marker] {
+        Announcer guard{"loop guard"};
+        computeInLoop(marker);
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+}
+
+// Two threads end the program at once: the second waits for the first,
+// whose finaliser is still running, and the code is the first one's.
+std::atomic<bool> slowFinaliserStarted{false};
+
+void finSlow() {
+  say("fin slow start");
+  slowFinaliserStarted.store(true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  say("fin slow end");
+}
+
+void twoExits() {
+  K2C_FINALLY(&finA);
+  K2C_FINALLY(&finSlow);
+  std::thread([] {
+    while (!slowFinaliserStarted.load()) std::this_thread::yield();
+    K2C_HALT(6);
+  }).detach();
+  K2C_HALT(3);
+}
+
+// ---- the exit race: the main thread writes numbered lines to standard
+// output through the channels while the exits named by `kinds` come at
+// about `delay` microseconds: r the main thread returns, h another thread
+// halts with 5, t another thread traps (unhandled), b a break while the main
+// thread now and then waits, B a break while it never waits. Each exit
+// first notes on standard error how many lines were complete; the finaliser
+// names the thread that runs the exit.
+
+thread_local const char* threadRole = "other";
+std::atomic<std::uint32_t> linesDone{0};
+
+void sayErr(const std::string& text) {
+  std::string line = text + "\n";
+  if (::write(STDERR_FILENO, line.data(), line.size()) < 0) _exit(121);
+}
+
+void finNamesItsThread() {
+  sayErr(std::string("fin on ") + threadRole);
+}
+
+void noteExit(const char* kind) {
+  sayErr(std::string(kind) + " at " + std::to_string(linesDone.load()));
+}
+
+void startExitThread(char kind, std::chrono::microseconds delay) {
+  std::thread([kind, delay] {
+    std::this_thread::sleep_for(delay);
+    if (kind == 'h') {
+      threadRole = "halter";
+      noteExit("halt");
+      K2C_HALT(5);
+    } else if (kind == 't') {
+      threadRole = "trapper";
+      noteExit("trap");
+      K2C_TRAP_RANGE();
+    } else {
+      noteExit("break");
+      ::kill(::getpid(), SIGINT);
+    }
+  }).detach();
+}
+
+void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
+  IO::BEGIN();
+  threadRole = "main";
+  K2C_FINALLY(&finNamesItsThread);
+  for (char kind : kinds) {
+    if (kind != 'r') startExitThread(kind, delay);
+  }
+  const bool returns = kinds.find('r') != std::string::npos;
+  const bool waits = kinds.find('b') != std::string::npos;
+  const auto end = std::chrono::steady_clock::now() + delay;
+  for (std::uint32_t i = 0;; ++i) {
+    IO::WrStr("line ");
+    IO::WrCard(i, 0);
+    IO::WrLn();
+    linesDone.store(i + 1);
+    if (waits && i % 16 == 0) win32::SleepEx(0, win32::TRUE);
+    if (returns && std::chrono::steady_clock::now() >= end) {
+      noteExit("return");
+      IO::WrStr("pending");
+      return;
+    }
+  }
+}
+
 void longMessage() {
   EXCEPTIONS::ExceptionSource source = nullptr;
   EXCEPTIONS::AllocateSource(source);
@@ -459,6 +560,12 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     waitInLoop(extra);
   } else if (is(scenario, "loop-in-frame")) {
     waitInFrame(extra);
+  } else if (is(scenario, "spin-in-frame")) {
+    spinInFrame(extra);
+  } else if (is(scenario, "two-exits")) {
+    twoExits();
+  } else if (is(scenario, "exit-race")) {
+    exitRace(extra, std::chrono::microseconds(argc > 3 ? std::atoi(argv[3]) : 0));
   } else if (is(scenario, "spin")) {
     computeInLoop(extra);
   } else {
@@ -478,7 +585,8 @@ void Main(std::int32_t argc, char** argv) {
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   run(scenario, argc, argv);
-  say("main returns");
+  // The exit race's standard output holds its lines only.
+  if (!is(scenario, "exit-race")) say("main returns");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fenv.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,64 @@ TEST(ThreadsTest, SuspendedThreadStartsOnResume) {
   EXPECT_EQ(ResumeThread(thread), 1u);
   exitCodeOf(thread);
   EXPECT_TRUE(ran.load());
+}
+
+struct Spinner {
+  std::atomic<bool> stop{false};
+  std::atomic<long> rounds{0};
+  std::atomic<long> detoured{0};
+};
+Spinner spinner;
+
+DWORD spin(LPVOID) {
+  while (!spinner.stop.load()) spinner.rounds.fetch_add(1);
+  return 3;
+}
+
+// Where the held thread is sent: it counts and then spins as before, on the
+// stack below the one it was held on.
+[[noreturn]] void detour() {
+  spinner.detoured.fetch_add(1);
+  spin(nullptr);
+  for (;;) ::pause();
+}
+
+void awaitRoundsPast(long rounds) {
+  while (spinner.rounds.load() <= rounds) std::this_thread::yield();
+}
+
+TEST(ThreadsTest, HeldThreadStandsStillAndGoesOnWhereItsContextSays) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer delays the signal that holds a thread";
+#endif
+  HANDLE thread = CreateThread(nullptr, 0, &spin, nullptr, 0, nullptr);
+  awaitRoundsPast(0);
+  ASSERT_EQ(SuspendThread(thread), 0u);
+  EXPECT_EQ(SuspendThread(thread), 1u);
+  const long heldAt = spinner.rounds.load();
+  Sleep(20);
+  EXPECT_EQ(spinner.rounds.load(), heldAt);
+  CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+  ASSERT_TRUE(GetThreadContext(thread, &context));
+  context.Rsp = ((context.Rsp - 256) & ~DWORD64{15}) - 8;  // as after a call
+  context.Rip = reinterpret_cast<DWORD64>(&detour);
+  ASSERT_TRUE(SetThreadContext(thread, &context));
+  EXPECT_EQ(ResumeThread(thread), 2u);
+  EXPECT_EQ(spinner.detoured.load(), 0);
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  awaitRoundsPast(heldAt);
+  EXPECT_EQ(spinner.detoured.load(), 1);
+  EXPECT_FALSE(GetThreadContext(thread, &context));  // no longer held
+  spinner.stop.store(true);
+}
+
+TEST(ThreadsTest, NoThreadHoldsItself) {
+  HANDLE self = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self,
+                              0, FALSE, DUPLICATE_SAME_ACCESS));
+  EXPECT_EQ(SuspendThread(self), static_cast<DWORD>(-1));
+  CloseHandle(self);
 }
 
 TEST(ThreadsTest, NewThreadsStartWithFloatingPointExceptionsMasked) {

@@ -1,0 +1,136 @@
+// The exit race, many times: the probe writes numbered lines to a file on
+// standard output while one or two exits (return, halt, trap, break) come at
+// random moments. In every run each line is there at most once and in
+// order, every line complete before an exit began is there, one exit runs
+// the finalisers, and the exit code is that exit's. 200 runs here;
+// scripts/exit-stress.sh runs 1000.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/runtime/ProbeRunner.h"
+
+namespace {
+
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
+using testing_support::StdoutTarget;
+
+struct RaceRun {
+  std::string kinds;
+  int delayMicroseconds;
+};
+
+std::vector<std::string> Lines(const std::string& text, std::string& fragment) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  for (std::size_t end = text.find("\r\n"); end != std::string::npos;
+       at = end + 2, end = text.find("\r\n", at)) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  fragment = text.substr(at);
+  return lines;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The largest line count an exit noted before it began ("halt at 17").
+std::uint32_t LinesNotedBeforeAnExit(const std::string& err) {
+  std::uint32_t most = 0;
+  for (const char* kind : {"halt at ", "trap at ", "break at ", "return at "}) {
+    for (auto at = err.find(kind); at != std::string::npos; at = err.find(kind, at + 1)) {
+      most = std::max<std::uint32_t>(
+          most, std::strtoul(err.c_str() + at + std::strlen(kind), nullptr, 10));
+    }
+  }
+  return most;
+}
+
+int ExpectedCode(const std::string& err) {
+  if (err.find("fin on halter") != std::string::npos) return 5;
+  if (err.find("#RTS: unhandled exception #") != std::string::npos) return 9;
+  return 0;
+}
+
+// Empty when the run is sound, else what is wrong.
+std::string Check(const RaceRun& run, const RunResult& result) {
+  if (result.timedOut) return "timed out";
+  std::string fragment;
+  const std::vector<std::string> lines = Lines(result.out, fragment);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] != "line " + std::to_string(i)) return "line " + std::to_string(i) + " wrong";
+  }
+  const std::string next = "line " + std::to_string(lines.size());
+  if (fragment != "pending" && next.compare(0, fragment.size(), fragment) != 0) {
+    return "trailing fragment [" + fragment + "]";
+  }
+  if (lines.size() < LinesNotedBeforeAnExit(result.err)) return "lines lost";
+  if (Count(result.err, "fin on ") != 1)
+    return "finalisers ran " + std::to_string(Count(result.err, "fin on ")) + " times";
+  if (Count(result.err, "#RTS: ") > 1) return "more than one report";
+  if (result.exitCode != ExpectedCode(result.err)) {
+    return "exit code " + std::to_string(result.exitCode) + " for " + run.kinds;
+  }
+  return "";
+}
+
+std::vector<RaceRun> Plan(int runs) {
+  static const char* const kKinds[] = {"r", "h", "t", "b", "hr", "th", "ht", "hb", "rb", "tr"};
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<int> kind(0, static_cast<int>(std::size(kKinds)) - 1);
+  std::uniform_int_distribution<int> delay(0, 20000);
+  std::vector<RaceRun> plan;
+  for (int i = 0; i < runs; ++i) {
+    // A break while the main thread never waits takes the two seconds' grace:
+    // a few of those only.
+    plan.push_back({i % 100 == 99 ? "B" : kKinds[kind(random)], delay(random)});
+  }
+  return plan;
+}
+
+int RunCount() {
+  const char* text = std::getenv("SHAPEBOARD_EXIT_RUNS");
+  return text != nullptr ? std::atoi(text) : 200;
+}
+
+TEST(ExitStress, EveryRunEndsInOneOrderlyExit) {
+  const std::vector<RaceRun> plan = Plan(RunCount());
+  std::atomic<std::size_t> next{0};
+  std::vector<std::string> failures(plan.size());
+  auto worker = [&] {
+    for (std::size_t i = next++; i < plan.size(); i = next++) {
+      RunOptions options;
+      options.stdoutTarget = StdoutTarget::File;
+      const RunResult result = RunProgram(
+          runtime_tests::ProbePath(),
+          {"exit-race", plan[i].kinds, std::to_string(plan[i].delayMicroseconds)}, options);
+      failures[i] = Check(plan[i], result);
+      if (!failures[i].empty()) failures[i] += "\nerr: " + result.err;
+    }
+  };
+  std::thread second(worker);
+  worker();
+  second.join();
+  std::size_t failed = 0;
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    if (failures[i].empty()) continue;
+    if (++failed <= 5) {
+      ADD_FAILURE() << "run " << i << " (" << plan[i].kinds << ", " << plan[i].delayMicroseconds
+                    << " us): " << failures[i];
+    }
+  }
+  EXPECT_EQ(failed, 0u) << "of " << plan.size() << " runs";
+}
+
+}  // namespace
