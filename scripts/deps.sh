@@ -2,7 +2,7 @@
 # Installs what building, running and testing need (Debian 12, as root).
 set -euo pipefail
 packages=(
-  cmake ninja-build g++ pkg-config clang-format
+  cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev
   libsdl2-dev libtermkey-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-apps x11-utils tmux

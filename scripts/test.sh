@@ -13,4 +13,6 @@ for preset in ${presets[@]}; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2 || status=1
 done
+echo "=== fuzz (a few seconds per target)"
+scripts/fuzz.sh 5 || status=1
 exit $status
