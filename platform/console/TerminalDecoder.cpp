@@ -43,33 +43,32 @@ SHORT cellIndex(int oneBased) {
   return static_cast<SHORT>(oneBased > 0x7FFF ? 0x7FFE : oneBased - 1);
 }
 
-enum class ReplyMatch { No, Partial, Complete };
 constexpr std::size_t kLongestSequence = 64;
 
-// ESC [ digits ; digits R, each number at most 5 digits.
-ReplyMatch matchCursorReply(const std::string& bytes, std::size_t at, std::size_t& length, int& row,
-                            int& column) {
-  const char* const prefix = "\x1b[";
-  std::size_t i = at;
-  for (int k = 0; k < 2; ++k, ++i) {
-    if (i == bytes.size()) return ReplyMatch::Partial;
-    if (bytes[i] != prefix[k]) return ReplyMatch::No;
+// A whole gathered sequence that is ESC [ row ; column R, each number at most
+// five digits.
+bool isCursorReply(const std::string& sequence, int& row, int& column) {
+  if (sequence.size() < 6 || sequence.compare(0, 2, "\x1b[") != 0 || sequence.back() != 'R') {
+    return false;
   }
   int numbers[2] = {0, 0};
-  for (int field = 0; field < 2; ++field) {
-    int digits = 0;
-    for (; i < bytes.size() && bytes[i] >= '0' && bytes[i] <= '9'; ++i, ++digits) {
-      if (digits == 5) return ReplyMatch::No;
-      numbers[field] = numbers[field] * 10 + (bytes[i] - '0');
+  int field = 0;
+  int digits = 0;
+  for (std::size_t i = 2; i + 1 < sequence.size(); ++i) {
+    const char c = sequence[i];
+    if (c == ';' && field == 0 && digits > 0) {
+      field = 1;
+      digits = 0;
+    } else if (c >= '0' && c <= '9' && digits < 5) {
+      numbers[field] = numbers[field] * 10 + (c - '0');
+      ++digits;
+    } else {
+      return false;
     }
-    if (i == bytes.size()) return ReplyMatch::Partial;
-    if (digits == 0 || bytes[i] != (field == 0 ? ';' : 'R')) return ReplyMatch::No;
-    ++i;
   }
-  length = i - at;
   row = numbers[0];
   column = numbers[1];
-  return ReplyMatch::Complete;
+  return field == 1 && digits > 0;
 }
 
 }  // namespace
@@ -178,15 +177,12 @@ void TerminalDecoder::csiByte(char byte, std::string& plain, DecodedInput& out) 
 }
 
 void TerminalDecoder::finishSequence(std::string& plain, DecodedInput& out) {
-  std::size_t length = 0;
   int row = 0;
   int column = 0;
-  if (repliesExpected_ > 0 &&
-      matchCursorReply(sequence_.bytes, 0, length, row, column) == ReplyMatch::Complete &&
-      length == sequence_.bytes.size()) {
+  if (repliesExpected_ > 0 && isCursorReply(sequence_.bytes, row, column)) {
     out.cursorReplies.push_back({cellIndex(column), cellIndex(row)});
     --repliesExpected_;
-    consumed_ += length;
+    consumed_ += sequence_.bytes.size();
     sequence_ = {};
     return;
   }
