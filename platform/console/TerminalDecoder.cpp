@@ -44,6 +44,9 @@ SHORT cellIndex(int oneBased) {
 }
 
 constexpr std::size_t kLongestSequence = 64;
+// Terminals send numbers of at most 7 digits (a Unicode character); libtermkey
+// overflows on about 20.
+constexpr int kLongestNumber = 9;
 
 // A whole gathered sequence that is ESC [ row ; column R, each number at most
 // five digits.
@@ -97,8 +100,9 @@ int TerminalDecoder::pendingTimeout() const {
 
 // Control sequences (ESC [ ... final) are gathered whole before libtermkey
 // sees them: a cursor reply is taken out, and a sequence with intermediate
-// bytes (0x20-0x2F) is dropped, since libtermkey 0.22 reads past its tables
-// on some of those (ESC [ 2 4 # R crashes it). Other bytes pass at once.
+// bytes (0x20-0x2F) or too long a number is dropped, since libtermkey 0.22
+// reads past its tables on some of those (ESC [ 2 4 # R, or ESC [ and 21
+// digits and u, crash it). Other bytes pass at once.
 void TerminalDecoder::feed(const char* bytes, std::size_t length, DecodedInput& out) {
   std::string plain;
   for (std::size_t i = 0; i < length; ++i) gate(bytes[i], plain, out);
@@ -111,7 +115,7 @@ void TerminalDecoder::gate(char byte, std::string& plain, DecodedInput& out) {
     case SequenceState::Ground:
       if (b == 0x1B) {
         utf8Remaining_ = 0;
-        sequence_ = {SequenceState::Escape, "\x1b", false};
+        sequence_ = {SequenceState::Escape, "\x1b", false, 0};
       } else if (isStrayControl(b)) {
         ++consumed_;
       } else {
@@ -165,14 +169,15 @@ void TerminalDecoder::csiByte(char byte, std::string& plain, DecodedInput& out) 
     return;
   }
   sequence_.bytes += byte;
-  if (b <= 0x2F) sequence_.intermediate = true;
+  sequence_.digits = b >= '0' && b <= '9' ? sequence_.digits + 1 : 0;
+  if (b <= 0x2F || sequence_.digits > kLongestNumber) sequence_.dropped = true;
   if (b >= 0x40) {
     finishSequence(plain, out);
     return;
   }
   if (sequence_.bytes.size() > kLongestSequence) {  // no terminal sends these: dropped
     consumed_ += sequence_.bytes.size();
-    sequence_ = {SequenceState::Dropping, {}, false};
+    sequence_ = {SequenceState::Dropping, {}, false, 0};
   }
 }
 
@@ -186,7 +191,7 @@ void TerminalDecoder::finishSequence(std::string& plain, DecodedInput& out) {
     sequence_ = {};
     return;
   }
-  endSequence(plain, !sequence_.intermediate);
+  endSequence(plain, !sequence_.dropped);
 }
 
 // The 8-bit controls 0x80-0x9F outside a UTF-8 character: libtermkey would
@@ -244,7 +249,7 @@ void TerminalDecoder::drain(DecodedInput& out, bool force) {
 void TerminalDecoder::flush(DecodedInput& out) {
   std::string plain;
   if (sequence_.state == SequenceState::Dropping) sequence_ = {};
-  endSequence(plain, !sequence_.intermediate);
+  endSequence(plain, !sequence_.dropped);
   push(plain.data(), plain.size(), out);
   TermKeyKey key{};
   while (termkey_getkey_force(termkey_, &key) == TERMKEY_RES_KEY) emit(key, out);

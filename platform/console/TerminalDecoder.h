@@ -49,8 +49,9 @@ class TerminalDecoder {
   enum class SequenceState { Ground, Escape, Csi, Dropping };
   struct Sequence {
     SequenceState state = SequenceState::Ground;
-    std::string bytes;  // ESC [ and what followed, not yet passed on
-    bool intermediate = false;
+    std::string bytes;     // ESC [ and what followed, not yet passed on
+    bool dropped = false;  // intermediate bytes or too long a number
+    int digits = 0;        // of the number being read
   };
 
   void gate(char byte, std::string& plain, DecodedInput& out);

@@ -152,6 +152,12 @@ const Row kRows[] = {
      {"\xc4\x9bq"},
      false,
      join({press("0 0 3f 0"), press("10 51 71 0")})},
+    {"SequenceWithTooLongANumberIsDropped",
+     {"\x1b[" + std::string(40, '7') + "?1uq"},
+     false,
+     press("10 51 71 0")},
+    // libtermkey keeps 12 bits of a mouse column.
+    {"NineDigitNumbersStillPass", {"\x1b[<0;123456789;2M"}, false, {"mouse 4094,1 1 0 0"}},
     {"OverlongSequenceIsDropped",
      {"\x1b[" + std::string(100, '1') + "Aq"},
      false,
