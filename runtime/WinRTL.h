@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/console/Console.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace WinRTL {
@@ -28,5 +29,12 @@ constexpr std::uint32_t RGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 constexpr std::uint32_t PALETTEINDEX(std::uint32_t index) {
   return 0x01000000u + (index & 0xFF);
 }
+
+// The two console calls that take their position record by reference; each
+// passes the position on by value and returns the call's result.
+win32::BOOL rtlSetConsoleCursorPosition(win32::HANDLE console, const win32::COORD& position);
+win32::BOOL rtlWriteConsoleOutputCharacterA(win32::HANDLE console, const char* characters,
+                                            std::uint32_t count, const win32::COORD& position,
+                                            std::uint32_t& written);
 
 }  // namespace WinRTL

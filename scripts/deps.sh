@@ -7,7 +7,6 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxtst-dev libx11-dev imagemagick
   xvfb xdotool x11-apps x11-utils tmux
-  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-5}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(text_read_fuzz command_line_fuzz heap_fuzz)
+((${#targets[@]})) || targets=(text_read_fuzz command_line_fuzz heap_fuzz terminal_decoder_fuzz)
 declare -A options=(
   [heap_fuzz]="-max_len=20000 -rss_limit_mb=4096"
+  [terminal_decoder_fuzz]="-max_len=4096 -timeout=10 -dict=tests/fuzz/terminal_decoder.dict"
 )
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSHAPEBOARD_FUZZ=ON -DSHAPEBOARD_TESTS=OFF -DSHAPEBOARD_BENCH=OFF >/dev/null

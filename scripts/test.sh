@@ -14,6 +14,6 @@ for preset in ${presets[@]}; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j2 || status=1
 done
-# The fuzz targets, briefly: text reading, command lines, the heap, terminal bytes.
+echo "=== fuzz (a few seconds per target)"
 scripts/fuzz.sh 5 || status=1
 exit $status

@@ -1,10 +1,13 @@
 // Beep: a square-wave tone through SDL audio, or the terminal bell where no
 // audio device opens; either way it returns after the tone's duration.
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/console/Console.h"
@@ -20,11 +23,30 @@ constexpr DWORD kHighestFrequency = 32767;
 constexpr int kSampleRate = 44100;
 constexpr Sint16 kAmplitude = 6000;
 
-// SDL's audio subsystem is started once, on the first beep, and kept.
+// Without a sound card only the sound servers are tried: the back-ends that
+// talk to a card (ALSA, sndio) print errors on standard error when there is
+// none, and standard error carries the run-time's own messages. The disk and
+// dummy back-ends are for tests, chosen with SDL_AUDIODRIVER.
+bool worthTrying(const char* driver) {
+  const std::string name = driver;
+  if (name == "pulseaudio" || name == "pipewire") return true;
+  return name != "disk" && name != "dummy" && ::access("/dev/snd", F_OK) == 0;
+}
+
+bool startAudio() {
+  if (std::getenv("SDL_AUDIODRIVER") != nullptr) return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
+    const char* driver = SDL_GetAudioDriver(i);
+    if (driver != nullptr && worthTrying(driver) && SDL_AudioInit(driver) == 0) return true;
+  }
+  return false;
+}
+
+// SDL audio is started once, on the first beep, and kept.
 bool audioAvailable() {
   static std::once_flag started;
   static bool available = false;
-  std::call_once(started, [] { available = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0; });
+  std::call_once(started, [] { available = startAudio(); });
   return available;
 }
 

@@ -104,11 +104,15 @@ struct CONSOLE_SCREEN_BUFFER_INFO {
   COORD dwMaximumWindowSize;
 };
 
-// A handle on a terminal is a console handle; any other handle fails with
-// ERROR_INVALID_HANDLE.
+// Console handles: the console input handle (see below), and any handle on a
+// terminal; any other handle fails with ERROR_INVALID_HANDLE.
 BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
-// The input mode maps processed, line and echo input onto the terminal's
-// ISIG, ICANON and ECHO; the terminal's own settings come back at exit.
+// On the console input handle the console host reads the terminal itself:
+// the terminal keeps no line editing and no echo (ReadFile on the handle
+// does both), processed input keeps Ctrl+C a signal (ISIG), and mouse input
+// turns the terminal's mouse reporting on. On another terminal handle the
+// mode maps processed, line and echo input onto ISIG, ICANON and ECHO. The
+// terminal's own settings come back at exit.
 BOOL SetConsoleMode(HANDLE console, DWORD mode);
 
 // The title is kept in the process (at first the executable's path); setting
@@ -119,15 +123,19 @@ DWORD GetConsoleTitleA(LPSTR title, DWORD size);
 BOOL SetConsoleTitleA(LPCSTR title);
 
 // The console input buffer: one per process, fed by the terminal and by
-// WriteConsoleInputA. Its handle (GetStdHandle(STD_INPUT_HANDLE) on a
-// terminal) is signalled while a record is there.
+// WriteConsoleInputA. Its handle is GetStdHandle(STD_INPUT_HANDLE) when
+// standard input is a terminal, and CreateFileA("CONIN$", ...) always; it is
+// signalled while a record is there. ReadConsoleInputA waits for a record;
+// records beyond 16384 waiting ones are refused with ERROR_NOT_ENOUGH_MEMORY.
 BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read);
 BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, LPDWORD read);
 BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count);
 BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written);
 BOOL FlushConsoleInputBuffer(HANDLE input);
 
-// The screen buffer is the terminal: its size, the cursor, output at a cell.
+// The screen buffer is the terminal: its size, the cursor (asked of the
+// terminal; ERROR_TIMEOUT when it does not answer), output at a cell (the
+// cursor stays where it was).
 BOOL GetConsoleScreenBufferInfo(HANDLE output, CONSOLE_SCREEN_BUFFER_INFO* info);
 BOOL SetConsoleCursorPosition(HANDLE output, COORD position);
 BOOL WriteConsoleOutputCharacterA(HANDLE output, LPCSTR text, DWORD length, COORD position,
@@ -135,7 +143,8 @@ BOOL WriteConsoleOutputCharacterA(HANDLE output, LPCSTR text, DWORD length, COOR
 BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD written,
                    LPVOID reserved);
 
-// A tone of the given pitch for the given time; returns after it.
+// A tone of the given pitch (37 to 32767 Hz) for the given time, or the
+// terminal's bell where no audio device opens; returns after the time.
 BOOL Beep(DWORD frequency, DWORD duration);
 
 }  // namespace win32

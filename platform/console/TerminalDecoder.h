@@ -46,16 +46,30 @@ class TerminalDecoder {
   std::size_t bytesWaiting() const;
 
  private:
+  enum class SequenceState { Ground, Escape, Csi, Dropping };
+  struct Sequence {
+    SequenceState state = SequenceState::Ground;
+    std::string bytes;     // ESC [ and what followed, not yet passed on
+    bool dropped = false;  // intermediate bytes or too long a number
+    int digits = 0;        // of the number being read
+  };
+
+  void gate(char byte, std::string& plain, DecodedInput& out);
+  void escapeByte(char byte, std::string& plain);
+  void csiByte(char byte, std::string& plain, DecodedInput& out);
+  void finishSequence(std::string& plain, DecodedInput& out);
+  void endSequence(std::string& plain, bool pass);
+  bool isStrayControl(unsigned char b);
   void push(const char* bytes, std::size_t length, DecodedInput& out);
   void drain(DecodedInput& out, bool force);
   void emit(const TermKeyKey& key, DecodedInput& out);
   void emitMouse(const TermKeyKey& key, DecodedInput& out);
-  std::size_t takeReply(const std::string& bytes, std::size_t at, DecodedInput& out);
 
   TermKey* termkey_;
   std::size_t consumed_ = 0;
   int repliesExpected_ = 0;
-  std::string held_;        // the start of what may be a cursor reply
+  Sequence sequence_;       // a control sequence being gathered
+  int utf8Remaining_ = 0;   // continuation bytes due in the current character
   DWORD mouseButtons_ = 0;  // buttons down, as the reports have told
 };
 

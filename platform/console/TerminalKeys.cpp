@@ -44,7 +44,7 @@ constexpr CharacterKey kCharacterKeys[] = {
 };
 
 struct SymbolKey {
-  TermKeySym symbol;
+  int symbol;
   int key;
   char character;
 };
@@ -156,9 +156,13 @@ std::optional<KEY_EVENT_RECORD> unicodeKey(const TermKeyKey& key, DWORD state) {
   return characterOnly(codepoint, state);
 }
 
+// The symbol is read as a plain integer, as the type is (KeyTypeOf).
 std::optional<KEY_EVENT_RECORD> symbolKey(const TermKeyKey& key, DWORD state) {
+  int symbol = 0;
+  static_assert(sizeof symbol == sizeof key.code.sym);
+  std::memcpy(&symbol, &key.code.sym, sizeof symbol);
   for (const SymbolKey& row : kSymbolKeys) {
-    if (row.symbol == key.code.sym) return recordFor(row.key, row.character, state);
+    if (row.symbol == symbol) return recordFor(row.key, row.character, state);
   }
   return std::nullopt;
 }
@@ -175,9 +179,16 @@ std::optional<KEY_EVENT_RECORD> functionKey(const TermKeyKey& key, DWORD state) 
 
 }  // namespace
 
+int KeyTypeOf(const TermKeyKey& key) {
+  int type = 0;
+  static_assert(sizeof type == sizeof key.type);
+  std::memcpy(&type, &key.type, sizeof type);
+  return type;
+}
+
 std::optional<KEY_EVENT_RECORD> KeyRecordFor(const TermKeyKey& key) {
   const DWORD state = controlStateOf(key.modifiers);
-  switch (key.type) {
+  switch (KeyTypeOf(key)) {
     case TERMKEY_TYPE_UNICODE:
       return unicodeKey(key, state);
     case TERMKEY_TYPE_KEYSYM:

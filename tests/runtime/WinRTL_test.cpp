@@ -1,6 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <string>
+
 #include "runtime/WinRTL.h"
+#include "platform/kernel/Errors.h"
+#include "platform/kernel/Files.h"
 
 namespace {
 
@@ -19,6 +28,93 @@ TEST(WinRTL, PaletteIndexTakesEightBits) {
   EXPECT_EQ(WinRTL::PALETTEINDEX(7), 0x01000007u);
   EXPECT_EQ(WinRTL::PALETTEINDEX(0), 16777216u);
   EXPECT_EQ(WinRTL::PALETTEINDEX(0x1FF), 0x010000FFu);
+}
+
+// A pseudo-terminal standing in for the console's screen; what the helpers
+// make the console write is read back from its other side.
+class ScreenTerminal {
+ public:
+  ScreenTerminal() {
+    if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    ::fcntl(master_, F_SETFL, O_NONBLOCK);
+    output_ = win32::detail::HandleForDescriptor(slave_);
+  }
+  ~ScreenTerminal() {
+    win32::CloseHandle(output_);
+    ::close(master_);
+  }
+  win32::HANDLE output() const { return output_; }
+  std::string written() {
+    std::string text;
+    pollfd ready{master_, POLLIN, 0};
+    char buffer[256];
+    while (::poll(&ready, 1, 200) > 0) {
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  win32::HANDLE output_ = nullptr;
+};
+
+struct ConsoleHelperRow {
+  const char* name;
+  win32::COORD position;
+  const char* text;  // null: the cursor helper
+  std::string expected;
+};
+
+TEST(WinRTL, ConsoleHelpersPassThePositionOn) {
+  const ConsoleHelperRow rows[] = {
+      {"cursor to column 4, row 2", {4, 2}, nullptr, "\x1b[3;5H"},
+      {"cursor home", {0, 0}, nullptr, "\x1b[1;1H"},
+      {"text at column 0, row 1",
+       {0, 1},
+       "ab",
+       "\x1b"
+       "7\x1b[2;1Hab\x1b"
+       "8"},
+      {"text at column 9, row 0",
+       {9, 0},
+       "xyz",
+       "\x1b"
+       "7\x1b[1;10Hxyz\x1b"
+       "8"},
+  };
+  ScreenTerminal terminal;
+  ASSERT_NE(terminal.output(), nullptr);
+  for (const ConsoleHelperRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.text == nullptr) {
+      EXPECT_TRUE(WinRTL::rtlSetConsoleCursorPosition(terminal.output(), row.position));
+    } else {
+      std::uint32_t written = 0;
+      const auto count = static_cast<std::uint32_t>(std::string(row.text).size());
+      EXPECT_TRUE(WinRTL::rtlWriteConsoleOutputCharacterA(terminal.output(), row.text, count,
+                                                          row.position, written));
+      EXPECT_EQ(written, count);
+    }
+    EXPECT_EQ(terminal.written(), row.expected);
+  }
+}
+
+TEST(WinRTL, ConsoleHelpersReportAFailedCall) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  win32::HANDLE pipe = win32::detail::HandleForDescriptor(fds[1]);
+  std::uint32_t written = 7;
+  EXPECT_FALSE(WinRTL::rtlWriteConsoleOutputCharacterA(pipe, "ab", 2, {0, 0}, written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(WinRTL::rtlSetConsoleCursorPosition(pipe, {1, 1}));
+  EXPECT_EQ(win32::GetLastError(), win32::ERROR_INVALID_HANDLE);
+  win32::CloseHandle(pipe);
+  ::close(fds[0]);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 //   cursor   - moves the cursor, reads it back, writes at a cell, reads again
 //   end|halt|trap - after 'q': returns from main, K2C_HALT(3), an index trap
 //   wait     - waits forever (for Ctrl+C, SIGTERM or SIGHUP)
+//   beep     - Beep(440, 200), then says whether it succeeded
 //   nontty   - (standard input not a terminal) waits on standard input and on
 //              CONIN$ as the event queue would for a while, then prints its CPU
 #include <sys/resource.h>
@@ -131,6 +132,10 @@ void Main(std::int32_t argc, char** argv) {
   outputPath = argc > 2 ? argv[2] : "/dev/null";
   if (scenario == "nontty") {
     notATerminal();
+    return;
+  }
+  if (scenario == "beep") {
+    append(Beep(440, 200) ? "beeped" : "no beep");
     return;
   }
   takeConsole();
