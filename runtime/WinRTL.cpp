@@ -1,4 +1,4 @@
-#include "channels/WinRTL.h"
+#include "runtime/WinRTL.h"
 
 namespace WinRTL {
 
