@@ -17,6 +17,7 @@
 #include "channels/StdChans.h"
 #include "channels/kDevData.h"
 #include "console/IO.h"
+#include "runtime/EXCEPTIONS.h"
 #include "runtime/Storage.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/krExceptions.h"
@@ -127,7 +128,10 @@ void Main(std::int32_t argc, char** argv) {
   if (scenario == "exhausted-start") {
     // Entered through IOLink, IOChan's body runs inside IOLink's, before
     // IOLink needs its exception source: IOChan cannot make the invalid
-    // channel and halts with 9, without a report.
+    // channel and halts with 9, without a report. The heap's own body and
+    // the exception sources start with memory.
+    EXCEPTIONS::BEGIN();
+    Storage::BEGIN();
     K2C_SimulateHeapExhaustion(true);
     IOLink::BEGIN();
     std::fprintf(stderr, "start-up went on\n");

@@ -237,7 +237,10 @@ TEST_F(ShapeboardE2E, CtrlCEndsWithTheBreakReport) {
   ASSERT_FALSE(WaitForWindow().empty()) << Err();
   tmux_->SendKeys("C-c");
   EXPECT_EQ(WaitForExit(), 9);
-  EXPECT_EQ(Err(), "#RTS: unhandled exception #21: USER BREAK\r\n");
+  // The call history is on: the report names the file it went to.
+  EXPECT_EQ(Err(),
+            "#RTS: unhandled exception #21: USER BREAK\r\n\r\nFile errinfo.$$$ created.\r\n");
+  EXPECT_TRUE(std::filesystem::exists(path("errinfo.$$$")));
   ExpectTerminalRestored();
 }
 
