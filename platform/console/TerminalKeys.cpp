@@ -65,6 +65,10 @@ constexpr SymbolKey kSymbolKeys[] = {
     {TERMKEY_SYM_DELETE, SDL_SCANCODE_DELETE, 0},
     {TERMKEY_SYM_HOME, SDL_SCANCODE_HOME, 0},
     {TERMKEY_SYM_END, SDL_SCANCODE_END, 0},
+    // tmux and screen send Home and End as ESC [ 1 ~ and ESC [ 4 ~, which
+    // read as the old Find and Select keys; no keyboard here has those.
+    {TERMKEY_SYM_FIND, SDL_SCANCODE_HOME, 0},
+    {TERMKEY_SYM_SELECT, SDL_SCANCODE_END, 0},
     {TERMKEY_SYM_PAGEUP, SDL_SCANCODE_PAGEUP, 0},
     {TERMKEY_SYM_PAGEDOWN, SDL_SCANCODE_PAGEDOWN, 0},
     {TERMKEY_SYM_BEGIN, SDL_SCANCODE_KP_5, 0},
