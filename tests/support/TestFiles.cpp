@@ -30,10 +30,10 @@ std::uint32_t channel(std::uint32_t pixel, std::uint32_t mask) {
 // The byte stream of a reference picture; throws when it ends early.
 class RleReader {
  public:
-  explicit RleReader(std::string bytes) : bytes_(std::move(bytes)) {}
+  RleReader(const std::vector<std::uint8_t>& bytes, std::size_t& at) : bytes_(bytes), at_(at) {}
   std::uint8_t byte() {
     if (at_ >= bytes_.size()) throw std::runtime_error("reference picture cut short");
-    return static_cast<std::uint8_t>(bytes_[at_++]);
+    return bytes_[at_++];
   }
   std::uint32_t word() {
     const std::uint32_t low = byte();
@@ -47,20 +47,20 @@ class RleReader {
       value |= std::uint64_t{b & 0x7Fu} << shift;
       if ((b & 0x80) == 0) return value;
     }
-    throw std::runtime_error("reference picture holds an overlong number");
+    throw std::runtime_error("reference picture: run length too long");
   }
 
  private:
-  std::string bytes_;
-  std::size_t at_ = 0;
+  const std::vector<std::uint8_t>& bytes_;
+  std::size_t& at_;
 };
 
 }  // namespace
 
-Image ReadReferencePicture(const std::string& path) {
-  RleReader in(ReadFile(path));
+Image DecodeReferencePicture(const std::vector<std::uint8_t>& bytes, std::size_t& at) {
+  RleReader in(bytes, at);
   if (in.byte() != 'S' || in.byte() != 'B' || in.byte() != 'R' || in.byte() != 'L') {
-    throw std::runtime_error(path + " is not a reference picture");
+    throw std::runtime_error("not a reference picture");
   }
   Image image;
   image.width = in.word();
@@ -72,23 +72,38 @@ Image ReadReferencePicture(const std::string& path) {
     c = (r << 16) | (g << 8) | in.byte();
   }
   const std::size_t width = image.width;
+  image.pixels.reserve(width * image.height);
   for (std::uint32_t y = 0; y < image.height; ++y) {
     // A row is either a repeat of the one so many rows up, or colour runs.
     if (const std::uint8_t repeat = in.byte(); repeat != 0) {
-      if (repeat > y) throw std::runtime_error(path + " repeats a row before the first");
+      if (repeat > y) throw std::runtime_error("reference picture repeats a row before its first");
       const std::size_t from = image.pixels.size() - repeat * width;
       for (std::size_t x = 0; x < width; ++x) image.pixels.push_back(image.pixels[from + x]);
       continue;
     }
     const std::size_t rowEnd = image.pixels.size() + width;
     while (image.pixels.size() < rowEnd) {
-      const std::uint32_t colour = colours.at(in.byte());
+      const std::uint8_t index = in.byte();
+      if (index >= colours.size()) throw std::runtime_error("reference picture: unknown colour");
       const std::uint64_t run = in.number();
-      if (run > rowEnd - image.pixels.size()) throw std::runtime_error(path + " overruns a row");
-      image.pixels.insert(image.pixels.end(), run, colour);
+      if (run == 0 || run > rowEnd - image.pixels.size()) {
+        throw std::runtime_error("reference picture: a run leaves its row");
+      }
+      image.pixels.insert(image.pixels.end(), run, colours[index]);
     }
   }
   return image;
+}
+
+Image ReadReferencePicture(const std::string& path) {
+  const std::string data = ReadFile(path);
+  const std::vector<std::uint8_t> bytes(data.begin(), data.end());
+  std::size_t at = 0;
+  try {
+    return DecodeReferencePicture(bytes, at);
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(path + ": " + e.what());
+  }
 }
 
 std::string ReadFile(const std::string& path) {

@@ -20,8 +20,10 @@ struct Image {
 std::string ReadFile(const std::string& path);
 // A binary PPM (P6, maxval 255); empty when the file is not one.
 Image ReadPpm(const std::string& path);
-// A picture of tests/data/gdi-reference (run-length coded); throws when the
-// file is not one.
+// A run-length coded reference picture (tests/data/gdi-reference): decoded
+// from `bytes` at `at`, which moves past it, or read from a file. Both throw
+// on a malformed or cut-short picture.
+Image DecodeReferencePicture(const std::vector<std::uint8_t>& bytes, std::size_t& at);
 Image ReadReferencePicture(const std::string& path);
 // An X window dump (xwd) of a 32-bit TrueColor window; empty otherwise.
 Image ReadXwd(const std::string& path);

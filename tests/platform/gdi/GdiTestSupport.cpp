@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/TestFiles.h"
+
 using namespace win32;
 
 namespace gditest {
@@ -18,71 +20,11 @@ constexpr std::array<std::uint32_t, 16> kStdColours{
     0x000000, 0x0000B0, 0x00B000, 0x008080, 0xB00000, 0x800080, 0xB06000, 0xC0C0C0,
     0x808080, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF};
 
-class Reader {
- public:
-  Reader(const std::vector<std::uint8_t>& bytes, std::size_t& at) : bytes_(bytes), at_(at) {}
-  std::uint8_t byte() {
-    if (at_ >= bytes_.size()) throw std::runtime_error("reference picture cut short");
-    return bytes_[at_++];
-  }
-  unsigned word() {
-    const unsigned low = byte();
-    return low | (unsigned{byte()} << 8);
-  }
-  std::uint64_t number() {
-    std::uint64_t value = 0;
-    for (int shift = 0; shift < 64; shift += 7) {
-      const std::uint8_t b = byte();
-      value |= std::uint64_t{b & 0x7Fu} << shift;
-      if ((b & 0x80) == 0) return value;
-    }
-    throw std::runtime_error("reference picture: run length too long");
-  }
-
- private:
-  const std::vector<std::uint8_t>& bytes_;
-  std::size_t& at_;
-};
-
 }  // namespace
 
 Picture DecodeReference(const std::vector<std::uint8_t>& bytes, std::size_t& at) {
-  Reader in(bytes, at);
-  if (in.byte() != 'S' || in.byte() != 'B' || in.byte() != 'R' || in.byte() != 'L') {
-    throw std::runtime_error("not a reference picture");
-  }
-  Picture picture;
-  picture.width = static_cast<int>(in.word());
-  picture.height = static_cast<int>(in.word());
-  std::vector<std::uint32_t> colours(in.byte());
-  for (auto& c : colours) {
-    const std::uint32_t r = in.byte();
-    const std::uint32_t g = in.byte();
-    c = (r << 16) | (g << 8) | in.byte();
-  }
-  const auto width = static_cast<std::size_t>(picture.width);
-  picture.pixels.reserve(width * static_cast<std::size_t>(picture.height));
-  for (int y = 0; y < picture.height; ++y) {
-    const std::uint8_t repeat = in.byte();
-    if (repeat != 0) {
-      if (repeat > y) throw std::runtime_error("reference picture repeats a row before its first");
-      const auto from = picture.pixels.end() - static_cast<std::ptrdiff_t>(repeat * width);
-      picture.pixels.insert(picture.pixels.end(), from, from + static_cast<std::ptrdiff_t>(width));
-      continue;
-    }
-    const std::size_t rowEnd = picture.pixels.size() + width;
-    while (picture.pixels.size() < rowEnd) {
-      const std::uint8_t index = in.byte();
-      if (index >= colours.size()) throw std::runtime_error("reference picture: unknown colour");
-      const std::uint32_t colour = colours[index];
-      const std::uint64_t run = in.number();
-      if (run == 0 || run > rowEnd - picture.pixels.size()) {
-        throw std::runtime_error("reference picture: a run leaves its row");
-      }
-      picture.pixels.insert(picture.pixels.end(), run, colour);
-    }
-  }
-  return picture;
+  testing_support::Image image = testing_support::DecodeReferencePicture(bytes, at);
+  return {static_cast<int>(image.width), static_cast<int>(image.height), std::move(image.pixels)};
 }
 
 Picture LoadReference(const std::string& name) {
