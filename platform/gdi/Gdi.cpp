@@ -165,15 +165,25 @@ std::uint32_t xrgb(BYTE r, BYTE g, BYTE b) {
 
 // COLORREF to surface pixel; palette indices go through the DC's palette
 // (an index past its end takes entry 0).
-std::uint32_t resolveColour(const DeviceContext& dc, COLORREF colour) {
+std::uint32_t resolveColour(const std::vector<PALETTEENTRY>& palette, COLORREF colour) {
   if ((colour >> 24) == 0x01) {
-    const Palette* palette = objectAs<Palette>(dc.palette);
-    if (palette == nullptr || palette->entries.empty()) return 0;
+    if (palette.empty()) return 0;
     const std::size_t index = colour & 0xFFFF;
-    const PALETTEENTRY& e = palette->entries[index < palette->entries.size() ? index : 0];
+    const PALETTEENTRY& e = palette[index < palette.size() ? index : 0];
     return xrgb(e.peRed, e.peGreen, e.peBlue);
   }
   return xrgb(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+}
+
+// The DC's palette entries; the caller holds the table lock.
+const std::vector<PALETTEENTRY>& paletteOf(const DeviceContext& dc) {
+  static const std::vector<PALETTEENTRY> none;
+  const Palette* palette = objectAs<Palette>(dc.palette);
+  return palette == nullptr ? none : palette->entries;
+}
+
+std::uint32_t resolveColour(const DeviceContext& dc, COLORREF colour) {
+  return resolveColour(paletteOf(dc), colour);
 }
 
 std::shared_ptr<Surface> surfaceOf(const DeviceContext& dc) {
@@ -248,13 +258,15 @@ ResolvedBrush resolvedBrushOf(const DeviceContext& dc, const Brush* brush) {
 }
 
 // What one drawing call needs, taken from the DC under the table lock so
-// that the pixels can be drawn under the surface lock alone.
+// that the pixels can be drawn under the surface lock alone: nothing in the
+// tables may be looked at while drawing.
 struct DrawingState {
   std::shared_ptr<Surface> surface;
   RECT clip{0, 0, 0, 0};
   ResolvedPen pen{};
   ResolvedBrush brush{};
   DeviceContext dc{};
+  std::vector<PALETTEENTRY> palette;
 };
 
 bool takeDrawingState(HDC handle, DrawingState& state) {
@@ -265,6 +277,7 @@ bool takeDrawingState(HDC handle, DrawingState& state) {
     return false;
   }
   state.dc = *dc;
+  state.palette = paletteOf(*dc);
   state.surface = surfaceOf(*dc);
   state.pen = resolvedPenOf(*dc);
   state.brush = resolvedBrushOf(*dc, objectAs<Brush>(dc->brush));
@@ -650,14 +663,14 @@ COLORREF SetTextColor(HDC handle, COLORREF colour) {
 
 BOOL SetPixelV(HDC dc, int x, int y, COLORREF colour) {
   return drawOn(dc, [&](detail::Target& target, const DrawingState& state) {
-    detail::SetPixelAt(target, x, y, resolveColour(state.dc, colour));
+    detail::SetPixelAt(target, x, y, resolveColour(state.palette, colour));
   });
 }
 
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF colour) {
   COLORREF result = CLR_INVALID;
   drawOn(dc, [&](detail::Target& target, const DrawingState& state) {
-    const std::uint32_t pixel = resolveColour(state.dc, colour);
+    const std::uint32_t pixel = resolveColour(state.palette, colour);
     if (!detail::RectContains(target.canvas.clip, x, y)) return;
     detail::SetPixelAt(target, x, y, pixel);
     result = RGB(static_cast<BYTE>(pixel >> 16), static_cast<BYTE>(pixel >> 8),
@@ -716,18 +729,19 @@ BOOL Arc(HDC dc, int left, int top, int right, int bottom, int xStart, int yStar
 
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   if (rect == nullptr) return 0;
-  Brush chosen{};
+  ResolvedBrush chosen{};
   {
     std::lock_guard guard(tables().lock);
     const Brush* found = objectAs<Brush>(brush);
-    if (found == nullptr) {
+    const DeviceContext* context = tables().dc(dc);
+    if (found == nullptr || context == nullptr) {
       SetLastError(ERROR_INVALID_HANDLE);
       return 0;
     }
-    chosen = *found;
+    chosen = resolvedBrushOf(*context, found);
   }
-  return drawOn(dc, [&](detail::Target& target, const DrawingState& state) {
-    detail::FillBox(target, *rect, resolvedBrushOf(state.dc, &chosen));
+  return drawOn(dc, [&](detail::Target& target, const DrawingState&) {
+    detail::FillBox(target, *rect, chosen);
   });
 }
 
