@@ -26,6 +26,7 @@ constexpr int kSize = 500;
 
 HANDLE windowReady = nullptr;
 HANDLE shown = nullptr;
+HANDLE painted = nullptr;  // set once the first WM_PAINT is done
 HWND window = nullptr;
 
 void DrawScene(HDC dc) {
@@ -55,6 +56,7 @@ LRESULT Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
       BeginPaint(handle, &paint);
       DrawScene(paint.hdc);
       EndPaint(handle, &paint);
+      SetEvent(painted);
       return 0;
     }
     case WM_CLOSE:
@@ -117,6 +119,7 @@ int main(int argc, char** argv) {
   if (RegisterClassA(&windowClass) == 0) return 3;
   windowReady = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   shown = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  painted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   DWORD serverId = 0;
   CreateThread(nullptr, 8192, Server, nullptr, 0, &serverId);
   WaitForSingleObject(windowReady, INFINITE);
@@ -125,6 +128,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The window's own DC is one for both threads, current position included:
+  // draw on it only after the first paint, not while the server thread does.
+  WaitForSingleObject(painted, 10000);
   HDC windowDC = GetDC(window);
   DrawScene(windowDC);
   HDC memoryDC = CreateCompatibleDC(windowDC);
