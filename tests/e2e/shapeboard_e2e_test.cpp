@@ -66,7 +66,12 @@ class ShapeboardE2E : public testing::Test {
   // Starts the program; `redirect` ends its command line ("> out" and the
   // like). Standard error always goes to the file "err".
   void Launch(const std::string& redirect = "", bool withDisplay = true) {
-    tmux_.reset();  // a run before this one ends with its terminal
+    if (tmux_) {
+      // A run before this one ends with its terminal; its window must be
+      // gone before the next one is looked for by name.
+      tmux_.reset();
+      Eventually([&] { return Xdotool("search --name '^Graph$' 2>/dev/null").empty(); }, 10s);
+    }
     dir_ = std::make_unique<TempDir>();
     tmux_ = std::make_unique<Tmux>("app");
     const char* tsan = std::getenv("TSAN_OPTIONS");
