@@ -12,19 +12,12 @@ Usage: convert.py FOLDER
 import lzma
 import os
 import re
-import struct
 import sys
 import tarfile
 
-
-def leb128(n):
-    out = bytearray()
-    while True:
-        byte = n & 0x7F
-        n >>= 7
-        out.append(byte | (0x80 if n else 0))
-        if not n:
-            return bytes(out)
+# The .rle encoder is the fixed scenes' one.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'gdi-reference'))
+from convert import encode  # noqa: E402
 
 
 def read_ppm(data):
@@ -35,32 +28,6 @@ def read_ppm(data):
     assert len(body) == width * height * 3
     rows = [body[y * width * 3:(y + 1) * width * 3] for y in range(height)]
     return width, height, rows
-
-
-def encode(width, height, rows):
-    pixels = [row[x * 3:x * 3 + 3] for row in rows for x in range(width)]
-    colours = sorted(set(pixels))
-    assert len(colours) < 256
-    index = {c: i for i, c in enumerate(colours)}
-    out = bytearray(b'SBRL' + struct.pack('<HHB', width, height, len(colours)))
-    for c in colours:
-        out += c
-    lines = [pixels[y * width:(y + 1) * width] for y in range(height)]
-    for y, line in enumerate(lines):
-        same = [k for k in range(1, min(y, 255) + 1) if lines[y - k] == line]
-        if same:
-            out.append(same[0])
-            continue
-        out.append(0)
-        x = 0
-        while x < width:
-            run = 1
-            while x + run < width and line[x + run] == line[x]:
-                run += 1
-            out.append(index[line[x]])
-            out += leb128(run)
-            x += run
-    return bytes(out)
 
 
 def main(folder):
@@ -83,4 +50,5 @@ def main(folder):
     print(len(seeds), 'scenes,', len(packed), 'bytes of pictures before xz')
 
 
-main(sys.argv[1])
+if __name__ == '__main__':
+    main(sys.argv[1])

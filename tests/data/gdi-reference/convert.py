@@ -63,8 +63,8 @@ def leb128(n):
             return bytes(out)
 
 
-def convert(path):
-    width, height, rows = read_png(path)
+def encode(width, height, rows):
+    """The .rle bytes of a picture given as rows of R, G, B bytes."""
     pixels = [row[x * 3:x * 3 + 3] for row in rows for x in range(width)]
     colours = sorted(set(pixels))
     assert len(colours) < 256
@@ -87,8 +87,13 @@ def convert(path):
             out.append(index[line[x]])
             out += leb128(run)
             x += run
-    open(path[:-4] + '.rle', 'wb').write(out)
+    return bytes(out)
 
 
-for name in sys.argv[1:]:
-    convert(name)
+def convert(path):
+    open(path[:-4] + '.rle', 'wb').write(encode(*read_png(path)))
+
+
+if __name__ == '__main__':
+    for name in sys.argv[1:]:
+        convert(name)
