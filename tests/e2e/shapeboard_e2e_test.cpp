@@ -175,6 +175,14 @@ struct Press {
   const char* picture;  // what the window shows afterwards
 };
 
+std::string PressName(const Press& press) {
+  return "at_" + std::to_string(press.x) + "_" + std::to_string(press.y);
+}
+
+void PrintTo(const Press& press, std::ostream* os) {
+  *os << PressName(press) << ", " << press.clicks << " clicks";
+}
+
 class ShapeboardPress : public ShapeboardE2E, public testing::WithParamInterface<Press> {};
 
 // On a busy machine the release can come a poll late, and one click more
@@ -210,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Press{300, 300, 3, "s02_grown"},         // the small circle: 40, 80, 160
                     Press{200, 200, 1, "s03_square_grown"},  // the square: side 80
                     Press{300, 100, 2, "s01_figures"},       // nothing there
-                    Press{130, 100, 1, "s01_figures"}));     // the ring outside the hit square
+                    Press{130, 100, 1, "s01_figures"}),      // the ring outside the hit square
+    [](const testing::TestParamInfo<Press>& info) { return PressName(info.param); });
 
 TEST_F(ShapeboardE2E, OutputToAFileArrivesLineByLine) {
   Launch("> out");
@@ -268,6 +277,8 @@ TEST(ShapeboardNoDisplay, HaltsWithinASecond) {
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(result.exitCode, 9);
   EXPECT_NE(result.err.find("Couldn't create main window"), std::string::npos) << result.err;
+  // The display's reason follows the message.
+  EXPECT_NE(result.err.find("main window\nDisplay: no X display"), std::string::npos) << result.err;
   EXPECT_LT(elapsed, 1s);
 }
 

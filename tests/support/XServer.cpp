@@ -18,13 +18,17 @@ XServer::XServer(int width, int height) {
   pid_ = ::fork();
   if (pid_ == 0) {
     // Xvfb writes the display number it chose to the descriptor we name.
+    // Without -noreset the server starts afresh whenever its last client
+    // leaves, and drops every connection still in its handshake: a program
+    // starting while a test's xdotool or xwd has just left would find no X
+    // server ("x11 not available").
     ::dup2(fds[1], 3);
     int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
     ::dup2(devnull, 1);
     ::dup2(devnull, 2);
     ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
+             "-noreset", static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(fds[1]);
