@@ -15,6 +15,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/e2e/XTestButton.h"
 #include "tests/support/Tmux.h"
+#include "tests/support/Wait.h"
 #include "tests/support/XServer.h"
 
 namespace {
@@ -40,18 +41,6 @@ std::string ClickLine(int x, int y) {
   return "mouseclick at x=" + std::to_string(x) + ", y=" + std::to_string(y) + "\r\n";
 }
 
-// Polls until the condition holds or the time is up; answers the condition.
-template <class Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds limit = 30s,
-                std::chrono::milliseconds step = 20ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(step);
-  }
-  return true;
-}
-
 // One run of the program in its own terminal beside its own X server. The
 // terminal's settings are saved by the shell before and after the run.
 class ShapeboardE2E : public testing::Test {
@@ -70,7 +59,7 @@ class ShapeboardE2E : public testing::Test {
       // A run before this one ends with its terminal; its window must be
       // gone before the next one is looked for by name.
       tmux_.reset();
-      Eventually([&] { return Xdotool("search --name '^Graph$' 2>/dev/null").empty(); }, 10s);
+      WaitUntil([&] { return Xdotool("search --name '^Graph$' 2>/dev/null").empty(); }, 10s, 20ms);
     }
     dir_ = std::make_unique<TempDir>();
     tmux_ = std::make_unique<Tmux>("app");
@@ -91,7 +80,7 @@ class ShapeboardE2E : public testing::Test {
 
   // The exit code, or -1 when the program is still running after `limit`.
   int WaitForExit(std::chrono::milliseconds limit = 30s) {
-    if (!Eventually([&] { return std::filesystem::exists(path("exit")); }, limit)) return -1;
+    if (!WaitForFile(path("exit"), limit)) return -1;
     return std::stoi(ReadFile(path("exit")));
   }
 
@@ -110,10 +99,12 @@ class ShapeboardE2E : public testing::Test {
   // The id of the window named exactly "Graph", once it is there.
   std::string WaitForWindow() {
     std::string id;
-    Eventually([&] {
-      id = Xdotool("search --name '^Graph$' 2>/dev/null");
-      return !id.empty();
-    });
+    WaitUntil(
+        [&] {
+          id = Xdotool("search --name '^Graph$' 2>/dev/null");
+          return !id.empty();
+        },
+        30s, 20ms);
     return id;
   }
 
@@ -126,7 +117,7 @@ class ShapeboardE2E : public testing::Test {
   // What the window shows once it shows `picture`, or the last dump taken.
   Image WaitUntilShown(const std::string& window, const Image& picture) {
     Image shown;
-    Eventually([&] { return (shown = Dump(window)) == picture; }, 30s, 100ms);
+    WaitUntil([&] { return (shown = Dump(window)) == picture; }, 30s, 100ms);
     return shown;
   }
 
@@ -138,7 +129,7 @@ class ShapeboardE2E : public testing::Test {
     ASSERT_TRUE(button.ok());
     button.press(x + 1, y + 1);  // the window's client area starts at (1, 1)
     const std::string line = ClickLine(x, y);
-    Eventually([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
+    WaitUntil([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
     button.release();
   }
 

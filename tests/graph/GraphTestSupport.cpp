@@ -144,15 +144,6 @@ Tools::~Tools() {
   win32::DeleteObject(pen_);
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 std::vector<SeenMessage> HookMessages() {
   std::lock_guard guard(seen().lock);
   return seen().messages;

@@ -14,6 +14,7 @@
 #include "graph/Graph.h"
 #include "platform/Win32.h"
 #include "platform/display/MemoryDisplay.h"
+#include "tests/support/Wait.h"
 
 namespace graph_test {
 
@@ -69,9 +70,7 @@ class Tools {
   win32::HGDIOBJ oldBrush_;
 };
 
-// Polls until the condition holds or the time is up; answers the condition.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(10));
+using testing_support::WaitUntil;
 
 // The messages the window hook has seen, in order; thread-safe.
 struct SeenMessage {

@@ -1,5 +1,7 @@
 #include "tests/support/TestFiles.h"
 
+#include "tests/support/Wait.h"
+
 #include <stdlib.h>
 
 #include <filesystem>
@@ -159,12 +161,8 @@ Image ReadXwd(const std::string& path) {
 }
 
 bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!std::filesystem::exists(path)) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return WaitUntil([&] { return std::filesystem::exists(path); }, limit,
+                   std::chrono::milliseconds(20));
 }
 
 TempDir::TempDir() {
