@@ -59,7 +59,7 @@ class ShapeboardE2E : public testing::Test {
       // A run before this one ends with its terminal; its window must be
       // gone before the next one is looked for by name.
       tmux_.reset();
-      WaitUntil([&] { return Xdotool("search --name '^Graph$' 2>/dev/null").empty(); }, 10s, 20ms);
+      WaitUntil([&] { return server_.WindowsNamed("Graph").empty(); }, 10s, 20ms);
     }
     dir_ = std::make_unique<TempDir>();
     tmux_ = std::make_unique<Tmux>("app");
@@ -99,26 +99,16 @@ class ShapeboardE2E : public testing::Test {
   // The id of the window named exactly "Graph", once it is there.
   std::string WaitForWindow() {
     std::string id;
-    WaitUntil(
-        [&] {
-          id = Xdotool("search --name '^Graph$' 2>/dev/null");
-          return !id.empty();
-        },
-        30s, 20ms);
+    WaitUntil([&] { return !(id = server_.WindowNamed("Graph")).empty(); }, 30s, 20ms);
     return id;
   }
 
-  Image Dump(const std::string& window) {
-    const std::string file = path("window.xwd");
-    RunWithDisplay(server_.display(), "xwd -silent -id " + window + " -out " + file);
-    return ReadXwd(file);
-  }
+  Image Dump(const std::string& window) { return server_.Dump(window, path("window.xwd")); }
 
   // What the window shows once it shows `picture`, or the last dump taken.
   Image WaitUntilShown(const std::string& window, const Image& picture) {
-    Image shown;
-    WaitUntil([&] { return (shown = Dump(window)) == picture; }, 30s, 100ms);
-    return shown;
+    return server_.DumpUntil([&] { return window; }, path("window.xwd"),
+                             [&](const Image& shown) { return shown == picture; });
   }
 
   // Presses the left button at client position (x, y) and holds it until

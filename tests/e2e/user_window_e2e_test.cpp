@@ -57,16 +57,11 @@ TEST(UserWindowE2E, ScreenShowsWhatWasDrawnAtTheRequestedPlace) {
   std::size_t differences = static_cast<std::size_t>(-1);
   if (written) {
     // "ready" comes after the server thread has shown the drawing, so the
-    // first dump should match; a few more tries cover a slow X server.
-    // The window's own dump: a dump of the root window mixes up windows
-    // whose visual differs from the root's, as SDL's windows may.
-    const std::string dump = dir.path() + "/window.xwd";
-    for (int attempt = 0; attempt < 50 && differences != 0; ++attempt) {
-      RunWithDisplay(server.display(), "xwd -silent -name Graph -out " + dump + " 2>/dev/null");
-      shown = ReadXwd(dump);
-      differences = Differences(shown, expected);
-      if (differences != 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    // first dump should match; more tries cover a slow X server.
+    shown =
+        server.DumpUntil([&] { return server.WindowNamed("Graph"); }, dir.path() + "/window.xwd",
+                         [&](const Image& dump) { return Differences(dump, expected) == 0; });
+    differences = Differences(shown, expected);
     info = RunWithDisplay(server.display(), "xwininfo -name Graph 2>/dev/null");
   }
   std::ofstream(donePath).put('\n');

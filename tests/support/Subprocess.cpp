@@ -182,4 +182,10 @@ std::string ExecutableDirectory() {
   return full.substr(0, full.find_last_of('/'));
 }
 
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace testing_support

@@ -8,12 +8,6 @@
 
 namespace testing_support {
 
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 Tmux::Tmux(const std::string& name, const std::string& session) : session_(session) {
   static std::atomic<int> made{0};
   socket_ = "shapeboard-" + name + "-" + std::to_string(::getpid()) + "-" + std::to_string(made++);

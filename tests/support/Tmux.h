@@ -4,10 +4,9 @@
 
 #include <string>
 
-namespace testing_support {
+#include "tests/support/Subprocess.h"
 
-// The text in single quotes for /bin/sh.
-std::string ShellQuote(const std::string& text);
+namespace testing_support {
 
 class Tmux {
  public:
