@@ -77,8 +77,8 @@ void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments,
   program.join();
 
   ASSERT_TRUE(written) << result.err;
-  ASSERT_EQ(bitmap.width, 500u);
-  ASSERT_EQ(shown.width, 500u) << "no 500x500 window named Graph";
+  ASSERT_EQ(bitmap.width, 500);
+  ASSERT_EQ(shown.width, 500) << "no 500x500 window named Graph";
   EXPECT_TRUE(shown == bitmap);
   if (then == Then::CoverAndUncover) {
     EXPECT_TRUE(covered);
