@@ -1,5 +1,7 @@
 #include "tests/support/Subprocess.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -32,13 +34,6 @@ struct Pipe {
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::string temporaryPath() {
@@ -167,7 +162,7 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
   }
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = options.stdoutTarget == StdoutTarget::File ? readFile(outPath) : captured;
+  result.out = options.stdoutTarget == StdoutTarget::File ? ReadFile(outPath) : captured;
   if (options.stdoutTarget == StdoutTarget::File && options.stdoutPath.empty()) {
     ::unlink(outPath.c_str());
   }

@@ -201,7 +201,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  if (path_ != "/tmp") std::filesystem::remove_all(path_);
+  std::error_code ignored;  // a destructor must not throw
+  if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace testing_support

@@ -56,6 +56,8 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
+  // The path of an entry in the directory.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;

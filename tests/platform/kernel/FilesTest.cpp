@@ -14,6 +14,7 @@
 
 #include "platform/kernel/Errors.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -22,19 +23,7 @@ using testing_support::RunOptions;
 using testing_support::RunProgram;
 using testing_support::StdoutTarget;
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/shapeboard-files-XXXXXX";
-    path_ = ::mkdtemp(name);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing_support::TempDir;
 
 struct PipeHandles {
   HANDLE read = nullptr;
