@@ -1,11 +1,10 @@
 #include "tests/support/Subprocess.h"
 
+#include "tests/support/Pty.h"
 #include "tests/support/TestFiles.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,21 +82,12 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
   } else if (options.stdoutTarget == StdoutTarget::Terminal) {
     // The runner reads the master side in place of the pipe. Raw mode keeps
     // the terminal from turning LF into CR LF itself.
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    termios mode{};
-    ::tcgetattr(slave, &mode);
-    ::cfmakeraw(&mode);
-    ::tcsetattr(slave, TCSANOW, &mode);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    Pty pty(true);
+    if (!pty.ok()) throw std::runtime_error("openpty failed");
     closeFd(out.read);
     closeFd(out.write);
-    out.read = master;
-    childOut = slave;
+    childOut = pty.slave();
+    out.read = pty.takeMaster();
   }
   if (childOut < 0) throw std::runtime_error("cannot open the standard output target");
 

@@ -1,7 +1,6 @@
 #include "platform/kernel/Files.h"
 
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <thread>
 
 #include "platform/kernel/Errors.h"
+#include "tests/support/Pty.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
 
@@ -82,13 +82,11 @@ TEST(FilesTest, SetStdHandleReplacesAStandardHandle) {
 }
 
 TEST(FilesTest, FileTypesOfTerminalPipeFileAndInvalidHandle) {
-  int master = -1;
-  int slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  HANDLE terminal = detail::HandleForDescriptor(slave);
+  testing_support::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  HANDLE terminal = detail::HandleForDescriptor(pty.slave());
   EXPECT_EQ(GetFileType(terminal), FILE_TYPE_CHAR);
   CloseHandle(terminal);
-  ::close(master);
 
   PipeHandles pipe;
   EXPECT_EQ(GetFileType(pipe.read), FILE_TYPE_PIPE);
@@ -308,14 +306,12 @@ TEST(FilesTest, FlushFileBuffers) {
   EXPECT_FALSE(FlushFileBuffers(pipe.write));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
-  int master = -1;
-  int slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  HANDLE terminal = detail::HandleForDescriptor(slave);
+  testing_support::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  HANDLE terminal = detail::HandleForDescriptor(pty.slave());
   EXPECT_FALSE(FlushFileBuffers(terminal));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   CloseHandle(terminal);
-  ::close(master);
 }
 
 TEST(FilesTest, ReadFromAPipeStillOpenWaitsForData) {
