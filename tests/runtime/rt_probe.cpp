@@ -459,7 +459,7 @@ bool runBare(const char* scenario) {
   return false;
 }
 
-__attribute__((noinline)) void run(const char* scenario, std::int32_t argc, char** argv) {
+void run(const char* scenario, std::int32_t argc, char** argv) {
   const char* extra = argc > 2 ? argv[2] : "";
   if (is(scenario, "return")) {
     registerThreeFinalisers();
@@ -574,7 +574,7 @@ __attribute__((noinline)) void run(const char* scenario, std::int32_t argc, char
   }
 }
 
-__attribute__((noinline)) void Main(std::int32_t argc, char** argv) {
+void Main(std::int32_t argc, char** argv) {
   const char* scenario = argc > 1 ? argv[1] : "";
   if (runBare(scenario)) return;
   if (std::strncmp(scenario, "history-", 8) == 0) K2C_INIT_HISTORY();
