@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the dependencies, then builds and runs every test: the plain debug
-# build, then the same suite under AddressSanitizer+UBSan and under
-# ThreadSanitizer, and each libFuzzer target for a few seconds. End-to-end
-# tests start their own X server and terminal.
+# Installs the dependencies, then builds and runs every test: the release
+# build that scripts/run.sh ships, the plain debug build, then the same suite
+# under AddressSanitizer+UBSan and under ThreadSanitizer, and each libFuzzer
+# target for a few seconds. End-to-end tests start their own X server and
+# terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-presets=("${@:-debug asan tsan}")
+presets=("${@:-release debug asan tsan}")
 status=0
 for preset in ${presets[@]}; do
   echo "=== $preset"

@@ -65,6 +65,10 @@ class Display {
 
   // Shows a modal message dialog if the display can; false if it cannot.
   virtual bool showMessage(const std::string& caption, const std::string& text, bool error) = 0;
+
+  // Why the last window could not be shown (the failing step and the native
+  // reason), cleared by the call; empty when nothing failed since.
+  virtual std::string takeFailure() { return {}; }
 };
 
 // The back-end chosen, created on first use.

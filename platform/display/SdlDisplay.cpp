@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string>
+#include <utility>
 
 #include "platform/display/KeyCodes.h"
 #include "platform/kernel/Rects.h"
@@ -70,14 +72,19 @@ struct NativeWindow {
 class SdlDisplay : public Display {
  public:
   std::shared_ptr<Surface> openWindow(HWND handle, const WindowPlacement& placement) override {
-    if (!startVideo() || GetCurrentThreadId() != videoThread_) return nullptr;
+    if (!startVideo()) return nullptr;
+    if (GetCurrentThreadId() != videoThread_) {
+      std::lock_guard guard(lock_);
+      failure_ = "windows belong to the thread that opened the first one";
+      return nullptr;
+    }
     const RECT& outer = placement.outer;
     const RECT& client = placement.client;
     const int width = std::max<int>(client.right - client.left, 1);
     const int height = std::max<int>(client.bottom - client.top, 1);
     SDL_Window* window = SDL_CreateWindow(placement.title.c_str(), outer.left, outer.top, width,
                                           height, SDL_WINDOW_SHOWN);
-    if (window == nullptr) return nullptr;
+    if (window == nullptr) return fail("SDL_CreateWindow");
     const Uint32 id = SDL_GetWindowID(window);
     auto surface = std::make_shared<SdlSurface>(*this, id, width, height);
     std::lock_guard guard(lock_);
@@ -164,6 +171,11 @@ class SdlDisplay : public Display {
     return SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(), nullptr) == 0;
   }
 
+  std::string takeFailure() override {
+    std::lock_guard guard(lock_);
+    return std::exchange(failure_, std::string());
+  }
+
   void requestPresent(Uint32 windowId) { push(kPresent, windowId); }
 
  private:
@@ -172,19 +184,23 @@ class SdlDisplay : public Display {
   bool startVideo() {
     std::lock_guard guard(lock_);
     if (running_.load()) return true;
-    if (failed_) return false;
+    if (failed_) {
+      failure_ = startFailure_;
+      return false;
+    }
     failed_ = true;
-    if (!HasXDisplay()) return false;
+    if (!HasXDisplay()) return failStart("no X display ($DISPLAY is unset or empty)");
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) return failStart(std::string("SDL_Init: ") + SDL_GetError());
     userEvent_ = SDL_RegisterEvents(1);
     if (userEvent_ == static_cast<Uint32>(-1)) {
+      const std::string reason = std::string("SDL_RegisterEvents: ") + SDL_GetError();
       SDL_Quit();
-      return false;
+      return failStart(reason);
     }
     SDL_DisplayMode mode;
     if (SDL_GetDesktopDisplayMode(0, &mode) == 0) screenSize_ = {mode.w, mode.h};
@@ -192,6 +208,20 @@ class SdlDisplay : public Display {
     failed_ = false;
     running_.store(true, std::memory_order_release);
     return true;
+  }
+
+  // Under lock_. Video does not start again: the reason stays for every
+  // window asked for later.
+  bool failStart(const std::string& reason) {
+    startFailure_ = reason;
+    failure_ = reason;
+    return false;
+  }
+
+  std::nullptr_t fail(const char* step) {
+    std::lock_guard guard(lock_);
+    failure_ = std::string(step) + ": " + SDL_GetError();
+    return nullptr;
   }
 
   void push(Sint32 code, Uint32 windowId) {
@@ -376,6 +406,8 @@ class SdlDisplay : public Display {
   std::mutex lock_;
   std::atomic<bool> running_{false};
   bool failed_ = false;
+  std::string startFailure_;
+  std::string failure_;  // taken by the message that reports the failure
   DWORD videoThread_ = 0;
   Uint32 userEvent_ = 0;
   std::atomic<bool> wakePending_{false};

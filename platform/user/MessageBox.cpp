@@ -26,6 +26,12 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   const std::string title = caption != nullptr ? caption : "Error";
   const std::string body = text != nullptr ? text : "";
   WriteToStandardError(title + ": " + body + "\n");
+  // A window that could not be shown is reported by the message that
+  // follows: the display's reason goes under it, for whoever reads the log.
+  if (detail::Display* display = detail::DisplayInUse()) {
+    const std::string reason = display->takeFailure();
+    if (!reason.empty()) WriteToStandardError("Display: " + reason + "\n");
+  }
   const bool error = (type & 0xF0) == MB_ICONERROR;
   detail::CurrentDisplay().showMessage(title, body, error);
   return IDOK;

@@ -16,12 +16,27 @@ using Shapeboard::FigureRc;
 using Shapeboard::FigureTypeEn;
 using enum FigureTypeEn;
 
+// A figure as a test name part: "circle_100_100_size_50".
+std::string FigureName(const FigureRc& figure) {
+  static const char* const kTypes[] = {"circle", "quadrangle", "ellipse"};
+  return std::string(kTypes[static_cast<int>(figure.type)]) + "_" + std::to_string(figure.x0) +
+         "_" + std::to_string(figure.y0) + "_size_" + std::to_string(figure.size);
+}
+
 struct HitCase {
   FigureRc figure;
   std::uint32_t x;
   std::uint32_t y;
   bool hit;
 };
+
+std::string HitName(const HitCase& c) {
+  return FigureName(c.figure) + "_at_" + std::to_string(c.x) + "_" + std::to_string(c.y);
+}
+
+void PrintTo(const HitCase& c, std::ostream* os) {
+  *os << HitName(c);
+}
 
 class ShapeboardHit : public testing::TestWithParam<HitCase> {};
 
@@ -49,12 +64,17 @@ INSTANTIATE_TEST_SUITE_P(
                     HitCase{{CIRCLE, 100, 100, 400, 0.0F}, 0, 0, true},
                     HitCase{{CIRCLE, 100, 100, 400, 0.0F}, 300, 0, false},
                     HitCase{{CIRCLE, kMax, kMax, kMax, 0.0F}, kMax, kMax, true},
-                    HitCase{{CIRCLE, kMax, kMax, kMax, 0.0F}, 0x80000000, 0x80000000, false}));
+                    HitCase{{CIRCLE, kMax, kMax, kMax, 0.0F}, 0x80000000, 0x80000000, false}),
+    [](const testing::TestParamInfo<HitCase>& info) { return HitName(info.param); });
 
 struct GrowCase {
   FigureRc figure;
   std::uint32_t grownSize;
 };
+
+void PrintTo(const GrowCase& c, std::ostream* os) {
+  *os << FigureName(c.figure);
+}
 
 class ShapeboardGrow : public testing::TestWithParam<GrowCase> {};
 
@@ -76,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                     GrowCase{{QUADRANGLE, 200, 200, 0x80000000, 0.0F}, 0x80000000},  // 2^32
                     GrowCase{{ELLIPSE, 100, 300, 0x40000000, 0.5F}, 0x40000000},
                     GrowCase{{ELLIPSE, 100, 300, 0x20000000, 0.5F}, 0x40000000},
-                    GrowCase{{ELLIPSE, 100, 300, 0, 0.5F}, 0}));
+                    GrowCase{{ELLIPSE, 100, 300, 0, 0.5F}, 0}),
+    [](const testing::TestParamInfo<GrowCase>& info) { return FigureName(info.param.figure); });
 
 // Clicks on the start-up figures, drawn into the in-memory window.
 class ShapeboardClick : public graph_test::GraphTest {

@@ -7,11 +7,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Tmux.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
@@ -29,31 +33,23 @@ TEST(SetConMode, StandardInputNotAConsoleChangesNothingAndHandsBackZero) {
   EXPECT_EQ(result.out, "start none\nsaved 0\nreading none\nrestored none\nmain returns\n");
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::ReadFile;
+using testing_support::ShellQuote;
 
 // On a real terminal (a tmux pane) the mode is widened by processed, line and
 // echo input and put back afterwards.
 TEST(SetConMode, OnATerminalWidensAndRestores) {
-  if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is missing";
+  if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
   fs::path dir = fs::temp_directory_path() / ("ktsIO-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   fs::path out = dir / "out";
   fs::path done = dir / "done";
-  std::string socket = "shapeboard-ktsio-" + std::to_string(::getpid());
-  std::string inner = "'" + Probe() + "' console-mode > '" + out.string() + "' 2>&1; echo $? > '" +
-                      done.string() + "'";
-  std::string command = "tmux -L " + socket + " new-session -d -x 80 -y 24 \"" + inner + "\"";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ReadFile(done).empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  std::system(("tmux -L " + socket + " kill-server >/dev/null 2>&1").c_str());
+  auto tmux = std::make_unique<testing_support::Tmux>("ktsio");
+  ASSERT_TRUE(tmux->Start(ShellQuote(Probe()) + " console-mode > " + ShellQuote(out.string()) +
+                          " 2>&1; echo $? > " + ShellQuote(done.string())));
+  testing_support::WaitUntil([&] { return !ReadFile(done).empty(); }, std::chrono::seconds(30),
+                             std::chrono::milliseconds(50));
+  tmux.reset();
   std::string text = ReadFile(out);
   std::string status = ReadFile(done);
   fs::remove_all(dir);

@@ -23,31 +23,22 @@ std::string Program() {
   return ExecutableDirectory() + "/graph_window_program";
 }
 
-// The xwd dump of the window named exactly "Graph" whose size is 500 x 500.
-Image DumpGraphWindow(const std::string& display, const std::string& dir) {
-  std::istringstream ids(RunWithDisplay(display, "xdotool search --name '^Graph$' 2>/dev/null"));
-  std::string id;
-  while (std::getline(ids, id)) {
-    const std::string dump = dir + "/window.xwd";
-    RunWithDisplay(display, "xwd -silent -id " + id + " -out " + dump);
-    Image image = ReadXwd(dump);
-    if (image.width == 500 && image.height == 500) return image;
+// The window named exactly "Graph" whose size is 500 x 500.
+std::string GraphWindow(const XServer& server, const std::string& dir) {
+  for (const std::string& id : server.WindowsNamed("Graph")) {
+    const Image image = server.Dump(id, dir + "/window.xwd");
+    if (image.width == 500 && image.height == 500) return id;
   }
   return {};
 }
 
-// Dumps the window until it shows the picture or the time is up; returns
-// the last dump.
-Image WaitUntilShown(const std::string& display, const std::string& dir, const Image& picture,
+// Dumps the window until it shows the picture (or, with equal false, shows
+// something else) or the time is up; returns the last dump.
+Image WaitUntilShown(const XServer& server, const std::string& dir, const Image& picture,
                      bool equal = true) {
-  Image shown;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  do {
-    shown = DumpGraphWindow(display, dir);
-    if ((shown == picture) == equal) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  } while (std::chrono::steady_clock::now() < end);
-  return shown;
+  return server.DumpUntil([&] { return GraphWindow(server, dir); }, dir + "/window.xwd",
+                          [&](const Image& shown) { return (shown == picture) == equal; },
+                          std::chrono::seconds(20));
 }
 
 enum class Then { Nothing, CoverAndUncover };
@@ -71,23 +62,23 @@ void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments,
   const bool written = WaitForFile(bitmapPath, std::chrono::seconds(30));
   const Image bitmap = written ? ReadPpm(bitmapPath) : Image{};
   // The screen catches up with the drawing on the server thread's next pass.
-  Image shown = written ? WaitUntilShown(server.display(), dir.path(), bitmap) : Image{};
+  Image shown = written ? WaitUntilShown(server, dir.path(), bitmap) : Image{};
   bool covered = false;
   if (written && then == Then::CoverAndUncover) {
     // Another client's window over the top-left part, then gone again: the
     // X server keeps nothing of what it hid, so the window must repaint.
     const std::string coverPid = RunWithDisplay(
         server.display(), "xlogo -geometry 400x400+0+0 -bg red >/dev/null 2>&1 & echo $!");
-    covered = !(WaitUntilShown(server.display(), dir.path(), bitmap, false) == bitmap);
+    covered = !(WaitUntilShown(server, dir.path(), bitmap, false) == bitmap);
     RunWithDisplay(server.display(), "kill " + coverPid);
-    shown = WaitUntilShown(server.display(), dir.path(), bitmap);
+    shown = WaitUntilShown(server, dir.path(), bitmap);
   }
   std::ofstream(donePath).put('\n');
   program.join();
 
   ASSERT_TRUE(written) << result.err;
-  ASSERT_EQ(bitmap.width, 500u);
-  ASSERT_EQ(shown.width, 500u) << "no 500x500 window named Graph";
+  ASSERT_EQ(bitmap.width, 500);
+  ASSERT_EQ(shown.width, 500) << "no 500x500 window named Graph";
   EXPECT_TRUE(shown == bitmap);
   if (then == Then::CoverAndUncover) {
     EXPECT_TRUE(covered);

@@ -16,6 +16,7 @@
 #include "runtime/TERMINATION.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -48,12 +49,6 @@ void WriteBitmap(const std::string& path) {
   std::filesystem::rename(partial, path);
 }
 
-void WaitForFile(const std::string& path) {
-  for (int i = 0; i < 600 && !std::filesystem::exists(path); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-}
-
 void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   Graph::BEGIN();
@@ -67,7 +62,7 @@ void Main(std::int32_t argc, char** argv) {
   if (argc > 2) WriteBitmap(argv[1]);
   std::printf("ready\n");
   std::fflush(stdout);
-  if (argc > 2) WaitForFile(argv[2]);
+  if (argc > 2) testing_support::WaitForFile(argv[2], std::chrono::seconds(30));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/e2e/XTestButton.h"
 #include "tests/support/Tmux.h"
+#include "tests/support/Wait.h"
 #include "tests/support/XServer.h"
 
 namespace {
@@ -40,18 +41,6 @@ std::string ClickLine(int x, int y) {
   return "mouseclick at x=" + std::to_string(x) + ", y=" + std::to_string(y) + "\r\n";
 }
 
-// Polls until the condition holds or the time is up; answers the condition.
-template <class Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds limit = 30s,
-                std::chrono::milliseconds step = 20ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(step);
-  }
-  return true;
-}
-
 // One run of the program in its own terminal beside its own X server. The
 // terminal's settings are saved by the shell before and after the run.
 class ShapeboardE2E : public testing::Test {
@@ -70,7 +59,7 @@ class ShapeboardE2E : public testing::Test {
       // A run before this one ends with its terminal; its window must be
       // gone before the next one is looked for by name.
       tmux_.reset();
-      Eventually([&] { return Xdotool("search --name '^Graph$' 2>/dev/null").empty(); }, 10s);
+      WaitUntil([&] { return server_.WindowsNamed("Graph").empty(); }, 10s, 20ms);
     }
     dir_ = std::make_unique<TempDir>();
     tmux_ = std::make_unique<Tmux>("app");
@@ -91,7 +80,7 @@ class ShapeboardE2E : public testing::Test {
 
   // The exit code, or -1 when the program is still running after `limit`.
   int WaitForExit(std::chrono::milliseconds limit = 30s) {
-    if (!Eventually([&] { return std::filesystem::exists(path("exit")); }, limit)) return -1;
+    if (!WaitForFile(path("exit"), limit)) return -1;
     return std::stoi(ReadFile(path("exit")));
   }
 
@@ -110,24 +99,16 @@ class ShapeboardE2E : public testing::Test {
   // The id of the window named exactly "Graph", once it is there.
   std::string WaitForWindow() {
     std::string id;
-    Eventually([&] {
-      id = Xdotool("search --name '^Graph$' 2>/dev/null");
-      return !id.empty();
-    });
+    WaitUntil([&] { return !(id = server_.WindowNamed("Graph")).empty(); }, 30s, 20ms);
     return id;
   }
 
-  Image Dump(const std::string& window) {
-    const std::string file = path("window.xwd");
-    RunWithDisplay(server_.display(), "xwd -silent -id " + window + " -out " + file);
-    return ReadXwd(file);
-  }
+  Image Dump(const std::string& window) { return server_.Dump(window, path("window.xwd")); }
 
   // What the window shows once it shows `picture`, or the last dump taken.
   Image WaitUntilShown(const std::string& window, const Image& picture) {
-    Image shown;
-    Eventually([&] { return (shown = Dump(window)) == picture; }, 30s, 100ms);
-    return shown;
+    return server_.DumpUntil([&] { return window; }, path("window.xwd"),
+                             [&](const Image& shown) { return shown == picture; });
   }
 
   // Presses the left button at client position (x, y) and holds it until
@@ -138,7 +119,7 @@ class ShapeboardE2E : public testing::Test {
     ASSERT_TRUE(button.ok());
     button.press(x + 1, y + 1);  // the window's client area starts at (1, 1)
     const std::string line = ClickLine(x, y);
-    Eventually([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
+    WaitUntil([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
     button.release();
   }
 
@@ -175,6 +156,14 @@ struct Press {
   const char* picture;  // what the window shows afterwards
 };
 
+std::string PressName(const Press& press) {
+  return "at_" + std::to_string(press.x) + "_" + std::to_string(press.y);
+}
+
+void PrintTo(const Press& press, std::ostream* os) {
+  *os << PressName(press) << ", " << press.clicks << " clicks";
+}
+
 class ShapeboardPress : public ShapeboardE2E, public testing::WithParamInterface<Press> {};
 
 // On a busy machine the release can come a poll late, and one click more
@@ -210,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Press{300, 300, 3, "s02_grown"},         // the small circle: 40, 80, 160
                     Press{200, 200, 1, "s03_square_grown"},  // the square: side 80
                     Press{300, 100, 2, "s01_figures"},       // nothing there
-                    Press{130, 100, 1, "s01_figures"}));     // the ring outside the hit square
+                    Press{130, 100, 1, "s01_figures"}),      // the ring outside the hit square
+    [](const testing::TestParamInfo<Press>& info) { return PressName(info.param); });
 
 TEST_F(ShapeboardE2E, OutputToAFileArrivesLineByLine) {
   Launch("> out");
@@ -268,6 +258,8 @@ TEST(ShapeboardNoDisplay, HaltsWithinASecond) {
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(result.exitCode, 9);
   EXPECT_NE(result.err.find("Couldn't create main window"), std::string::npos) << result.err;
+  // The display's reason follows the message.
+  EXPECT_NE(result.err.find("main window\nDisplay: no X display"), std::string::npos) << result.err;
   EXPECT_LT(elapsed, 1s);
 }
 

@@ -10,6 +10,7 @@
 
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/Wait.h"
 #include "tests/support/XServer.h"
 
 namespace {
@@ -49,12 +50,8 @@ class UserInputE2E : public ::testing::Test {
 
   // Waits until the log holds the text (the window's thread writes it).
   bool WaitForLog(const std::string& text) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (log().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return WaitUntil([&] { return log().find(text) != std::string::npos; },
+                     std::chrono::seconds(15), std::chrono::milliseconds(20));
   }
 
   XServer server_;
@@ -111,22 +108,18 @@ TEST_F(UserInputE2E, CloseBoxArrivesAsWmCloseAndTheWindowStays) {
 
 TEST_F(UserInputE2E, ShowingTheWindowAgainAsksForAPaint) {
   ASSERT_TRUE(WaitForLog("paint 0 0 500 500")) << log();
-  const std::size_t paintsBefore = [&] {
+  const auto countPaints = [&] {
     std::size_t count = 0;
     std::istringstream lines(log());
     for (std::string line; std::getline(lines, line);) count += line.rfind("paint", 0) == 0;
     return count;
-  }();
+  };
+  const std::size_t paintsBefore = countPaints();
   Xdotool("windowunmap --sync " + windowId_);
   Xdotool("windowmap --sync " + windowId_);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   std::size_t paints = paintsBefore;
-  while (paints == paintsBefore && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    paints = 0;
-    std::istringstream lines(log());
-    for (std::string line; std::getline(lines, line);) paints += line.rfind("paint", 0) == 0;
-  }
+  WaitUntil([&] { return (paints = countPaints()) != paintsBefore; }, std::chrono::seconds(15),
+            std::chrono::milliseconds(20));
   EXPECT_GT(paints, paintsBefore) << log();
 }
 

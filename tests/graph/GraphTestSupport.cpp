@@ -50,32 +50,6 @@ void SelectStandardPalette(win32::HDC dc) {
 
 }  // namespace
 
-std::size_t Picture::count(std::uint32_t colour) const {
-  return static_cast<std::size_t>(std::count(pixels.begin(), pixels.end(), colour));
-}
-
-std::string Differences(const Picture& actual, const Picture& expected) {
-  if (actual.width != expected.width || actual.height != expected.height) {
-    return "size " + std::to_string(actual.width) + "x" + std::to_string(actual.height) + " vs " +
-           std::to_string(expected.width) + "x" + std::to_string(expected.height);
-  }
-  std::string text;
-  int shown = 0;
-  std::size_t total = 0;
-  for (std::int32_t y = 0; y < actual.height; ++y) {
-    for (std::int32_t x = 0; x < actual.width; ++x) {
-      if (actual.at(x, y) == expected.at(x, y)) continue;
-      ++total;
-      if (shown++ >= 8) continue;
-      char line[80];
-      std::snprintf(line, sizeof line, "(%d, %d) %06X vs %06X; ", x, y, actual.at(x, y),
-                    expected.at(x, y));
-      text += line;
-    }
-  }
-  return std::to_string(total) + " pixels differ: " + text;
-}
-
 void StartGraphOnMemoryDisplay() {
   static const bool started = [] {
     win32::detail::SelectDisplay(win32::detail::DisplayKind::Memory);
@@ -142,15 +116,6 @@ Tools::~Tools() {
   win32::SelectObject(dc_, oldPen_);
   win32::DeleteObject(brush_);
   win32::DeleteObject(pen_);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 std::vector<SeenMessage> HookMessages() {

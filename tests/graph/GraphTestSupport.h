@@ -14,30 +14,16 @@
 #include "graph/Graph.h"
 #include "platform/Win32.h"
 #include "platform/display/MemoryDisplay.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Wait.h"
 
 namespace graph_test {
 
 // 0x00RRGGBB of the standard palette's colours.
-inline constexpr std::array<std::uint32_t, 16> kStd = {
-    0x000000, 0x0000B0, 0x00B000, 0x008080, 0xB00000, 0x800080, 0xB06000, 0xC0C0C0,
-    0x808080, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF,
-};
+inline constexpr const auto& kStd = testing_support::kStandardPalette;
 
-struct Picture {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::vector<std::uint32_t> pixels;  // row-major, 0x00RRGGBB
-
-  std::uint32_t at(std::int32_t x, std::int32_t y) const {
-    return pixels[static_cast<std::size_t>(y) * width + x];
-  }
-  bool operator==(const Picture&) const = default;
-  // Pixels of this colour, counted.
-  std::size_t count(std::uint32_t colour) const;
-};
-
-// "(x, y) 0xRRGGBB vs 0xRRGGBB" for the first few differing pixels.
-std::string Differences(const Picture& actual, const Picture& expected);
+using Picture = testing_support::Image;
+using testing_support::Differences;
 
 // Selects the in-memory display and runs Graph's module start (both once).
 void StartGraphOnMemoryDisplay();
@@ -69,9 +55,7 @@ class Tools {
   win32::HGDIOBJ oldBrush_;
 };
 
-// Polls until the condition holds or the time is up; answers the condition.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(10));
+using testing_support::WaitUntil;
 
 // The messages the window hook has seen, in order; thread-safe.
 struct SeenMessage {

@@ -12,6 +12,7 @@
 #include "input/ktsEvQue.h"
 #include "platform/Win32.h"
 #include "runtime/krExceptions.h"
+#include "tests/support/Wait.h"
 
 namespace input_test {
 
@@ -53,15 +54,7 @@ inline bool Write(const win32::INPUT_RECORD& record) {
 }
 
 // The reader thread works on its own time: wait (boundedly) for what it does.
-template <class Condition>
-bool WaitUntil(Condition condition) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using testing_support::WaitUntil;
 
 // The reader has read everything written so far.
 inline bool BufferDrained() {

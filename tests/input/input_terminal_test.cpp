@@ -14,7 +14,7 @@ namespace {
 class InputTerminal : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTmux()) GTEST_SKIP() << "tmux is missing";
+    if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
   }
 };
 
@@ -42,7 +42,7 @@ TEST_F(InputTerminal, ThirtyFourKeysWithNobodyReadingKeep33AndBeepOnce) {
   TerminalProbe probe("full");
   ASSERT_TRUE(probe.started()) << probe.errors();
   const std::string typed = "abcdefghijklmnopqrstuvwxyzabcdefgh";  // 34
-  probe.keys(Quote(typed), true);
+  probe.keys(ShellQuote(typed), true);
   ASSERT_TRUE(probe.awaitBells(1));
   EXPECT_EQ(probe.finish(), "EXIT=0\n") << probe.errors();
   ASSERT_EQ(probe.results().size(), 1u);
@@ -55,10 +55,10 @@ TEST_F(InputTerminal, AConsoleClickBeforeGraphicsModeShowsInCharacterCells) {
   ASSERT_TRUE(probe.started()) << probe.errors();
   ASSERT_TRUE(probe.awaitResults(1));
   EXPECT_EQ(probe.results()[0], "col=0 row=0 left=0 middle=0 right=0");
-  probe.keys(Quote("\x1b[<0;10;5M"), true);  // left button down at column 10, row 5 (1-based)
+  probe.keys(ShellQuote("\x1b[<0;10;5M"), true);  // left button down at column 10, row 5 (1-based)
   ASSERT_TRUE(probe.awaitResults(2));
   EXPECT_EQ(probe.results()[1], "col=9 row=4 left=1 middle=0 right=0");
-  probe.keys(Quote("\x1b[<0;10;5m"), true);
+  probe.keys(ShellQuote("\x1b[<0;10;5m"), true);
   ASSERT_TRUE(probe.awaitResults(3));
   EXPECT_EQ(probe.results()[2], "col=9 row=4 left=0 middle=0 right=0");
   EXPECT_EQ(probe.finish(), "EXIT=0\n") << probe.errors();
@@ -70,9 +70,9 @@ TEST_F(InputTerminal, TheLineEditorOvertypesAndMovesWithHomeAndEnd) {
   // Home and End as xterm sends them (tmux's own names send ESC [ 1 ~ and
   // ESC [ 4 ~, which the console host does not take for Home and End).
   probe.keys("abc", true);
-  probe.keys(Quote("\x1b[H"), true);
+  probe.keys(ShellQuote("\x1b[H"), true);
   probe.keys("x", true);
-  probe.keys(Quote("\x1b[F"), true);
+  probe.keys(ShellQuote("\x1b[F"), true);
   probe.keys("d", true);
   probe.keys("Enter");
   ASSERT_TRUE(probe.awaitResults(1));

@@ -19,7 +19,7 @@ using testing_support::XServer;
 class InputWindowE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTmux()) GTEST_SKIP() << "tmux is missing";
+    if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
     ASSERT_TRUE(server_.ok()) << "Xvfb did not start";
   }
 
@@ -78,7 +78,7 @@ TEST_F(InputWindowE2E, AHeldLeftButtonShowsInClientPixelsAndConsoleClicksChangeN
   ASSERT_TRUE(probe->awaitLine(held)) << ::testing::PrintToString(probe->results());
   // While the button is held: a click in the console, then a key there. Once
   // the key has been read, so has the click before it.
-  probe->keys(Quote("\x1b[<0;10;5M"), true);
+  probe->keys(ShellQuote("\x1b[<0;10;5M"), true);
   probe->keys("z", true);
   ASSERT_TRUE(probe->awaitLine("key 7a/2c")) << ::testing::PrintToString(probe->results());
   Xdotool("mouseup 1");

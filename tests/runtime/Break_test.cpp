@@ -13,52 +13,27 @@
 #include <thread>
 
 #include "tests/runtime/ProbeRunner.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Tmux.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::ReadFile;
+using testing_support::ShellQuote;
 
+// Waits until the file has something in it.
 bool WaitForFile(const fs::path& path, std::chrono::seconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (fs::exists(path) && !ReadFile(path).empty()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
+  return testing_support::WaitUntil([&] { return !ReadFile(path).empty(); }, limit,
+                                    std::chrono::milliseconds(50));
 }
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// A tmux server of the test's own (its own socket), ended with the test.
-class TmuxSession {
- public:
-  TmuxSession() : socket_("shapeboard-break-" + std::to_string(::getpid())) {}
-  ~TmuxSession() { tmux("kill-server"); }
-
-  int tmux(const std::string& arguments) {
-    std::string command = "tmux -L " + socket_ + " " + arguments + " >/dev/null 2>&1";
-    return std::system(command.c_str());
-  }
-
- private:
-  std::string socket_;
-};
 
 class BreakInTerminal : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is missing";
+    if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
     dir_ = fs::temp_directory_path() /
            ("shapeboard-break-" + std::to_string(::getpid()) + "-" + GetParam());
     fs::create_directories(dir_);
@@ -82,14 +57,15 @@ Outcome RunAndBreak(const fs::path& dir, const std::string& scenario,
   fs::path out = dir / "out";
   fs::path err = dir / "err";
   fs::path exitFile = dir / "exit";
-  std::string program = Quote(runtime_tests::ProbePath()) + " " + scenario + " " +
-                        Quote(marker.string()) + " >" + Quote(out.string()) + " 2>" +
-                        Quote(err.string()) + "; echo EXIT=$? > " + Quote(exitFile.string());
-  TmuxSession tmux;
-  EXPECT_EQ(tmux.tmux("new-session -d -s break -x 80 -y 24 " + Quote(program)), 0);
+  std::string program = ShellQuote(runtime_tests::ProbePath()) + " " + scenario + " " +
+                        ShellQuote(marker.string()) + " >" + ShellQuote(out.string()) + " 2>" +
+                        ShellQuote(err.string()) + "; echo EXIT=$? > " +
+                        ShellQuote(exitFile.string());
+  testing_support::Tmux tmux("break");
+  EXPECT_TRUE(tmux.Start(program));
   if (!WaitForFile(marker, std::chrono::seconds(30))) return {"never ready", "", ""};
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(tmux.tmux("send-keys -t break " + keys), 0);
+  EXPECT_TRUE(tmux.SendKeys(keys));
   if (!WaitForFile(exitFile, std::chrono::seconds(30))) return {"no exit after the keys", "", ""};
   return {ReadFile(exitFile), ReadFile(out), ReadFile(err)};
 }

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <string>
@@ -10,6 +8,7 @@
 #include "runtime/WinRTL.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
+#include "tests/support/Pty.h"
 
 namespace {
 
@@ -35,30 +34,16 @@ TEST(WinRTL, PaletteIndexTakesEightBits) {
 class ScreenTerminal {
  public:
   ScreenTerminal() {
-    if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
-    ::fcntl(master_, F_SETFL, O_NONBLOCK);
-    output_ = win32::detail::HandleForDescriptor(slave_);
+    if (!pty_.ok()) return;
+    ::fcntl(pty_.master(), F_SETFL, O_NONBLOCK);
+    output_ = win32::detail::HandleForDescriptor(pty_.slave());
   }
-  ~ScreenTerminal() {
-    win32::CloseHandle(output_);
-    ::close(master_);
-  }
+  ~ScreenTerminal() { win32::CloseHandle(output_); }
   win32::HANDLE output() const { return output_; }
-  std::string written() {
-    std::string text;
-    pollfd ready{master_, POLLIN, 0};
-    char buffer[256];
-    while (::poll(&ready, 1, 200) > 0) {
-      const ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-  }
+  std::string written() { return pty_.drain(); }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;
+  testing_support::Pty pty_;
   win32::HANDLE output_ = nullptr;
 };
 

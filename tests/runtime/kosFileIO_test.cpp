@@ -12,17 +12,13 @@
 
 #include "runtime/kosFileIO.h"
 #include "platform/kernel/Files.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing_support::ReadFile;
 
 class KosFileIO : public testing::Test {
  protected:

@@ -1,9 +1,10 @@
 #include "tests/support/Subprocess.h"
 
+#include "tests/support/Pty.h"
+#include "tests/support/TestFiles.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,13 +33,6 @@ struct Pipe {
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::string temporaryPath() {
@@ -88,21 +82,12 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
   } else if (options.stdoutTarget == StdoutTarget::Terminal) {
     // The runner reads the master side in place of the pipe. Raw mode keeps
     // the terminal from turning LF into CR LF itself.
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    termios mode{};
-    ::tcgetattr(slave, &mode);
-    ::cfmakeraw(&mode);
-    ::tcsetattr(slave, TCSANOW, &mode);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    Pty pty(true);
+    if (!pty.ok()) throw std::runtime_error("openpty failed");
     closeFd(out.read);
     closeFd(out.write);
-    out.read = master;
-    childOut = slave;
+    childOut = pty.slave();
+    out.read = pty.takeMaster();
   }
   if (childOut < 0) throw std::runtime_error("cannot open the standard output target");
 
@@ -167,7 +152,7 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
   }
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = options.stdoutTarget == StdoutTarget::File ? readFile(outPath) : captured;
+  result.out = options.stdoutTarget == StdoutTarget::File ? ReadFile(outPath) : captured;
   if (options.stdoutTarget == StdoutTarget::File && options.stdoutPath.empty()) {
     ::unlink(outPath.c_str());
   }
@@ -180,6 +165,12 @@ std::string ExecutableDirectory() {
   if (n <= 0) return ".";
   std::string full(path, static_cast<std::size_t>(n));
   return full.substr(0, full.find_last_of('/'));
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 }  // namespace testing_support

@@ -35,6 +35,9 @@ struct RunResult {
 RunResult RunProgram(const std::string& path, const std::vector<std::string>& args,
                      const RunOptions& options = {});
 
+// The text in single quotes for /bin/sh.
+std::string ShellQuote(const std::string& text);
+
 // The directory of the running test executable (helper programs are built
 // beside it).
 std::string ExecutableDirectory();

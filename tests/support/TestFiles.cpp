@@ -1,7 +1,11 @@
 #include "tests/support/TestFiles.h"
 
+#include "tests/support/Wait.h"
+
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -63,17 +67,17 @@ Image DecodeReferencePicture(const std::vector<std::uint8_t>& bytes, std::size_t
     throw std::runtime_error("not a reference picture");
   }
   Image image;
-  image.width = in.word();
-  image.height = in.word();
+  image.width = static_cast<std::int32_t>(in.word());
+  image.height = static_cast<std::int32_t>(in.word());
   std::vector<std::uint32_t> colours(in.byte());
   for (auto& c : colours) {
     const std::uint32_t r = in.byte();
     const std::uint32_t g = in.byte();
     c = (r << 16) | (g << 8) | in.byte();
   }
-  const std::size_t width = image.width;
-  image.pixels.reserve(width * image.height);
-  for (std::uint32_t y = 0; y < image.height; ++y) {
+  const std::size_t width = static_cast<std::size_t>(image.width);
+  image.pixels.reserve(width * static_cast<std::size_t>(image.height));
+  for (std::int32_t y = 0; y < image.height; ++y) {
     // A row is either a repeat of the one so many rows up, or colour runs.
     if (const std::uint8_t repeat = in.byte(); repeat != 0) {
       if (repeat > y) throw std::runtime_error("reference picture repeats a row before its first");
@@ -106,6 +110,31 @@ Image ReadReferencePicture(const std::string& path) {
   }
 }
 
+std::size_t Image::count(std::uint32_t colour) const {
+  return static_cast<std::size_t>(std::count(pixels.begin(), pixels.end(), colour));
+}
+
+std::string Differences(const Image& a, const Image& b, int* count) {
+  if (a.width != b.width || a.height != b.height) {
+    if (count != nullptr) *count = -1;
+    return "size " + std::to_string(a.width) + "x" + std::to_string(a.height) + " vs " +
+           std::to_string(b.width) + "x" + std::to_string(b.height);
+  }
+  std::string text;
+  int total = 0;
+  for (std::int32_t y = 0; y < a.height; ++y) {
+    for (std::int32_t x = 0; x < a.width; ++x) {
+      if (a.at(x, y) == b.at(x, y)) continue;
+      if (total++ >= 8) continue;
+      char line[80];
+      std::snprintf(line, sizeof line, "(%d, %d) %06X vs %06X; ", x, y, a.at(x, y), b.at(x, y));
+      text += line;
+    }
+  }
+  if (count != nullptr) *count = total;
+  return std::to_string(total) + " pixels differ: " + text;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
@@ -120,10 +149,11 @@ Image ReadPpm(const std::string& path) {
   Image image;
   int maxval = 0;
   header >> magic >> image.width >> image.height >> maxval;
-  if (magic != "P6" || !header) return {};
+  if (magic != "P6" || !header || image.width < 0 || image.height < 0) return {};
   const auto start = static_cast<std::size_t>(header.tellg()) + 1;
-  if (data.size() < start + std::size_t{image.width} * image.height * 3) return {};
-  for (std::size_t i = 0; i < std::size_t{image.width} * image.height; ++i) {
+  const std::size_t count = static_cast<std::size_t>(image.width) * image.height;
+  if (data.size() < start + count * 3) return {};
+  for (std::size_t i = 0; i < count; ++i) {
     const auto* rgb = reinterpret_cast<const unsigned char*>(data.data() + start + i * 3);
     image.pixels.push_back((std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2]);
   }
@@ -143,7 +173,8 @@ Image ReadXwd(const std::string& path) {
                                   bigEndianField(data, 16)};
   const std::size_t start = headerSize + std::size_t{bigEndianField(data, 19)} * 12;
   if (bitsPerPixel != 32 || data.size() < start + std::size_t{bytesPerLine} * height) return {};
-  Image image{width, height, {}};
+  if (width > 0x7FFFFFFF || height > 0x7FFFFFFF) return {};
+  Image image{static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), {}};
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
       const auto* b = reinterpret_cast<const unsigned char*>(
@@ -159,12 +190,8 @@ Image ReadXwd(const std::string& path) {
 }
 
 bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!std::filesystem::exists(path)) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return WaitUntil([&] { return std::filesystem::exists(path); }, limit,
+                   std::chrono::milliseconds(20));
 }
 
 TempDir::TempDir() {
@@ -174,7 +201,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  if (path_ != "/tmp") std::filesystem::remove_all(path_);
+  std::error_code ignored;  // a destructor must not throw
+  if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace testing_support

@@ -2,19 +2,16 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
 namespace testing_support {
 
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+Tmux::Tmux(const std::string& name, const std::string& session) : session_(session) {
+  static std::atomic<int> made{0};
+  socket_ = "shapeboard-" + name + "-" + std::to_string(::getpid()) + "-" + std::to_string(made++);
 }
-
-Tmux::Tmux(const std::string& name)
-    : socket_("shapeboard-" + name + "-" + std::to_string(::getpid())) {}
 
 Tmux::~Tmux() {
   run("kill-server");
@@ -41,32 +38,38 @@ std::string Tmux::run(const std::string& arguments, int* status) {
 
 bool Tmux::Start(const std::string& command, int columns, int rows) {
   int status = 0;
-  run("new-session -d -s test -x " + std::to_string(columns) + " -y " + std::to_string(rows) + " " +
-          ShellQuote(command + "; sleep 86400"),
+  run("new-session -d -s " + session_ + " -x " + std::to_string(columns) + " -y " +
+          std::to_string(rows) + " " + ShellQuote(command + "; sleep 86400"),
       &status);
   return status == 0;
 }
 
 bool Tmux::SendKeys(const std::string& keys) {
   int status = 0;
-  run("send-keys -t test " + keys, &status);
+  run("send-keys -t " + session_ + " " + keys, &status);
   return status == 0;
 }
 
 bool Tmux::SendLiteral(const std::string& bytes) {
   int status = 0;
-  run("send-keys -t test -l " + ShellQuote(bytes), &status);
+  run("send-keys -t " + session_ + " -l " + ShellQuote(bytes), &status);
   return status == 0;
 }
 
 std::string Tmux::Screen() {
-  return run("capture-pane -p -t test");
+  return run("capture-pane -p -t " + session_);
 }
 
 std::string Tmux::Query(const std::string& format) {
-  std::string out = run("display -p -t test " + ShellQuote(format));
+  std::string out = run("display -p -t " + session_ + " " + ShellQuote(format));
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
+}
+
+bool Tmux::Run(const std::string& arguments) {
+  int status = 0;
+  run(arguments, &status);
+  return status == 0;
 }
 
 }  // namespace testing_support

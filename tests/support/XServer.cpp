@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
+
+#include "tests/support/Subprocess.h"
+#include "tests/support/Wait.h"
 
 namespace testing_support {
 
@@ -18,13 +22,17 @@ XServer::XServer(int width, int height) {
   pid_ = ::fork();
   if (pid_ == 0) {
     // Xvfb writes the display number it chose to the descriptor we name.
+    // Without -noreset the server starts afresh whenever its last client
+    // leaves, and drops every connection still in its handshake: a program
+    // starting while a test's xdotool or xwd has just left would find no X
+    // server ("x11 not available").
     ::dup2(fds[1], 3);
     int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
     ::dup2(devnull, 1);
     ::dup2(devnull, 2);
     ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
+             "-noreset", static_cast<char*>(nullptr));
     ::_exit(127);
   }
   ::close(fds[1]);
@@ -45,6 +53,37 @@ XServer::~XServer() {
   ::kill(pid_, SIGTERM);
   int status = 0;
   ::waitpid(pid_, &status, 0);
+}
+
+std::vector<std::string> XServer::WindowsNamed(const std::string& name) const {
+  std::istringstream lines(RunWithDisplay(
+      display_, "xdotool search --name " + ShellQuote("^" + name + "$") + " 2>/dev/null"));
+  std::vector<std::string> ids;
+  for (std::string id; std::getline(lines, id);) {
+    if (!id.empty()) ids.push_back(id);
+  }
+  return ids;
+}
+
+std::string XServer::WindowNamed(const std::string& name) const {
+  const std::vector<std::string> ids = WindowsNamed(name);
+  return ids.empty() ? std::string() : ids.front();
+}
+
+Image XServer::Dump(const std::string& window, const std::string& file) const {
+  if (window.empty()) return {};
+  RunWithDisplay(display_,
+                 "xwd -silent -id " + window + " -out " + ShellQuote(file) + " 2>/dev/null");
+  return ReadXwd(file);
+}
+
+Image XServer::DumpUntil(const std::function<std::string()>& window, const std::string& file,
+                         const std::function<bool(const Image&)>& wanted,
+                         std::chrono::milliseconds limit) const {
+  Image shown;
+  WaitUntil([&] { return wanted(shown = Dump(window(), file)); }, limit,
+            std::chrono::milliseconds(100));
+  return shown;
 }
 
 std::string RunWithDisplay(const std::string& display, const std::string& command) {

@@ -4,7 +4,12 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "tests/support/TestFiles.h"
 
 namespace testing_support {
 
@@ -20,6 +25,20 @@ class XServer {
   bool ok() const { return pid_ > 0 && !display_.empty(); }
   // The value for DISPLAY, e.g. ":17".
   const std::string& display() const { return display_; }
+
+  // The ids of the windows named exactly `name`, as xdotool lists them.
+  std::vector<std::string> WindowsNamed(const std::string& name) const;
+  // The first of them, or empty when there is none.
+  std::string WindowNamed(const std::string& name) const;
+  // The window's own dump (xwd, written to `file`) read back; empty when the
+  // window cannot be dumped. A dump of the root window would mix up windows
+  // whose visual differs from the root's, as SDL's windows may.
+  Image Dump(const std::string& window, const std::string& file) const;
+  // Dumps what `window()` names (looked up again for each dump) until the
+  // dump satisfies `wanted` or the time is up; the last dump.
+  Image DumpUntil(const std::function<std::string()>& window, const std::string& file,
+                  const std::function<bool(const Image&)>& wanted,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
  private:
   pid_t pid_ = -1;

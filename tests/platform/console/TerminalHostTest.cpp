@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "tests/support/TestFiles.h"
+#include "tests/support/Tmux.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ using testing_support::WaitForFile;
 constexpr auto kLimit = std::chrono::seconds(20);
 
 bool tmuxMissing() {
-  return std::system("command -v tmux >/dev/null 2>&1") != 0;
+  return !testing_support::Tmux::Available();
 }
 
 std::string lastLine(std::string text) {
@@ -38,7 +39,7 @@ std::string lastLine(std::string text) {
 class Pane {
  public:
   Pane(const TempDir& dir, const std::string& scenario)
-      : dir_(dir.path()), socket_("shapeboard-conhost-" + std::to_string(::getpid())) {
+      : dir_(dir.path()), tmux_("conhost", "host") {
     const std::string script = dir_ + "/run.sh";
     // The wrapper outlives a Ctrl+C meant for the program (a caught signal is
     // the default again in the program).
@@ -51,35 +52,12 @@ class Pane {
                           << "stty -g > " << dir_ << "/after\n"
                           << "echo done > " << dir_ << "/finished\n"
                           << "sleep 60\n";
-    tmux("new-session -d -s host -x 80 -y 24 'sh " + script + "'");
+    tmux_.Start("sh " + script);
   }
-  ~Pane() { tmux("kill-server"); }
 
-  int tmux(const std::string& arguments) {
-    const std::string command = "tmux -L " + socket_ + " " + arguments + " >/dev/null 2>&1";
-    return std::system(command.c_str());
-  }
-  std::string query(const std::string& format) {
-    const std::string command = "tmux -L " + socket_ + " display -p -t host '" + format + "'";
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-      ::pclose(pipe);
-    }
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-  }
-  std::string screen() {
-    const std::string command = "tmux -L " + socket_ + " capture-pane -p -t host";
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-      ::pclose(pipe);
-    }
-    return text;
-  }
+  bool tmux(const std::string& arguments) { return tmux_.Run(arguments); }
+  std::string query(const std::string& format) { return tmux_.Query(format); }
+  std::string screen() { return tmux_.Screen(); }
   bool ready() {
     return WaitForFile(dir_ + "/out.pid", kLimit) && WaitForFile(dir_ + "/out", kLimit);
   }
@@ -89,7 +67,7 @@ class Pane {
 
  private:
   std::string dir_;
-  std::string socket_;
+  testing_support::Tmux tmux_;
 };
 
 struct WayOut {

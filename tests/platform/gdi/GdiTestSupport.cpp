@@ -14,17 +14,8 @@ using namespace win32;
 
 namespace gditest {
 
-namespace {
-
-constexpr std::array<std::uint32_t, 16> kStdColours{
-    0x000000, 0x0000B0, 0x00B000, 0x008080, 0xB00000, 0x800080, 0xB06000, 0xC0C0C0,
-    0x808080, 0x0000FF, 0x00FF00, 0x00FFFF, 0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF};
-
-}  // namespace
-
 Picture DecodeReference(const std::vector<std::uint8_t>& bytes, std::size_t& at) {
-  testing_support::Image image = testing_support::DecodeReferencePicture(bytes, at);
-  return {static_cast<int>(image.width), static_cast<int>(image.height), std::move(image.pixels)};
+  return testing_support::DecodeReferencePicture(bytes, at);
 }
 
 Picture LoadReference(const std::string& name) {
@@ -65,24 +56,8 @@ std::vector<std::uint8_t> ReadXzFile(const std::string& path) {
   return result;
 }
 
-std::string Differences(const Picture& expected, const Picture& actual, int* count) {
-  std::ostringstream text;
-  int differing = 0;
-  for (int y = 0; y < expected.height; ++y) {
-    for (int x = 0; x < expected.width; ++x) {
-      if (expected.at(x, y) == actual.at(x, y)) continue;
-      if (++differing <= 8) {
-        text << " (" << x << "," << y << "): expected " << std::hex << expected.at(x, y) << " got "
-             << actual.at(x, y) << std::dec;
-      }
-    }
-  }
-  *count = differing;
-  return text.str();
-}
-
 std::uint32_t StdColour(int n) {
-  return kStdColours.at(static_cast<std::size_t>(n));
+  return testing_support::kStandardPalette.at(static_cast<std::size_t>(n));
 }
 
 Canvas::Canvas(int width, int height) {

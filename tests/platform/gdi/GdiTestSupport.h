@@ -7,16 +7,12 @@
 #include <vector>
 
 #include "platform/gdi/Gdi.h"
+#include "tests/support/TestFiles.h"
 
 namespace gditest {
 
-// A picture as 0x00RRGGBB pixels, row by row.
-struct Picture {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;
-  std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-};
+using Picture = testing_support::Image;
+using testing_support::Differences;
 
 // Reads tests/data/gdi-reference/<name>.rle; throws when it cannot.
 Picture LoadReference(const std::string& name);
@@ -28,10 +24,6 @@ Picture DecodeReference(const std::vector<std::uint8_t>& bytes, std::size_t& at)
 // The whole contents of an xz-compressed file; throws when it cannot be read
 // or is not a valid xz stream.
 std::vector<std::uint8_t> ReadXzFile(const std::string& path);
-
-// The differing pixels of two pictures of the same size, described for a
-// failure message (at most a few listed).
-std::string Differences(const Picture& expected, const Picture& actual, int* count);
 
 // The reference palette: colour n of the 16 standard colours as 0x00RRGGBB.
 std::uint32_t StdColour(int n);

@@ -31,6 +31,10 @@ struct Scene {
   std::function<void(Canvas&)> draw;
 };
 
+void PrintTo(const Scene& scene, std::ostream* os) {
+  *os << scene.name;
+}
+
 const Scene kScenes[] = {
     {"s01_figures", drawFigures},
     {"s02_grown",

@@ -1,7 +1,6 @@
 #include "platform/console/Console.h"
 
 #include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
+#include "tests/support/Pty.h"
 
 namespace {
 
@@ -22,27 +22,25 @@ using namespace win32;
 class Terminal {
  public:
   Terminal() {
-    char name[128] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) return;
-    input_ = detail::HandleForDescriptor(::open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC));
-    output_ = detail::HandleForDescriptor(slave_);
+    if (!pty_.ok()) return;
+    input_ =
+        detail::HandleForDescriptor(::open(pty_.name().c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    output_ = detail::HandleForDescriptor(pty_.slave());
   }
   ~Terminal() {
     CloseHandle(input_);
     CloseHandle(output_);
-    ::close(master_);
   }
   HANDLE input() const { return input_; }
   HANDLE output() const { return output_; }
   tcflag_t localFlags() const {
     struct termios settings {};
-    ::tcgetattr(slave_, &settings);
+    ::tcgetattr(pty_.slave(), &settings);
     return settings.c_lflag;
   }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;
+  testing_support::Pty pty_;
   HANDLE input_ = nullptr;
   HANDLE output_ = nullptr;
 };

@@ -1,7 +1,6 @@
 #include "platform/kernel/Files.h"
 
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +12,9 @@
 #include <thread>
 
 #include "platform/kernel/Errors.h"
+#include "tests/support/Pty.h"
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -22,19 +23,7 @@ using testing_support::RunOptions;
 using testing_support::RunProgram;
 using testing_support::StdoutTarget;
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/shapeboard-files-XXXXXX";
-    path_ = ::mkdtemp(name);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing_support::TempDir;
 
 struct PipeHandles {
   HANDLE read = nullptr;
@@ -93,13 +82,11 @@ TEST(FilesTest, SetStdHandleReplacesAStandardHandle) {
 }
 
 TEST(FilesTest, FileTypesOfTerminalPipeFileAndInvalidHandle) {
-  int master = -1;
-  int slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  HANDLE terminal = detail::HandleForDescriptor(slave);
+  testing_support::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  HANDLE terminal = detail::HandleForDescriptor(pty.slave());
   EXPECT_EQ(GetFileType(terminal), FILE_TYPE_CHAR);
   CloseHandle(terminal);
-  ::close(master);
 
   PipeHandles pipe;
   EXPECT_EQ(GetFileType(pipe.read), FILE_TYPE_PIPE);
@@ -319,14 +306,12 @@ TEST(FilesTest, FlushFileBuffers) {
   EXPECT_FALSE(FlushFileBuffers(pipe.write));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
-  int master = -1;
-  int slave = -1;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  HANDLE terminal = detail::HandleForDescriptor(slave);
+  testing_support::Pty pty;
+  ASSERT_TRUE(pty.ok());
+  HANDLE terminal = detail::HandleForDescriptor(pty.slave());
   EXPECT_FALSE(FlushFileBuffers(terminal));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   CloseHandle(terminal);
-  ::close(master);
 }
 
 TEST(FilesTest, ReadFromAPipeStillOpenWaitsForData) {
