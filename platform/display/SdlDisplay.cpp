@@ -8,9 +8,9 @@
 #include <map>
 #include <mutex>
 
-#include "platform/display/KeyCodes.h"
+#include "platform/keys/KeyCodes.h"
 #include "platform/kernel/Rects.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace win32::detail {
 

@@ -48,12 +48,4 @@ inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-namespace detail {
-// The Windows error code for a Linux errno value (ERROR_INVALID_FUNCTION for
-// values without a counterpart).
-DWORD ErrorFromErrno(int err);
-// SetLastError(ErrorFromErrno(err)); convenient in failure paths.
-void SetLastErrorFromErrno(int err);
-}  // namespace detail
-
 }  // namespace win32

@@ -1,4 +1,4 @@
-#include "platform/kernel/Process.h"
+#include "platform/kernel/ProcessInternal.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32 {
 namespace {

@@ -1,9 +1,6 @@
 // The process: command line, module names and handles, error mode, exit.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "platform/kernel/WinTypes.h"
 
 namespace win32 {
@@ -22,16 +19,5 @@ UINT SetErrorMode(UINT mode);
 // Runs the platform's exit hooks (the terminal is put back), then ends the
 // process at once with the code; other threads end with it.
 [[noreturn]] void ExitProcess(UINT exitCode);
-
-namespace detail {
-// One argument vector joined into a command line that splits back into the
-// same arguments: blanks are quoted, quotes escaped with a backslash.
-std::string JoinCommandLine(const std::vector<std::string>& arguments);
-// Registers a hook run by ExitProcess and by every fatal path of the platform
-// (unhandled fault, fatal signal), newest first. Hooks must be async-signal
-// tolerant: they run at most once each.
-void AddExitHook(void (*hook)());
-void RunExitHooks();
-}  // namespace detail
 
 }  // namespace win32

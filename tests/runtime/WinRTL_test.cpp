@@ -10,6 +10,7 @@
 #include "runtime/WinRTL.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
+#include "platform/kernel/FilesInternal.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/kernel/Errors.h"
+#include "platform/kernel/ProcessInternal.h"
 #include "tests/support/Subprocess.h"
 
 namespace {
