@@ -103,6 +103,25 @@ HMODULE GetModuleHandleA(LPCSTR name) {
   return static_cast<HMODULE>(info.dli_fbase);
 }
 
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module) {
+  if (module == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *module = nullptr;
+  if ((flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) == 0) {
+    *module = GetModuleHandleA(name);
+    return *module != nullptr ? TRUE : FALSE;
+  }
+  Dl_info info{};
+  if (name == nullptr || ::dladdr(name, &info) == 0 || info.dli_fbase == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  *module = static_cast<HMODULE>(info.dli_fbase);
+  return TRUE;
+}
+
 UINT SetErrorMode(UINT mode) {
   return errorMode.exchange(mode);
 }
