@@ -5,8 +5,10 @@
 #     nothing else: no POSIX, Linux, SDL or libtermkey header, no internal one;
 #   - the public headers include only each other and standard C++ headers;
 #   - inside the platform an area includes only the areas below it;
-#   - a *Testing.h header is included by tests and by its own area's sources.
-# Run as: cmake -DSOURCE_DIR=<source tree> -P CheckBoundary.cmake
+#   - a *Testing.h header is included by tests and by its own area's sources;
+#   - with COMPILER given, platform/Win32.h preprocessed pulls in no POSIX,
+#     Linux, SDL or libtermkey header, not even through a standard one.
+# Run as: cmake -DSOURCE_DIR=<source tree> [-DCOMPILER=<c++>] -P CheckBoundary.cmake
 cmake_minimum_required(VERSION 3.25)
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "SOURCE_DIR is not set")
@@ -164,6 +166,32 @@ foreach(area IN LISTS areas)
     math(EXPR checked "${checked} + 1")
   endforeach()
 endforeach()
+
+# Every file the preprocessor opens for Win32.h (g++ -H lists them, one dot a
+# level); the C library's own plumbing (features.h, sys/cdefs.h, bits/) is
+# what any standard header brings.
+if(COMPILER)
+  execute_process(
+    COMMAND "${COMPILER}" -std=c++20 -I "${SOURCE_DIR}" -H -fsyntax-only -x c++
+            "${SOURCE_DIR}/platform/Win32.h"
+    RESULT_VARIABLE status ERROR_VARIABLE tree OUTPUT_QUIET)
+  if(NOT status EQUAL 0)
+    list(APPEND violations "platform/Win32.h does not compile on its own:\n${tree}")
+  endif()
+  string(REPLACE "\n" ";" tree_lines "${tree}")
+  set(posix_names "pthread|signal|unistd|fcntl|dlfcn|link|elf|termios|poll|ucontext|sched|semaphore|spawn|dirent|termkey")
+  foreach(line IN LISTS tree_lines)
+    if(NOT line MATCHES "^\\.+ (.+)$")
+      continue()
+    endif()
+    set(opened "${CMAKE_MATCH_1}")
+    if(opened MATCHES "(^|/)(${posix_names})\\.h$" OR opened MATCHES "/linux/" OR
+       opened MATCHES "/SDL2?/" OR
+       (opened MATCHES "/sys/" AND NOT opened MATCHES "/sys/cdefs\\.h$"))
+      list(APPEND violations "platform/Win32.h pulls in ${opened}")
+    endif()
+  endforeach()
+endif()
 
 if(violations)
   list(JOIN violations "\n" text)
