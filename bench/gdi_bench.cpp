@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/gdi/Gdi.h"
+#include "platform/gdi/GdiInternal.h"
 
 using namespace win32;
 

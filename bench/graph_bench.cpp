@@ -8,9 +8,11 @@
 #include <mutex>
 
 #include "graph/Graph.h"
+#include "graph/GraphTesting.h"
 #include "graph/ktsIGraph.h"
 #include "platform/Win32.h"
 #include "platform/display/Display.h"
+#include "platform/display/DisplayTesting.h"
 
 namespace {
 

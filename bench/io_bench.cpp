@@ -20,6 +20,7 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "runtime/krExceptions.h"
+#include "platform/kernel/FilesInternal.h"
 
 namespace {
 

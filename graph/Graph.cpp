@@ -1,4 +1,5 @@
 #include "graph/Graph.h"
+#include "graph/GraphTesting.h"
 
 #include <algorithm>
 #include <cstddef>

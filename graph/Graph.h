@@ -73,22 +73,4 @@ void SetTextWindow(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::ui
 TextCell SetTextPosition(std::uint32_t column, std::uint32_t row);
 bool DisplayCursor(bool on);
 
-// For tests and tools that look inside the library.
-namespace detail {
-win32::HWND Window();
-win32::HDC BitmapDC();
-win32::HDC WindowDC();
-win32::DWORD ServerThreadId();
-// The fields of the console key record the window makes of a key message.
-struct KeyRecord {
-  bool keyDown;
-  std::uint16_t scanCode;
-  std::uint32_t controlKeyState;
-};
-// Receives the key records the window makes, instead of the console input
-// buffer; none: the records go to the console.
-using KeyRecordSink = void (*)(const KeyRecord& record);
-extern KeyRecordSink keyRecordSink;
-}  // namespace detail
-
 }  // namespace Graph

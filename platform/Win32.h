@@ -10,6 +10,7 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Exceptions.h"
+#include "platform/kernel/DebugHelp.h"
 #include "platform/console/Console.h"
 #include "platform/user/User.h"
 #include "platform/gdi/Gdi.h"

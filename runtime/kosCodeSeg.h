@@ -1,4 +1,4 @@
-// The sections of a loaded executable, from its ELF section table.
+// The sections of a loaded executable, from its section table.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,5 @@
 #include "runtime/krnShowHistory.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "runtime/kosFileIO.h"
@@ -32,17 +28,16 @@ void say(const char* text) {
 // a regular file is never written through (it may be another user's link in
 // a shared directory).
 bool createReportFile(win32::HANDLE& file) {
-  const int fd = ::open(kFileName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::ftruncate(fd, 0) != 0) {
-    ::close(fd);
-    return false;
+  file = win32::CreateFileA(kFileName, win32::GENERIC_WRITE, 0, nullptr, win32::OPEN_ALWAYS,
+                            win32::FILE_ATTRIBUTE_NORMAL | win32::FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr);
+  if (file == win32::INVALID_HANDLE_VALUE || file == nullptr) return false;
+  if (win32::GetFileType(file) == win32::FILE_TYPE_DISK &&
+      win32::SetFilePointer(file, 0, nullptr, win32::FILE_BEGIN) == 0 &&
+      win32::SetEndOfFile(file)) {
+    return true;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  file = win32::detail::HandleForDescriptor(fd);
-  if (file != win32::INVALID_HANDLE_VALUE && file != nullptr) return true;
-  ::close(fd);
+  win32::CloseHandle(file);
   return false;
 }
 

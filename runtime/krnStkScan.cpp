@@ -1,7 +1,6 @@
 #include "runtime/krnStkScan.h"
 
-#include <unwind.h>
-
+#include "platform/kernel/DebugHelp.h"
 #include "runtime/krIsCall.h"
 #include "runtime/krnShowHistory.h"
 
@@ -17,9 +16,8 @@ void record(K2C_History& history, std::uintptr_t address, std::uintptr_t start,
   if (history.count < INT16_MAX) ++history.count;
 }
 
-// A frame's return address is stored 8 bytes below the frame address (CFA)
-// of the frame it returns from, which the unwinder's context still holds when
-// it hands over the frame.
+// A frame's return address is stored 8 bytes below the stack pointer that
+// the walk reports with it.
 struct Walk {
   std::uintptr_t location;  // the word at the first slot
   std::uintptr_t slot;      // frames whose return address lies above it count
@@ -48,35 +46,32 @@ void recordLocation(Walk& walk) {
   }
 }
 
-_Unwind_Reason_Code findLocation(_Unwind_Context* context, void* data) {
+win32::BOOL findLocation(win32::DWORD64 rip, win32::DWORD64, win32::LPVOID data) {
   Walk& walk = *static_cast<Walk*>(data);
-  const std::uintptr_t ip = _Unwind_GetIP(context);
-  if (ip == 0) return _URC_END_OF_STACK;
-  if (ip != walk.location) return _URC_NO_REASON;
+  if (rip != walk.location) return win32::TRUE;
   walk.locationIsFrame = true;
-  return _URC_END_OF_STACK;
+  return win32::FALSE;
 }
 
 // The walk starts at the frame that the location returns into; when no frame
 // does (the location of a hardware fault), at the first frame whose return
 // address lies above the first slot.
-_Unwind_Reason_Code visit(_Unwind_Context* context, void* data) {
+win32::BOOL visit(win32::DWORD64 rip, win32::DWORD64 rsp, win32::LPVOID data) {
   Walk& walk = *static_cast<Walk*>(data);
-  const std::uintptr_t ip = _Unwind_GetIP(context);
-  if (ip == 0) return _URC_END_OF_STACK;
-  const std::uintptr_t returnSlot = _Unwind_GetCFA(context) - 8;
+  const std::uintptr_t ip = rip;
+  const std::uintptr_t returnSlot = rsp - 8;
   if (!walk.started) {
     const bool atLocation = ip == walk.location;
-    if (walk.locationIsFrame ? !atLocation : returnSlot <= walk.slot) return _URC_NO_REASON;
+    if (walk.locationIsFrame ? !atLocation : returnSlot <= walk.slot) return win32::TRUE;
     walk.started = true;
     if (walk.isTrap) {
       recordLocation(walk);
-      if (atLocation) return _URC_NO_REASON;
+      if (atLocation) return win32::TRUE;
     }
   }
-  if (walk.limit != 0 && returnSlot > walk.limit) return _URC_END_OF_STACK;
+  if (walk.limit != 0 && returnSlot > walk.limit) return win32::FALSE;
   recordReturnAddress(walk, ip);
-  return _URC_NO_REASON;
+  return win32::TRUE;
 }
 
 }  // namespace
@@ -96,6 +91,6 @@ void K2C_STACK_SCAN_PROC(const void* slot, const void* bottom, bool isTrap) {
   walk.limit = bottom != nullptr ? reinterpret_cast<std::uintptr_t>(bottom) + 8 : 0;
   walk.isTrap = isTrap;
   walk.history = &mainHistory;
-  _Unwind_Backtrace(&findLocation, &walk);
-  _Unwind_Backtrace(&visit, &walk);
+  win32::WalkStack(&findLocation, &walk);
+  win32::WalkStack(&visit, &walk);
 }

@@ -14,10 +14,10 @@
 #include "platform/console/LineInput.h"
 #include "platform/console/TerminalReader.h"
 #include "platform/console/TerminalState.h"
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Exceptions.h"
-#include "platform/kernel/Files.h"
-#include "platform/kernel/Process.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ExceptionsInternal.h"
+#include "platform/kernel/FilesInternal.h"
+#include "platform/kernel/ProcessInternal.h"
 
 namespace win32 {
 namespace {

@@ -7,7 +7,7 @@
 #include "platform/console/InputBuffer.h"
 #include "platform/console/LineInput.h"
 #include "platform/console/TerminalReader.h"
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 #include "platform/console/Console.h"
 
 namespace win32::detail {

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "platform/kernel/Files.h"
-#include "platform/kernel/Sync.h"
+#include "platform/kernel/FilesInternal.h"
+#include "platform/kernel/SyncInternal.h"
 
 namespace win32::detail {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/kernel/Sync.h"
+#include "platform/kernel/SyncInternal.h"
 
 namespace win32::detail {
 std::size_t InputBuffer::append(const INPUT_RECORD* records, std::size_t count) {

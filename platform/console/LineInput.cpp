@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/console/InputBuffer.h"
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32::detail {
 namespace {

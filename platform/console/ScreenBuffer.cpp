@@ -9,8 +9,8 @@
 
 #include "platform/console/Console.h"
 #include "platform/console/TerminalReader.h"
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Files.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/FilesInternal.h"
 
 namespace win32 {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "platform/display/KeyCodes.h"
+#include "platform/keys/KeyCodes.h"
 
 namespace win32::detail {
 namespace {

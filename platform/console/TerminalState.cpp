@@ -11,7 +11,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/kernel/Process.h"
+#include "platform/kernel/ProcessInternal.h"
 
 namespace win32::detail {
 namespace {

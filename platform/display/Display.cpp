@@ -1,4 +1,5 @@
 #include "platform/display/Display.h"
+#include "platform/display/DisplayTesting.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,6 +1,7 @@
 // Display back-ends: where windows show their client surfaces and where
 // input comes from. The window manager talks to one back-end through the
-// Display interface; which one is chosen once, before the first window:
+// Display interface; which one is chosen once, before the first window
+// (DisplayTesting.h, for tests; the program always has Sdl):
 //   - Sdl (the default): a real window on the X server named by $DISPLAY.
 //     SDL video lives on the first thread that creates a window, and only
 //     that thread can have windows; its message loop waits in SDL_WaitEvent.
@@ -21,14 +22,6 @@
 #include "platform/kernel/WinTypes.h"
 
 namespace win32::detail {
-
-enum class DisplayKind { Sdl, Memory };
-
-// Chooses the back-end. Takes effect only before the display is first used
-// (first window, GetDC(NULL), screen metrics, message box); later calls
-// change nothing and answer whether the kind asked for is the one in use.
-bool SelectDisplay(DisplayKind kind);
-DisplayKind SelectedDisplay();
 
 // Where a new window goes: outer rectangle on the screen, client rectangle on
 // the screen (inside the frame and caption), and its title.
@@ -77,6 +70,11 @@ Display& CurrentDisplay();
 Display* DisplayInUse();
 // Display::wakeThread on the back-end if it is in use; nothing otherwise.
 void WakeDisplayThread(DWORD threadId);
+
+// A square-wave tone of the frequency for the duration through the SDL
+// back-end's audio (whichever back-end shows the windows); returns after the
+// duration, or false at once where no audio device opens.
+bool PlayTone(DWORD frequency, DWORD duration);
 
 // ---- What a back-end reports -------------------------------------------------
 // Back-ends report raw facts about their windows; the window manager

@@ -10,9 +10,9 @@
 #include <string>
 #include <utility>
 
-#include "platform/display/KeyCodes.h"
+#include "platform/keys/KeyCodes.h"
 #include "platform/kernel/Rects.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace win32::detail {
 

@@ -1,4 +1,5 @@
-#include "platform/gdi/Gdi.h"
+#include "platform/gdi/GdiInternal.h"
+#include "platform/gdi/GdiTesting.h"
 
 #include <algorithm>
 #include <climits>
@@ -12,7 +13,7 @@
 #include "platform/display/Display.h"
 #include "platform/gdi/Raster.h"
 #include "platform/kernel/Rects.h"
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32 {
 

@@ -4,9 +4,6 @@
 // tables of this area, usable from any thread.
 #pragma once
 
-#include <memory>
-
-#include "platform/display/Surface.h"
 #include "platform/kernel/WinTypes.h"
 
 namespace win32 {
@@ -167,16 +164,5 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 BOOL InvertRect(HDC dc, const RECT* rect);
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int xSource, int ySource,
             DWORD rop);
-
-namespace detail {
-// A device context drawing on a surface; the window manager makes the window
-// DCs with it. The DC keeps the surface alive.
-HDC CreateSurfaceDC(std::shared_ptr<Surface> surface);
-// Limits the DC's drawing to the rectangle (device coordinates, right and
-// bottom exclusive) besides its surface; null removes the limit.
-void SetDCClip(HDC dc, const RECT* clip);
-// GDI objects alive now, stock objects included: what a leak shows in.
-std::size_t GdiObjectCount();
-}  // namespace detail
 
 }  // namespace win32

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Exceptions.h"
-#include "platform/kernel/Process.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ExceptionsInternal.h"
+#include "platform/kernel/ProcessInternal.h"
 
 namespace win32 {
 namespace {

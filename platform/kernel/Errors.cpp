@@ -1,4 +1,4 @@
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 #include <cerrno>
 

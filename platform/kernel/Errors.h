@@ -27,6 +27,7 @@ inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_BROKEN_PIPE = 109;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
@@ -47,13 +48,5 @@ inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
-
-namespace detail {
-// The Windows error code for a Linux errno value (ERROR_INVALID_FUNCTION for
-// values without a counterpart).
-DWORD ErrorFromErrno(int err);
-// SetLastError(ErrorFromErrno(err)); convenient in failure paths.
-void SetLastErrorFromErrno(int err);
-}  // namespace detail
 
 }  // namespace win32

@@ -1,4 +1,4 @@
-#include "platform/kernel/Exceptions.h"
+#include "platform/kernel/ExceptionsInternal.h"
 
 #include <sys/mman.h>
 #include <ucontext.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/kernel/Process.h"
+#include "platform/kernel/ProcessInternal.h"
 
 namespace win32 {
 namespace {

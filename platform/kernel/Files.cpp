@@ -1,4 +1,4 @@
-#include "platform/kernel/Files.h"
+#include "platform/kernel/FilesInternal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32 {
 namespace {
@@ -308,7 +308,7 @@ DWORD GetFileType(HANDLE file) {
 // The share mode has no counterpart on Linux (files are always shared) and
 // the attributes and template are not used.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
-                   LPSECURITY_ATTRIBUTES /*security*/, DWORD creation, DWORD /*flagsAndAttributes*/,
+                   LPSECURITY_ATTRIBUTES /*security*/, DWORD creation, DWORD flagsAndAttributes,
                    HANDLE /*templateFile*/) {
   const detail::ConsoleDeviceOpener opener = consoleDeviceOpener.load();
   if (name != nullptr && opener != nullptr && isConsoleDeviceName(name)) {
@@ -320,7 +320,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  const int fd = openWithDisposition(name, accessFlags(access), creation);
+  const bool nameItself = (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+  const int fd = openWithDisposition(
+      name, accessFlags(access) | (nameItself ? O_NOFOLLOW | O_NONBLOCK : 0), creation);
   if (fd < 0) {
     detail::SetLastErrorFromErrno(errno);
     return INVALID_HANDLE_VALUE;
@@ -331,6 +333,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
     SetLastError(ERROR_ACCESS_DENIED);  // a directory is not a file to read or write
     return INVALID_HANDLE_VALUE;
   }
+  if (nameItself) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return detail::HandleForDescriptor(fd);
 }
 
@@ -396,6 +399,15 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
   // error code, so success leaves it at 0.
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(position & 0xFFFFFFFF);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+  const int fd = detail::FileDescriptor(file);
+  if (fd < 0) return failWith(ERROR_INVALID_HANDLE);
+  const off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return failWith(detail::ErrorFromErrno(errno));
+  if (::ftruncate(fd, position) != 0) return failWith(detail::ErrorFromErrno(errno));
+  return TRUE;
 }
 
 // fsync refuses pipes and terminals with EINVAL; Windows answers a flush of a

@@ -26,6 +26,7 @@ inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD OPEN_ALWAYS = 4;
 inline constexpr DWORD TRUNCATE_EXISTING = 5;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 
 inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
@@ -44,7 +45,12 @@ BOOL SetStdHandle(DWORD which, HANDLE handle);
 DWORD GetFileType(HANDLE file);
 
 // Success sets the last error to 0, or to ERROR_ALREADY_EXISTS when
-// CREATE_ALWAYS or OPEN_ALWAYS found the file.
+// CREATE_ALWAYS or OPEN_ALWAYS found the file. With
+// FILE_FLAG_OPEN_REPARSE_POINT the name itself is opened, never what it leads
+// to: a symbolic link fails (ERROR_INVALID_NAME), so nothing is created or
+// changed through one, and the open never waits for a fifo's other end
+// (writing to one without a reader fails with ERROR_FILE_NOT_FOUND).
+// GetFileType tells what was opened.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile);
 // Reading at end of file succeeds with 0 bytes; a pipe whose writers are gone
@@ -57,47 +63,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED
 // file-size limit fails with ERROR_DISK_FULL (SIGXFSZ is ignored too).
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, OVERLAPPED* overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+// Ends the file at its file pointer (cutting it short or growing it with
+// zeros); a pipe or terminal, which has no end, fails.
+BOOL SetEndOfFile(HANDLE file);
 BOOL FlushFileBuffers(HANDLE file);
-
-namespace detail {
-
-// A handle on a descriptor (files, pipes, terminals, the standard handles).
-// The base is virtual so that the console input buffer's handle can also name
-// its terminal's descriptor.
-class FileObject : public virtual KernelObject {
- public:
-  FileObject(int fd, bool ownsDescriptor) : fd_(fd), ownsDescriptor_(ownsDescriptor) {}
-  ~FileObject() override;
-  FileObject(const FileObject&) = delete;
-  FileObject& operator=(const FileObject&) = delete;
-  ObjectKind kind() const override { return ObjectKind::File; }
-  int descriptor() const { return fd_; }
-
- private:
-  int fd_;
-  bool ownsDescriptor_;
-};
-
-// Kernel objects other than descriptors that ReadFile, WriteFile and
-// GetFileType accept (the console host's buffers). FlushFileBuffers on them
-// fails with ERROR_INVALID_HANDLE, as it does for a console.
-class StreamObject : public virtual KernelObject {
- public:
-  virtual BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) = 0;
-  virtual BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) = 0;
-  virtual DWORD fileType() const { return FILE_TYPE_CHAR; }
-};
-
-// The descriptor behind a file handle, or -1.
-int FileDescriptor(HANDLE file);
-// A new handle on a descriptor that the handle then owns (closed with it).
-HANDLE HandleForDescriptor(int fd);
-
-// The console host opens the console devices "CONIN$" and "CONOUT$" for
-// CreateFileA, and gives standard input on a terminal its console input
-// handle. Returns INVALID_HANDLE_VALUE with the error set when it cannot.
-using ConsoleDeviceOpener = HANDLE (*)(LPCSTR name, DWORD access);
-void SetConsoleDeviceOpener(ConsoleDeviceOpener opener);
-}  // namespace detail
 
 }  // namespace win32

@@ -1,10 +1,10 @@
-#include "platform/kernel/Handles.h"
+#include "platform/kernel/HandlesInternal.h"
 
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace win32 {
 namespace {

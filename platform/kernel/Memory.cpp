@@ -11,7 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32 {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/kernel/Process.h"
+#include "platform/kernel/ProcessInternal.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32 {
 namespace {
@@ -101,6 +101,25 @@ HMODULE GetModuleHandleA(LPCSTR name) {
   Dl_info info{};
   if (::dladdr(reinterpret_cast<void*>(&GetModuleHandleA), &info) == 0) return nullptr;
   return static_cast<HMODULE>(info.dli_fbase);
+}
+
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module) {
+  if (module == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *module = nullptr;
+  if ((flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) == 0) {
+    *module = GetModuleHandleA(name);
+    return *module != nullptr ? TRUE : FALSE;
+  }
+  Dl_info info{};
+  if (name == nullptr || ::dladdr(name, &info) == 0 || info.dli_fbase == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  *module = static_cast<HMODULE>(info.dli_fbase);
+  return TRUE;
 }
 
 UINT SetErrorMode(UINT mode) {

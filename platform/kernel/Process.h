@@ -1,9 +1,6 @@
 // The process: command line, module names and handles, error mode, exit.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "platform/kernel/WinTypes.h"
 
 namespace win32 {
@@ -18,20 +15,19 @@ LPCSTR GetCommandLineA();
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 // NULL name: the executable's own module (its load address).
 HMODULE GetModuleHandleA(LPCSTR name);
+
+inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x1;
+inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x2;
+inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS = 0x4;
+// With GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, name is an address and the
+// answer is the module whose image holds it: the executable, or a shared
+// library (its load address); an address in no image fails with
+// ERROR_MOD_NOT_FOUND. Without the flag, as GetModuleHandleA. Modules stay
+// loaded either way, so the reference-count flags change nothing.
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 UINT SetErrorMode(UINT mode);
 // Runs the platform's exit hooks (the terminal is put back), then ends the
 // process at once with the code; other threads end with it.
 [[noreturn]] void ExitProcess(UINT exitCode);
-
-namespace detail {
-// One argument vector joined into a command line that splits back into the
-// same arguments: blanks are quoted, quotes escaped with a backslash.
-std::string JoinCommandLine(const std::vector<std::string>& arguments);
-// Registers a hook run by ExitProcess and by every fatal path of the platform
-// (unhandled fault, fatal signal), newest first. Hooks must be async-signal
-// tolerant: they run at most once each.
-void AddExitHook(void (*hook)());
-void RunExitHooks();
-}  // namespace detail
 
 }  // namespace win32

@@ -1,10 +1,10 @@
-#include "platform/kernel/Sync.h"
+#include "platform/kernel/SyncInternal.h"
 
 #include <condition_variable>
 #include <vector>
 
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace win32 {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 #include <fenv.h>
 #include <linux/futex.h>
@@ -12,8 +12,8 @@
 #include <chrono>
 #include <mutex>
 
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Exceptions.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ExceptionsInternal.h"
 
 namespace win32 {
 namespace {

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Sync.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/SyncInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace win32 {
 namespace {

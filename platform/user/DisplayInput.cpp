@@ -5,7 +5,7 @@
 #include <set>
 
 #include "platform/display/Display.h"
-#include "platform/display/KeyCodes.h"
+#include "platform/keys/KeyCodes.h"
 #include "platform/user/MessageQueue.h"
 #include "platform/user/User.h"
 

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "platform/display/Display.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace win32::detail {
 

@@ -2,8 +2,8 @@
 #include <atomic>
 
 #include "platform/display/Display.h"
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 #include "platform/user/MessageQueue.h"
 #include "platform/user/Painting.h"
 #include "platform/user/User.h"

@@ -4,9 +4,9 @@
 #include <set>
 
 #include "platform/display/Display.h"
-#include "platform/gdi/Gdi.h"
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Threads.h"
+#include "platform/gdi/GdiInternal.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 #include "platform/user/User.h"
 #include "platform/user/WindowTable.h"
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <map>
 
-#include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 namespace win32::detail {
 

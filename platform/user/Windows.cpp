@@ -8,9 +8,9 @@
 
 #include "platform/console/Console.h"
 #include "platform/display/Display.h"
-#include "platform/gdi/Gdi.h"
-#include "platform/kernel/Errors.h"
-#include "platform/kernel/Threads.h"
+#include "platform/gdi/GdiInternal.h"
+#include "platform/kernel/ErrorsInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 #include "platform/user/MessageQueue.h"
 #include "platform/user/Painting.h"
 #include "platform/user/User.h"

@@ -18,6 +18,7 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "runtime/Storage.h"
+#include "platform/kernel/FilesInternal.h"
 #include "tests/channels/IOLinkCapture.h"
 
 namespace {

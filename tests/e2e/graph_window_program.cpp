@@ -11,12 +11,14 @@
 #include <thread>
 
 #include "graph/Graph.h"
+#include "graph/GraphTesting.h"
 #include "platform/Win32.h"
 #include "platform/display/Surface.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
 #include "tests/support/TestFiles.h"
+#include "platform/gdi/GdiInternal.h"
 
 namespace {
 

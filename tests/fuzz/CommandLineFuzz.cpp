@@ -13,6 +13,7 @@
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Process.h"
 #include "runtime/krnStart.h"
+#include "platform/kernel/ProcessInternal.h"
 
 namespace {
 

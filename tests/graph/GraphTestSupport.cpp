@@ -8,6 +8,8 @@
 #include "runtime/WinRTL.h"
 #include "graph/ktsIGraph.h"
 #include "platform/display/Surface.h"
+#include "platform/display/DisplayTesting.h"
+#include "platform/gdi/GdiInternal.h"
 
 namespace graph_test {
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graph/Graph.h"
+#include "graph/GraphTesting.h"
 #include "platform/Win32.h"
 #include "platform/display/MemoryDisplay.h"
 #include "tests/support/TestFiles.h"

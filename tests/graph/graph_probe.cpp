@@ -12,12 +12,14 @@
 #include <utility>
 
 #include "graph/Graph.h"
+#include "graph/GraphTesting.h"
 #include "graph/ktsIGraph.h"
 #include "platform/Win32.h"
 #include "platform/display/Display.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
+#include "platform/display/DisplayTesting.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Opening, closing and re-opening the window; repaint; the window procedure.
 #include "GraphTestSupport.h"
 #include "graph/ktsIGraph.h"
+#include "platform/gdi/GdiTesting.h"
 
 namespace graph_test {
 namespace {

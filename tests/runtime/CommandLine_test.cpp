@@ -10,6 +10,7 @@
 
 #include "platform/kernel/Process.h"
 #include "runtime/krnStart.h"
+#include "platform/kernel/ProcessInternal.h"
 #include "tests/runtime/ProbeRunner.h"
 
 namespace {

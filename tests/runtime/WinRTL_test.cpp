@@ -9,6 +9,7 @@
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "tests/support/Pty.h"
+#include "platform/kernel/FilesInternal.h"
 
 namespace {
 

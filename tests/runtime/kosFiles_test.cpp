@@ -11,6 +11,7 @@
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
+#include "platform/kernel/FilesInternal.h"
 
 namespace {
 

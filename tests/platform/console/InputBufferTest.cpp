@@ -9,6 +9,7 @@
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Sync.h"
+#include "platform/kernel/FilesInternal.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
-#include "platform/display/KeyCodes.h"
+#include "platform/keys/KeyCodes.h"
 
 namespace {
 

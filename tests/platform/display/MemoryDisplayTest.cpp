@@ -1,6 +1,7 @@
 // The memory display: what the screen shows, covering and uncovering, and
 // the user's input and close requests arriving as messages.
 #include "tests/platform/user/UserTestSupport.h"
+#include "platform/display/DisplayTesting.h"
 
 namespace user_test {
 namespace {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "tests/support/TestFiles.h"
+#include "platform/gdi/GdiInternal.h"
 
 using namespace win32;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/platform/gdi/GdiTestSupport.h"
+#include "platform/gdi/GdiInternal.h"
 
 using namespace win32;
 using gditest::C;

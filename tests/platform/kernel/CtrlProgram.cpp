@@ -18,6 +18,9 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/ExceptionsInternal.h"
+#include "platform/kernel/FilesInternal.h"
+#include "platform/kernel/ProcessInternal.h"
 
 using namespace win32;
 

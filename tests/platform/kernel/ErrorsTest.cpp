@@ -1,4 +1,5 @@
 #include "platform/kernel/Errors.h"
+#include "platform/kernel/ErrorsInternal.h"
 
 #include <gtest/gtest.h>
 

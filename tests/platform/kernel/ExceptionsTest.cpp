@@ -1,4 +1,5 @@
 #include "platform/kernel/Exceptions.h"
+#include "platform/kernel/ExceptionsInternal.h"
 
 #include <signal.h>
 #include <sys/wait.h>

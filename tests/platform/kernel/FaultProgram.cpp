@@ -15,6 +15,7 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/ProcessInternal.h"
 
 using namespace win32;
 

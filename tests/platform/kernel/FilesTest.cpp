@@ -13,6 +13,7 @@
 
 #include "platform/kernel/Errors.h"
 #include "tests/support/Pty.h"
+#include "platform/kernel/FilesInternal.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
 
@@ -486,5 +487,76 @@ TEST_P(OpenFile, SuccessLeavesNoStaleLastError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FilesTest, OpenFile, testing::ValuesIn(kOpens));
+
+// The name itself, never what it leads to: the error report file is made so
+// in a directory others may write to.
+TEST(FilesTest, OpeningTheNameItselfRefusesLinksAndNeverWaitsForAFifo) {
+  TempDir dir;
+  const std::string target = dir.file("target");
+  CloseHandle(createFile(target, GENERIC_WRITE, CREATE_NEW));
+  ASSERT_EQ(::symlink(target.c_str(), dir.file("link").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), dir.file("dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  const auto openItself = [](const std::string& path, DWORD creation) {
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, creation,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  struct Row {
+    const char* name;
+    DWORD creation;
+    DWORD error;
+  };
+  for (const Row row : {Row{"link", OPEN_ALWAYS, ERROR_INVALID_NAME},
+                        Row{"link", CREATE_ALWAYS, ERROR_INVALID_NAME},
+                        Row{"dangling", OPEN_ALWAYS, ERROR_INVALID_NAME},
+                        Row{"fifo", OPEN_ALWAYS, ERROR_FILE_NOT_FOUND}}) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(openItself(dir.file(row.name), row.creation), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), row.error);
+  }
+  struct stat status {};
+  EXPECT_NE(::lstat(dir.file("nowhere").c_str(), &status), 0) << "created through a link";
+
+  // With a reader the fifo opens, and its handle then blocks as any other.
+  const int reader = ::open(dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  HANDLE fifo = openItself(dir.file("fifo"), OPEN_ALWAYS);
+  ASSERT_NE(fifo, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileType(fifo), FILE_TYPE_PIPE);
+  EXPECT_EQ(::fcntl(detail::FileDescriptor(fifo), F_GETFL) & O_NONBLOCK, 0);
+  CloseHandle(fifo);
+  ::close(reader);
+
+  HANDLE file = openItself(target, OPEN_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileType(file), FILE_TYPE_DISK);
+  EXPECT_TRUE(WriteFile(file, "abc", 3, nullptr, nullptr));
+  CloseHandle(file);
+}
+
+TEST(FilesTest, SetEndOfFileCutsOrGrowsAtTheFilePointer) {
+  TempDir dir;
+  HANDLE file = createFile(dir.file("f"), GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(WriteFile(file, "abcdef", 6, nullptr, nullptr));
+  struct Row {
+    LONG position;
+    const char* contents;
+  };
+  for (const Row row : {Row{3, "abc"}, Row{5, "abc\0\0"}, Row{0, ""}}) {
+    SCOPED_TRACE(row.position);
+    ASSERT_EQ(SetFilePointer(file, row.position, nullptr, FILE_BEGIN),
+              static_cast<DWORD>(row.position));
+    EXPECT_TRUE(SetEndOfFile(file));
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    EXPECT_EQ(readAll(file), std::string(row.contents, static_cast<std::size_t>(row.position)));
+  }
+  CloseHandle(file);
+
+  PipeHandles pipe;
+  EXPECT_FALSE(SetEndOfFile(pipe.write));
+  EXPECT_FALSE(SetEndOfFile(nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/HandlesInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Process.h"
+#include "platform/kernel/ProcessInternal.h"
 
 using namespace win32;
 

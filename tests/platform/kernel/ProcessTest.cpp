@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/kernel/Errors.h"
+#include "platform/kernel/ProcessInternal.h"
 #include "tests/support/Subprocess.h"
 
 namespace {
@@ -124,6 +126,46 @@ TEST(ProcessTest, ModuleHandleIsTheExecutablesElfHeader) {
                         4),
             0);
   EXPECT_EQ(GetModuleHandleA("other.dll"), nullptr);
+}
+
+// Whether an address lies in the program's own image or in a library's.
+TEST(ProcessTest, TheModuleHoldingAnAddress) {
+  const HMODULE executable = GetModuleHandleA(nullptr);
+  static int inTheExecutable = 0;
+  int onTheStack = 0;
+  struct Row {
+    const char* what;
+    const void* address;
+    bool found;
+    bool isExecutable;
+  };
+  const Row rows[] = {
+      {"code", reinterpret_cast<const void*>(&GetModuleHandleExA), true, true},
+      {"data", &inTheExecutable, true, true},
+      {"the C library's standard output", stdout, true, false},
+      {"the stack", &onTheStack, false, false},
+      {"null", nullptr, false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    HMODULE module = reinterpret_cast<HMODULE>(1);
+    const BOOL found = GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        static_cast<LPCSTR>(row.address), &module);
+    EXPECT_EQ(found != FALSE, row.found);
+    if (!row.found) {
+      EXPECT_EQ(module, nullptr);
+      EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+      continue;
+    }
+    EXPECT_EQ(module == executable, row.isExecutable);
+    EXPECT_NE(module, nullptr);
+  }
+  HMODULE module = nullptr;
+  EXPECT_TRUE(GetModuleHandleExA(0, nullptr, &module));
+  EXPECT_EQ(module, executable);
+  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, "", nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(ProcessTest, SetErrorModeReturnsThePreviousMode) {

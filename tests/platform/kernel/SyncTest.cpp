@@ -15,6 +15,9 @@
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/FilesInternal.h"
+#include "platform/kernel/HandlesInternal.h"
+#include "platform/kernel/SyncInternal.h"
 
 namespace {
 

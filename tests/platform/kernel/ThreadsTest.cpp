@@ -12,6 +12,8 @@
 
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Sync.h"
+#include "platform/kernel/HandlesInternal.h"
+#include "platform/kernel/ThreadsInternal.h"
 
 namespace {
 

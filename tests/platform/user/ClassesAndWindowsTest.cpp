@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "tests/platform/user/UserTestSupport.h"
+#include "platform/display/DisplayTesting.h"
 
 namespace user_test {
 namespace {

@@ -1,4 +1,5 @@
 #include "tests/platform/user/UserTestSupport.h"
+#include "platform/display/DisplayTesting.h"
 
 namespace user_test {
 

@@ -1,6 +1,6 @@
-#include "platform/display/KeyCodes.h"
+#include "platform/keys/KeyCodes.h"
 
-#include <SDL.h>
+#include <SDL_scancode.h>
 
 #include <iterator>
 

@@ -1,25 +1,20 @@
-// Beep: a square-wave tone through SDL audio, or the terminal bell where no
-// audio device opens; either way it returns after the tone's duration.
+// Tones through SDL audio: the SDL back-end owns SDL, its audio as well as
+// its video.
 #include <SDL.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/console/Console.h"
-#include "platform/console/TerminalState.h"
-#include "platform/kernel/Errors.h"
+#include "platform/display/Display.h"
 #include "platform/kernel/Sync.h"
 
-namespace win32 {
+namespace win32::detail {
 namespace {
 
-constexpr DWORD kLowestFrequency = 37;  // the range a console beep accepts
-constexpr DWORD kHighestFrequency = 32767;
 constexpr int kSampleRate = 44100;
 constexpr Sint16 kAmplitude = 6000;
 
@@ -42,7 +37,7 @@ bool startAudio() {
   return false;
 }
 
-// SDL audio is started once, on the first beep, and kept.
+// SDL audio is started once, on the first tone, and kept.
 bool audioAvailable() {
   static std::once_flag started;
   static bool available = false;
@@ -61,8 +56,9 @@ std::vector<Sint16> squareWave(DWORD frequency, DWORD duration, int rate) {
   return samples;
 }
 
-// True when the tone was played.
-bool playTone(DWORD frequency, DWORD duration) {
+}  // namespace
+
+bool PlayTone(DWORD frequency, DWORD duration) {
   if (!audioAvailable()) return false;
   SDL_AudioSpec wanted{};
   wanted.freq = kSampleRate;
@@ -80,18 +76,4 @@ bool playTone(DWORD frequency, DWORD duration) {
   return true;
 }
 
-}  // namespace
-
-BOOL Beep(DWORD frequency, DWORD duration) {
-  if (frequency < kLowestFrequency || frequency > kHighestFrequency) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!playTone(frequency, duration)) {
-    detail::WriteToTerminal("\a", 1);
-    Sleep(duration);
-  }
-  return TRUE;
-}
-
-}  // namespace win32
+}  // namespace win32::detail

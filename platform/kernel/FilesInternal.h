@@ -1,0 +1,46 @@
+// Descriptors behind file handles, and the console devices CreateFileA opens.
+#pragma once
+
+#include "platform/kernel/Files.h"
+#include "platform/kernel/HandlesInternal.h"
+
+namespace win32::detail {
+
+// A handle on a descriptor (files, pipes, terminals, the standard handles).
+// The base is virtual so that the console input buffer's handle can also name
+// its terminal's descriptor.
+class FileObject : public virtual KernelObject {
+ public:
+  FileObject(int fd, bool ownsDescriptor) : fd_(fd), ownsDescriptor_(ownsDescriptor) {}
+  ~FileObject() override;
+  FileObject(const FileObject&) = delete;
+  FileObject& operator=(const FileObject&) = delete;
+  ObjectKind kind() const override { return ObjectKind::File; }
+  int descriptor() const { return fd_; }
+
+ private:
+  int fd_;
+  bool ownsDescriptor_;
+};
+
+// Kernel objects other than descriptors that ReadFile, WriteFile and
+// GetFileType accept (the console host's buffers). FlushFileBuffers on them
+// fails with ERROR_INVALID_HANDLE, as it does for a console.
+class StreamObject : public virtual KernelObject {
+ public:
+  virtual BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) = 0;
+  virtual BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) = 0;
+  virtual DWORD fileType() const { return FILE_TYPE_CHAR; }
+};
+
+// The descriptor behind a file handle, or -1.
+int FileDescriptor(HANDLE file);
+// A new handle on a descriptor that the handle then owns (closed with it).
+HANDLE HandleForDescriptor(int fd);
+
+// The console host opens the console devices "CONIN$" and "CONOUT$" for
+// CreateFileA, and gives standard input on a terminal its console input
+// handle. Returns INVALID_HANDLE_VALUE with the error set when it cannot.
+using ConsoleDeviceOpener = HANDLE (*)(LPCSTR name, DWORD access);
+void SetConsoleDeviceOpener(ConsoleDeviceOpener opener);
+}  // namespace win32::detail
