@@ -12,6 +12,7 @@ namespace win32::detail {
 namespace {
 
 constexpr std::int32_t kScreenWidth = 1024;
+constexpr std::int32_t kMaxWindowSide = 32767;
 constexpr std::int32_t kScreenHeight = 768;
 // What the screen shows where no window is.
 constexpr std::uint32_t kDesktopColour = 0x00008080u;
@@ -55,6 +56,8 @@ class MemoryDisplay : public Display {
 
   std::shared_ptr<Surface> openWindow(HWND window, const WindowPlacement& placement) override {
     const RECT& c = placement.client;
+    // As an X server: a window's sides are 16-bit numbers.
+    if (c.right - c.left > kMaxWindowSide || c.bottom - c.top > kMaxWindowSide) return nullptr;
     auto surface =
         std::make_shared<MemorySurface>(*this, window, c.right - c.left, c.bottom - c.top);
     std::lock_guard guard(lock_);
