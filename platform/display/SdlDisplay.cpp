@@ -180,6 +180,8 @@ class SdlDisplay : public Display {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // The window manager decides where mouse input goes (SetCapture).
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
     userEvent_ = SDL_RegisterEvents(1);
     if (userEvent_ == static_cast<Uint32>(-1)) {
