@@ -334,6 +334,34 @@ TEST(GdiArcs, RunCounterClockwiseFromStartToEnd) {
   EXPECT_TRUE(lit.count({200, 150}));
 }
 
+// Index in the counter-clockwise loop of the four mirrored quadrants (from
+// the middle of the right edge) where the radial towards (x, y) meets the
+// outline; (x, y) is relative to the centre with y upwards, points is the
+// quadrant path and lastColumn its last column. A plain scan of the walked
+// path, to hold the rasteriser's search along the path against.
+std::size_t LoopIndexOfRadial(const std::vector<detail::PathPoint>& points, std::int64_t lastColumn,
+                              detail::Wide x, detail::Wide y) {
+  using detail::Wide;
+  const std::size_t count = points.size();
+  auto px = [&](std::size_t m) { return static_cast<Wide>(lastColumn - points[m].i); };
+  auto py = [&](std::size_t m) { return static_cast<Wide>(points[m].j); };
+  std::size_t m = 0;
+  if (y >= 0 && x >= 0) {
+    while (m < count && !(px(m) * y <= py(m) * x)) ++m;
+    return m;
+  }
+  if (y >= 0) {
+    while (m < count && !(px(m) * y < py(m) * -x)) ++m;
+    return 2 * count - m;
+  }
+  if (x >= 0) {
+    while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
+    return 4 * count - m;
+  }
+  while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
+  return 2 * count + m;
+}
+
 // The arc as a pixel sequence, the way small arcs are drawn: the loop of the
 // four mirrored quadrants, counter-clockwise from the middle of the right
 // edge, cut at the radials, repeats merged and the last pixel left out.
@@ -352,7 +380,7 @@ std::vector<std::pair<int, int>> arcSequence(int l, int t, int r, int b, POINT f
   };
   auto radial = [&](POINT v) {
     const detail::Wide x = v.x - (l + w / 2), y = (t + h / 2) - v.y;
-    return static_cast<std::int64_t>(detail::LoopIndexOfRadial(points, path.lastColumn(), x, y));
+    return static_cast<std::int64_t>(LoopIndexOfRadial(points, path.lastColumn(), x, y));
   };
   const std::int64_t first = radial(from);
   std::int64_t last = radial(to);
