@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/kernel/Rects.h"
+#include "platform/kernel/Threads.h"
 
 namespace win32::detail {
 
@@ -86,7 +87,17 @@ class MemoryDisplay : public Display {
   void pumpEvents() override {}
   void waitEvents() override {}
   void wakeThread(DWORD) override {}
-  bool showMessage(const std::string&, const std::string&, bool) override { return false; }
+  // Nothing is shown; the dialog and the thread that showed it are kept.
+  bool showMessage(const std::string& caption, const std::string& text, bool) override {
+    std::lock_guard guard(lock_);
+    messages_.push_back(ShownMessage{caption, text, GetCurrentThreadId()});
+    return true;
+  }
+
+  std::vector<ShownMessage> messages() {
+    std::lock_guard guard(lock_);
+    return messages_;
+  }
 
   // Copies the changed area of a window's surface to the screen, except
   // where the window is covered.
@@ -193,6 +204,7 @@ class MemoryDisplay : public Display {
   std::mutex lock_;
   std::shared_ptr<Surface> screen_;
   std::map<HWND, ScreenWindow> windows_;
+  std::vector<ShownMessage> messages_;
 };
 
 void MemorySurface::changed(const RECT& area) {
@@ -255,6 +267,11 @@ void MemoryDisplayKey(HWND window, std::uint8_t scanCode, bool extended, bool do
   key.extended = extended;
   key.down = down;
   ReportKey(window, key);
+}
+
+std::vector<ShownMessage> MemoryDisplayMessages() {
+  MemoryDisplay* display = ActiveMemoryDisplay();
+  return display != nullptr ? display->messages() : std::vector<ShownMessage>{};
 }
 
 void MemoryDisplayActivate(HWND window, bool active) {

@@ -261,8 +261,12 @@ TEST_F(GraphServer, SizeTheDisplayRefusesFailsAndKeepsTheOpenWindow) {
   Graph::Circle(100, 100, 50, 7);
   const Picture before = Shown();
   const std::size_t objects = win32::detail::GdiObjectCount();
-  for (const auto& [width, depth] :
-       {std::pair<std::uint32_t, std::uint32_t>{1, 1u << 26}, {0, 2000000000}, {40000, 10}}) {
+  const std::size_t messagesBefore = win32::detail::MemoryDisplayMessages().size();
+  // The last is too large for a bitmap, refused before the display is asked.
+  for (const auto& [width, depth] : {std::pair<std::uint32_t, std::uint32_t>{1, 1u << 26},
+                                     {0, 2000000000},
+                                     {40000, 10},
+                                     {8193, 8192}}) {
     EXPECT_FALSE(Graph::Init(5, 5, width, depth)) << width << "x" << depth;
     EXPECT_EQ(Graph::detail::Window(), window);
     EXPECT_EQ(Graph::Width, 500u);
@@ -270,6 +274,13 @@ TEST_F(GraphServer, SizeTheDisplayRefusesFailsAndKeepsTheOpenWindow) {
     EXPECT_EQ(WindowRect().left, 1);
   }
   EXPECT_EQ(win32::detail::GdiObjectCount(), objects);
+  // Each refusal shows its box on the thread that runs the window.
+  const auto messages = win32::detail::MemoryDisplayMessages();
+  ASSERT_EQ(messages.size(), messagesBefore + 4);
+  for (std::size_t k = messagesBefore; k < messages.size(); ++k) {
+    EXPECT_EQ(messages[k].text, "Couldn't create main window");
+    EXPECT_EQ(messages[k].threadId, Graph::detail::ServerThreadId());
+  }
   EXPECT_EQ(Shown(), before);
   Graph::Circle(300, 300, 50, 7);
   EXPECT_GT(Shown().count(kStd[7]), before.count(kStd[7]));
