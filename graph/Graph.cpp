@@ -88,9 +88,9 @@ struct Server {
   win32::HPALETTE windowPalette = nullptr;
   win32::HPALETTE memoryPalette = nullptr;
   // The geometry of the window Init asks for, handed to the server thread
-  // with the request, and what the server answered to a replacement.
+  // with the request, and whether the server could not make that window.
   Geometry asked{};
-  bool replaceRefused = false;
+  bool refused = false;
 } server;
 
 win32::HWND consoleWindow = nullptr;
@@ -765,6 +765,13 @@ void createWindow() {
   installWindow(made);
 }
 
+// A new window starts wholly invalid. Its first paint (an erase, then the
+// copy) is made before Init goes on, so that it never meets Init's first
+// drawings half-way.
+void paintNewWindow() {
+  win32::UpdateWindow(server.window);
+}
+
 void destroyWindow() {
   destroyWindowObjects(currentWindow());
   installWindow(WindowObjects{});
@@ -774,13 +781,14 @@ void destroyWindow() {
 // so a size the display refuses leaves the old window with its picture.
 void replaceWindow() {
   WindowObjects made;
-  server.replaceRefused = !makeWindow(made);
-  if (server.replaceRefused) {
+  server.refused = !makeWindow(made);
+  if (server.refused) {
     showFailure(kWindowFailure, nullptr);
   } else {
     const WindowObjects old = currentWindow();
     installWindow(made);
     destroyWindowObjects(old);
+    paintNewWindow();
   }
   win32::SetEvent(server.readyEvent);
 }
@@ -821,14 +829,31 @@ void runMessageLoop() {
   }
 }
 
-win32::DWORD serveWindow(win32::LPVOID) {
+// While the window is closed: each Init asks for one; a size the display
+// refuses is answered as such, and the server waits for the next Init.
+void awaitReopening() {
   for (;;) {
-    createWindow();
+    waitFor(server.reopenEvent);
+    WindowObjects made;
+    server.refused = !makeWindow(made);
+    if (!server.refused) {
+      installWindow(made);
+      return;
+    }
+    showFailure(kWindowFailure, nullptr);
+    win32::SetEvent(server.readyEvent);
+  }
+}
+
+win32::DWORD serveWindow(win32::LPVOID) {
+  createWindow();
+  for (;;) {
+    paintNewWindow();
     win32::SetEvent(server.readyEvent);
     runMessageLoop();
     destroyWindow();
     win32::SetEvent(server.readyEvent);
-    waitFor(server.reopenEvent);
+    awaitReopening();
   }
 }
 
@@ -901,9 +926,10 @@ bool startServer() {
   return true;
 }
 
-void reopenWindow() {
+bool reopenWindow() {
   win32::SetEvent(server.reopenEvent);
   waitFor(server.readyEvent);
+  return !server.refused;
 }
 
 bool windowOpen() {
@@ -920,7 +946,7 @@ bool askServer(win32::UINT request, win32::LPARAM parameter = 0) {
 
 bool replaceOpenWindow() {
   if (!askServer(kReplaceWindowRequest)) return false;
-  return !server.replaceRefused;
+  return !server.refused;
 }
 
 void showFailureOnDisplay(const char* text) {
@@ -1005,8 +1031,8 @@ bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t d
     if (!startServer()) return false;
   } else if (!server.windowClosed) {
     if (!replaceOpenWindow()) return false;
-  } else {
-    reopenWindow();
+  } else if (!reopenWindow()) {
+    return false;
   }
   ktsIGraph::fGrMode = true;
   NumPColor = displayColours;

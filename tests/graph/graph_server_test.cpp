@@ -285,7 +285,14 @@ TEST_F(GraphServer, SizeTheDisplayRefusesFailsAndKeepsTheOpenWindow) {
   Graph::Circle(300, 300, 50, 7);
   EXPECT_GT(Shown().count(kStd[7]), before.count(kStd[7]));
   Graph::Exit();
+  // On a closed window the refusal leaves it closed, and the next Init
+  // opens one.
+  EXPECT_FALSE(Graph::Init(5, 5, 1, 1u << 26));
+  EXPECT_EQ(Graph::detail::Window(), nullptr);
+  Graph::Exit();
   ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  EXPECT_EQ(Graph::Width, 500u);
+  EXPECT_GT(Shown().count(0), 0u);
 }
 
 TEST_F(GraphServer, InitFarRightKeepsTheWholeDrawingArea) {
