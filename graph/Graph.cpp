@@ -2,6 +2,8 @@
 #include "graph/GraphTesting.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -31,6 +33,7 @@ std::uint32_t PATSYM_SOLID = 0;
 
 namespace detail {
 KeyRecordSink keyRecordSink = nullptr;
+DrawingHook drawingHook = nullptr;
 }  // namespace detail
 
 namespace {
@@ -47,6 +50,14 @@ constexpr win32::SIZE_T kServerStackSize = 8192;
 constexpr std::uint32_t kHaltCode = 9;
 
 bool initialised = false;
+
+// Outer top-left corner and drawing-area size.
+struct Geometry {
+  std::uint32_t x = 0;
+  std::uint32_t y = 0;
+  std::uint32_t width = 0;
+  std::uint32_t depth = 0;
+};
 
 // The graphics server. The server thread makes and releases the window,
 // its DCs, the bitmap and the palettes; the caller's thread reads them only
@@ -77,6 +88,10 @@ struct Server {
   // deleted with the window.
   win32::HPALETTE windowPalette = nullptr;
   win32::HPALETTE memoryPalette = nullptr;
+  // The geometry of the window Init asks for, handed to the server thread
+  // with the request, and whether the server could not make that window.
+  Geometry asked{};
+  bool refused = false;
 } server;
 
 win32::HWND consoleWindow = nullptr;
@@ -130,6 +145,10 @@ struct Tools {
   std::array<std::uint8_t, 8> customFillMask{};
   win32::HBITMAP patternBitmap = nullptr;
 } tools;
+
+// Counts the commands run so far (changed under the bitmap lock); the
+// repaint reads it to see whether a drawing met its painting.
+std::atomic<std::uint64_t> commandsIssued{0};
 
 // Line style numbers to pen styles: 1 is dotted and 2 dashed, the reverse of
 // the pen style constants.
@@ -187,12 +206,19 @@ void waitFor(win32::HANDLE object) {
   }
 }
 
-void lockBitmap() {
-  waitFor(server.bitmapLock);
-}
-void unlockBitmap() {
-  win32::ReleaseMutex(server.bitmapLock);
-}
+// Owns a mutex for one scope. A raise that unwinds through the scope (a
+// break, a trap in a hook) lets it go, so the other thread never waits for
+// a drawing that has gone.
+class HeldLock {
+ public:
+  explicit HeldLock(win32::HANDLE mutex) : mutex_(mutex) { waitFor(mutex_); }
+  ~HeldLock() { win32::ReleaseMutex(mutex_); }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+
+ private:
+  win32::HANDLE mutex_;
+};
 
 void selectTools(win32::HDC dc, std::uint32_t colour, bool fill) {
   const win32::COLORREF c = WinRTL::PALETTEINDEX(colour);
@@ -224,6 +250,27 @@ void releaseTools(win32::HDC dc) {
   win32::DeleteObject(tools.createdPen);
   tools.createdPen = nullptr;
   tools.createdBrush = nullptr;
+}
+
+// The pen and brush of one drawing, selected for its scope: however the
+// drawing ends, the DC gets its old tools back and the new ones are deleted.
+class SelectedTools {
+ public:
+  SelectedTools(win32::HDC dc, std::uint32_t colour, bool fill) : dc_(dc) {
+    selectTools(dc, colour, fill);
+  }
+  ~SelectedTools() { releaseTools(dc_); }
+  SelectedTools(const SelectedTools&) = delete;
+  SelectedTools& operator=(const SelectedTools&) = delete;
+
+ private:
+  win32::HDC dc_;
+};
+
+// Between selecting the tools and drawing with them, where a fault would
+// leave the most behind.
+void drawingStarts() {
+  if (detail::drawingHook != nullptr) detail::drawingHook();
 }
 
 bool isStdMask(std::uint32_t mask) {
@@ -265,12 +312,14 @@ std::vector<std::uint8_t> logicalPalette() {
 }
 
 // Each DC gets a palette object of its own, selected as a background palette;
-// the one it replaces is deleted.
+// the one it replaces is deleted. A palette that cannot be made (one of no
+// entries cannot) changes nothing: the DC keeps the one it has.
 void realisePalette(win32::HDC dc, win32::HPALETTE& selected) {
   if (dc == nullptr) return;
   const std::vector<std::uint8_t> palette = logicalPalette();
   win32::HPALETTE created =
       win32::CreatePalette(reinterpret_cast<const win32::LOGPALETTE*>(palette.data()));
+  if (created == nullptr) return;
   win32::SelectPalette(dc, created, win32::TRUE);
   if (selected != nullptr) win32::DeleteObject(selected);
   selected = created;
@@ -279,15 +328,32 @@ void realisePalette(win32::HDC dc, win32::HPALETTE& selected) {
 
 void runLine(win32::HDC dc) {
   const auto& a = tools.command.arg;
-  const bool isLine = a[0] != a[2] || a[1] != a[3];
-  if (isLine) {
-    selectTools(dc, a[4], false);
+  if (a[0] != a[2] || a[1] != a[3]) {
+    const SelectedTools selected(dc, a[4], false);
+    drawingStarts();
     win32::MoveToEx(dc, gdiInt(a[0]), gdiInt(a[1]), nullptr);
     win32::LineTo(dc, gdiInt(a[2]), gdiInt(a[3]));
   }
   // LineTo leaves out the end point; the pixel puts it in.
   win32::SetPixelV(dc, gdiInt(a[2]), gdiInt(a[3]), WinRTL::PALETTEINDEX(a[4]));
-  if (isLine) releaseTools(dc);
+}
+
+void runBox(win32::HDC dc) {
+  const auto& a = tools.command.arg;
+  const SelectedTools selected(dc, a[4], tools.command.fill);
+  drawingStarts();
+  win32::Rectangle(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2] + 1), gdiInt(a[3] + 1));
+}
+
+void runEllipse(win32::HDC dc) {
+  const auto& a = tools.command.arg;
+  const SelectedTools selected(dc, a[4], tools.command.fill);
+  drawingStarts();
+  if (tools.command.fill) {
+    win32::Ellipse(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]));
+  } else {
+    win32::Arc(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]), 0, 0, 0, 0);
+  }
 }
 
 void runCommand(win32::HDC dc) {
@@ -313,21 +379,13 @@ void runCommand(win32::HDC dc) {
       win32::SetPixelV(dc, gdiInt(a[0]), gdiInt(a[1]), WinRTL::PALETTEINDEX(a[2]));
       break;
     case Op::Box:
-      selectTools(dc, a[4], tools.command.fill);
-      win32::Rectangle(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2] + 1), gdiInt(a[3] + 1));
-      releaseTools(dc);
+      runBox(dc);
       break;
     case Op::Line:
       runLine(dc);
       break;
     case Op::Ellipse:
-      selectTools(dc, a[4], tools.command.fill);
-      if (tools.command.fill) {
-        win32::Ellipse(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]));
-      } else {
-        win32::Arc(dc, gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3]), 0, 0, 0, 0);
-      }
-      releaseTools(dc);
+      runEllipse(dc);
       break;
     case Op::Invert: {
       const win32::RECT area{gdiInt(a[0]), gdiInt(a[1]), gdiInt(a[2]), gdiInt(a[3])};
@@ -340,20 +398,20 @@ void runCommand(win32::HDC dc) {
 // Runs the command on the bitmap, then on the window. Without a window there
 // is nothing to draw into.
 void issueCommand() {
-  lockBitmap();
+  const HeldLock bitmap(server.bitmapLock);
+  ++commandsIssued;
   if (server.memoryDC != nullptr) {
     runCommand(server.memoryDC);
     runCommand(server.windowDC);
   }
-  unlockBitmap();
 }
 
 // Runs a command that keeps its state in the module (or serves both DCs
 // itself) once.
 void issueStateCommand() {
-  lockBitmap();
+  const HeldLock bitmap(server.bitmapLock);
+  ++commandsIssued;
   runCommand(server.memoryDC);
-  unlockBitmap();
 }
 
 void setCommand(Op op, std::array<std::uint32_t, 5> arg = {}, bool fill = false) {
@@ -384,6 +442,30 @@ void hideCursor() {
 void reapplyCursor() {
   DisplayCursor(grid.cursorEnabled);
 }
+
+// The cursor bracket of a drawing: the cursor cell is hidden while the
+// drawing runs and shown again after it, also when a raise leaves the
+// drawing. Showing it again while a raise unwinds may raise once more; that
+// one is dropped, the first goes on to its handler.
+class CursorHidden {
+ public:
+  CursorHidden() : raisesBefore_(std::uncaught_exceptions()) { hideCursor(); }
+  ~CursorHidden() noexcept(false) {
+    if (std::uncaught_exceptions() == raisesBefore_) {
+      reapplyCursor();
+      return;
+    }
+    try {
+      reapplyCursor();
+    } catch (...) {
+    }
+  }
+  CursorHidden(const CursorHidden&) = delete;
+  CursorHidden& operator=(const CursorHidden&) = delete;
+
+ private:
+  int raisesBefore_;
+};
 
 std::uint32_t clampInto(std::uint32_t value, std::uint32_t low, std::uint32_t high) {
   if (value < low) return low;
@@ -430,13 +512,26 @@ void drawBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t
 // caller's masks back: the standard one always, so that GetStdFillMask
 // answers as before, and a custom one over it (with its pattern bitmap made
 // anew).
+class SolidMaskForFill {
+ public:
+  SolidMaskForFill() : wasStd_(tools.fillMaskIsStd), stdMask_(GetStdFillMask()) {
+    SetStdFillMask(PATSYM_SOLID);
+  }
+  ~SolidMaskForFill() {
+    SetStdFillMask(stdMask_);
+    if (!wasStd_) SetFillMask(tools.customFillMask);
+  }
+  SolidMaskForFill(const SolidMaskForFill&) = delete;
+  SolidMaskForFill& operator=(const SolidMaskForFill&) = delete;
+
+ private:
+  bool wasStd_;
+  std::uint32_t stdMask_;
+};
+
 void fillBox(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2) {
-  const bool wasStd = tools.fillMaskIsStd;
-  const std::uint32_t stdMask = GetStdFillMask();
-  SetStdFillMask(PATSYM_SOLID);
+  const SolidMaskForFill solid;
   drawBox(x1, y1, x2, y2, tools.bkColour, true);
-  SetStdFillMask(stdMask);
-  if (!wasStd) SetFillMask(tools.customFillMask);
 }
 
 // ---- Window -------------------------------------------------------------------
@@ -507,28 +602,32 @@ void forwardKey(bool keyDown, win32::LPARAM lParam) {
   writeKeyRecord(record);
 }
 
-// The locks are taken before painting begins: between BeginPaint and
-// EndPaint the window's own DC is clipped to the update area (and the
-// background erased), so a drawing on the caller's thread then would reach
-// the window only in part.
-void repaint(win32::HWND window) {
-  waitFor(server.windowLock);
-  lockBitmap();
-  win32::PAINTSTRUCT paint{};
-  win32::BeginPaint(window, &paint);
+// Painting begins before the locks are taken: BeginPaint sends
+// WM_ERASEBKGND, and the window hook must never run inside them. Between
+// BeginPaint and EndPaint the window's own DC is clipped to the update area,
+// so a drawing made on the caller's thread then reaches the window only in
+// part; the repaint sees it by the command count and copies the whole
+// bitmap again once the DC is whole.
+void copyBitmapToWindow() {
+  const HeldLock window(server.windowLock);
+  const HeldLock bitmap(server.bitmapLock);
   win32::BitBlt(server.windowDC, 0, 0, gdiInt(Width), gdiInt(Depth), server.memoryDC, 0, 0,
                 win32::SRCCOPY);
+}
+
+void repaint(win32::HWND window) {
+  const std::uint64_t commandsBefore = commandsIssued.load();
+  win32::PAINTSTRUCT paint{};
+  win32::BeginPaint(window, &paint);
+  copyBitmapToWindow();
   win32::EndPaint(window, &paint);
-  unlockBitmap();
-  win32::ReleaseMutex(server.windowLock);
+  if (commandsIssued.load() != commandsBefore) copyBitmapToWindow();
 }
 
 void realiseWindowPalette() {
-  waitFor(server.windowLock);
-  lockBitmap();
+  const HeldLock window(server.windowLock);
+  const HeldLock bitmap(server.bitmapLock);
   win32::RealizePalette(server.windowDC);
-  unlockBitmap();
-  win32::ReleaseMutex(server.windowLock);
 }
 
 win32::LRESULT windowProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
@@ -594,56 +693,168 @@ bool windowSizeFits(std::uint32_t width, std::uint32_t depth) {
   return outerWidth <= kIntMax && outerHeight <= kIntMax;
 }
 
-// On the server thread. The bitmap's content stays undefined until Init
-// clears it.
-void createWindow() {
-  const std::int32_t outerWidth = gdiInt(Width) + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
-  const std::int32_t outerHeight = gdiInt(Depth) + 2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
-                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
-  win32::HWND window = win32::CreateWindowExA(
-      0, kClassName, kWindowTitle, kWindowStyle, gdiInt(server.windowX), gdiInt(server.windowY),
-      outerWidth, outerHeight, nullptr, nullptr, win32::GetModuleHandleA(nullptr), nullptr);
-  if (window == nullptr) haltWithFailure(kWindowFailure);
-  server.window = window;
-  server.windowDC = win32::GetDC(window);
-  server.memoryDC = win32::CreateCompatibleDC(server.windowDC);
-  server.memoryBitmap =
-      win32::CreateCompatibleBitmap(server.windowDC, gdiInt(Width), gdiInt(Depth));
-  win32::SelectObject(server.memoryDC, server.memoryBitmap);
-}
+// What one window is made of; the server thread makes and releases it.
+struct WindowObjects {
+  win32::HWND window = nullptr;
+  win32::HDC windowDC = nullptr;
+  win32::HDC memoryDC = nullptr;
+  win32::HBITMAP memoryBitmap = nullptr;
+  win32::HPALETTE windowPalette = nullptr;
+  win32::HPALETTE memoryPalette = nullptr;
+};
 
 // The DCs go before their bitmap and palettes: an object still selected
 // into a DC cannot be deleted.
+void destroyWindowObjects(const WindowObjects& objects) {
+  if (objects.window != nullptr) win32::DestroyWindow(objects.window);
+  if (objects.memoryDC != nullptr) win32::DeleteDC(objects.memoryDC);
+  if (objects.memoryBitmap != nullptr) win32::DeleteObject(objects.memoryBitmap);
+  if (objects.memoryPalette != nullptr) win32::DeleteObject(objects.memoryPalette);
+  if (objects.windowPalette != nullptr) win32::DeleteObject(objects.windowPalette);
+}
+
+// On the server thread, with the geometry Init asked for. The bitmap's
+// content stays undefined until Init clears it. False when the display or
+// the GDI refuses the size; then nothing is left behind.
+bool makeWindow(WindowObjects& made) {
+  const Geometry& asked = server.asked;
+  const std::int32_t outerWidth =
+      gdiInt(asked.width) + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
+  const std::int32_t outerHeight = gdiInt(asked.depth) +
+                                   2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
+                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
+  made.window = win32::CreateWindowExA(0, kClassName, kWindowTitle, kWindowStyle, gdiInt(asked.x),
+                                       gdiInt(asked.y), outerWidth, outerHeight, nullptr, nullptr,
+                                       win32::GetModuleHandleA(nullptr), nullptr);
+  if (made.window == nullptr) return false;
+  made.windowDC = win32::GetDC(made.window);
+  made.memoryDC = win32::CreateCompatibleDC(made.windowDC);
+  made.memoryBitmap =
+      win32::CreateCompatibleBitmap(made.windowDC, gdiInt(asked.width), gdiInt(asked.depth));
+  if (made.memoryDC == nullptr || made.memoryBitmap == nullptr) {
+    destroyWindowObjects(made);
+    made = WindowObjects{};
+    return false;
+  }
+  win32::SelectObject(made.memoryDC, made.memoryBitmap);
+  return true;
+}
+
+WindowObjects currentWindow() {
+  return WindowObjects{server.window,       server.windowDC,      server.memoryDC,
+                       server.memoryBitmap, server.windowPalette, server.memoryPalette};
+}
+
+// The caller waits for the server's answer meanwhile, so the size it reads
+// afterwards is the one of the window it then draws into.
+void installWindow(const WindowObjects& objects) {
+  server.window = objects.window;
+  server.windowDC = objects.windowDC;
+  server.memoryDC = objects.memoryDC;
+  server.memoryBitmap = objects.memoryBitmap;
+  server.windowPalette = objects.windowPalette;
+  server.memoryPalette = objects.memoryPalette;
+  Width = server.asked.width;
+  Depth = server.asked.depth;
+  server.windowX = server.asked.x;
+  server.windowY = server.asked.y;
+}
+
+void createWindow() {
+  WindowObjects made;
+  if (!makeWindow(made)) haltWithFailure(kWindowFailure);
+  installWindow(made);
+}
+
+// A new window starts wholly invalid. Its first paint (an erase, then the
+// copy) is made before Init goes on, so that it never meets Init's first
+// drawings half-way.
+void paintNewWindow() {
+  win32::UpdateWindow(server.window);
+}
+
 void destroyWindow() {
-  win32::DestroyWindow(server.window);
-  win32::DeleteDC(server.memoryDC);
-  win32::DeleteObject(server.memoryBitmap);
-  win32::DeleteObject(server.memoryPalette);
-  win32::DeleteObject(server.windowPalette);
-  server.memoryPalette = nullptr;
-  server.windowPalette = nullptr;
-  server.window = nullptr;
-  server.windowDC = nullptr;
-  server.memoryDC = nullptr;
-  server.memoryBitmap = nullptr;
+  destroyWindowObjects(currentWindow());
+  installWindow(WindowObjects{});
+}
+
+// Init on an open window: the new window is made before the old one goes,
+// so a size the display refuses leaves the old window with its picture.
+void replaceWindow() {
+  WindowObjects made;
+  server.refused = !makeWindow(made);
+  if (server.refused) {
+    showFailure(kWindowFailure, nullptr);
+  } else {
+    const WindowObjects old = currentWindow();
+    installWindow(made);
+    destroyWindowObjects(old);
+    paintNewWindow();
+  }
+  win32::SetEvent(server.readyEvent);
+}
+
+// A failure box for the caller: while the window is open the server thread
+// shows it, since a display may show dialogs only on the thread that runs
+// its windows.
+void showFailureForCaller(const char* text) {
+  showFailure(text, nullptr);
+  win32::SetEvent(server.readyEvent);
+}
+
+// Requests of the caller's thread, posted to the server thread by its
+// thread identifier.
+constexpr win32::UINT kReplaceWindowRequest = win32::WM_APP + 1;
+constexpr win32::UINT kShowFailureRequest = win32::WM_APP + 2;
+
+bool handleRequest(const win32::MSG& message) {
+  if (message.hwnd != nullptr) return false;
+  switch (message.message) {
+    case kReplaceWindowRequest:
+      replaceWindow();
+      return true;
+    case kShowFailureRequest:
+      showFailureForCaller(reinterpret_cast<const char*>(message.lParam));
+      return true;
+    default:
+      return false;
+  }
 }
 
 void runMessageLoop() {
   win32::MSG message{};
   while (win32::GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (handleRequest(message)) continue;
     win32::TranslateMessage(&message);
     win32::DispatchMessageA(&message);
   }
 }
 
-win32::DWORD serveWindow(win32::LPVOID) {
+// While the window is closed: each Init asks for one; a size the display
+// refuses is answered as such, and the server waits for the next Init.
+void awaitReopening() {
   for (;;) {
-    createWindow();
+    waitFor(server.reopenEvent);
+    WindowObjects made;
+    server.refused = !makeWindow(made);
+    if (!server.refused) {
+      installWindow(made);
+      return;
+    }
+    showFailure(kWindowFailure, nullptr);
+    win32::SetEvent(server.readyEvent);
+  }
+}
+
+win32::DWORD serveWindow(win32::LPVOID) {
+  createWindow();
+  for (;;) {
+    paintNewWindow();
     win32::SetEvent(server.readyEvent);
     runMessageLoop();
     destroyWindow();
     win32::SetEvent(server.readyEvent);
-    waitFor(server.reopenEvent);
+    awaitReopening();
   }
 }
 
@@ -716,9 +927,34 @@ bool startServer() {
   return true;
 }
 
-void reopenWindow() {
+bool reopenWindow() {
   win32::SetEvent(server.reopenEvent);
   waitFor(server.readyEvent);
+  return !server.refused;
+}
+
+bool windowOpen() {
+  return server.started && !server.windowClosed;
+}
+
+// The server answers on readyEvent once it has handled the request; a
+// request that cannot be posted is not waited for.
+bool askServer(win32::UINT request, win32::LPARAM parameter = 0) {
+  if (!win32::PostThreadMessageA(server.threadId, request, 0, parameter)) return false;
+  waitFor(server.readyEvent);
+  return true;
+}
+
+bool replaceOpenWindow() {
+  if (!askServer(kReplaceWindowRequest)) return false;
+  return !server.refused;
+}
+
+void showFailureOnDisplay(const char* text) {
+  if (windowOpen() && askServer(kShowFailureRequest, reinterpret_cast<win32::LPARAM>(text))) {
+    return;
+  }
+  showFailure(text, nullptr);
 }
 
 void setDrawingDefaults() {
@@ -788,20 +1024,16 @@ void BEGIN() {
 bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t depth) {
   // Refused before anything changes: an open window keeps its bitmap.
   if (!windowSizeFits(width, depth)) {
-    showFailure(kWindowFailure, nullptr);
+    showFailureOnDisplay(kWindowFailure);
     return false;
   }
-  // Closed first, so the server never sees the new size while it still
-  // repaints the old window.
-  if (server.started && !server.windowClosed) Exit();
-  Width = width;
-  Depth = depth;
-  server.windowX = x;
-  server.windowY = y;
+  server.asked = Geometry{x, y, width, depth};
   if (!server.started) {
     if (!startServer()) return false;
-  } else {
-    reopenWindow();
+  } else if (!server.windowClosed) {
+    if (!replaceOpenWindow()) return false;
+  } else if (!reopenWindow()) {
+    return false;
   }
   ktsIGraph::fGrMode = true;
   NumPColor = displayColours;
@@ -823,7 +1055,7 @@ void Exit() {
 
 void Ellipse(std::uint32_t x, std::uint32_t y, std::uint32_t a, std::uint32_t b,
              std::uint32_t colour, bool fill) {
-  hideCursor();
+  const CursorHidden cursor;
   if (a != 0 && b != 0) {
     setCommand(Op::Ellipse, {x - a, y - b, x + a, y + b, colour}, fill);
   } else {
@@ -831,7 +1063,6 @@ void Ellipse(std::uint32_t x, std::uint32_t y, std::uint32_t a, std::uint32_t b,
     setCommand(Op::Line, {x - a, y - b, x + a, y + b, colour});
   }
   issueCommand();
-  reapplyCursor();
 }
 
 void Circle(std::uint32_t x, std::uint32_t y, std::uint32_t r, std::uint32_t colour) {
@@ -840,13 +1071,12 @@ void Circle(std::uint32_t x, std::uint32_t y, std::uint32_t r, std::uint32_t col
 
 void Rectangle(std::uint32_t x1, std::uint32_t y1, std::uint32_t x2, std::uint32_t y2,
                std::uint32_t colour, bool fill) {
-  hideCursor();
+  const CursorHidden cursor;
   drawBox(x1, y1, x2, y2, colour, fill);
-  reapplyCursor();
 }
 
 void ClearScreen(std::uint32_t mode) {
-  hideCursor();
+  const CursorHidden cursor;
   if (mode == 0) {
     fillBox(0, 0, Width - 1, Depth - 1);
   } else if (mode == 2) {
@@ -854,7 +1084,6 @@ void ClearScreen(std::uint32_t mode) {
             grid.textRight * grid.charWidth, grid.textBottom * grid.charHeight + grid.charDescent);
   }
   SetTextPosition(1, 1);
-  reapplyCursor();
 }
 
 // ---- Colours, masks and styles --------------------------------------------------

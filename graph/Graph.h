@@ -39,7 +39,9 @@ struct TextCell {
 void BEGIN();
 
 // Opens (or re-opens) the window with its outer top-left corner at (x, y)
-// and a drawing area of width x depth pixels.
+// and a drawing area of width x depth pixels. FALSE, after a failure box,
+// for a size no bitmap or display can have: an open window then stays as it
+// was. Without any window yet, a display that refuses halts the program.
 bool Init(std::uint32_t x, std::uint32_t y, std::uint32_t width, std::uint32_t depth);
 // Closes the window; the server thread waits for the next Init.
 void Exit();

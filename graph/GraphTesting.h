@@ -20,4 +20,9 @@ struct KeyRecord {
 // buffer; none: the records go to the console.
 using KeyRecordSink = void (*)(const KeyRecord& record);
 extern KeyRecordSink keyRecordSink;
+// Called on the drawing thread inside every drawing, with the bitmap lock
+// held and the drawing's pen and brush selected; none by default. Lets a
+// test make a drawing fail half-way.
+using DrawingHook = void (*)();
+extern DrawingHook drawingHook;
 }  // namespace Graph::detail

@@ -6,12 +6,14 @@
 #include <mutex>
 
 #include "platform/kernel/Rects.h"
+#include "platform/kernel/Threads.h"
 
 namespace win32::detail {
 
 namespace {
 
 constexpr std::int32_t kScreenWidth = 1024;
+constexpr std::int32_t kMaxWindowSide = 32767;
 constexpr std::int32_t kScreenHeight = 768;
 // What the screen shows where no window is.
 constexpr std::uint32_t kDesktopColour = 0x00008080u;
@@ -55,6 +57,8 @@ class MemoryDisplay : public Display {
 
   std::shared_ptr<Surface> openWindow(HWND window, const WindowPlacement& placement) override {
     const RECT& c = placement.client;
+    // As an X server: a window's sides are 16-bit numbers.
+    if (c.right - c.left > kMaxWindowSide || c.bottom - c.top > kMaxWindowSide) return nullptr;
     auto surface =
         std::make_shared<MemorySurface>(*this, window, c.right - c.left, c.bottom - c.top);
     std::lock_guard guard(lock_);
@@ -83,7 +87,17 @@ class MemoryDisplay : public Display {
   void pumpEvents() override {}
   void waitEvents() override {}
   void wakeThread(DWORD) override {}
-  bool showMessage(const std::string&, const std::string&, bool) override { return false; }
+  // Nothing is shown; the dialog and the thread that showed it are kept.
+  bool showMessage(const std::string& caption, const std::string& text, bool) override {
+    std::lock_guard guard(lock_);
+    messages_.push_back(ShownMessage{caption, text, GetCurrentThreadId()});
+    return true;
+  }
+
+  std::vector<ShownMessage> messages() {
+    std::lock_guard guard(lock_);
+    return messages_;
+  }
 
   // Copies the changed area of a window's surface to the screen, except
   // where the window is covered.
@@ -190,6 +204,7 @@ class MemoryDisplay : public Display {
   std::mutex lock_;
   std::shared_ptr<Surface> screen_;
   std::map<HWND, ScreenWindow> windows_;
+  std::vector<ShownMessage> messages_;
 };
 
 void MemorySurface::changed(const RECT& area) {
@@ -252,6 +267,11 @@ void MemoryDisplayKey(HWND window, std::uint8_t scanCode, bool extended, bool do
   key.extended = extended;
   key.down = down;
   ReportKey(window, key);
+}
+
+std::vector<ShownMessage> MemoryDisplayMessages() {
+  MemoryDisplay* display = ActiveMemoryDisplay();
+  return display != nullptr ? display->messages() : std::vector<ShownMessage>{};
 }
 
 void MemoryDisplayActivate(HWND window, bool active) {

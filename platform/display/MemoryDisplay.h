@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/display/Display.h"
@@ -51,5 +52,13 @@ void MemoryDisplayMouseButton(HWND window, MouseButton button, bool down, std::i
 void MemoryDisplayKey(HWND window, std::uint8_t scanCode, bool extended, bool down);
 // The window gains (true) or loses (false) the focus: WM_ACTIVATE.
 void MemoryDisplayActivate(HWND window, bool active);
+// The message dialogs shown so far, in order, each with the thread that
+// showed it (a real display shows them only on the thread of its windows).
+struct ShownMessage {
+  std::string caption;
+  std::string text;
+  DWORD threadId;
+};
+std::vector<ShownMessage> MemoryDisplayMessages();
 
 }  // namespace win32::detail

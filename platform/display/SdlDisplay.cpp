@@ -195,6 +195,11 @@ class SdlDisplay : public Display {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // SDL's capture while a button is held stays on: without it SDL clamps
+    // the pointer into the window and reports a release outside at the
+    // edge. With it the reports are the raw positions, and the window
+    // manager decides where mouse input goes (SetCapture).
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return failStart(std::string("SDL_Init: ") + SDL_GetError());
     userEvent_ = SDL_RegisterEvents(1);
     if (userEvent_ == static_cast<Uint32>(-1)) {

@@ -243,29 +243,4 @@ std::vector<PathPoint> QuadrantPath::allPoints() const {
   return points;
 }
 
-// Index in the counter-clockwise loop where the radial towards (x, y) (y
-// upwards, relative to the centre) meets the outline; points are the
-// quadrant path relative to the centre (x leftwards from the right edge).
-std::size_t LoopIndexOfRadial(const std::vector<PathPoint>& points, std::int64_t lastColumn, Wide x,
-                              Wide y) {
-  const std::size_t count = points.size();
-  auto px = [&](std::size_t m) { return static_cast<Wide>(lastColumn - points[m].i); };
-  auto py = [&](std::size_t m) { return static_cast<Wide>(points[m].j); };
-  std::size_t m = 0;
-  if (y >= 0 && x >= 0) {
-    while (m < count && !(px(m) * y <= py(m) * x)) ++m;
-    return m;
-  }
-  if (y >= 0) {
-    while (m < count && !(px(m) * y < py(m) * -x)) ++m;
-    return 2 * count - m;
-  }
-  if (x >= 0) {
-    while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
-    return 4 * count - m;
-  }
-  while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
-  return 2 * count + m;
-}
-
 }  // namespace win32::detail

@@ -158,12 +158,4 @@ void QuadrantPath::forEachInWindow(std::int64_t i0, std::int64_t i1, std::int64_
   }
 }
 
-// Index in the counter-clockwise loop of the four mirrored quadrants (from
-// the middle of the right edge) where the radial towards (x, y) meets the
-// outline; (x, y) is relative to the centre with y upwards, points is the
-// quadrant path and lastColumn its last column. A plain scan of the walked
-// path: the arc tests hold the rasteriser's search along the path to it.
-std::size_t LoopIndexOfRadial(const std::vector<PathPoint>& points, std::int64_t lastColumn, Wide x,
-                              Wide y);
-
 }  // namespace win32::detail

@@ -25,6 +25,13 @@ using detail::ResolvedBrush;
 using detail::ResolvedPen;
 using detail::Surface;
 
+// A failed call's answer, with the last error set.
+template <class Result>
+Result failWith(DWORD error, Result result) {
+  SetLastError(error);
+  return result;
+}
+
 // Bitmaps larger than this many pixels are refused rather than allocated.
 constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 26;
 
@@ -644,21 +651,22 @@ UINT RealizePalette(HDC handle) {
 COLORREF SetBkColor(HDC handle, COLORREF colour) {
   std::lock_guard guard(tables().lock);
   DeviceContext* dc = tables().dc(handle);
-  if (dc == nullptr) return CLR_INVALID;
+  if (dc == nullptr) return failWith(ERROR_INVALID_HANDLE, CLR_INVALID);
   return std::exchange(dc->bkColour, colour);
 }
 
 int SetBkMode(HDC handle, int mode) {
   std::lock_guard guard(tables().lock);
   DeviceContext* dc = tables().dc(handle);
-  if (dc == nullptr || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
+  if (dc == nullptr) return failWith(ERROR_INVALID_HANDLE, 0);
+  if (mode != TRANSPARENT && mode != OPAQUE) return failWith(ERROR_INVALID_PARAMETER, 0);
   return std::exchange(dc->bkMode, mode);
 }
 
 COLORREF SetTextColor(HDC handle, COLORREF colour) {
   std::lock_guard guard(tables().lock);
   DeviceContext* dc = tables().dc(handle);
-  if (dc == nullptr) return CLR_INVALID;
+  if (dc == nullptr) return failWith(ERROR_INVALID_HANDLE, CLR_INVALID);
   return std::exchange(dc->textColour, colour);
 }
 
@@ -695,7 +703,7 @@ COLORREF GetPixel(HDC handle, int x, int y) {
 BOOL MoveToEx(HDC handle, int x, int y, POINT* previous) {
   std::lock_guard guard(tables().lock);
   DeviceContext* dc = tables().dc(handle);
-  if (dc == nullptr) return FALSE;
+  if (dc == nullptr) return failWith(ERROR_INVALID_HANDLE, FALSE);
   if (previous != nullptr) *previous = dc->position;
   dc->position = {x, y};
   return TRUE;

@@ -401,7 +401,8 @@ class EllipseShape {
   // The loop place where the radial towards (x, y) (from the centre, y
   // upwards) meets the outline: the first path point past the radial, placed
   // in the quadrant the radial points into; radials along an axis belong to
-  // the quadrant they open.
+  // the quadrant they open. A radial in the bottom-right quadrant whose
+  // point is the loop's first one meets the loop at its end (4 * count).
   std::int64_t radialPlace(Wide x, Wide y) const {
     const Wide columns = path_.lastColumn();
     const PathPoint last{path_.lastColumn(), path_.lastRow()};
@@ -423,7 +424,7 @@ class EllipseShape {
       const bool found = path_.firstWhere(
           [&](std::int64_t i, std::int64_t j) { return across(i) * -y <= j * x; }, m);
       if (!found) return loopPlace(3, last);
-      if (m.i == 0 && m.j == 0) return 0;
+      if (m.i == 0 && m.j == 0) return loopSize_;
       return loopPlace(3, path_.previous(m));
     }
     const bool found = path_.firstWhere(
@@ -557,11 +558,10 @@ void DrawArc(Target& target, const ResolvedPen& pen, const RECT& rect, POINT sta
   const Wide toX = end.x - centre.x, toY = centre.y - end.y;
   const std::int64_t first = shape.radialPlace(fromX, fromY);
   std::int64_t last = shape.radialPlace(toX, toY);
-  // Radials that meet the outline at one place: the whole loop, unless the
-  // end lies less than half a turn counter-clockwise from the start, when
-  // the arc is that one place less its last pixel, nothing.
-  if (last == first && fromX * toY - fromY * toX > 0) return;
-  if (last <= first) last += shape.loopSize();  // the same place: the whole loop
+  // An end before the start wraps round once; radials that meet the outline
+  // at one place give the whole loop. A start at the loop's end and an end
+  // at its start (place 0) leave nothing between them.
+  if (last <= first) last += shape.loopSize();
   strokeLoop(stroke, shape, first, last, true);
 }
 

@@ -2,12 +2,15 @@
 // messages: WM_* numbers, MK_* flags and key lParams, from the button and key
 // state kept here.
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "platform/display/Display.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/user/MessageQueue.h"
+#include "platform/kernel/Threads.h"
 #include "platform/user/User.h"
+#include "platform/user/WindowTable.h"
 
 namespace win32::detail {
 namespace {
@@ -30,6 +33,7 @@ struct InputState {
   std::mutex lock;
   WPARAM buttons = 0;        // MK_LBUTTON, MK_RBUTTON, MK_MBUTTON
   std::set<KeyId> keysDown;  // as the reports left them
+  HWND capture = nullptr;    // SetCapture's window, which gets all mouse input
 };
 
 InputState& inputState() {
@@ -72,6 +76,43 @@ ButtonMessages messagesOf(MouseButton button) {
   }
 }
 
+HWND captureWindow() {
+  InputState& state = inputState();
+  std::lock_guard guard(state.lock);
+  return state.capture;
+}
+
+// Where a mouse fact goes: to the window that has the capture (its position
+// moved into that window's client area), else to the window under the
+// pointer, and there only while the pointer is over its client area. The
+// back-ends report the pointer outside too while a button is held (the
+// display's own grab); the mouse is not captured unless asked for.
+struct MouseTarget {
+  HWND window = nullptr;
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+};
+
+std::optional<MouseTarget> mouseTarget(HWND window, std::int32_t x, std::int32_t y) {
+  auto reported = LookupWindow(window);
+  if (!reported) return std::nullopt;
+  HWND capture = captureWindow();
+  if (capture != nullptr) {
+    if (auto captured = LookupWindow(capture)) {
+      const std::int64_t capturedX =
+          std::int64_t{x} + reported->client.left - captured->client.left;
+      const std::int64_t capturedY = std::int64_t{y} + reported->client.top - captured->client.top;
+      return MouseTarget{capture, static_cast<std::int32_t>(capturedX),
+                         static_cast<std::int32_t>(capturedY)};
+    }
+  }
+  const RECT client = ClientRectOf(*reported);
+  if (x < client.left || x >= client.right || y < client.top || y >= client.bottom) {
+    return std::nullopt;
+  }
+  return MouseTarget{window, x, y};
+}
+
 }  // namespace
 
 void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y) {
@@ -81,9 +122,13 @@ void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y) {
     std::lock_guard guard(state.lock);
     keys = state.buttons | modifierFlags(state);
   }
-  PostDisplayMessage(window, WM_MOUSEMOVE, keys, pointParam(x, y));
+  if (auto target = mouseTarget(window, x, y)) {
+    PostDisplayMessage(target->window, WM_MOUSEMOVE, keys, pointParam(target->x, target->y));
+  }
 }
 
+// The button's state changes wherever the pointer is; the message goes only
+// where mouseTarget says.
 void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t x, std::int32_t y) {
   const ButtonMessages messages = messagesOf(button);
   WPARAM keys = 0;
@@ -93,7 +138,10 @@ void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t 
     state.buttons = down ? (state.buttons | messages.flag) : (state.buttons & ~messages.flag);
     keys = state.buttons | modifierFlags(state);
   }
-  PostDisplayMessage(window, down ? messages.down : messages.up, keys, pointParam(x, y));
+  if (auto target = mouseTarget(window, x, y)) {
+    PostDisplayMessage(target->window, down ? messages.down : messages.up, keys,
+                       pointParam(target->x, target->y));
+  }
 }
 
 void ReportKey(HWND window, const KeyFact& key) {
@@ -140,3 +188,31 @@ void ReportClose(HWND window) {
 }
 
 }  // namespace win32::detail
+
+namespace win32 {
+
+// One capture for the whole display, as there is one mouse.
+HWND SetCapture(HWND window) {
+  if (!detail::LookupWindow(window)) return nullptr;
+  detail::InputState& state = detail::inputState();
+  std::lock_guard guard(state.lock);
+  HWND previous = state.capture;
+  state.capture = window;
+  return previous != nullptr && IsWindow(previous) ? previous : nullptr;
+}
+
+BOOL ReleaseCapture() {
+  detail::InputState& state = detail::inputState();
+  std::lock_guard guard(state.lock);
+  state.capture = nullptr;
+  return TRUE;
+}
+
+// Only a window of the calling thread is reported.
+HWND GetCapture() {
+  HWND capture = detail::captureWindow();
+  if (capture == nullptr || !IsWindow(capture)) return nullptr;
+  return GetWindowThreadProcessId(capture, nullptr) == GetCurrentThreadId() ? capture : nullptr;
+}
+
+}  // namespace win32

@@ -218,6 +218,17 @@ void PostQuitMessage(int exitCode);
 // another thread cannot be sent to (0, ERROR_ACCESS_DENIED).
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// ---- Mouse capture ---------------------------------------------------------
+// Mouse messages go to the window under the pointer, and only while the
+// pointer is over its client area; a button held down does not change that.
+// A window that has the capture gets every mouse message instead, with
+// positions in its client coordinates (outside its area too, so they may be
+// negative). SetCapture answers the window that had the capture before.
+HWND SetCapture(HWND window);
+BOOL ReleaseCapture();
+// The capture window if it belongs to the calling thread, else NULL.
+HWND GetCapture();
+
 // ---- Painting --------------------------------------------------------------
 // A null rectangle means the whole client area.
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <cstring>
 #include <string>
 
@@ -69,6 +70,12 @@ detail::WindowPlacement PlacementFor(DWORD style, int x, int y, int width, int h
   height = std::max(height, 0);
   const int frame = FrameWidth(style);
   const int caption = CaptionHeight(style);
+  // The rectangles' far edges must be ints too: a window placed further out
+  // than that keeps its size and moves in until its right or bottom edge
+  // (or its client area's) is the largest int.
+  constexpr int kMaxEdge = std::numeric_limits<int>::max();
+  x = std::min(x, kMaxEdge - std::max(width, 2 * frame));
+  y = std::min(y, kMaxEdge - std::max(height, 2 * frame + caption));
   detail::WindowPlacement placement;
   placement.outer = {x, y, x + width, y + height};
   placement.client = {x + frame, y + frame + caption, std::max(x + frame, x + width - frame),

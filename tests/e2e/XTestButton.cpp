@@ -29,4 +29,9 @@ void XTestButton::release() {
   XSync(connection(display_), False);
 }
 
+void XTestButton::move(int x, int y) {
+  XTestFakeMotionEvent(connection(display_), -1, x, y, CurrentTime);
+  XSync(connection(display_), False);
+}
+
 }  // namespace testing_support

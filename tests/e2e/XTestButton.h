@@ -19,6 +19,8 @@ class XTestButton {
   // Moves the pointer to the screen position, then presses the button.
   void press(int x, int y);
   void release();
+  // Moves the pointer to the screen position, the button as it is.
+  void move(int x, int y);
 
  private:
   void* display_;  // the Xlib connection, kept out of the tests' headers

@@ -202,6 +202,37 @@ INSTANTIATE_TEST_SUITE_P(
                     Press{130, 100, 1, "s01_figures"}),      // the ring outside the hit square
     [](const testing::TestParamInfo<Press>& info) { return PressName(info.param); });
 
+// The mouse is not captured: dragged off the window, and let go there, the
+// button stays down at the last position inside until the pointer is back.
+TEST_F(ShapeboardE2E, ADragOffTheWindowKeepsReportingTheLastPositionInside) {
+  Launch("> out");
+  const std::string window = WaitForWindow();
+  ASSERT_FALSE(window.empty()) << Err();
+  const Image figures = Reference("s01_figures");
+  ASSERT_TRUE(WaitUntilShown(window, figures) == figures);
+  XTestButton button(server_.display());
+  ASSERT_TRUE(button.ok());
+  const std::string line = ClickLine(300, 100);  // nothing there: nothing grows
+  const auto clicksAtLeast = [&](std::size_t clicks) {
+    return Eventually([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
+  };
+  button.press(301, 101);
+  ASSERT_TRUE(clicksAtLeast(1)) << Out();
+  button.move(0, 101);  // off the left edge
+  std::size_t seen = Count(Out(), line);
+  ASSERT_TRUE(clicksAtLeast(seen + 2)) << Out();
+  button.move(700, 300);  // off the right edge
+  button.release();
+  seen = Count(Out(), line);
+  ASSERT_TRUE(clicksAtLeast(seen + 2)) << Out();
+  tmux_->SendKeys("x");
+  EXPECT_EQ(WaitForExit(), 0) << Err();
+  std::string expectedOut = "\r\n";
+  for (std::size_t i = Count(Out(), line); i > 0; --i) expectedOut += line;
+  EXPECT_EQ(Out(), expectedOut);
+  ExpectTerminalRestored();
+}
+
 TEST_F(ShapeboardE2E, OutputToAFileArrivesLineByLine) {
   Launch("> out");
   ASSERT_FALSE(WaitForWindow().empty()) << Err();

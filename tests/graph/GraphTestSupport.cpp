@@ -21,6 +21,7 @@ struct Seen {
   std::mutex lock;
   std::vector<SeenMessage> messages;
   std::vector<Graph::detail::KeyRecord> keys;
+  HookAction action;
 };
 Seen& seen() {
   static Seen* instance = new Seen;
@@ -138,9 +139,21 @@ bool HookSaw(std::uint32_t message) {
 
 std::int32_t RecordingHook(win32::HWND window, std::uint32_t message, std::uint32_t wParam,
                            std::int32_t lParam) {
-  std::lock_guard guard(seen().lock);
-  seen().messages.push_back(SeenMessage{window, message, wParam, lParam});
+  const SeenMessage seenNow{window, message, wParam, lParam};
+  HookAction action;
+  {
+    std::lock_guard guard(seen().lock);
+    seen().messages.push_back(seenNow);
+    action = seen().action;
+  }
+  // Outside the record's lock: the action may wait for the test's thread.
+  if (action) action(seenNow);
   return 12345;  // dropped by the window procedure
+}
+
+void SetHookAction(HookAction action) {
+  std::lock_guard guard(seen().lock);
+  seen().action = std::move(action);
 }
 
 std::vector<Graph::detail::KeyRecord> KeyRecords() {

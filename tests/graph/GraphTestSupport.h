@@ -68,6 +68,10 @@ struct SeenMessage {
 std::vector<SeenMessage> HookMessages();
 void ClearHookMessages();
 bool HookSaw(std::uint32_t message);
+// Runs on the server thread for every message the hook sees, after it is
+// recorded; none by default.
+using HookAction = std::function<void(const SeenMessage&)>;
+void SetHookAction(HookAction action);
 // The hook itself, for ktsIGraph::proc.
 std::int32_t RecordingHook(win32::HWND window, std::uint32_t message, std::uint32_t wParam,
                            std::int32_t lParam);

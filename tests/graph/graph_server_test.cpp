@@ -1,7 +1,12 @@
 // Opening, closing and re-opening the window; repaint; the window procedure.
+#include <atomic>
+#include <limits>
+#include <thread>
+
 #include "GraphTestSupport.h"
 #include "graph/ktsIGraph.h"
 #include "platform/gdi/GdiTesting.h"
+#include "runtime/krExceptions.h"
 
 namespace graph_test {
 namespace {
@@ -222,6 +227,164 @@ TEST_F(GraphServer, PaletteRequestKeepsThePicture) {
   EXPECT_EQ(after.at(100, 50), before.at(100, 50));
   EXPECT_EQ(after.at(100, 60), kStd[7]);
 }
+
+// The hook asks the test's thread to draw while the window erases its
+// background for a repaint; had the repaint taken its locks first, the
+// drawing would wait for the hook and the hook for the drawing.
+TEST_F(GraphServer, HookRunsOutsideTheRepaintsLocksAndADrawingDuringItReachesTheWindow) {
+  const win32::HWND window = Graph::detail::Window();
+  std::atomic<bool> erasing{false};
+  std::atomic<bool> drawn{false};
+  std::atomic<bool> drawnWhileErasing{false};
+  SetHookAction([&](const SeenMessage& seen) {
+    if (seen.message != win32::WM_ERASEBKGND || drawn) return;
+    erasing = true;
+    drawnWhileErasing = WaitUntil([&] { return drawn.load(); }, std::chrono::seconds(5));
+  });
+  win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 250, 250});
+  win32::detail::MemoryDisplayUncover(window);
+  ASSERT_TRUE(WaitUntil([&] { return erasing.load(); }));
+  // Outside the uncovered area, where the painting DC does not reach.
+  Graph::Rectangle(300, 300, 400, 400, 4, true);
+  drawn = true;
+  const Picture bitmap = BitmapPicture();
+  EXPECT_TRUE(WaitUntil([&] { return WindowPicture() == bitmap; }))
+      << Differences(WindowPicture(), bitmap);
+  SetHookAction(nullptr);
+  EXPECT_TRUE(drawnWhileErasing);
+  EXPECT_EQ(WindowPicture().at(350, 350), kStd[4]);
+}
+
+// Sizes inside the bitmap guard that no window can have (the display's
+// sides are 16-bit): the open window stays as it was.
+TEST_F(GraphServer, SizeTheDisplayRefusesFailsAndKeepsTheOpenWindow) {
+  const win32::HWND window = Graph::detail::Window();
+  Graph::Circle(100, 100, 50, 7);
+  const Picture before = Shown();
+  const std::size_t objects = win32::detail::GdiObjectCount();
+  const std::size_t messagesBefore = win32::detail::MemoryDisplayMessages().size();
+  // The last is too large for a bitmap, refused before the display is asked.
+  for (const auto& [width, depth] : {std::pair<std::uint32_t, std::uint32_t>{1, 1u << 26},
+                                     {0, 2000000000},
+                                     {40000, 10},
+                                     {8193, 8192}}) {
+    EXPECT_FALSE(Graph::Init(5, 5, width, depth)) << width << "x" << depth;
+    EXPECT_EQ(Graph::detail::Window(), window);
+    EXPECT_EQ(Graph::Width, 500u);
+    EXPECT_EQ(Graph::Depth, 500u);
+    EXPECT_EQ(WindowRect().left, 1);
+  }
+  EXPECT_EQ(win32::detail::GdiObjectCount(), objects);
+  // Each refusal shows its box on the thread that runs the window.
+  const auto messages = win32::detail::MemoryDisplayMessages();
+  ASSERT_EQ(messages.size(), messagesBefore + 4);
+  for (std::size_t k = messagesBefore; k < messages.size(); ++k) {
+    EXPECT_EQ(messages[k].text, "Couldn't create main window");
+    EXPECT_EQ(messages[k].threadId, Graph::detail::ServerThreadId());
+  }
+  EXPECT_EQ(Shown(), before);
+  Graph::Circle(300, 300, 50, 7);
+  EXPECT_GT(Shown().count(kStd[7]), before.count(kStd[7]));
+  Graph::Exit();
+  // On a closed window the refusal leaves it closed, and the next Init
+  // opens one.
+  EXPECT_FALSE(Graph::Init(5, 5, 1, 1u << 26));
+  EXPECT_EQ(Graph::detail::Window(), nullptr);
+  Graph::Exit();
+  ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  EXPECT_EQ(Graph::Width, 500u);
+  EXPECT_GT(Shown().count(0), 0u);
+}
+
+TEST_F(GraphServer, InitFarRightKeepsTheWholeDrawingArea) {
+  ASSERT_TRUE(Graph::Init(0x7FFFFF00u, 1, 500, 500));
+  const win32::RECT outer = WindowRect();
+  EXPECT_LT(outer.left, outer.right);
+  EXPECT_EQ(ClientRect().right, 500);
+  EXPECT_EQ(ClientRect().bottom, 500);
+  Graph::Rectangle(10, 10, 20, 20, 7, true);
+  EXPECT_EQ(BitmapPicture().at(15, 15), kStd[7]);
+}
+
+TEST_F(GraphServer, EmptyPaletteChangesNothingAndLeavesNoObjects) {
+  Graph::Circle(100, 100, 50, 7);
+  const std::size_t objects = win32::detail::GdiObjectCount();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Graph::RemapAllPalette({}), 0);
+  EXPECT_EQ(win32::detail::GdiObjectCount(), objects);
+  Graph::Circle(100, 100, 40, 7);
+  EXPECT_EQ(Shown().at(100, 60), kStd[7]);
+  Graph::Exit();
+  ASSERT_TRUE(Graph::Init(1, 1, 500, 500));
+  EXPECT_EQ(win32::detail::GdiObjectCount(), objects);
+}
+
+// ---- A raise inside a drawing -----------------------------------------------------
+
+// The hook raises a range trap in the middle of one drawing, with its tools
+// selected and the bitmap lock held; a handler frame around a loop of
+// drawings catches it.
+std::atomic<int> raisesLeft{0};
+void RaiseOnce() {
+  if (raisesLeft.fetch_sub(1) == 1) K2C_TRAP_RANGE();
+}
+
+struct RaisingDrawing {
+  const char* name;
+  void (*draw)(std::uint32_t i);
+};
+
+void PrintTo(const RaisingDrawing& drawing, std::ostream* out) {
+  *out << drawing.name;
+}
+
+class GraphRaise : public GraphTest, public ::testing::WithParamInterface<RaisingDrawing> {
+ protected:
+  void TearDown() override { Graph::detail::drawingHook = nullptr; }
+};
+
+TEST_P(GraphRaise, LeavesNoLockNorToolsAndTheCursorBack) {
+  Graph::SetTextPosition(1, 1);
+  Graph::DisplayCursor(true);
+  ASSERT_EQ(BitmapPicture().at(0, 0), kStd[15]);  // the cursor cell, inverted
+  const std::size_t objects = win32::detail::GdiObjectCount();
+  raisesLeft = 3;
+  Graph::detail::drawingHook = RaiseOnce;
+  std::uint32_t caught = 0;
+  std::uint32_t drawings = 0;
+  K2C_Protect(
+      [&] {
+        for (std::uint32_t i = 0; i < 10; ++i, ++drawings) GetParam().draw(i);
+      },
+      [&](K2C_HandlerFrame& frame) { caught = frame.source->number; });
+  Graph::detail::drawingHook = nullptr;
+  EXPECT_EQ(caught, K2C_TRAP_NR_RANGE);
+  EXPECT_LT(drawings, 10u);
+  EXPECT_EQ(win32::detail::GdiObjectCount(), objects);
+  EXPECT_EQ(BitmapPicture().at(0, 0), kStd[15]);
+  // The server can still take the locks: it repaints, and Exit returns.
+  const win32::HWND window = Graph::detail::Window();
+  win32::detail::MemoryDisplayCover(window, win32::RECT{0, 0, 500, 500});
+  win32::detail::MemoryDisplayUncover(window);
+  const Picture bitmap = BitmapPicture();
+  EXPECT_TRUE(WaitUntil([&] { return WindowPicture() == bitmap; }))
+      << Differences(WindowPicture(), bitmap);
+  Graph::DisplayCursor(false);
+  Graph::Exit();  // returns only once the server has taken the locks it needs
+  EXPECT_FALSE(win32::IsWindow(window));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drawings, GraphRaise,
+    ::testing::Values(
+        RaisingDrawing{"Circle", [](std::uint32_t i) { Graph::Circle(250, 250, 20 + i, 7); }},
+        RaisingDrawing{"FilledEllipse",
+                       [](std::uint32_t i) { Graph::Ellipse(250, 250, 30 + i, 20, 4, true); }},
+        RaisingDrawing{"Rectangle",
+                       [](std::uint32_t i) { Graph::Rectangle(100, 100, 200 + i, 150, 2, false); }},
+        RaisingDrawing{"Line",
+                       [](std::uint32_t i) { Graph::Ellipse(250, 250, 0, 10 + i, 3, false); }},
+        RaisingDrawing{"ClearScreen", [](std::uint32_t) { Graph::ClearScreen(0); }}),
+    [](const ::testing::TestParamInfo<RaisingDrawing>& info) { return info.param.name; });
 
 // ---- Key records ------------------------------------------------------------------
 

@@ -150,6 +150,48 @@ TEST_F(MemoryDisplayTest, MouseInputCarriesClientCoordinates) {
   EXPECT_EQ(message.pt.y, 20 + 20 + 90);
 }
 
+// A drag off the client area (the display reports the pointer outside while
+// the button is held): nothing reaches the window until the pointer is back,
+// and the release outside is not seen there either.
+TEST_F(MemoryDisplayTest, MouseOutsideTheClientAreaIsNotSentUnlessCaptured) {
+  HWND window = OpenRedWindow();
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Left, true, 50, 40);
+  for (auto [x, y] : {std::pair{-1, 40}, {-200, 40}, {200, 40}, {50, 100}, {50, -1}}) {
+    detail::MemoryDisplayMouseMove(window, x, y);
+  }
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Left, false, -30, 40);
+  detail::MemoryDisplayMouseMove(window, 199, 99);
+  const auto moves = Dispatched(WM_MOUSEMOVE);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].lParam, (99 << 16) | 199);
+  EXPECT_EQ(moves[0].wParam, 0u);  // the button went up outside
+  EXPECT_EQ(Dispatched(WM_LBUTTONDOWN).size(), 1u);
+  EXPECT_TRUE(Dispatched(WM_LBUTTONUP).empty());
+}
+
+TEST_F(MemoryDisplayTest, CapturedWindowGetsTheMouseOutsideWithItsOwnCoordinates) {
+  HWND window = OpenRedWindow();
+  EXPECT_EQ(GetCapture(), nullptr);
+  EXPECT_EQ(SetCapture(window), nullptr);
+  EXPECT_EQ(GetCapture(), window);
+  EXPECT_EQ(SetCapture(window), window);
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Left, true, 50, 40);
+  detail::MemoryDisplayMouseMove(window, -5, 300);
+  detail::MemoryDisplayMouseButton(window, detail::MouseButton::Left, false, -30, 40);
+  EXPECT_TRUE(ReleaseCapture());
+  EXPECT_EQ(GetCapture(), nullptr);
+  detail::MemoryDisplayMouseMove(window, -6, 300);
+  const auto moves = Dispatched(WM_MOUSEMOVE);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].lParam, (300 << 16) | 0xFFFB);
+  EXPECT_EQ(moves[0].wParam, MK_LBUTTON);
+  const auto ups = Dispatched(WM_LBUTTONUP);
+  ASSERT_EQ(ups.size(), 1u);
+  EXPECT_EQ(ups[0].lParam, (40 << 16) | 0xFFE2);
+  EXPECT_EQ(SetCapture(reinterpret_cast<HWND>(0x4444)), nullptr);
+  EXPECT_EQ(GetCapture(), nullptr);
+}
+
 TEST_F(MemoryDisplayTest, KeysCarryScanCodeExtendedFlagAndTransition) {
   HWND window = OpenRedWindow();
   detail::MemoryDisplayKey(window, 0x1E, false, true);

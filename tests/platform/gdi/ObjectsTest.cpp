@@ -2,9 +2,11 @@
 // brushes' phases, BitBlt, device capabilities, change notices, threads.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/Errors.h"
 #include "tests/platform/gdi/GdiTestSupport.h"
 #include "platform/gdi/GdiInternal.h"
 
@@ -108,6 +110,41 @@ TEST(GdiSelection, InvalidHandlesAreRefused) {
   EXPECT_EQ(CreateCompatibleBitmap(display, 100000, 100000), nullptr);
   EXPECT_EQ(CreateCompatibleBitmap(display, -5, 10), nullptr);
   DeleteDC(display);
+}
+
+// The DC setters on a handle that is no DC (none, a deleted one, a pen):
+// the failure value and ERROR_INVALID_HANDLE.
+TEST(GdiSelection, SettersOnABadDCSetInvalidHandle) {
+  HDC deleted = CreateCompatibleDC(nullptr);
+  ASSERT_TRUE(DeleteDC(deleted));
+  HPEN pen = CreatePen(PS_SOLID, 1, 0);
+  struct Row {
+    const char* call;
+    std::function<bool(HDC)> fails;
+  };
+  const Row rows[] = {
+      {"SetBkColor", [](HDC dc) { return SetBkColor(dc, C(3)) == CLR_INVALID; }},
+      {"SetBkMode", [](HDC dc) { return SetBkMode(dc, OPAQUE) == 0; }},
+      {"SetTextColor", [](HDC dc) { return SetTextColor(dc, C(3)) == CLR_INVALID; }},
+      {"MoveToEx",
+       [](HDC dc) {
+         POINT previous{7, 7};
+         return MoveToEx(dc, 1, 2, &previous) == FALSE && previous.x == 7;
+       }},
+  };
+  for (const Row& row : rows) {
+    for (HDC bad : {HDC{nullptr}, deleted, reinterpret_cast<HDC>(pen)}) {
+      SetLastError(0);
+      EXPECT_TRUE(row.fails(bad)) << row.call;
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE) << row.call;
+    }
+  }
+  DeleteObject(pen);
+  Canvas canvas;
+  SetLastError(0);
+  EXPECT_EQ(SetBkMode(canvas.dc(), 3), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(SetBkMode(canvas.dc(), TRANSPARENT), OPAQUE);  // unchanged by the bad mode
 }
 
 TEST(GdiColours, PaletteIndicesGoThroughTheSelectedPaletteAndRgbWorksToo) {

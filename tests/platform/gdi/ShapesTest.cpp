@@ -6,6 +6,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
+#include <string>
 
 #include "platform/gdi/EllipsePath.h"
 #include "tests/platform/gdi/GdiTestSupport.h"
@@ -334,6 +336,34 @@ TEST(GdiArcs, RunCounterClockwiseFromStartToEnd) {
   EXPECT_TRUE(lit.count({200, 150}));
 }
 
+// Index in the counter-clockwise loop of the four mirrored quadrants (from
+// the middle of the right edge) where the radial towards (x, y) meets the
+// outline; (x, y) is relative to the centre with y upwards, points is the
+// quadrant path and lastColumn its last column. A plain scan of the walked
+// path, to hold the rasteriser's search along the path against.
+std::size_t LoopIndexOfRadial(const std::vector<detail::PathPoint>& points, std::int64_t lastColumn,
+                              detail::Wide x, detail::Wide y) {
+  using detail::Wide;
+  const std::size_t count = points.size();
+  auto px = [&](std::size_t m) { return static_cast<Wide>(lastColumn - points[m].i); };
+  auto py = [&](std::size_t m) { return static_cast<Wide>(points[m].j); };
+  std::size_t m = 0;
+  if (y >= 0 && x >= 0) {
+    while (m < count && !(px(m) * y <= py(m) * x)) ++m;
+    return m;
+  }
+  if (y >= 0) {
+    while (m < count && !(px(m) * y < py(m) * -x)) ++m;
+    return 2 * count - m;
+  }
+  if (x >= 0) {
+    while (m < count && !(px(m) * -y <= py(m) * x)) ++m;
+    return 4 * count - m;
+  }
+  while (m < count && !(px(m) * -y < py(m) * -x)) ++m;
+  return 2 * count + m;
+}
+
 // The arc as a pixel sequence, the way small arcs are drawn: the loop of the
 // four mirrored quadrants, counter-clockwise from the middle of the right
 // edge, cut at the radials, repeats merged and the last pixel left out.
@@ -352,7 +382,7 @@ std::vector<std::pair<int, int>> arcSequence(int l, int t, int r, int b, POINT f
   };
   auto radial = [&](POINT v) {
     const detail::Wide x = v.x - (l + w / 2), y = (t + h / 2) - v.y;
-    return static_cast<std::int64_t>(detail::LoopIndexOfRadial(points, path.lastColumn(), x, y));
+    return static_cast<std::int64_t>(LoopIndexOfRadial(points, path.lastColumn(), x, y));
   };
   const std::int64_t first = radial(from);
   std::int64_t last = radial(to);
@@ -423,9 +453,12 @@ TEST(GdiArcs, StylePhaseCountsEveryPixelFromTheStart) {
   }
 }
 
-// Radials in different directions that meet the outline at one place: the
-// whole ellipse when the end is more than half a turn round from the start,
-// nothing when less (random scene 1163: Arc(224,359,222,361,248,485,310,273)).
+// Radials that meet the outline at one place draw the whole ellipse less its
+// last pixel, whichever way round they are (Arc(440,26,689,28,307,-118,
+// 303,-19) on a flat box). A radial just below the start of the loop meets
+// it at the loop's end, so from there to one just above it is nothing
+// (random scene 1163: Arc(224,359,222,361,248,485,310,273)), and the other
+// way round the whole loop.
 TEST(GdiArcs, RadialsMeetingAtOnePlaceDrawAllOrNothing) {
   Canvas less, more;
   withTools(less.dc(), PS_SOLID, C(7), kNoBrush,
@@ -434,6 +467,63 @@ TEST(GdiArcs, RadialsMeetingAtOnePlaceDrawAllOrNothing) {
   withTools(more.dc(), PS_SOLID, C(7), kNoBrush,
             [&] { Arc(more.dc(), 224, 359, 222, 361, 310, 273, 248, 485); });
   EXPECT_EQ(litPixels(more.picture()).size(), 3u);
+  Canvas flat;
+  withTools(flat.dc(), PS_SOLID, C(7), kNoBrush,
+            [&] { Arc(flat.dc(), 440, 26, 689, 28, 307, -118, 303, -19); });
+  const auto lit = litPixels(flat.picture());
+  EXPECT_EQ(lit.size(), 120u);
+  for (int x = 440; x < 500; ++x) EXPECT_TRUE(lit.count({x, 26}) && lit.count({x, 27})) << x;
+}
+
+// Arcs on flat and small boxes (height or width 1 to 4, corners either way
+// round) with radials at many angles on both sides, as the reference GDI drew
+// them: tests/data/gdi-random/flat-arcs.txt.xz, one scene a line,
+// "l t r b xs ys xe ye|lit pixels" with the pixels of a 400 x 300 canvas as
+// runs "y:x0-x1,x2-x3" per row, a space between rows.
+std::string litRuns(const Picture& picture) {
+  std::string runs;
+  for (int y = 0; y < picture.height; ++y) {
+    bool rowStarted = false;
+    for (int x = 0; x < picture.width; ++x) {
+      if (picture.at(x, y) == 0) continue;
+      int end = x;
+      while (end + 1 < picture.width && picture.at(end + 1, y) != 0) ++end;
+      runs += (rowStarted ? "," : (runs.empty() ? "" : " ") + std::to_string(y) + ":") +
+              std::to_string(x) + "-" + std::to_string(end);
+      rowStarted = true;
+      x = end;
+    }
+  }
+  return runs;
+}
+
+TEST(GdiArcs, FlatAndSmallBoxesMatchTheReference) {
+  const std::vector<std::uint8_t> bytes =
+      gditest::ReadXzFile(std::string(GDI_RANDOM_DIR) + "/flat-arcs.txt.xz");
+  std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+  std::string line;
+  int scenes = 0;
+  int differing = 0;
+  Canvas canvas(400, 150);  // the scenes' pixels all lie above row 150
+  HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+  while (std::getline(lines, line)) {
+    const std::size_t bar = line.find('|');
+    ASSERT_NE(bar, std::string::npos) << line;
+    std::istringstream numbers(line.substr(0, bar));
+    int v[8] = {};
+    for (int& value : v) ASSERT_TRUE(numbers >> value) << line;
+    const RECT whole{0, 0, 400, 150};
+    FillRect(canvas.dc(), &whole, black);
+    withTools(canvas.dc(), PS_SOLID, C(15), kNoBrush,
+              [&] { Arc(canvas.dc(), v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]); });
+    ++scenes;
+    const std::string drawn = litRuns(canvas.picture());
+    if (drawn == line.substr(bar + 1)) continue;
+    if (++differing <= 5) ADD_FAILURE() << line << "\n drawn:" << drawn;
+  }
+  DeleteObject(black);
+  EXPECT_EQ(scenes, 2004);
+  EXPECT_EQ(differing, 0);
 }
 
 TEST(GdiArcs, ThinBoxesAreClosed) {

@@ -1,5 +1,6 @@
 // Window classes, window creation and destruction, text, rectangles,
 // enumeration, system metrics and stock images.
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -150,6 +151,31 @@ TEST_F(WindowsTest, ClientAreaIsOuterSizeLessBordersAndCaption) {
   RECT outer;
   ASSERT_TRUE(GetWindowRect(window, &outer));
   EXPECT_TRUE(SameRect(outer, {1, 1, 503, 522}));
+}
+
+// Positions so far out that the far edges would pass the largest int: the
+// window keeps its size and its edges stay ordered.
+TEST_F(WindowsTest, WindowAtTheEdgeOfTheIntRangeKeepsItsSize) {
+  constexpr int kMax = 0x7FFFFFFF;
+  struct Row {
+    int x, y, width, height;
+  };
+  for (const Row& row : {Row{0x7FFFFF00, 1, 502, 521}, Row{1, 0x7FFFFFF0, 502, 521},
+                         Row{kMax, kMax, 0, 0}, Row{kMax - 10, 0, 100, 100}}) {
+    HWND window = CreateWindowExA(0, "RecordingClass", "Edge", 0x108A0000, row.x, row.y, row.width,
+                                  row.height, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr) << row.x << "," << row.y;
+    RECT outer;
+    ASSERT_TRUE(GetWindowRect(window, &outer));
+    EXPECT_EQ(outer.right - outer.left, row.width) << row.x << "," << row.y;
+    EXPECT_EQ(outer.bottom - outer.top, row.height) << row.x << "," << row.y;
+    EXPECT_LE(outer.left, row.x);
+    RECT client;
+    ASSERT_TRUE(GetClientRect(window, &client));
+    EXPECT_EQ(client.right, std::max(row.width - 2, 0));
+    EXPECT_EQ(client.bottom, std::max(row.height - 21, 0));
+    EXPECT_TRUE(DestroyWindow(window));
+  }
 }
 
 TEST_F(WindowsTest, DestroySendsDestroyMessagesAndInvalidatesTheHandle) {
