@@ -214,7 +214,7 @@ TEST_F(ShapeboardE2E, ADragOffTheWindowKeepsReportingTheLastPositionInside) {
   ASSERT_TRUE(button.ok());
   const std::string line = ClickLine(300, 100);  // nothing there: nothing grows
   const auto clicksAtLeast = [&](std::size_t clicks) {
-    return Eventually([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
+    return WaitUntil([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
   };
   button.press(301, 101);
   ASSERT_TRUE(clicksAtLeast(1)) << Out();
