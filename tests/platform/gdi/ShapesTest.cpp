@@ -488,8 +488,16 @@ std::string litRuns(const Picture& picture) {
       if (picture.at(x, y) == 0) continue;
       int end = x;
       while (end + 1 < picture.width && picture.at(end + 1, y) != 0) ++end;
-      runs += (rowStarted ? "," : (runs.empty() ? "" : " ") + std::to_string(y) + ":") +
-              std::to_string(x) + "-" + std::to_string(end);
+      if (rowStarted) {
+        runs += ',';
+      } else {
+        if (!runs.empty()) runs += ' ';
+        runs += std::to_string(y);
+        runs += ':';
+      }
+      runs += std::to_string(x);
+      runs += '-';
+      runs += std::to_string(end);
       rowStarted = true;
       x = end;
     }
