@@ -60,6 +60,9 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 using PAPCFUNC = void (*)(ULONG_PTR parameter);
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
 
+// Milliseconds since an arbitrary start (the monotonic clock); never goes back.
+ULONGLONG GetTickCount64();
+
 namespace detail {
 
 // A kernel object that the waits accept. The state that decides whether it
@@ -97,6 +100,15 @@ bool AwaitWaitStateChangeUntil(std::unique_lock<std::mutex>& lock,
 // Runs the APCs queued for the calling thread, oldest first; true when any ran.
 // Only alertable waits call it.
 bool RunQueuedApcs();
+
+// Called around every wait and sleep, on the waiting thread: with `entering`
+// TRUE before the wait takes any lock or looks at its objects (a place where
+// the thread holds nothing of the platform's; the hook may throw, and the
+// wait is then not made, or never return), with FALSE once the wait is over,
+// also when it is left by an exception (the hook must not throw then; it may
+// never return). One hook for the process; null removes it.
+using SafePointHook = void (*)(bool entering);
+void SetSafePointHook(SafePointHook hook);
 
 }  // namespace detail
 
