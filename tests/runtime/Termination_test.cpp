@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <string>
 
 #include "tests/runtime/ProbeRunner.h"
 
@@ -81,6 +82,17 @@ TEST(Termination, TerminateAfterACaughtBreakIsNotTheBreak) {
   EXPECT_EQ(result.out, "caught 21 USER BREAK\n");
   EXPECT_EQ(result.err.find("USER BREAK"), std::string::npos) << result.err;
   EXPECT_EQ(result.signal, SIGABRT);
+}
+
+// A fault signal sent from outside is no hardware fault: the program ends as
+// for a termination signal, the orderly exit first, then by that signal.
+TEST(Termination, FaultSignalSentFromOutsideEndsByItAfterTheOrderlyExit) {
+  for (int signal : {SIGSEGV, SIGFPE, SIGBUS}) {
+    auto result = RunProbe("sent-fault-signal", {std::to_string(signal)});
+    EXPECT_EQ(result.signal, signal);
+    EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n") << signal;
+    EXPECT_EQ(result.err, "") << signal;
+  }
 }
 
 TEST(Termination, NinthExitProcedureRaisesTrap13AndTheEightStillRun) {

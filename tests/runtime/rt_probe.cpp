@@ -645,6 +645,12 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     haltWhileBusy(false);
   } else if (is(scenario, "spin-halt")) {
     haltWhileBusy(true);
+  } else if (is(scenario, "sent-fault-signal")) {
+    // A fault signal sent by a process: no instruction faulted.
+    registerThreeFinalisers();
+    Lib::BEGIN();
+    ::kill(::getpid(), std::atoi(extra));
+    for (;;) Lib::Delay(50);
   } else if (is(scenario, "terminate-after-break")) {
     terminateAfterCaughtBreak();
   } else if (is(scenario, "two-exits")) {
