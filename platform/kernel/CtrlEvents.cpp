@@ -81,12 +81,21 @@ void callHook(const std::atomic<void (*)()>& hook) {
   if (void (*function)() = hook.load()) function();
 }
 
+bool continuePending() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  return ::sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
+}
+
 // The terminal is handed back first; then the stop is the signal's own
 // default action, taken on this thread alone (every other thread blocks it),
 // so the shell sees the job stopped by SIGTSTP. The thread goes on here after
-// SIGCONT, which then waits for it as a pending signal.
+// SIGCONT, which then waits for it as a pending signal. A shell that saw the
+// job's other processes stopped may continue it before this one stops: a
+// stop raised after that continue would last for ever, so there is none.
 void stopForTheShell() {
   callHook(stoppingHook);
+  if (continuePending()) return;
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);

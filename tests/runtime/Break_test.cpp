@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tests/runtime/ProbeRunner.h"
+#include "tests/support/Tmux.h"
 
 namespace {
 
@@ -165,6 +166,60 @@ INSTANTIATE_TEST_SUITE_P(Runtime, BreakInFrame,
 }  // namespace
 
 namespace {
+
+using testing_support::ShellQuote;
+using testing_support::Tmux;
+
+// Waits, within the limit, until the pane's format reads `value`.
+bool WaitForQuery(Tmux& tmux, const std::string& format, const std::string& value,
+                  std::chrono::seconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (tmux.Query(format) == value) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// Ctrl+Z in a shell with job control: while the program is stopped the
+// shell has its terminal back (line mode and echo, no mouse reporting);
+// after fg the program has raw mode and its mouse reporting again, and one
+// key, without Enter, ends it.
+TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
+  if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+  const fs::path dir =
+      fs::temp_directory_path() / ("shapeboard-stop-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path marker = dir / "ready";
+  const fs::path settings = dir / "settings";
+  const fs::path exitFile = dir / "exit";
+  // One job: the shell stops and continues the script and the program as one.
+  const fs::path script = dir / "run.sh";
+  std::ofstream(script) << ShellQuote(runtime_tests::ProbePath()) << " key-wait "
+                        << ShellQuote(marker.string()) << "\necho EXIT=$? > "
+                        << ShellQuote(exitFile.string()) << "\n";
+  Tmux tmux("stop");
+  ASSERT_TRUE(tmux.Start("env PS1='$ ' bash --norc --noprofile -i"));
+  ASSERT_TRUE(tmux.SendLiteral("sh " + ShellQuote(script.string()) + "\r"));
+  ASSERT_TRUE(WaitForFile(marker, std::chrono::seconds(30)));
+  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "1"));
+
+  ASSERT_TRUE(tmux.SendKeys("C-z"));
+  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "0"));
+  ASSERT_TRUE(tmux.SendLiteral("stty -a > " + ShellQuote(settings.string()) + "\r"));
+  ASSERT_TRUE(WaitForFile(settings, std::chrono::seconds(20)));
+  const std::string modes = ReadFile(settings);
+  EXPECT_NE(modes.find(" icanon"), std::string::npos) << modes;
+  EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
+
+  ASSERT_TRUE(tmux.SendLiteral("fg\r"));
+  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "1"));
+  ASSERT_TRUE(tmux.SendKeys("x"));
+  EXPECT_TRUE(WaitForFile(exitFile, std::chrono::seconds(20))) << tmux.Screen();
+  EXPECT_EQ(ReadFile(exitFile), "EXIT=0\n");
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
 
 // Ctrl+Break's counterpart on a terminal is Ctrl+backslash (the quit character).
 TEST(BreakInTerminalQuitKey, EndsWithTheBreakReportAndNine) {

@@ -18,6 +18,7 @@
 #include "runtime/kosFileIO.h"
 #include "console/Lib.h"
 #include "console/ktsIO.h"
+#include "input/ktsEvQue.h"
 #include "platform/console/Console.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Sync.h"
@@ -645,6 +646,13 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     haltWhileBusy(false);
   } else if (is(scenario, "spin-halt")) {
     haltWhileBusy(true);
+  } else if (is(scenario, "key-wait")) {
+    // As the program waits for its ending key: mouse reporting on.
+    ktsEvQue::BEGIN();
+    writeMarker(extra);
+    char ch = 0;
+    std::uint8_t scan = 0;
+    if (ktsEvQue::getKey(ch, scan, true)) say(std::string("key ") + ch);
   } else if (is(scenario, "sent-fault-signal")) {
     // A fault signal sent by a process: no instruction faulted.
     registerThreeFinalisers();
