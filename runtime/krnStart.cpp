@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/kosFileIO.h"
+#include "runtime/kosFmtIO.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
@@ -161,6 +162,18 @@ win32::BOOL breakHandler(win32::DWORD ctrlType) {
   }
 }
 
+// The display is gone under the running program: an orderly exit with 9 and
+// a report, on the thread that found it (which must not touch the display
+// again: the finalisers do not).
+[[noreturn]] void displayLost() {
+  K2C_BeginExit(9);
+  static constexpr char kMessage[] = "#RTS: The connection to the display was lost.";
+  K2C_StdOut(kMessage, sizeof kMessage - 1);
+  K2C_StdOutN();
+  K2C_StdOutFlush();
+  K2C_HALT(9);
+}
+
 void installBreakHandler() {
   win32::HANDLE process = win32::GetCurrentProcess();
   win32::BOOL duplicated =
@@ -215,6 +228,7 @@ void K2C_kStart() {
   win32::SetUnhandledExceptionFilter(&K2C_xFilter);
   K2C_StartExitLimiter();
   installBreakHandler();
+  win32::detail::SetDisplayLostHandler(&displayLost);
   K2C_stkScan = nullptr;
   K2C_hisShow = nullptr;
   K2C_StdOutInit(win32::GetStdHandle(win32::STD_ERROR_HANDLE));

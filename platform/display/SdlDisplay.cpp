@@ -1,6 +1,7 @@
 #include "platform/display/SdlDisplay.h"
 
 #include <SDL.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <mutex>
 
 #include "platform/display/KeyCodes.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/Rects.h"
 #include "platform/kernel/Threads.h"
 
@@ -24,6 +26,17 @@ enum UserEventCode : Sint32 {
 };
 
 constexpr SIZE kScreenBeforeStart{1024, 768};
+
+// Set once the X server's connection is gone: nothing touches X after that.
+std::atomic<bool> displayGone{false};
+
+// libX11 would call exit() when this returns; the program's own orderly exit
+// runs here instead, on the thread that met the loss (the video thread), and
+// never comes back into X.
+int connectionLost(::Display*) {
+  displayGone.store(true);
+  DisplayLost();
+}
 
 bool HasXDisplay() {
   const char* display = std::getenv("DISPLAY");
@@ -154,7 +167,7 @@ class SdlDisplay : public Display {
   }
 
   bool showMessage(const std::string& caption, const std::string& text, bool error) override {
-    if (!HasXDisplay()) return false;
+    if (!HasXDisplay() || displayGone.load()) return false;
     // SDL's dialog resets the keyboard, cursor and mouse capture of the video
     // it runs: only the video thread may show one while video runs.
     if (running_.load(std::memory_order_acquire) && GetCurrentThreadId() != videoThread_) {
@@ -181,6 +194,9 @@ class SdlDisplay : public Display {
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    // SDL has loaded libX11 (the one this program links): its handler for a
+    // lost connection is the program's from now on.
+    XSetIOErrorHandler(&connectionLost);
     userEvent_ = SDL_RegisterEvents(1);
     if (userEvent_ == static_cast<Uint32>(-1)) {
       SDL_Quit();

@@ -32,6 +32,12 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments);
 // tolerant: they run at most once each.
 void AddExitHook(void (*hook)());
 void RunExitHooks();
+// The display the windows are on is gone (its connection lost). The run-time
+// sets what then happens (its orderly exit); it runs on the thread that found
+// the loss, must not touch the display again and does not return. Without
+// one the process ends through the exit hooks with 9.
+void SetDisplayLostHandler(void (*handler)());
+[[noreturn]] void DisplayLost();
 }  // namespace detail
 
 }  // namespace win32
