@@ -177,7 +177,7 @@ DevData devData(DeviceTablePtr t) {
 }
 
 void chanLook(DeviceTablePtr t, char& ch, IOConsts::ReadResult& result) {
-  K2C_ExitShield shield;
+  K2C_ExitShield shield(t->deviceData);
   DevData d = devData(t);
   std::uint8_t byte = 0;
   std::uint32_t got = 0;
@@ -192,7 +192,7 @@ void chanLook(DeviceTablePtr t, char& ch, IOConsts::ReadResult& result) {
 }
 
 void chanSkip(DeviceTablePtr t) {
-  K2C_ExitShield shield;
+  K2C_ExitShield shield(t->deviceData);
   DevData d = devData(t);
   std::uint8_t byte = 0;
   std::uint32_t got = 0;
@@ -209,7 +209,7 @@ void chanSkipLook(DeviceTablePtr t, char& ch, IOConsts::ReadResult& result) {
 // Reads up to the maximum, stopping before a line end, which stays in the
 // stream for a following look or skip.
 void chanTextRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32_t& charsRead) {
-  K2C_ExitShield shield;
+  K2C_ExitShield shield(t->deviceData);
   DevData d = devData(t);
   auto* dest = static_cast<std::uint8_t*>(to);
   charsRead = 0;
@@ -233,7 +233,7 @@ void chanTextRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint3
 }
 
 void chanRawRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32_t& charsRead) {
-  K2C_ExitShield shield;
+  K2C_ExitShield shield(t->deviceData);
   charsRead = 0;
   if (maxChars == 0) return;
   DevData d = devData(t);
@@ -243,7 +243,7 @@ void chanRawRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32
 
 // Text and raw writes; a short write without an error code raises with 0.
 void chanWrite(DeviceTablePtr t, const void* from, std::uint32_t count) {
-  K2C_ExitShield shield;
+  K2C_ExitShield shield(t->deviceData);
   DevData d = devData(t);
   std::uint32_t written = 0;
   std::uint32_t err = d->modeWrite(d, from, count, written);
@@ -268,7 +268,7 @@ void chanGetName(DeviceTablePtr t, char* name, std::uint32_t capacity) {
 }
 
 void chanFlush(DeviceTablePtr t) {
-  K2C_ExitShield shield;
+  K2C_ExitShield shield(t->deviceData);
   DevData d = devData(t);
   std::uint32_t err = d->bufFlush(d);
   d->pushCount = 0;
@@ -347,7 +347,9 @@ void FlushAll() {
   if (devDataRing == nullptr) return;
   DevData d = devDataRing;
   do {
-    if (d->buffer != nullptr) {
+    // A record the main thread is still updating (an exit that ran on
+    // without it) is left as it is: its bytes may be written already.
+    if (d->buffer != nullptr && !K2C_InChannelUpdate(d)) {
       std::uint32_t err = d->bufFlush(d);
       d->pushCount = 0;
       if (err != 0 && (d->state & stateFailureRaised) == 0) reportEndFailure(d, err);

@@ -18,7 +18,7 @@ void BEGIN() {
 }
 
 // The delay is where the main thread spends its time, so it waits alertably:
-// the console break reaches it here as an APC (runtime/krnStart.cpp). An APC
+// the run-time's requests (a break) reach it here (runtime/krnHold.cpp). An APC
 // that returns normally does not cut the delay short; the rest is slept.
 void Delay(std::uint32_t milliseconds) {
   using Clock = std::chrono::steady_clock;

@@ -11,6 +11,7 @@
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/DebugHelp.h"
+#include "platform/kernel/RuntimeHooks.h"
 #include "platform/console/Console.h"
 #include "platform/user/User.h"
 #include "platform/gdi/Gdi.h"

@@ -2,10 +2,10 @@
 #include "runtime/kosExit.h"
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 
+#include "platform/kernel/Handles.h"
 #include "platform/kernel/Process.h"
+#include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krnHold.h"
@@ -30,10 +30,18 @@ struct ExitGate {
   std::atomic<std::uint32_t> code{0};
 } gate;
 
-// An exit that does not end within this time (a finaliser waiting for a lock
-// that a held thread owns) is cut short: the exit hooks still put the
-// terminal back.
-constexpr auto kExitLimit = std::chrono::seconds(10);
+// The limiter: a thread made at start-up that ends the process when an exit
+// or a break is still going at its deadline (a finaliser waiting for what
+// never comes). Arming it is an atomic store and an event: no allocation, no
+// thread made, so it works whatever state the exit began in. While it counts
+// down it only sleeps.
+constexpr win32::ULONGLONG kExitLimitMs = 2500;
+constexpr win32::DWORD kLimiterTickMs = 20;
+
+struct Limiter {
+  win32::HANDLE wake = nullptr;               // auto-reset
+  std::atomic<win32::ULONGLONG> deadline{0};  // tick count; 0 while disarmed
+} limiter;
 
 // The profiler's exit hook; profiling is off in this system.
 void K2C_EXIT_PROFILER(bool /*atExit*/) {}
@@ -49,19 +57,53 @@ bool claimNext(std::uint32_t& slot) {
   return false;
 }
 
-void startExitLimit() {
-  std::thread([] {
-    std::this_thread::sleep_for(kExitLimit);
-    win32::ExitProcess(gate.code.load() != 0 ? gate.code.load() : 9);
-  }).detach();
+// An exit ends with its own code; a break cut short ends as an unhandled
+// break would.
+std::uint32_t limitCode() {
+  return gate.owner.load() != 0 ? gate.code.load() : 9;
 }
 
-[[noreturn]] void awaitOtherExit() {
-  K2C_NoteWaitingForExit();
-  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+void countDown() {
+  for (win32::ULONGLONG end = limiter.deadline.load(); end != 0; end = limiter.deadline.load()) {
+    const win32::ULONGLONG now = win32::GetTickCount64();
+    if (now >= end) win32::ExitProcess(limitCode());
+    const win32::ULONGLONG left = end - now;
+    win32::Sleep(left < kLimiterTickMs ? static_cast<win32::DWORD>(left) : kLimiterTickMs);
+  }
+}
+
+win32::DWORD limiterMain(win32::LPVOID) {
+  for (;;) {
+    if (win32::WaitForSingleObject(limiter.wake, win32::INFINITE) == win32::WAIT_FAILED) {
+      win32::Sleep(kLimiterTickMs);  // no event: look at the deadline by the clock
+    }
+    countDown();
+  }
 }
 
 }  // namespace
+
+void K2C_StartExitLimiter() {
+  if (limiter.wake != nullptr) return;
+  limiter.wake = win32::CreateEventA(nullptr, win32::FALSE, win32::FALSE, nullptr);
+  if (limiter.wake == nullptr) return;
+  win32::HANDLE thread = win32::CreateThread(nullptr, 0, &limiterMain, nullptr, 0, nullptr);
+  if (thread != nullptr) win32::CloseHandle(thread);
+}
+
+void K2C_ArmExitLimit() {
+  win32::ULONGLONG none = 0;
+  if (limiter.deadline.compare_exchange_strong(none, win32::GetTickCount64() + kExitLimitMs)) {
+    win32::SetEvent(limiter.wake);
+  }
+}
+
+void K2C_DisarmExitLimit() {
+  if (K2C_ExitInProgress()) return;
+  limiter.deadline.store(0);
+  // An exit that began meanwhile found the limit armed and kept it.
+  if (K2C_ExitInProgress()) K2C_ArmExitLimit();
+}
 
 void K2C_atexit(K2C_PROC proc) {
   std::uint32_t count = table.slotsInUse.load();
@@ -76,14 +118,23 @@ void K2C_BeginExit(std::uint32_t code) {
   if (gate.owner.compare_exchange_strong(owner, self)) {
     gate.code.store(code);
     K2C_SealHandlerFrames();
-    startExitLimit();
-    K2C_HoldMainThread();  // nothing to do when this is the main thread
+    K2C_ArmExitLimit();
+    K2C_StopMainThread();  // nothing to do when this is the main thread
     return;
   }
-  if (owner != self) awaitOtherExit();
-  // Nested: a failure found during the exit makes a normal end fail, but
-  // the code that a halt chose stays.
-  if (gate.code.load() == 0) gate.code.store(code);
+  if (owner != self) K2C_AwaitOtherExit();
+  // Nested (a halt in a finaliser, a report during the exit): the new code
+  // ends the process.
+  gate.code.store(code);
+}
+
+void K2C_FailExit() {
+  if (gate.owner.load() != win32::GetCurrentThreadId()) {
+    K2C_BeginExit(9);
+    return;
+  }
+  std::uint32_t normalEnd = 0;
+  gate.code.compare_exchange_strong(normalEnd, 9);
 }
 
 bool K2C_ExitInProgress() {

@@ -13,12 +13,24 @@ void K2C_atexit(K2C_PROC proc);
 [[noreturn]] void K2C_doexit(std::uint32_t code);
 
 // Makes the calling thread the one that ends the program, once: the first
-// caller owns the exit (its frames sealed, the main thread held when it is
-// another thread); a caller on another thread then waits for that exit to
-// end the process and never returns; a nested call on the owner keeps the
-// first code unless that was 0.
+// caller owns the exit (its frames sealed, the limiter armed, the main thread
+// asked to stop when it is another thread); a caller on another thread then
+// waits for that exit to end the process and never returns; a nested call
+// on the owner makes its code the exit code.
 void K2C_BeginExit(std::uint32_t code);
+// A failure found during the exit that must not end it: a normal end (0)
+// becomes 9, a halt keeps its code; with no exit begun, begins one with 9.
+void K2C_FailExit();
 bool K2C_ExitInProgress();
+
+// The limiter: started once at start-up, before any exit or break can
+// begin. Armed by every exit and break, it ends the process through
+// ExitProcess (the exit hooks put the terminal back) when the exit has not
+// ended within its bound; the first arming's deadline holds. A break that
+// its frame caught disarms it.
+void K2C_StartExitLimiter();
+void K2C_ArmExitLimit();
+void K2C_DisarmExitLimit();
 // The exit without its end: for a caller that ends the process itself (a
 // termination signal ends it by its own default action).
 void K2C_RunExitProcedures(std::uint32_t code);

@@ -6,12 +6,14 @@
 #include "runtime/krExceptions.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "runtime/kosFileIO.h"
 #include "runtime/kosFmtIO.h"
 #include "runtime/TERMINATION.h"
 #include "runtime/kosExit.h"
+#include "runtime/krnHold.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
 
@@ -113,12 +115,22 @@ void writeUnhandledReport(const K2C_ExceptionSource* source) {
   }
 }
 
+// One exit writes one report file, the first report's: a failure found
+// later in the same exit (output that could not be written at the end) is
+// reported too, but the history of the real error stays in the file.
+std::atomic<bool> reportFileWritten{false};
+
+void showHistoryOnce() {
+  if (K2C_hisShow != nullptr && !reportFileWritten.exchange(true)) K2C_hisShow();
+}
+
 // The report is part of the exit: the thread claims the exit first, so two
 // threads never report at once and a report never races a running exit.
 [[noreturn]] void reportUnhandled(const K2C_ExceptionSource* source) {
+  K2C_NoteTrapDelivered(false);
   K2C_BeginExit(9);
   writeUnhandledReport(source);
-  if (K2C_hisShow != nullptr) K2C_hisShow();
+  showHistoryOnce();
   K2C_StdOutFlush();
   K2C_ABORT();
 }
@@ -206,9 +218,9 @@ __attribute__((noinline)) void K2C_TRAP_F(std::uint32_t trap) {
 }
 
 void K2C_ReportDuringExit(const K2C_ExceptionSource* source) {
-  K2C_BeginExit(9);
+  K2C_FailExit();
   writeUnhandledReport(source);
-  if (K2C_hisShow != nullptr) K2C_hisShow();
+  showHistoryOnce();
   K2C_StdOutFlush();
 }
 
@@ -391,11 +403,4 @@ win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers) {
   win32::CONTEXT& context = *pointers->ContextRecord;
   redirectToTrapEntry(context, trap, trapLocation(trap, context), trapEntryStack(context.Rsp));
   return win32::EXCEPTION_CONTINUE_EXECUTION;
-}
-
-// The held thread's handler frame lies on its alternate stack (or is gone
-// when it resumes), so its own stack is free below the red zone.
-void K2C_RedirectHeldThread(win32::CONTEXT& context, std::uint32_t trap) {
-  const win32::DWORD64 stack = (context.Rsp - kRedZone - 16) & ~win32::DWORD64{15};
-  redirectToTrapEntry(context, trap, reinterpret_cast<const void*>(context.Rip), stack);
 }

@@ -28,6 +28,9 @@ inline constexpr std::int16_t K2C_FRAME_HANDLING = 1;
 inline constexpr std::int16_t K2C_FRAME_COMPLETED = 2;
 inline constexpr std::int16_t K2C_FRAME_PASS_ON = 3;
 
+// Defined with the main thread's safe points (krnHold).
+void K2C_NoteTrapDelivered(bool caught);
+
 // What a raise throws; caught only by the frame it names.
 struct K2C_Raised {
   K2C_HandlerFrame* frame;
@@ -85,7 +88,7 @@ void K2C_XDiscard(K2C_HandlerFrame* frame);
 void K2C_SealHandlerFrames();
 // The unhandled-exception report for an exception found during the exit
 // that must not end it (a flush that failed): the exit goes on, with code 9
-// unless a halt chose another.
+// unless a halt chose another; the report file stays the first report's.
 void K2C_ReportDuringExit(const K2C_ExceptionSource* source);
 
 // The text of the last unhandled-exception report ("" before one), kept for
@@ -93,9 +96,6 @@ void K2C_ReportDuringExit(const K2C_ExceptionSource* source);
 const char* K2C_ExceptionText();
 
 win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers);
-// Rewrites a held thread's registers so that it resumes in K2C_TrapFJump
-// with the trap at the instruction it was held at.
-void K2C_RedirectHeldThread(win32::CONTEXT& context, std::uint32_t trap);
 // Target of redirected threads: trap number in Rax, location in Rdx.
 extern "C" void K2C_TrapFJump();
 // What K2C_TrapFJump calls: clears the floating-point unit after a float trap
@@ -114,6 +114,7 @@ void K2C_Protect(Body&& body, Handler&& handler) {
     K2C_XOFF();
   } catch (const K2C_Raised& raised) {
     if (raised.frame != &frame) throw;
+    K2C_NoteTrapDelivered(true);
     handler(frame);
   } catch (...) {
     K2C_XDiscard(&frame);

@@ -1,46 +1,54 @@
-// Holding the main thread: the platform's SuspendThread parks it; a safe
-// point is looked for by holding it, reading where it stands and letting it
-// go on for a moment when that is not a good place.
+// Requests to the main thread and its safe points. The main thread answers
+// only where it stands by itself: at the entry of a wait (the platform's
+// safe-point hook), in an APC run by its alertable wait, and at the entry of
+// a channel call. Nobody ever suspends it, so it never stops owning a lock
+// that the exit needs.
 #include "runtime/krnHold.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <exception>
-#include <thread>
 
-#include "platform/kernel/Exceptions.h"
-#include "platform/kernel/Process.h"
-#include "platform/kernel/Threads.h"
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/RuntimeHooks.h"
 #include "runtime/kosExit.h"
 #include "runtime/krExceptions.h"
 
 namespace {
 
-// Written once by start-up on the main thread, before any other thread of
-// the run-time's exists; read by the exiting threads.
-struct MainThread {
-  win32::HANDLE handle = nullptr;
-  win32::DWORD id = 0;
-  std::atomic<bool> waitsForExit{false};
-  std::atomic<int> shieldDepth{0};
-  // What another thread asks of the main thread at its next shield: stop
-  // there for good (an exit), or take a trap there. The shield's entry is
-  // where the main thread answers it, outside any channel update.
-  std::atomic<std::uint32_t> request{0};
-  std::atomic<bool> stoppedAtShield{false};
-} mainThread;
-
+constexpr std::uint32_t kNoRequest = 0;
 constexpr std::uint32_t kStopRequest = 0xFFFFFFFF;
 
-thread_local bool onMainThread = false;
+// How long a request waits for the main thread's answer. Once the main
+// thread has let one run out, later ones wait only briefly: it computes
+// without a safe point, and every way out must end within its bound.
+constexpr win32::DWORD kAnswerBoundMs = 1000;
+constexpr win32::DWORD kUnresponsiveBoundMs = 100;
+constexpr win32::ULONGLONG kAnswerSliceMs = 5;
 
-// A trap sent into the main thread may stand at an instruction that its
-// function's exception table does not cover; the C++ run-time then calls
-// terminate instead of unwinding. That trap is reported as unhandled
-// instead, so the program still ends in its one exit.
+// Written once by start-up on the main thread, before any other thread of
+// the run-time's exists.
+struct MainThread {
+  win32::HANDLE handle = nullptr;
+  win32::HANDLE answered = nullptr;  // auto-reset: set at each answer
+  // kNoRequest, kStopRequest or a trap number. A stop is stored over
+  // anything; a trap only over nothing, so no break erases an exit's stop.
+  std::atomic<std::uint32_t> request{kNoRequest};
+  std::atomic<bool> stopped{false};
+  std::atomic<bool> unresponsive{false};
+  std::atomic<int> shieldDepth{0};
+  std::atomic<const void*> updating{nullptr};
+  std::atomic<int> waitDepth{0};  // inside a wait or sleep
+} mainThread;
+
+thread_local bool onMainThread = false;
+// Set on the main thread once it has stopped: its own waits from then on
+// are no safe points.
+thread_local bool stoppedHere = false;
+
+// A trap raised at a safe point inside a function that may not throw (a
+// wait made by a destructor) ends in terminate instead of its frame; it is
+// reported as unhandled then, so the program still ends in its one exit.
 std::atomic<std::uint32_t> sentTrap{0};
 std::terminate_handler previousTerminate = nullptr;
 
@@ -57,107 +65,140 @@ void armTerminateFallback(std::uint32_t trap) {
   if (previous != &reportSentTrap) previousTerminate = previous;
 }
 
-constexpr auto kSafePointLimit = std::chrono::milliseconds(500);
-constexpr auto kRetryPause = std::chrono::microseconds(500);
-
-// In the program's own image, not inside a library (the C library's locks,
-// the allocator's): a library call can neither be held safely nor unwound.
-bool inProgramImage(win32::DWORD64 address) {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(address), &info) == 0) return false;
-  return info.dli_fbase == win32::GetModuleHandleA(nullptr);
+[[noreturn]] void stopHere() {
+  stoppedHere = true;
+  mainThread.stopped.store(true);
+  win32::SetEvent(mainThread.answered);
+  for (;;) win32::Sleep(win32::INFINITE);
 }
 
-bool heldAtSafePoint() {
-  if (mainThread.waitsForExit.load() || mainThread.stoppedAtShield.load()) return true;
-  if (mainThread.shieldDepth.load() > 0) return false;
-  win32::CONTEXT context{};
-  context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
-  return win32::GetThreadContext(mainThread.handle, &context) && inProgramImage(context.Rip);
-}
-
-enum class Hold { none, taken, safePoint, anywhere };
-
-// The main thread at a shield's entry, asked to stop: it stays there until
-// the exit ends the process.
-[[noreturn]] void stopAtShield() {
-  mainThread.stoppedAtShield.store(true);
-  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
-}
-
-// Asks the main thread for `request` (answered at its next shield) and holds
-// it at the first safe point, by its own stop or by suspending it there.
-Hold holdMain(std::uint32_t request) {
-  if (mainThread.handle == nullptr || onMainThread) return Hold::none;
-  mainThread.request.store(request);
-  const auto deadline = std::chrono::steady_clock::now() + kSafePointLimit;
-  for (;;) {
-    if (request != kStopRequest && mainThread.request.load() != request) return Hold::taken;
-    const bool expired = std::chrono::steady_clock::now() >= deadline;
-    if (win32::SuspendThread(mainThread.handle) != static_cast<win32::DWORD>(-1)) {
-      if (heldAtSafePoint()) return Hold::safePoint;
-      // Held inside a channel's update it stays held; held inside a library
-      // it might own a lock the exit needs (the allocator's): it goes on
-      // instead, and stops at its next channel call.
-      if (expired && mainThread.shieldDepth.load() > 0) return Hold::anywhere;
-      win32::ResumeThread(mainThread.handle);
-      if (expired) return Hold::none;
-    } else if (mainThread.stoppedAtShield.load()) {
-      return Hold::safePoint;  // stopped by itself: as good as held
-    } else if (expired) {
-      return Hold::none;  // cannot be held: only its own stop is left
-    }
-    std::this_thread::sleep_for(kRetryPause);
+// The main thread's answer, where it holds nothing another thread needs.
+void answerRequest(const void* location) {
+  if (!onMainThread || stoppedHere || mainThread.shieldDepth.load() > 0) return;
+  std::uint32_t request = mainThread.request.load();
+  if (request == kNoRequest) return;
+  if (request == kStopRequest) stopHere();
+  if (!mainThread.request.compare_exchange_strong(request, kNoRequest)) {
+    if (request == kStopRequest) stopHere();
+    return;
   }
+  win32::SetEvent(mainThread.answered);
+  // The exit this thread runs already ends the program.
+  if (K2C_ExitInProgress()) return;
+  armTerminateFallback(request);
+  K2C_TRAP_G(request, location);
+}
+
+// Blocked in a wait the main thread holds nothing another thread needs: an
+// exit goes on without it, and it stops when the wait is over (it may have
+// taken a mutex there, which no exit step waits for). A trap is raised on
+// entry only, before the wait takes anything.
+__attribute__((noinline)) void safePoint(bool entering) {
+  if (!onMainThread || stoppedHere) return;
+  if (entering) {
+    answerRequest(__builtin_return_address(0));
+    mainThread.waitDepth.fetch_add(1);
+    return;
+  }
+  mainThread.waitDepth.fetch_sub(1);
+  if (mainThread.request.load() == kStopRequest) stopHere();
+}
+
+__attribute__((noinline)) void answerApc(win32::ULONG_PTR /*parameter*/) {
+  answerRequest(__builtin_return_address(0));
+}
+
+// Waits within the bound until `answered` holds; each answer sets the event,
+// so a stale set only makes it look again. Two may wait at once (a break and
+// an exit) while one set wakes one of them: the other looks again after a
+// short slice.
+template <class Answered>
+bool awaitAnswer(Answered answered) {
+  const win32::DWORD bound = mainThread.unresponsive.load() ? kUnresponsiveBoundMs : kAnswerBoundMs;
+  const win32::ULONGLONG deadline = win32::GetTickCount64() + bound;
+  while (!answered()) {
+    const win32::ULONGLONG now = win32::GetTickCount64();
+    if (now >= deadline) {
+      mainThread.unresponsive.store(true);
+      return false;
+    }
+    const win32::ULONGLONG left = deadline - now;
+    const auto slice = static_cast<win32::DWORD>(left < kAnswerSliceMs ? left : kAnswerSliceMs);
+    if (win32::WaitForSingleObject(mainThread.answered, slice) == win32::WAIT_FAILED) {
+      win32::Sleep(1);  // the event is gone: look again without it
+    }
+  }
+  mainThread.unresponsive.store(false);
+  return true;
+}
+
+bool askable() {
+  return mainThread.handle != nullptr && mainThread.answered != nullptr && !onMainThread;
 }
 
 }  // namespace
 
 void K2C_SetMainThread(win32::HANDLE thread) {
   mainThread.handle = thread;
-  mainThread.id = win32::GetCurrentThreadId();
+  mainThread.answered = win32::CreateEventA(nullptr, win32::FALSE, win32::FALSE, nullptr);
   onMainThread = true;
+  win32::detail::SetSafePointHook(&safePoint);
 }
 
-bool K2C_HoldMainThread() {
-  return holdMain(kStopRequest) == Hold::safePoint;
+bool K2C_StopMainThread() {
+  if (!askable()) return true;
+  mainThread.request.store(kStopRequest);
+  if (mainThread.stopped.load()) return true;
+  win32::QueueUserAPC(&answerApc, mainThread.handle, 0);
+  return awaitAnswer([] { return mainThread.stopped.load() || mainThread.waitDepth.load() > 0; });
 }
 
 bool K2C_TrapMainThread(std::uint32_t trap) {
-  const Hold hold = holdMain(trap);
-  if (hold == Hold::none) return false;
-  if (hold == Hold::taken) return true;
-  // Taken by the main thread at a shield, or dropped because an exit began.
-  if (mainThread.request.exchange(0) != trap || K2C_ExitInProgress()) {
-    win32::ResumeThread(mainThread.handle);
-    return true;
+  if (!askable()) return false;
+  std::uint32_t request = kNoRequest;
+  if (!mainThread.request.compare_exchange_strong(request, trap)) return true;
+  win32::QueueUserAPC(&answerApc, mainThread.handle, 0);
+  if (awaitAnswer([trap] { return mainThread.request.load() != trap; })) return true;
+  // Withdrawn, unless the main thread takes it at this very moment.
+  request = trap;
+  return !mainThread.request.compare_exchange_strong(request, kNoRequest);
+}
+
+void K2C_AwaitOtherExit() {
+  if (onMainThread) stopHere();
+  for (;;) win32::Sleep(win32::INFINITE);
+}
+
+void K2C_NoteTrapDelivered(bool caught) {
+  if (!onMainThread || sentTrap.load() == 0) return;
+  sentTrap.store(0);
+  if (caught) K2C_DisarmExitLimit();
+}
+
+K2C_ExitShield::K2C_ExitShield(const void* record) {
+  if (!onMainThread || stoppedHere) return;
+  answerRequest(__builtin_return_address(0));
+  counted_ = true;
+  if (mainThread.shieldDepth.fetch_add(1) == 0) mainThread.updating.store(record);
+  // A stop asked for since the answer: the exit may already be looking at
+  // the records, so this update does not begin.
+  if (mainThread.request.load() == kStopRequest) {
+    mainThread.updating.store(nullptr);
+    mainThread.shieldDepth.fetch_sub(1);
+    stopHere();
   }
-  if (hold != Hold::safePoint) return false;
-  win32::CONTEXT context{};
-  context.ContextFlags = win32::CONTEXT_CONTROL | win32::CONTEXT_INTEGER;
-  if (!win32::GetThreadContext(mainThread.handle, &context)) return false;
-  K2C_RedirectHeldThread(context, trap);
-  armTerminateFallback(trap);
-  if (!win32::SetThreadContext(mainThread.handle, &context)) return false;
-  win32::ResumeThread(mainThread.handle);
-  return true;
 }
 
-void K2C_NoteWaitingForExit() {
-  if (onMainThread) mainThread.waitsForExit.store(true);
-}
-
-K2C_ExitShield::K2C_ExitShield() {
-  if (!onMainThread) return;
-  std::uint32_t request = mainThread.request.load();
-  if (request == kStopRequest) stopAtShield();
-  const std::uint32_t trap = request;
-  if (trap != 0 && mainThread.request.compare_exchange_strong(request, 0)) {
-    K2C_TRAP_G(trap, __builtin_return_address(0));
-  }
-  mainThread.shieldDepth.fetch_add(1);
-}
-
+// An exit that ran on without the main thread finds it stopped as soon as
+// its update is done.
 K2C_ExitShield::~K2C_ExitShield() {
-  if (onMainThread) mainThread.shieldDepth.fetch_sub(1);
+  if (!counted_) return;
+  if (mainThread.shieldDepth.load() == 1) mainThread.updating.store(nullptr);
+  mainThread.shieldDepth.fetch_sub(1);
+  if (mainThread.shieldDepth.load() == 0 && mainThread.request.load() == kStopRequest) stopHere();
+}
+
+bool K2C_InChannelUpdate(const void* record) {
+  return record != nullptr && mainThread.shieldDepth.load() > 0 &&
+         mainThread.updating.load() == record;
 }

@@ -1,5 +1,11 @@
-// Holding the main thread while another thread ends the program, and the
-// console break delivered to it as a trap.
+// What another thread asks of the main thread (a break's trap, an exit's
+// stop), and the safe points where the main thread answers it.
+//
+// The main thread is never stopped from outside: a request is set and the
+// main thread is woken (an APC ends its alertable wait); it answers at its
+// next safe point (the entry of every wait and sleep, every channel call),
+// where it holds no lock of the platform's and no channel is half updated.
+// A main thread that reaches none within the bound is left where it is.
 #pragma once
 
 #include <cstdint>
@@ -9,29 +15,40 @@
 // Start-up names the main thread (a real handle of it) from that thread.
 void K2C_SetMainThread(win32::HANDLE thread);
 
-// Holds the main thread for the rest of the run, from another thread; does
-// nothing on the main thread itself. It is held at a safe point (in the
-// program's own code, outside any exit shield) when one comes within a
-// bound, else wherever it is. Answers whether the safe point was had.
-bool K2C_HoldMainThread();
+// Asks the main thread to stop for good at its next safe point, for an exit
+// made on another thread; does nothing on the main thread itself. Answers
+// whether it stopped (or waits for an exit already) within the bound.
+bool K2C_StopMainThread();
 
-// Holds the main thread at a safe point and makes it go on in the trap
-// entry with the trap at the instruction it was held at. Answers FALSE when
-// no safe point came within the bound; the main thread then stays held.
-// When an exit began meanwhile the trap is dropped (the exit ends the
-// program) and the answer is TRUE.
+// Asks the main thread to raise the trap at its next safe point, so that its
+// own handler frames see it. TRUE when it took the trap within the bound, or
+// when the request gave way to an exit (which ends the program already) or
+// joined a trap asked for before; FALSE when it was not taken and has been
+// withdrawn.
 bool K2C_TrapMainThread(std::uint32_t trap);
 
-// The main thread waits for another thread's exit: it may be held there.
-void K2C_NoteWaitingForExit();
+// The calling thread waits for another thread's exit to end the process;
+// the main thread counts as stopped there.
+[[noreturn]] void K2C_AwaitOtherExit();
 
-// Marks code on the main thread that another thread's exit must not cut
-// into (a channel's buffer half updated): the main thread is not held
-// inside it while the bound lasts.
+// A trap has been delivered: a frame caught it (`caught`), or it is being
+// reported. A later terminate is not the trap the main thread raised at a
+// request, and a break that its frame caught no longer bounds the run.
+void K2C_NoteTrapDelivered(bool caught);
+
+// Marks a channel's update on the main thread (its buffer half changed): the
+// main thread answers a request at the shield's entry, never inside it, and
+// an exit that runs without it leaves that record alone.
 class K2C_ExitShield {
  public:
-  K2C_ExitShield();
+  explicit K2C_ExitShield(const void* record = nullptr);
   ~K2C_ExitShield();
   K2C_ExitShield(const K2C_ExitShield&) = delete;
   K2C_ExitShield& operator=(const K2C_ExitShield&) = delete;
+
+ private:
+  bool counted_ = false;
 };
+
+// Whether the main thread is inside an update of the record right now.
+bool K2C_InChannelUpdate(const void* record);

@@ -2,17 +2,16 @@
 // handler and the call of the main procedure.
 #include "runtime/krnStart.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "runtime/kosFileIO.h"
+#include "runtime/kosFmtIO.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Process.h"
+#include "platform/kernel/RuntimeHooks.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "runtime/TERMINATION.h"
@@ -130,38 +129,17 @@ char* executablePath() {
 
 // ---- console break ----
 
-// The break reaches the main thread as an APC: the run-time's alertable waits
-// (the delay and the key wait) run it, and it raises trap 21 there from
-// ordinary code. Whichever of the APC and the control handler clears the flag
-// first owns the break. A break during the exit is dropped: the exit ends the
-// program already.
-std::atomic<bool> breakPending{false};
-constexpr auto kBreakGrace = std::chrono::seconds(2);
-constexpr auto kBreakPoll = std::chrono::milliseconds(10);
-
-__attribute__((noinline)) void breakApc(win32::ULONG_PTR /*parameter*/) {
-  if (!breakPending.exchange(false) || K2C_ExitInProgress()) return;
-  K2C_TRAP_G(K2C_TRAP_NR_BREAK, __builtin_return_address(0));
-}
-
-bool mainThreadTakesBreak() {
-  auto deadline = std::chrono::steady_clock::now() + kBreakGrace;
-  while (breakPending.load()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kBreakPoll);
-  }
-  return true;
-}
-
-// A main thread that does not wait within the grace time (it is computing)
-// is held and sent into trap 21 where it stands, as a hardware fault would
-// be. Held where that is not safe (inside a library or a channel's update),
-// it stays held and the report and the exit are made from here.
+// The break is asked of the main thread: it raises trap 21 itself at its next
+// safe point (a wait, a delay, the key wait, a channel call, a Graph call), so
+// its handler frames see the break as they see any trap. A main thread that
+// reaches none within the bound (it computes, or blocks outside a wait) is
+// left where it is, and the break is reported from here. A break during the
+// exit is dropped: the exit ends the program already.
 void takeBreak() {
-  breakPending.store(true);
-  win32::QueueUserAPC(&breakApc, mainThread, 0);
-  if (mainThreadTakesBreak() || !breakPending.exchange(false)) return;
-  if (K2C_ExitInProgress() || K2C_TrapMainThread(K2C_TRAP_NR_BREAK)) return;
+  if (K2C_ExitInProgress()) return;
+  K2C_ArmExitLimit();
+  if (K2C_TrapMainThread(K2C_TRAP_NR_BREAK)) return;
+  if (K2C_ExitInProgress()) return;
   K2C_wasXEntry();  // acquires the start-up state published by K2C_BEGIN
   K2C_ReportUnhandledTrap(K2C_TRAP_NR_BREAK);
 }
@@ -183,6 +161,18 @@ win32::BOOL breakHandler(win32::DWORD ctrlType) {
     default:
       return win32::FALSE;
   }
+}
+
+// The display is gone under the running program: an orderly exit with 9 and
+// a report, on the thread that found it (which must not touch the display
+// again: the finalisers do not).
+[[noreturn]] void displayLost() {
+  K2C_BeginExit(9);
+  static constexpr char kMessage[] = "#RTS: The connection to the display was lost.";
+  K2C_StdOut(kMessage, sizeof kMessage - 1);
+  K2C_StdOutN();
+  K2C_StdOutFlush();
+  K2C_HALT(9);
 }
 
 void installBreakHandler() {
@@ -237,7 +227,9 @@ void K2C_kStart() {
   K2C_argv = split.argv;
   win32::SetErrorMode(win32::SEM_FAILCRITICALERRORS);
   win32::SetUnhandledExceptionFilter(&K2C_xFilter);
+  K2C_StartExitLimiter();
   installBreakHandler();
+  win32::detail::SetDisplayLostHandler(&displayLost);
   K2C_stkScan = nullptr;
   K2C_hisShow = nullptr;
   K2C_StdOutInit(win32::GetStdHandle(win32::STD_ERROR_HANDLE));

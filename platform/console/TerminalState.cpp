@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/kernel/ExceptionsInternal.h"
 #include "platform/kernel/ProcessInternal.h"
 
 namespace win32::detail {
@@ -38,6 +39,11 @@ struct HostState {
   bool mouseOffPrepared = false;
   bool titleSaved = false;
   bool mouseOn = false;
+  // The host's settings as last set, put back after a stop; and whether the
+  // terminal is the shell's now (a stop handed it back).
+  bool hostSettingsSet = false;
+  struct termios hostSettings {};
+  bool handedBack = false;
 };
 
 RestoreState restoreState;  // constant-initialised, never destroyed
@@ -78,8 +84,41 @@ void restoreAtExit() {
   RestoreTerminal();
 }
 
+bool inForeground(int fd) {
+  return ::tcgetpgrp(fd) == ::getpgrp();
+}
+
+// Ctrl+Z: the shell gets the terminal as the program found it (settings,
+// mouse reporting off, its own title) while the program is stopped.
+void handBackForStop() {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  const int fd = restoreState.terminal.load();
+  if (fd < 0 || restoreState.restored.load()) return;
+  if (state.mouseOn) WriteToTerminal(kMouseOff, std::strlen(kMouseOff));
+  if (state.titleSaved) WriteToTerminal(kTitlePop, std::strlen(kTitlePop));
+  ::tcsetattr(fd, TCSADRAIN, &restoreState.original);
+  state.handedBack = true;
+}
+
+// Continued (after a stop of ours, or a SIGSTOP from outside, when the shell
+// may have set the terminal its own way): the host's settings and mouse mode
+// again. In the background the terminal is not the program's to change; the
+// next continue in the foreground takes it.
+void takeBackAfterStop() {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  const int fd = restoreState.terminal.load();
+  if (fd < 0 || restoreState.restored.load() || !inForeground(fd)) return;
+  if (state.hostSettingsSet) ::tcsetattr(fd, TCSANOW, &state.hostSettings);
+  if (state.handedBack && state.titleSaved) WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
+  if (state.mouseOn) WriteToTerminal(kMouseOn, std::strlen(kMouseOn));
+  state.handedBack = false;
+}
+
 void registerRestore() {
   AddExitHook(&RestoreTerminal);
+  SetJobControlHooks(&handBackForStop, &takeBackAfterStop);
   std::atexit(&restoreAtExit);
   struct sigaction previous {};
   ::sigaction(SIGABRT, nullptr, &previous);
@@ -122,7 +161,12 @@ bool SetHostSettings(bool signals) {
   settings.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
   settings.c_cc[VMIN] = 1;
   settings.c_cc[VTIME] = 0;
-  return ::tcsetattr(fd, TCSANOW, &settings) == 0;
+  if (::tcsetattr(fd, TCSANOW, &settings) != 0) return false;
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  state.hostSettings = settings;
+  state.hostSettingsSet = true;
+  return true;
 }
 
 void SetMouseReporting(bool on) {

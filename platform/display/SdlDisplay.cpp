@@ -1,6 +1,7 @@
 #include "platform/display/SdlDisplay.h"
 
 #include <SDL.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "platform/keys/KeyCodes.h"
+#include "platform/kernel/ProcessInternal.h"
 #include "platform/kernel/Rects.h"
 #include "platform/kernel/ThreadsInternal.h"
 
@@ -26,6 +28,17 @@ enum UserEventCode : Sint32 {
 };
 
 constexpr SIZE kScreenBeforeStart{1024, 768};
+
+// Set once the X server's connection is gone: nothing touches X after that.
+std::atomic<bool> displayGone{false};
+
+// libX11 would call exit() when this returns; the program's own orderly exit
+// runs here instead, on the thread that met the loss (the video thread), and
+// never comes back into X.
+int connectionLost(::Display*) {
+  displayGone.store(true);
+  DisplayLost();
+}
 
 bool HasXDisplay() {
   const char* display = std::getenv("DISPLAY");
@@ -161,7 +174,7 @@ class SdlDisplay : public Display {
   }
 
   bool showMessage(const std::string& caption, const std::string& text, bool error) override {
-    if (!HasXDisplay()) return false;
+    if (!HasXDisplay() || displayGone.load()) return false;
     // SDL's dialog resets the keyboard, cursor and mouse capture of the video
     // it runs: only the video thread may show one while video runs.
     if (running_.load(std::memory_order_acquire) && GetCurrentThreadId() != videoThread_) {
@@ -201,6 +214,9 @@ class SdlDisplay : public Display {
     // manager decides where mouse input goes (SetCapture).
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return failStart(std::string("SDL_Init: ") + SDL_GetError());
+    // SDL has loaded libX11 (the one this program links): its handler for a
+    // lost connection is the program's from now on.
+    XSetIOErrorHandler(&connectionLost);
     userEvent_ = SDL_RegisterEvents(1);
     if (userEvent_ == static_cast<Uint32>(-1)) {
       const std::string reason = std::string("SDL_RegisterEvents: ") + SDL_GetError();

@@ -26,10 +26,21 @@ constexpr CtrlSignal kCtrlSignals[] = {
     {SIGTERM, CTRL_SHUTDOWN_EVENT},
 };
 
+// A fault signal sent from outside comes to the signal thread as this one,
+// with the fault signal's number as its value.
+int forwardSignal() {
+  return SIGRTMIN + 4;
+}
+
 // Constant-initialised or made on first use, and never destroyed: the signal
 // thread starts before main and may dispatch while the process exits.
 std::mutex handlersMutex;
 std::atomic<bool> ctrlCIgnored{false};
+std::atomic<void (*)()> stoppingHook{nullptr};
+std::atomic<void (*)()> continuedHook{nullptr};
+// Whether the process started with job-control stops ignored (a shell
+// without job control): they stay ignored then.
+std::atomic<bool> stopsIgnored{false};
 
 std::vector<PHANDLER_ROUTINE>& handlers() {  // oldest first
   static auto* list = new std::vector<PHANDLER_ROUTINE>;
@@ -55,7 +66,46 @@ sigset_t ctrlSignalSet() {
   sigset_t set;
   sigemptyset(&set);
   for (const CtrlSignal& entry : kCtrlSignals) sigaddset(&set, entry.signal);
+  sigaddset(&set, forwardSignal());
+  if (!stopsIgnored.load()) sigaddset(&set, SIGTSTP);
+  sigaddset(&set, SIGCONT);
   return set;
+}
+
+bool startedIgnoring(int signal) {
+  struct sigaction current {};
+  return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+void callHook(const std::atomic<void (*)()>& hook) {
+  if (void (*function)() = hook.load()) function();
+}
+
+bool continuePending() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  return ::sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
+}
+
+// The terminal is handed back first; then the stop is the signal's own
+// default action, taken on this thread alone (every other thread blocks it),
+// so the shell sees the job stopped by SIGTSTP. The thread goes on here after
+// SIGCONT, which then waits for it as a pending signal. A shell that saw the
+// job's other processes stopped may continue it before this one stops: a
+// stop raised after that continue would last for ever, so there is none.
+void stopForTheShell() {
+  callHook(stoppingHook);
+  if (continuePending()) return;
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGTSTP, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, SIGTSTP);
+  ::raise(SIGTSTP);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::pthread_sigmask(SIG_BLOCK, &only, nullptr);
 }
 
 // The default handler: exit hooks (the terminal is put back), then the
@@ -97,8 +147,18 @@ void unblockCtrlSignalsInChild() {
 void* signalThreadMain(void*) {
   const sigset_t set = ctrlSignalSet();
   while (true) {
-    int signal = 0;
-    if (::sigwait(&set, &signal) == 0) dispatch(eventForSignal(signal), signal);
+    siginfo_t info{};
+    const int signal = ::sigwaitinfo(&set, &info);
+    if (signal < 0) continue;
+    if (signal == SIGTSTP) {
+      stopForTheShell();
+    } else if (signal == SIGCONT) {
+      callHook(continuedHook);
+    } else if (signal == forwardSignal()) {
+      dispatch(CTRL_SHUTDOWN_EVENT, info.si_value.sival_int);
+    } else {
+      dispatch(eventForSignal(signal), signal);
+    }
   }
 }
 
@@ -138,6 +198,7 @@ namespace detail {
 void StartConsoleCtrlThread() {
   static std::once_flag started;
   std::call_once(started, [] {
+    stopsIgnored.store(startedIgnoring(SIGTSTP));
     const sigset_t set = ctrlSignalSet();
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     ::pthread_atfork(nullptr, nullptr, &unblockCtrlSignalsInChild);
@@ -151,6 +212,17 @@ void StartConsoleCtrlThread() {
 // Like Windows, the handlers run on a thread of their own, not the caller's.
 void RaiseConsoleCtrlEvent(DWORD ctrlType) {
   std::thread([ctrlType] { dispatch(ctrlType, signalForEvent(ctrlType)); }).detach();
+}
+
+void ForwardSentFaultSignal(int signal) {
+  sigval value{};
+  value.sival_int = signal;
+  ::sigqueue(::getpid(), forwardSignal(), value);
+}
+
+void SetJobControlHooks(void (*stopping)(), void (*continued)()) {
+  stoppingHook.store(stopping);
+  continuedHook.store(continued);
 }
 
 }  // namespace detail

@@ -144,7 +144,17 @@ void endWithDefaultAction(int signal, const siginfo_t* info) {
   if (info->si_code <= 0) ::raise(signal);
 }
 
+// Sent by kill, tgkill or sigqueue (a code of 0 or less), not raised by an
+// instruction: there is no fault to resume from.
+bool sentByAProcess(const siginfo_t* info) {
+  return info->si_code <= 0;
+}
+
 void faultHandler(int signal, siginfo_t* info, void* rawContext) {
+  if (sentByAProcess(info)) {
+    detail::ForwardSentFaultSignal(signal);
+    return;
+  }
   auto* context = static_cast<ucontext_t*>(rawContext);
   const LPTOP_LEVEL_EXCEPTION_FILTER filter = unhandledFilter.load();
   if (filter == nullptr) {

@@ -36,4 +36,14 @@ void StartConsoleCtrlThread();
 // Delivers a control event as the signal thread would (the console host uses
 // it for Ctrl+C typed while it reads the terminal raw).
 void RaiseConsoleCtrlEvent(DWORD ctrlType);
+
+// A fault signal that no instruction raised (sent by kill): the signal thread
+// ends the program as for a termination signal (the orderly exit, then the
+// signal's own default action). Async-signal-safe.
+void ForwardSentFaultSignal(int signal);
+
+// Job control: the signal thread calls `stopping` on SIGTSTP before it stops
+// the process, and `continued` on every SIGCONT. The console host puts the
+// terminal back for the shell there, and takes it again.
+void SetJobControlHooks(void (*stopping)(), void (*continued)());
 }  // namespace win32::detail

@@ -21,6 +21,7 @@ std::atomic<UINT> errorMode{0};
 constexpr int kMaxExitHooks = 32;
 std::atomic<void (*)()> exitHooks[kMaxExitHooks];
 std::atomic<int> exitHookCount{0};
+std::atomic<void (*)()> displayLostHandler{nullptr};
 
 std::vector<std::string> readProcessArguments() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -149,6 +150,15 @@ void AddExitHook(void (*hook)()) {
   } else {
     exitHookCount.fetch_sub(1);
   }
+}
+
+void SetDisplayLostHandler(void (*handler)()) {
+  displayLostHandler.store(handler);
+}
+
+void DisplayLost() {
+  if (void (*handler)() = displayLostHandler.load()) handler();
+  ExitProcess(9);
 }
 
 void RunExitHooks() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/kernel/Process.h"
+#include "platform/kernel/RuntimeHooks.h"
 
 namespace win32::detail {
 // One argument vector joined into a command line that splits back into the

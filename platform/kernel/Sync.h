@@ -52,6 +52,9 @@ void Sleep(DWORD milliseconds);
 // (SleepEx(0, TRUE) runs those already queued).
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 
+// Milliseconds since an arbitrary start (the monotonic clock); never goes back.
+ULONGLONG GetTickCount64();
+
 using PAPCFUNC = void (*)(ULONG_PTR parameter);
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
 

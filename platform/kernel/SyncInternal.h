@@ -7,6 +7,7 @@
 
 #include "platform/kernel/HandlesInternal.h"
 #include "platform/kernel/Sync.h"
+#include "platform/kernel/RuntimeHooks.h"
 
 namespace win32::detail {
 

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -31,6 +32,24 @@ enum class WaitOutcome { Signaled, Abandoned, TimedOut, ApcQueued };
 struct WaitResult {
   WaitOutcome outcome;
   DWORD index;  // of the object that ended the wait (any) or was abandoned (all)
+};
+
+std::atomic<detail::SafePointHook> safePointHook{nullptr};
+
+// The hook around one wait; the wait is over when the scope ends, however.
+class SafePointScope {
+ public:
+  SafePointScope() : hook_(safePointHook.load(std::memory_order_acquire)) {
+    if (hook_ != nullptr) hook_(true);
+  }
+  ~SafePointScope() {
+    if (hook_ != nullptr) hook_(false);
+  }
+  SafePointScope(const SafePointScope&) = delete;
+  SafePointScope& operator=(const SafePointScope&) = delete;
+
+ private:
+  const detail::SafePointHook hook_;
 };
 
 DWORD failWait(DWORD code) {
@@ -156,6 +175,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 
 DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                BOOL alertable) {
+  const SafePointScope safePoint;
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
     return failWait(ERROR_INVALID_PARAMETER);
   }
@@ -177,6 +197,7 @@ void Sleep(DWORD milliseconds) {
 }
 
 DWORD SleepEx(DWORD milliseconds, BOOL alertable) {
+  const SafePointScope safePoint;
   if (alertable == 0) {
     sleepUninterrupted(milliseconds);
     return 0;
@@ -208,7 +229,16 @@ DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter) {
   return TRUE;
 }
 
+ULONGLONG GetTickCount64() {
+  const auto now = Clock::now().time_since_epoch();
+  return static_cast<ULONGLONG>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
 namespace detail {
+
+void SetSafePointHook(SafePointHook hook) {
+  safePointHook.store(hook, std::memory_order_release);
+}
 
 bool RunQueuedApcs() {
   const auto self = CurrentThreadState();

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tests/support/Subprocess.h"
@@ -119,6 +121,23 @@ TEST_F(StdChansProcessTest, OutputThatCannotBeWrittenAtTheEndIsReported) {
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(count(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"), 1)
       << r.err;
+}
+
+// The output lost at the end is reported after the trap, but the report file
+// keeps the trap's history and the exit code is the trap's.
+TEST_F(StdChansProcessTest, ALaterReportInTheSameExitKeepsTheFirstReportFile) {
+  RunResult r = run("trap-over-pending", StdoutTarget::File);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.err.find("#RTS: unhandled exception #1: expression out of bounds"), 0u) << r.err;
+  EXPECT_EQ(count(r.err, "IOException.hardDeviceError 00000070H"), 1) << r.err;
+  EXPECT_EQ(count(r.err, "File errinfo.$$$ created."), 1) << r.err;
+  std::ifstream file(workDir + "/errinfo.$$$", std::ios::binary);
+  const std::string history((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+  EXPECT_NE(history.find("#RTS: unhandled exception #1: expression out of bounds"),
+            std::string::npos)
+      << history;
+  EXPECT_EQ(history.find("IOException"), std::string::npos) << history;
 }
 
 // Text written after a caught failure is not hidden behind it.

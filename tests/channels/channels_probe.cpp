@@ -22,6 +22,7 @@
 #include "runtime/TERMINATION.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krnK2C.h"
+#include "runtime/krnShowHistory.h"
 #include "runtime/krnStart.h"
 
 namespace {
@@ -175,6 +176,15 @@ void Main(std::int32_t argc, char** argv) {
     limitFileSize(4);
     IO::WrStr("more than four bytes");
     IO::WrLn();
+  } else if (scenario == "trap-over-pending") {
+    // The file is full to a byte when the trap comes; its report's history
+    // is what the report file must keep.
+    K2C_INIT_HISTORY();
+    limitFileSize(1024);
+    IO::WrStr(std::string(1021, 'x'));
+    IO::WrLn();
+    IO::WrStr(std::string(100, 'y'));
+    K2C_TRAP_RANGE();
   } else if (scenario == "caught-then-pending") {
     caughtThenPending();
   } else if (scenario == "halt-in-frame") {

@@ -270,6 +270,18 @@ TEST_F(ShapeboardE2E, CtrlCEndsWithTheBreakReport) {
   ExpectTerminalRestored();
 }
 
+// The X server goes away under the running program: an orderly exit with 9
+// and a report, the pending output written, the terminal put back.
+TEST_F(ShapeboardE2E, TheDisplayEndingIsAnOrderlyExitWithNine) {
+  Launch("> out");
+  ASSERT_FALSE(WaitForWindow().empty()) << Err();
+  server_.Stop();
+  EXPECT_EQ(WaitForExit(), 9) << Err();
+  EXPECT_EQ(Err(), "#RTS: The connection to the display was lost.\r\n");
+  EXPECT_EQ(Out(), "\r\n");
+  ExpectTerminalRestored();
+}
+
 TEST_F(ShapeboardE2E, WithoutADisplayHaltsWithNine) {
   Launch("> out", false);
   EXPECT_EQ(WaitForExit(), 9);

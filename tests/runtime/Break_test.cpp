@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -76,38 +77,128 @@ TEST_P(BreakInTerminal, CtrlCEndsWithTheBreakReportAndNine) {
   EXPECT_EQ(outcome.err, "#RTS: unhandled exception #21: USER BREAK\r\n");
 }
 
-// "loop" waits in Lib.Delay, where the break arrives at once; "spin" computes
-// and never waits, so the control handler reports the break itself.
-INSTANTIATE_TEST_SUITE_P(Runtime, BreakInTerminal, testing::Values("loop", "spin"));
+// "loop" waits in Lib.Delay, where the break arrives at once; "busy" makes
+// platform calls only (each wait a safe point); "spin" computes and never
+// reaches a safe point, so the control handler reports the break itself.
+INSTANTIATE_TEST_SUITE_P(Runtime, BreakInTerminal, testing::Values("loop", "busy", "spin"));
 
 }  // namespace
 
 namespace {
 
-// A frame around the loop catches the break like any trap, whether the main
-// thread waits or computes (it is held and sent into the trap where it is).
-class BreakInFrame : public BreakInTerminal {};
+// The main thread raises the break itself at its next safe point, so a
+// frame around a loop that reaches one (a delay, a wait) catches it like any
+// trap. A loop of pure computation reaches none: it is left where it is, its
+// frame never sees the break, and the control thread reports it and ends
+// the program with every finaliser that can run.
+struct FrameRow {
+  const char* scenario;
+  const char* exitLine;
+  const char* out;
+  const char* err;
+};
 
-TEST_P(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
-#if defined(__SANITIZE_THREAD__)
-  // A computing thread cannot be held there: the break is reported instead.
-  if (std::string(GetParam()) == "spin-in-frame") GTEST_SKIP() << "no thread holding";
-#endif
-  Outcome outcome = RunAndBreak(dir_, GetParam());
-  EXPECT_EQ(outcome.exitLine, "EXIT=0\n");
-  EXPECT_EQ(outcome.out, "destroyed loop guard\ncaught 21 USER BREAK\nmain returns\n");
-  EXPECT_EQ(outcome.err, "");
+void PrintTo(const FrameRow& row, std::ostream* out) {
+  *out << row.scenario;
 }
 
-INSTANTIATE_TEST_SUITE_P(Runtime, BreakInFrame, testing::Values("loop-in-frame", "spin-in-frame"));
+constexpr char kCaught[] = "destroyed loop guard\ncaught 21 USER BREAK\nmain returns\n";
+constexpr char kBreakReport[] = "#RTS: unhandled exception #21: USER BREAK\r\n";
+
+class BreakInFrame : public testing::TestWithParam<FrameRow> {
+ protected:
+  void SetUp() override {
+    if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+    dir_ = fs::temp_directory_path() /
+           ("shapeboard-break-" + std::to_string(::getpid()) + "-" + GetParam().scenario);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  fs::path dir_;
+};
+
+TEST_P(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
+  const FrameRow& row = GetParam();
+  Outcome outcome = RunAndBreak(dir_, row.scenario);
+  EXPECT_EQ(outcome.exitLine, row.exitLine);
+  EXPECT_EQ(outcome.out, row.out);
+  EXPECT_EQ(outcome.err, row.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtime, BreakInFrame,
+                         testing::Values(FrameRow{"loop-in-frame", "EXIT=0\n", kCaught, ""},
+                                         FrameRow{"busy-in-frame", "EXIT=0\n", kCaught, ""},
+                                         FrameRow{"spin-in-frame", "EXIT=9\n", "", kBreakReport}),
+                         [](const testing::TestParamInfo<FrameRow>& info) {
+                           std::string name = info.param.scenario;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 }  // namespace
 
 namespace {
+
+using testing_support::ShellQuote;
+using testing_support::Tmux;
+
+// Waits, within the limit, until the pane's format reads `value`.
+bool WaitForQuery(Tmux& tmux, const std::string& format, const std::string& value,
+                  std::chrono::seconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (tmux.Query(format) == value) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// Ctrl+Z in a shell with job control: while the program is stopped the
+// shell has its terminal back (line mode and echo, no mouse reporting);
+// after fg the program has raw mode and its mouse reporting again, and one
+// key, without Enter, ends it.
+TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
+  if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+  const fs::path dir =
+      fs::temp_directory_path() / ("shapeboard-stop-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path marker = dir / "ready";
+  const fs::path settings = dir / "settings";
+  const fs::path exitFile = dir / "exit";
+  // One job: the shell stops and continues the script and the program as one.
+  const fs::path script = dir / "run.sh";
+  std::ofstream(script) << ShellQuote(runtime_tests::ProbePath()) << " key-wait "
+                        << ShellQuote(marker.string()) << "\necho EXIT=$? > "
+                        << ShellQuote(exitFile.string()) << "\n";
+  Tmux tmux("stop");
+  ASSERT_TRUE(tmux.Start("env PS1='$ ' bash --norc --noprofile -i"));
+  ASSERT_TRUE(tmux.SendLiteral("sh " + ShellQuote(script.string()) + "\r"));
+  ASSERT_TRUE(WaitForFile(marker, std::chrono::seconds(30)));
+  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "1"));
+
+  ASSERT_TRUE(tmux.SendKeys("C-z"));
+  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "0"));
+  ASSERT_TRUE(tmux.SendLiteral("stty -a > " + ShellQuote(settings.string()) + "\r"));
+  ASSERT_TRUE(WaitForFile(settings, std::chrono::seconds(20)));
+  const std::string modes = ReadFile(settings);
+  EXPECT_NE(modes.find(" icanon"), std::string::npos) << modes;
+  EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
+
+  ASSERT_TRUE(tmux.SendLiteral("fg\r"));
+  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "1"));
+  ASSERT_TRUE(tmux.SendKeys("x"));
+  EXPECT_TRUE(WaitForFile(exitFile, std::chrono::seconds(20))) << tmux.Screen();
+  EXPECT_EQ(ReadFile(exitFile), "EXIT=0\n");
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
 
 // Ctrl+Break's counterpart on a terminal is Ctrl+backslash (the quit character).
 TEST(BreakInTerminalQuitKey, EndsWithTheBreakReportAndNine) {
-  if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is missing";
+  if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
   fs::path dir =
       fs::temp_directory_path() / ("shapeboard-break-quit-" + std::to_string(::getpid()));
   fs::create_directories(dir);

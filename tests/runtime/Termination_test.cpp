@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <string>
+
 #include "tests/runtime/ProbeRunner.h"
 
 namespace {
@@ -50,6 +53,46 @@ TEST(Termination, HaltInFinaliserSkipsTheRestAndTakesItsCode) {
   auto result = RunProbe("fin-halt");
   EXPECT_EQ(result.exitCode, 4);
   EXPECT_EQ(result.out, "main returns\nfin C\nfin halting\n");
+}
+
+// The new code ends the process even when the exit had one of its own.
+TEST(Termination, HaltInFinaliserOfAHaltTakesTheNewCode) {
+  auto result = RunProbe("halt-then-fin-halt");
+  EXPECT_EQ(result.exitCode, 4);
+  EXPECT_EQ(result.out, "fin C\nfin halting\n");
+}
+
+// Another thread halts while the main thread is busy: making platform
+// calls, it stops at its next wait; computing, it reaches no safe point and
+// the exit runs without it once the bound is over. Every finaliser runs on
+// the halting thread either way.
+TEST(Termination, HaltFromAnotherThreadWhileTheMainThreadIsBusy) {
+  for (const char* scenario : {"busy-halt", "spin-halt"}) {
+    auto result = RunProbe(scenario);
+    EXPECT_EQ(result.exitCode, 5) << scenario;
+    EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n") << scenario;
+    EXPECT_EQ(result.err, "") << scenario;
+  }
+}
+
+// A break caught by its frame is done with: a later terminate is not
+// reported as the break.
+TEST(Termination, TerminateAfterACaughtBreakIsNotTheBreak) {
+  auto result = RunProbe("terminate-after-break");
+  EXPECT_EQ(result.out, "caught 21 USER BREAK\n");
+  EXPECT_EQ(result.err.find("USER BREAK"), std::string::npos) << result.err;
+  EXPECT_EQ(result.signal, SIGABRT);
+}
+
+// A fault signal sent from outside is no hardware fault: the program ends as
+// for a termination signal, the orderly exit first, then by that signal.
+TEST(Termination, FaultSignalSentFromOutsideEndsByItAfterTheOrderlyExit) {
+  for (int signal : {SIGSEGV, SIGFPE, SIGBUS}) {
+    auto result = RunProbe("sent-fault-signal", {std::to_string(signal)});
+    EXPECT_EQ(result.signal, signal);
+    EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n") << signal;
+    EXPECT_EQ(result.err, "") << signal;
+  }
 }
 
 TEST(Termination, NinthExitProcedureRaisesTrap13AndTheEightStillRun) {

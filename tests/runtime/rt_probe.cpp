@@ -18,6 +18,7 @@
 #include "runtime/kosFileIO.h"
 #include "console/Lib.h"
 #include "console/ktsIO.h"
+#include "input/ktsEvQue.h"
 #include "platform/console/Console.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Sync.h"
@@ -105,6 +106,8 @@ void exitProc() {
 }
 
 // ---- scenarios ----
+
+void registerThreeFinalisers();
 
 void handledFloatTrap() {
   for (int round = 0; round < 2; ++round) {
@@ -243,6 +246,60 @@ void computeInLoop(const char* marker) {
   for (;;) counter = counter + 1;
 }
 
+// A loop of platform calls that never waits for long and never writes: every
+// wait is a safe point, so a break or an exit is answered here at once.
+void busyInPlatformCalls() {
+  win32::HANDLE event = win32::CreateEventA(nullptr, win32::TRUE, win32::FALSE, nullptr);
+  for (;;) {
+    win32::SetEvent(event);
+    if (win32::WaitForSingleObject(event, 0) != win32::WAIT_OBJECT_0) K2C_HALT(98);
+    win32::ResetEvent(event);
+  }
+}
+
+void busyInLoop(const char* marker) {
+  writeMarker(marker);
+  busyInPlatformCalls();
+}
+
+void busyInFrame(const char* marker) {
+  K2C_Protect(
+      [marker] {
+        Announcer guard{"loop guard"};
+        busyInLoop(marker);
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+}
+
+// A halt from another thread while the main thread is busy: in platform
+// calls (answered at the next wait) or computing (no safe point: the exit
+// runs without it once the bound is over). Either way every finaliser runs.
+void haltWhileBusy(bool computes) {
+  registerThreeFinalisers();
+  std::thread([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    K2C_HALT(5);
+  }).detach();
+  if (computes) {
+    volatile std::uint64_t counter = 0;
+    for (;;) counter = counter + 1;
+  }
+  busyInPlatformCalls();
+}
+
+// A break caught by its frame, then an unrelated terminate: that is not
+// reported as the break.
+void terminateAfterCaughtBreak() {
+  Lib::BEGIN();
+  K2C_Protect(
+      [] {
+        ::kill(::getpid(), SIGINT);
+        for (;;) Lib::Delay(10);
+      },
+      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+  std::terminate();
+}
+
 void spinInFrame(const char* marker) {
   K2C_Protect(
       [marker] {
@@ -277,7 +334,8 @@ void twoExits() {
 // output through the channels while the exits named by `kinds` come at
 // about `delay` microseconds: r the main thread returns, h another thread
 // halts with 5, t another thread traps (unhandled), b a break while the main
-// thread now and then waits, B a break while it never waits. Each exit
+// thread now and then waits, B a break while it never waits; p keeps the
+// main thread busy in platform calls between its lines. Each exit
 // first notes on standard error how many lines were complete; the finaliser
 // names the thread that runs the exit.
 
@@ -293,8 +351,13 @@ void finNamesItsThread() {
   sayErr(std::string("fin on ") + threadRole);
 }
 
+// With the moment on the monotonic clock (microseconds), which the test
+// compares with the moment the process had ended.
 void noteExit(const char* kind) {
-  sayErr(std::string(kind) + " at " + std::to_string(linesDone.load()));
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+  sayErr(std::string(kind) + " at " + std::to_string(linesDone.load()) +
+         " t=" + std::to_string(micros));
 }
 
 void startExitThread(char kind, std::chrono::microseconds delay) {
@@ -320,10 +383,13 @@ void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
   threadRole = "main";
   K2C_FINALLY(&finNamesItsThread);
   for (char kind : kinds) {
-    if (kind != 'r') startExitThread(kind, delay);
+    if (kind != 'r' && kind != 'p') startExitThread(kind, delay);
   }
   const bool returns = kinds.find('r') != std::string::npos;
   const bool waits = kinds.find('b') != std::string::npos;
+  // p: between its lines the main thread is busy in platform calls.
+  const bool busy = kinds.find('p') != std::string::npos;
+  win32::HANDLE event = win32::CreateEventA(nullptr, win32::TRUE, win32::FALSE, nullptr);
   const auto end = std::chrono::steady_clock::now() + delay;
   for (std::uint32_t i = 0;; ++i) {
     IO::WrStr("line ");
@@ -331,6 +397,11 @@ void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
     IO::WrLn();
     linesDone.store(i + 1);
     if (waits && i % 16 == 0) win32::SleepEx(0, win32::TRUE);
+    for (int call = 0; busy && call < 64; ++call) {
+      win32::SetEvent(event);
+      win32::WaitForSingleObject(event, 0);
+      win32::ResetEvent(event);
+    }
     if (returns && std::chrono::steady_clock::now() >= end) {
       noteExit("return");
       IO::WrStr("pending");
@@ -529,6 +600,11 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     K2C_FINALLY(&finA);
     K2C_FINALLY(&finHalting);
     K2C_FINALLY(&finC);
+  } else if (is(scenario, "halt-then-fin-halt")) {
+    K2C_FINALLY(&finA);
+    K2C_FINALLY(&finHalting);
+    K2C_FINALLY(&finC);
+    K2C_HALT(3);
   } else if (is(scenario, "finally-exhausted")) {
     K2C_SimulateHeapExhaustion(true);
     K2C_FINALLY(&finA);
@@ -562,6 +638,29 @@ void run(const char* scenario, std::int32_t argc, char** argv) {
     waitInFrame(extra);
   } else if (is(scenario, "spin-in-frame")) {
     spinInFrame(extra);
+  } else if (is(scenario, "busy")) {
+    busyInLoop(extra);
+  } else if (is(scenario, "busy-in-frame")) {
+    busyInFrame(extra);
+  } else if (is(scenario, "busy-halt")) {
+    haltWhileBusy(false);
+  } else if (is(scenario, "spin-halt")) {
+    haltWhileBusy(true);
+  } else if (is(scenario, "key-wait")) {
+    // As the program waits for its ending key: mouse reporting on.
+    ktsEvQue::BEGIN();
+    writeMarker(extra);
+    char ch = 0;
+    std::uint8_t scan = 0;
+    if (ktsEvQue::getKey(ch, scan, true)) say(std::string("key ") + ch);
+  } else if (is(scenario, "sent-fault-signal")) {
+    // A fault signal sent by a process: no instruction faulted.
+    registerThreeFinalisers();
+    Lib::BEGIN();
+    ::kill(::getpid(), std::atoi(extra));
+    for (;;) Lib::Delay(50);
+  } else if (is(scenario, "terminate-after-break")) {
+    terminateAfterCaughtBreak();
   } else if (is(scenario, "two-exits")) {
     twoExits();
   } else if (is(scenario, "exit-race")) {

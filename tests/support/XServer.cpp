@@ -49,10 +49,15 @@ XServer::XServer(int width, int height) {
 }
 
 XServer::~XServer() {
+  Stop();
+}
+
+void XServer::Stop() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
   int status = 0;
   ::waitpid(pid_, &status, 0);
+  pid_ = -1;
 }
 
 std::vector<std::string> XServer::WindowsNamed(const std::string& name) const {

@@ -23,6 +23,8 @@ class XServer {
   XServer& operator=(const XServer&) = delete;
 
   bool ok() const { return pid_ > 0 && !display_.empty(); }
+  // Ends the server now (its clients lose their connection).
+  void Stop();
   // The value for DISPLAY, e.g. ":17".
   const std::string& display() const { return display_; }
 
