@@ -54,7 +54,7 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
 
 struct Row {
   const char* name;
-  std::vector<std::string> chunks;  // fed one after another
+  std::vector<std::string> chunks;  // fed one after another; "" is the reader's wait running out
   bool replyExpected;
   std::vector<std::string> expected;
 };
@@ -72,6 +72,7 @@ TEST_P(DecoderRows, BytesGiveTheseRecords) {
   DecodedInput out;
   std::size_t fed = 0;
   for (const std::string& chunk : row.chunks) {
+    if (chunk.empty()) decoder.flush(out);
     decoder.feed(chunk.data(), chunk.size(), out);
     fed += chunk.size();
   }
@@ -159,8 +160,34 @@ const Row kRows[] = {
      {"\x1b[" + std::string(40, '7') + "?1uq"},
      false,
      press("10 51 71 0")},
-    // libtermkey keeps 12 bits of a mouse column.
+    // No terminal is 4096 cells wide: larger cells are taken as the last.
     {"NineDigitNumbersStillPass", {"\x1b[<0;123456789;2M"}, false, {"mouse 4094,1 1 0 0"}},
+    {"LeadByteWaitedOutThenEightBitCsi",
+     {"\xdf", "", "\x9b+R"},
+     false,
+     join({press("0 0 3f 0"), press("d bb 2b 10"), press("13 52 52 10")})},
+    {"ShiftTab", {"\x1b[Z"}, false, press("f 9 9 10")},
+    {"CtrlAAsModifyOtherKeysSends", {"\x1b[27;5;97~"}, false, press("1e 41 1 8")},
+    {"CtrlJByNumberIsNoKeypadEnter", {"\x1b[106;5u"}, false, press("24 4a a 8")},
+    {"EscEscIsTwoEscKeys", {"\x1b\x1b"}, false, join({press("1 1b 1b 0"), press("1 1b 1b 0")})},
+    {"ShiftF3WhileNoReplyIsAwaited", {"\x1b[1;2R"}, false, press("3d 72 0 10")},
+    {"LateCursorReplyIsNoKey", {"\x1b[24;80R"}, false, {"cursor 79,23"}},
+    {"KeypadZeroInApplicationMode", {"\x1bOp"}, false, press("52 60 30 0")},
+    {"UnknownSequenceIsDropped", {"\x1b[99xq"}, false, press("10 51 71 0")},
+    {"SubfieldsAreDropped", {"\x1b[97:65;5uq"}, false, press("10 51 71 0")},
+    {"Utf8CutShortIsOneBadCharacter",
+     {"\xe2\x82q"},
+     false,
+     join({press("0 0 3f 0"), press("10 51 71 0")})},
+    {"OverlongUtf8IsBad", {"\xe0\x81\x81q"}, false, join({press("0 0 3f 0"), press("10 51 71 0")})},
+    {"SequenceCutByAControlIsDropped",
+     {"\x1b[1;\rq"},
+     false,
+     join({press("1c d d 0"), press("10 51 71 0")})},
+    {"AltOAfterTheWait",
+     {"\x1bO", "", "q"},
+     false,
+     join({press("18 4f 4f 12"), press("10 51 71 0")})},
     {"OverlongSequenceIsDropped",
      {"\x1b[" + std::string(100, '1') + "Aq"},
      false,
