@@ -19,6 +19,10 @@ constexpr std::size_t kMostNumbers = kLongestSequence / 2;
 constexpr std::uint32_t kLargestMouseCell = 4095;
 constexpr WORD kWheelStep = 120;
 constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr unsigned char kBel = 0x07;
+// Titles longer than this are not taken from the terminal.
+constexpr std::size_t kLongestTitleReply = 1024;
+constexpr char kTitleReplyStart[] = "\x1b]l";
 
 // SGR mouse report button codes: the low two bits name the button (3: none),
 // then Shift, Alt, Ctrl, motion and wheel.
@@ -111,8 +115,16 @@ void TerminalDecoder::expectCursorReply() {
   ++repliesExpected_;
 }
 
+void TerminalDecoder::expectTitleReply() {
+  titleExpected_ = true;
+}
+
+void TerminalDecoder::cancelTitleReply() {
+  titleExpected_ = false;
+}
+
 int TerminalDecoder::pendingTimeout() const {
-  return pending_.empty() ? -1 : kWaitMilliseconds;
+  return idle() ? -1 : kWaitMilliseconds;
 }
 
 void TerminalDecoder::feed(const char* bytes, std::size_t length, DecodedInput& out) {
@@ -138,6 +150,12 @@ void TerminalDecoder::step(unsigned char byte, DecodedInput& out) {
       return;
     case State::Dropping:
       droppingByte(byte, out);
+      return;
+    case State::Osc:
+      oscByte(byte, out);
+      return;
+    case State::OscEscape:
+      oscEscapeByte(byte, out);
       return;
   }
 }
@@ -178,6 +196,13 @@ void TerminalDecoder::ground(unsigned char byte, DecodedInput& out) {
 // ESC and a character is that character with Alt; ESC ESC is the Esc key
 // and a new ESC. After ESC a byte beyond ASCII is taken on its own.
 void TerminalDecoder::escapeByte(unsigned char byte, DecodedInput& out) {
+  if (byte == ']' && titleExpected_) {
+    pending_ += static_cast<char>(byte);
+    titleExpected_ = false;
+    oscTooLong_ = false;
+    state_ = State::Osc;
+    return;
+  }
   if (byte == '[' || byte == 'O') {
     pending_ += static_cast<char>(byte);
     state_ = byte == '[' ? State::Csi : State::Ss3;
@@ -258,6 +283,58 @@ void TerminalDecoder::utf8Byte(unsigned char byte, DecodedInput& out) {
   finish();
 }
 
+// An operating system command, ESC ] ... ended by BEL or ESC \\ (ST). Only
+// the title reply is one the host asks for; a control byte other than those
+// ends it unfinished, and it is dropped.
+void TerminalDecoder::oscByte(unsigned char byte, DecodedInput& out) {
+  if (byte == kBel) {
+    pending_ += static_cast<char>(byte);
+    finishOsc(out);
+    return;
+  }
+  if (byte == kEsc) {
+    pending_ += static_cast<char>(byte);
+    state_ = State::OscEscape;
+    return;
+  }
+  if (byte < 0x20 || byte == 0x7F) {
+    finish();
+    step(byte, out);
+    return;
+  }
+  pending_ += static_cast<char>(byte);
+  if (pending_.size() > kLongestTitleReply) {  // kept count of, not kept
+    consumed_ += pending_.size();
+    pending_.clear();
+    oscTooLong_ = true;
+  }
+}
+
+// After ESC inside the command: a backslash ends it; anything else means it
+// was cut short, and the ESC starts what comes next.
+void TerminalDecoder::oscEscapeByte(unsigned char byte, DecodedInput& out) {
+  if (byte == '\\') {
+    pending_ += static_cast<char>(byte);
+    finishOsc(out);
+    return;
+  }
+  pending_.pop_back();
+  finish();
+  step(kEsc, out);
+  step(byte, out);
+}
+
+void TerminalDecoder::finishOsc(DecodedInput& out) {
+  const std::string_view whole(pending_);
+  const std::size_t terminator = whole.back() == kBel ? 1 : 2;
+  const std::string_view start(kTitleReplyStart);
+  if (!oscTooLong_ && whole.substr(0, start.size()) == start) {
+    out.titleReplies.emplace_back(
+        whole.substr(start.size(), whole.size() - start.size() - terminator));
+  }
+  finish();
+}
+
 void TerminalDecoder::finishCsi(DecodedInput& out) {
   const std::string_view whole(pending_);
   std::string_view body = whole.substr(2, whole.size() - 3);
@@ -307,8 +384,10 @@ void TerminalDecoder::emitPendingAsTyped(DecodedInput& out) {
   }
 }
 
+// An unfinished command is no typing: it is dropped.
 void TerminalDecoder::flush(DecodedInput& out) {
-  if (!pending_.empty()) emitPendingAsTyped(out);
+  const bool command = state_ == State::Osc || state_ == State::OscEscape;
+  if (!pending_.empty() && !command) emitPendingAsTyped(out);
   finish();
 }
 

@@ -23,6 +23,7 @@ namespace win32::detail {
 struct DecodedInput {
   std::vector<INPUT_RECORD> records;
   std::vector<COORD> cursorReplies;  // 0-based column (X) and row (Y)
+  std::vector<std::string> titleReplies;
 };
 
 class TerminalDecoder {
@@ -38,14 +39,23 @@ class TerminalDecoder {
   // A cursor position query went out: its reply, ESC [ row ; col R, is taken
   // out of the input even though Shift+F3 looks the same.
   void expectCursorReply();
+  // A title query (ESC [ 21 t) went out: its reply, ESC ] l title ST, is
+  // taken out of the input; the next ESC ] is read as one even if the user
+  // typed it (Alt+]), until `cancelTitleReply`.
+  void expectTitleReply();
+  void cancelTitleReply();
 
   // Bytes taken as keys, reports, replies or dropped so far, and bytes still
   // waiting inside; every fed byte is one or the other.
   std::size_t bytesConsumed() const { return consumed_; }
   std::size_t bytesWaiting() const { return pending_.size(); }
+  // Nothing waits and no sequence is under way.
+  bool idle() const {
+    return pending_.empty() && state_ != State::Osc && state_ != State::OscEscape;
+  }
 
  private:
-  enum class State : std::uint8_t { Ground, Escape, Csi, Ss3, Utf8, Dropping };
+  enum class State : std::uint8_t { Ground, Escape, Csi, Ss3, Utf8, Dropping, Osc, OscEscape };
 
   void step(unsigned char byte, DecodedInput& out);
   void ground(unsigned char byte, DecodedInput& out);
@@ -54,6 +64,9 @@ class TerminalDecoder {
   void ss3Byte(unsigned char byte, DecodedInput& out);
   void utf8Byte(unsigned char byte, DecodedInput& out);
   void droppingByte(unsigned char byte, DecodedInput& out);
+  void oscByte(unsigned char byte, DecodedInput& out);
+  void oscEscapeByte(unsigned char byte, DecodedInput& out);
+  void finishOsc(DecodedInput& out);
   void finishCsi(DecodedInput& out);
   void emitMouse(const std::uint32_t* numbers, bool released, DecodedInput& out);
   void emitCursorReply(std::uint32_t row, std::uint32_t column, DecodedInput& out);
@@ -67,7 +80,9 @@ class TerminalDecoder {
   int utf8Remaining_ = 0;  // continuation bytes still due
   std::size_t consumed_ = 0;
   int repliesExpected_ = 0;
-  DWORD mouseButtons_ = 0;  // buttons down, as the reports have told
+  bool titleExpected_ = false;
+  bool oscTooLong_ = false;  // the reply being gathered outgrew its limit
+  DWORD mouseButtons_ = 0;   // buttons down, as the reports have told
 };
 
 }  // namespace win32::detail

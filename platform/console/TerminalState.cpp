@@ -147,6 +147,14 @@ void SaveTerminalTitle() {
   WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
 }
 
+void ShowSavedTerminalTitle() {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  if (!state.titleSaved) return;
+  WriteToTerminal(kTitlePop, std::strlen(kTitlePop));
+  WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
+}
+
 void WriteToTerminal(const char* bytes, unsigned long length) {
   const int fd = restoreState.terminal.load();
   writeAll(fd >= 0 ? fd : STDOUT_FILENO, bytes, length);

@@ -20,6 +20,9 @@ void SetMouseReporting(bool on);
 // Saves the terminal's title on the xterm title stack, once; the restore
 // pops it.
 void SaveTerminalTitle();
+// Shows the saved title again (a pop of the title stack, and a push so that
+// the restore still finds it); nothing while none was saved.
+void ShowSavedTerminalTitle();
 
 // Writes to the taken terminal (or standard output while none is taken).
 void WriteToTerminal(const char* bytes, unsigned long length);

@@ -29,11 +29,15 @@ inline bool HaveTmux() {
 
 class TerminalProbe {
  public:
+  static constexpr const char* kShellTitle = "shell title";
+
   // environment: extra NAME=value words put before the program.
   explicit TerminalProbe(const std::string& scenario, const std::string& environment = "")
       : socket_("shapeboard-input-" + std::to_string(::getpid()) + "-" + scenario) {
     const std::string probe = testing_support::ExecutableDirectory() + "/input_probe";
-    const std::string command = "env " + environment + " " + Quote(probe) + " " + scenario + " " +
+    // The pane's title before the program is one of its own, as a shell's is.
+    const std::string command = "printf '\\033]2;" + std::string(kShellTitle) + "\\007'; env " +
+                                environment + " " + Quote(probe) + " " + scenario + " " +
                                 Quote(path("results")) + " " + Quote(path("ready")) + " " +
                                 Quote(path("go")) + " 2>" + Quote(path("err")) +
                                 "; echo EXIT=$? >" + Quote(path("exit"));

@@ -188,7 +188,7 @@ TEST_F(InputBufferTest, BadArgumentsFailWithAClearError) {
   const BadCall calls[] = {
       {"read into null", &readIntoNull, ERROR_INVALID_PARAMETER},
       {"read without count", &readWithoutCount, ERROR_INVALID_PARAMETER},
-      {"write from null", &writeFromNull, ERROR_INVALID_PARAMETER},
+      {"write from null", &writeFromNull, ERROR_NOACCESS},
       {"count into null", &countIntoNull, ERROR_INVALID_PARAMETER},
   };
   for (const BadCall& row : calls) {

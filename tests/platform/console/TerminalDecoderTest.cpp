@@ -38,6 +38,7 @@ std::vector<std::string> describeAll(const DecodedInput& out) {
   for (const COORD& reply : out.cursorReplies) {
     lines.push_back("cursor " + std::to_string(reply.X) + "," + std::to_string(reply.Y));
   }
+  for (const std::string& title : out.titleReplies) lines.push_back("title " + title);
   return lines;
 }
 
@@ -57,6 +58,7 @@ struct Row {
   std::vector<std::string> chunks;  // fed one after another; "" is the reader's wait running out
   bool replyExpected;
   std::vector<std::string> expected;
+  bool titleExpected = false;
 };
 
 void PrintTo(const Row& row, std::ostream* os) {
@@ -69,6 +71,7 @@ TEST_P(DecoderRows, BytesGiveTheseRecords) {
   const Row& row = GetParam();
   TerminalDecoder decoder;
   if (row.replyExpected) decoder.expectCursorReply();
+  if (row.titleExpected) decoder.expectTitleReply();
   DecodedInput out;
   std::size_t fed = 0;
   for (const std::string& chunk : row.chunks) {
@@ -188,6 +191,26 @@ const Row kRows[] = {
      {"\x1bO", "", "q"},
      false,
      join({press("18 4f 4f 12"), press("10 51 71 0")})},
+    {"TitleReplyEndedBySt",
+     {"\x1b]lmy shell\x1b\\q"},
+     false,
+     join({press("10 51 71 0"), {"title my shell"}}),
+     true},
+    {"TitleReplyEndedByBelInPieces", {"\x1b]", "lé", "\x07"}, false, {"title \xc3\xa9"}, true},
+    {"EmptyTitleReply", {"\x1b]l\x1b\\"}, false, {"title "}, true},
+    {"OtherCommandIsDropped", {"\x1b]11;rgb:0/0/0\x07q"}, false, press("10 51 71 0"), true},
+    {"AltBracketWhileNoTitleIsAwaited", {"\x1b]"}, false, press("1b dd 5d 2")},
+    {"TitleReplyCutByEscStartsAKey", {"\x1b]lab\x1b[A"}, false, press("48 26 0 100"), true},
+    {"UnfinishedTitleReplyIsDroppedAfterTheWait",
+     {"\x1b]lab", "", "q"},
+     false,
+     press("10 51 71 0"),
+     true},
+    {"OverlongTitleReplyIsDropped",
+     {"\x1b]l" + std::string(3000, 't') + "\x07q"},
+     false,
+     press("10 51 71 0"),
+     true},
     {"OverlongSequenceIsDropped",
      {"\x1b[" + std::string(100, '1') + "Aq"},
      false,
