@@ -196,6 +196,7 @@ BOOL SetConsoleMode(HANDLE console, DWORD mode) {
   std::lock_guard lock(modeMutex);
   if (!isInputDescriptor(fd)) {
     outputMode = mode;
+    detail::SetAutoWrap(fd, (mode & ENABLE_WRAP_AT_EOL_OUTPUT) != 0);
     return TRUE;
   }
   return setInputMode(fd, mode);
