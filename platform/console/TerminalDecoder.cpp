@@ -391,6 +391,10 @@ void TerminalDecoder::flush(DecodedInput& out) {
   finish();
 }
 
+void TerminalDecoder::discardPending() {
+  finish();
+}
+
 void TerminalDecoder::emitKey(const TerminalKey& key, DecodedInput& out) {
   if (auto record = KeyRecordFor(key)) {
     out.records.push_back(keyEvent(*record, true));

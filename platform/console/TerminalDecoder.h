@@ -35,6 +35,9 @@ class TerminalDecoder {
   // lone ESC is the Esc key), or -1 while nothing waits.
   int pendingTimeout() const;
   void flush(DecodedInput& out);
+  // Drops what waits without decoding it; the replies awaited and the mouse
+  // buttons held stay known.
+  void discardPending();
 
   // A cursor position query went out: its reply, ESC [ row ; col R, is taken
   // out of the input even though Shift+F3 looks the same.

@@ -129,7 +129,7 @@ void DiscardTerminalInput() {
   ReaderState& state = reader();
   std::lock_guard lock(state.lock);
   ::tcflush(TakenTerminal(), TCIFLUSH);
-  state.decoder = TerminalDecoder{};
+  state.decoder.discardPending();
   ProcessInputBuffer().clear();
 }
 

@@ -232,6 +232,21 @@ TEST(TerminalDecoderTest, AnIncompleteSequenceWaitsForMoreOrForTheTimeout) {
   EXPECT_EQ(decoder.pendingTimeout(), -1);
 }
 
+// A flush of console input drops a half-read key, but a reply still awaited
+// is still taken out (a row-1 reply would otherwise read as F3).
+TEST(TerminalDecoderTest, DiscardingDropsWhatWaitsButKeepsTheRepliesAwaited) {
+  TerminalDecoder decoder;
+  DecodedInput out;
+  decoder.expectCursorReply();
+  decoder.feed("\x1b[1;", 4, out);
+  decoder.discardPending();
+  EXPECT_EQ(decoder.bytesWaiting(), 0u);
+  EXPECT_EQ(decoder.pendingTimeout(), -1);
+  decoder.feed("\x1b[1;17R", 7, out);
+  EXPECT_EQ(describeAll(out), std::vector<std::string>{"cursor 16,0"});
+  EXPECT_EQ(decoder.bytesConsumed(), 11u);
+}
+
 TEST(TerminalDecoderTest, ALongUnendedSequenceNeitherHangsNorLosesBytes) {
   TerminalDecoder decoder;
   DecodedInput out;
