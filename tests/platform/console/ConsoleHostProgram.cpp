@@ -4,7 +4,8 @@
 //   records  - writes every input record to the output file until 'q'
 //   cursor   - moves the cursor, reads it back, writes at a cell, reads again
 //   writes   - the cursor after WriteConsoleA: 16 characters, none, and
-//              past the last column with wrapping off and on
+//              past the last column with wrapping off and on; then a read
+//              of standard output
 //   typed-before - says "started" before its first look at the console
 //              input, flushes it as the program's start does, then logs
 //              records until 'q
@@ -127,6 +128,11 @@ void writes() {
   SetConsoleCursorPosition(output, {75, 7});
   WriteConsoleA(output, "0123456789", 10, &written, nullptr);
   append("wrap " + cursorNow(output));
+  // The screen buffer is no input: a read fails at once.
+  char byte = 0;
+  DWORD read = 0;
+  const BOOL readOk = ReadFile(output, &byte, 1, &read, nullptr);
+  append("read output " + std::to_string(readOk) + " " + std::to_string(GetLastError()));
 }
 
 double cpuSeconds() {
