@@ -145,7 +145,7 @@ const Row kRows[] = {
      false,
      join({press("1a db 5b 2"), press("33 bc 3c 10"), press("b 30 30 0"), press("27 ba 3b 0"),
            press("2 31 31 0"), press("b 30 30 0")})},
-    // libtermkey 0.22 crashes on these; no terminal key sends them.
+    // No terminal key sends these; they are dropped whole.
     {"SequenceWithIntermediateBytesIsDropped", {"\x1b[24#85Rq"}, false, press("10 51 71 0")},
     {"SplitSequenceWithIntermediateBytesIsDropped",
      {"\x1b[?1", "/", "A", "q"},
