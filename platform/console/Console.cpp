@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/console/ConsoleInput.h"
@@ -33,8 +34,18 @@ bool inputModeKnown = false;
 DWORD inputMode = 0;
 DWORD outputMode = kDefaultOutputMode;
 
+// How long the first look at the title waits for the terminal to report its
+// own; terminals that do not report it are known sooner (TerminalReader.h).
+constexpr int kTitleReplyWait = 300;
+
 std::mutex titleMutex;
 std::string* consoleTitle = nullptr;
+// The title the process started with, and whether it is the terminal's own.
+// When the terminal did not report its title the process starts with its
+// path, which the terminal never showed: setting that title again shows the
+// terminal's own title again instead.
+std::string* firstTitle = nullptr;
+bool firstTitleIsTerminals = false;
 
 int terminalDescriptor(HANDLE console) {
   const int fd = detail::FileDescriptor(console);
@@ -89,9 +100,17 @@ BOOL setInputMode(int fd, DWORD mode) {
 
 std::string& title() {
   if (consoleTitle == nullptr) {
-    char path[260];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    consoleTitle = new std::string(path, length);
+    std::optional<std::string> reported;
+    if (::isatty(STDOUT_FILENO) != 0) reported = detail::QueryTerminalTitle(kTitleReplyWait);
+    firstTitleIsTerminals = reported.has_value() && !reported->empty();
+    if (firstTitleIsTerminals) {
+      consoleTitle = new std::string(*reported);
+    } else {
+      char path[260];
+      const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+      consoleTitle = new std::string(path, length);
+    }
+    firstTitle = new std::string(*consoleTitle);
   }
   return *consoleTitle;
 }
@@ -177,6 +196,7 @@ BOOL SetConsoleMode(HANDLE console, DWORD mode) {
   std::lock_guard lock(modeMutex);
   if (!isInputDescriptor(fd)) {
     outputMode = mode;
+    detail::SetAutoWrap(fd, (mode & ENABLE_WRAP_AT_EOL_OUTPUT) != 0);
     return TRUE;
   }
   return setInputMode(fd, mode);
@@ -200,11 +220,17 @@ BOOL SetConsoleTitleA(LPCSTR text) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  bool backToTerminals = false;
   {
     std::lock_guard lock(titleMutex);
     title() = text;
+    backToTerminals = !firstTitleIsTerminals && *firstTitle == text;
   }
-  showTitleOnTerminal(text);
+  if (backToTerminals) {
+    detail::ShowSavedTerminalTitle();
+  } else {
+    showTitleOnTerminal(text);
+  }
   return TRUE;
 }
 

@@ -35,7 +35,7 @@ HANDLE openConsoleOutput() {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  return HandleForDescriptor(fd);
+  return HandleForConsoleOutput(fd);
 }
 
 struct RegisterOpener {
@@ -54,6 +54,12 @@ bool ConsoleInputObject::tryAcquire(DWORD, bool&) {
 BOOL ConsoleInputObject::read(LPVOID buffer, DWORD toRead, LPDWORD read) {
   attachTerminal(*this);
   return ReadConsoleText(static_cast<char*>(buffer), toRead, read);
+}
+
+BOOL ConsoleInputObject::flush() {
+  attachTerminal(*this);
+  DiscardTerminalInput();
+  return TRUE;
 }
 
 BOOL ConsoleInputObject::write(LPCVOID, DWORD, LPDWORD) {
@@ -127,12 +133,19 @@ BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count) {
 }
 
 // Records that do not fit any more are refused with ERROR_NOT_ENOUGH_MEMORY;
-// the count written says how many went in.
+// the count written says how many went in. Records to be read from nowhere
+// are ERROR_NOACCESS, as a fault on reading them is on Windows.
 BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written) {
   if (written != nullptr) *written = 0;
-  detail::InputBuffer* records = bufferFor(input, buffer, length);
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
   if (records == nullptr) return FALSE;
-  const auto added = static_cast<DWORD>(records->append(buffer, length));
+  if (buffer == nullptr && length > 0) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  // A mouse move written alone takes the place of a move still queued last.
+  const auto added = static_cast<DWORD>(length == 1 ? records->appendMergingMove(*buffer)
+                                                    : records->append(buffer, length));
   if (written != nullptr) *written = added;
   if (added < length) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -142,9 +155,8 @@ BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, 
 }
 
 BOOL FlushConsoleInputBuffer(HANDLE input) {
-  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
-  if (records == nullptr) return FALSE;
-  records->clear();
+  if (bufferFor(input, nullptr, 0) == nullptr) return FALSE;
+  detail::DiscardTerminalInput();
   return TRUE;
 }
 

@@ -21,6 +21,7 @@ class ConsoleInputObject : public FileObject, public WaitableObject, public Stre
   bool tryAcquire(DWORD threadId, bool& abandoned) override;
   BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) override;
   BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) override;
+  BOOL flush() override;
   bool hasTerminal() const { return descriptor() >= 0; }
 };
 

@@ -17,6 +17,25 @@ std::size_t InputBuffer::append(const INPUT_RECORD* records, std::size_t count) 
   return added;
 }
 
+namespace {
+
+bool isMouseMove(const INPUT_RECORD& record) {
+  return record.EventType == MOUSE_EVENT && record.Event.MouseEvent.dwEventFlags == MOUSE_MOVED;
+}
+
+}  // namespace
+
+std::size_t InputBuffer::appendMergingMove(const INPUT_RECORD& record) {
+  {
+    auto lock = LockWaitState();
+    if (isMouseMove(record) && !records_.empty() && isMouseMove(records_.back())) {
+      records_.back() = record;
+      return 1;
+    }
+  }
+  return append(&record, 1);
+}
+
 std::size_t InputBuffer::take(INPUT_RECORD* out, std::size_t length, bool remove, bool block) {
   auto lock = LockWaitState();
   std::deque<INPUT_RECORD>& queue = records_;

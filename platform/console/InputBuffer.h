@@ -18,6 +18,9 @@ class InputBuffer {
 
   // Appends as many records as fit, oldest first; returns how many did.
   std::size_t append(const INPUT_RECORD* records, std::size_t count);
+  // Appends one record; a mouse move then replaces a mouse move that is the
+  // last record queued, so a long drag that nobody reads keeps one record.
+  std::size_t appendMergingMove(const INPUT_RECORD& record);
   // Copies up to `length` records from the front; `remove` takes them out.
   // With `block`, waits until at least one record is there.
   std::size_t take(INPUT_RECORD* out, std::size_t length, bool remove, bool block);

@@ -3,11 +3,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <string>
 
 #include "platform/console/Console.h"
+#include "platform/console/ConsoleInput.h"
 #include "platform/console/TerminalReader.h"
 #include "platform/kernel/ErrorsInternal.h"
 #include "platform/kernel/FilesInternal.h"
@@ -20,10 +22,11 @@ namespace {
 constexpr int kCursorReplyWait = 500;
 constexpr WORD kDefaultAttributes = 0x07;
 
-// The terminal behind an output handle, or -1 with ERROR_INVALID_HANDLE.
+// The terminal behind an output handle, or -1 with ERROR_INVALID_HANDLE. The
+// console input handle names its terminal too, but it is no screen buffer.
 int outputTerminal(HANDLE output) {
   const int fd = detail::FileDescriptor(output);
-  if (fd < 0 || ::isatty(fd) == 0) {
+  if (fd < 0 || ::isatty(fd) == 0 || detail::LookupAs<detail::ConsoleInputObject>(output)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return -1;
   }
@@ -43,6 +46,19 @@ BOOL writeAll(int fd, const std::string& bytes) {
   return TRUE;
 }
 
+// The screen buffer is as large as the terminal's window.
+COORD bufferSize(int fd) {
+  winsize size{};
+  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    return {80, 24};  // a terminal that does not know its size
+  }
+  return {static_cast<SHORT>(size.ws_col), static_cast<SHORT>(size.ws_row)};
+}
+
+bool inside(COORD position, COORD size) {
+  return position.X >= 0 && position.Y >= 0 && position.X < size.X && position.Y < size.Y;
+}
+
 std::string moveTo(COORD position) {
   return "\x1b[" + std::to_string(position.Y + 1) + ";" + std::to_string(position.X + 1) + "H";
 }
@@ -60,18 +76,14 @@ BOOL GetConsoleScreenBufferInfo(HANDLE output, CONSOLE_SCREEN_BUFFER_INFO* info)
   const int fd = outputTerminal(output);
   if (fd < 0) return FALSE;
   if (info == nullptr) return failParameter();
-  winsize size{};
-  if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
-    size.ws_col = 80;  // a terminal that does not know its size
-    size.ws_row = 24;
-  }
+  const COORD size = bufferSize(fd);
   const std::optional<COORD> cursor = detail::QueryCursorPosition(kCursorReplyWait);
   if (!cursor) {
     SetLastError(ERROR_TIMEOUT);
     return FALSE;
   }
-  const auto columns = static_cast<SHORT>(size.ws_col);
-  const auto rows = static_cast<SHORT>(size.ws_row);
+  const SHORT columns = size.X;
+  const SHORT rows = size.Y;
   info->dwSize = {columns, rows};
   info->dwCursorPosition = *cursor;
   info->wAttributes = kDefaultAttributes;
@@ -83,31 +95,40 @@ BOOL GetConsoleScreenBufferInfo(HANDLE output, CONSOLE_SCREEN_BUFFER_INFO* info)
 BOOL SetConsoleCursorPosition(HANDLE output, COORD position) {
   const int fd = outputTerminal(output);
   if (fd < 0) return FALSE;
-  if (position.X < 0 || position.Y < 0) return failParameter();
+  if (!inside(position, bufferSize(fd))) return failParameter();
   return writeAll(fd, moveTo(position));
 }
 
 // Control characters would act on the terminal instead of showing: they are
-// written as blanks.
+// written as blanks. The text runs on into the next rows and stops at the
+// buffer's end; each row is placed on its own, whatever the wrap mode.
 BOOL WriteConsoleOutputCharacterA(HANDLE output, LPCSTR text, DWORD length, COORD position,
                                   LPDWORD written) {
   if (written != nullptr) *written = 0;
   const int fd = outputTerminal(output);
   if (fd < 0) return FALSE;
-  if ((text == nullptr && length > 0) || position.X < 0 || position.Y < 0) return failParameter();
+  const COORD size = bufferSize(fd);
+  if ((text == nullptr && length > 0) || !inside(position, size)) return failParameter();
+  const auto cellsLeft = static_cast<DWORD>(size.X - position.X) +
+                         static_cast<DWORD>(size.Y - position.Y - 1) * static_cast<DWORD>(size.X);
+  const DWORD count = std::min(length, cellsLeft);
   std::string bytes =
       "\x1b"
-      "7" +
-      moveTo(position);
-  for (DWORD i = 0; i < length; ++i) {
+      "7";
+  for (DWORD i = 0; i < count; ++i) {
+    if (i == 0 || position.X == 0) bytes += moveTo(position);
     const auto c = static_cast<unsigned char>(text[i]);
     bytes += c < 0x20 || c == 0x7F ? ' ' : static_cast<char>(c);
+    if (++position.X == size.X) {
+      position.X = 0;
+      ++position.Y;
+    }
   }
   bytes +=
       "\x1b"
       "8";
   if (!writeAll(fd, bytes)) return FALSE;
-  if (written != nullptr) *written = length;
+  if (written != nullptr) *written = count;
   return TRUE;
 }
 

@@ -1,21 +1,38 @@
 #include "platform/console/TerminalDecoder.h"
 
-#include <termkey.h>
-
-#include <cstring>
-#include <stdexcept>
-
-#include "platform/console/TerminalKeys.h"
+#include <array>
+#include <span>
 
 namespace win32::detail {
 namespace {
 
-// No terminfo entry: libtermkey then reads the xterm/VT sequences itself. With
-// a real entry its terminfo driver claims ESC [ < (xterm's mouse prefix) as an
-// old-style mouse report and garbles SGR reports.
-constexpr const char* kTerminalName = "shapeboard-console";
-constexpr int kFlags = TERMKEY_FLAG_UTF8 | TERMKEY_FLAG_NOTERMIOS;
+constexpr unsigned char kEsc = 0x1B;
+// How long a lone ESC (or the start of a sequence) waits for the rest: a
+// terminal sends a key's sequence in one write, a person types slower.
+constexpr int kWaitMilliseconds = 50;
+constexpr std::size_t kLongestSequence = 64;
+// Terminals send numbers of at most 7 digits (a Unicode character); 9 digits
+// always fit in 32 bits.
+constexpr int kLongestNumber = 9;
+constexpr std::size_t kMostNumbers = kLongestSequence / 2;
+// No terminal is wider or taller; a larger mouse cell is taken as this one.
+constexpr std::uint32_t kLargestMouseCell = 4095;
 constexpr WORD kWheelStep = 120;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr unsigned char kBel = 0x07;
+// Titles longer than this are not taken from the terminal.
+constexpr std::size_t kLongestTitleReply = 1024;
+constexpr char kTitleReplyStart[] = "\x1b]l";
+
+// SGR mouse report button codes: the low two bits name the button (3: none),
+// then Shift, Alt, Ctrl, motion and wheel.
+constexpr std::uint32_t kMouseButtonBits = 0x03;
+constexpr std::uint32_t kMouseShift = 0x04;
+constexpr std::uint32_t kMouseAlt = 0x08;
+constexpr std::uint32_t kMouseCtrl = 0x10;
+constexpr std::uint32_t kMouseMotion = 0x20;
+constexpr std::uint32_t kMouseWheel = 0x40;
+constexpr std::uint32_t kMouseNoButton = 3;
 
 INPUT_RECORD keyEvent(const KEY_EVENT_RECORD& key, bool down) {
   INPUT_RECORD record{};
@@ -25,289 +42,393 @@ INPUT_RECORD keyEvent(const KEY_EVENT_RECORD& key, bool down) {
   return record;
 }
 
-DWORD buttonFlag(int button) {
+DWORD buttonFlag(std::uint32_t button) {
   switch (button) {
-    case 1:
+    case 0:
       return FROM_LEFT_1ST_BUTTON_PRESSED;
-    case 2:
+    case 1:
       return FROM_LEFT_2ND_BUTTON_PRESSED;
-    case 3:
+    case 2:
       return RIGHTMOST_BUTTON_PRESSED;
     default:
       return 0;
   }
 }
 
-SHORT cellIndex(int oneBased) {
+SHORT cellIndex(std::uint32_t oneBased, std::uint32_t largest) {
   if (oneBased < 1) return 0;
-  return static_cast<SHORT>(oneBased > 0x7FFF ? 0x7FFE : oneBased - 1);
+  return static_cast<SHORT>((oneBased > largest ? largest : oneBased) - 1);
 }
 
-constexpr std::size_t kLongestSequence = 64;
-// Terminals send numbers of at most 7 digits (a Unicode character); libtermkey
-// overflows on about 20.
-constexpr int kLongestNumber = 9;
-
-// A whole gathered sequence that is ESC [ row ; column R, each number at most
-// five digits.
-bool isCursorReply(const std::string& sequence, int& row, int& column) {
-  if (sequence.size() < 6 || sequence.compare(0, 2, "\x1b[") != 0 || sequence.back() != 'R') {
-    return false;
+TerminalKey typedCharacter(unsigned char byte, int modifiers) {
+  TerminalKey key = byte < 0x20 || byte == 0x7F ? KeyForControl(byte) : TerminalKey{};
+  if (key.kind == TerminalKey::Kind::Character && byte >= 0x20 && byte != 0x7F) {
+    key.character = byte;
   }
-  int numbers[2] = {0, 0};
-  int field = 0;
+  key.modifiers |= modifiers;
+  return key;
+}
+
+// A character that is no UTF-8: it types U+FFFD, which no key has.
+TerminalKey badCharacter() {
+  TerminalKey key;
+  key.character = kReplacementCharacter;
+  return key;
+}
+
+// The numbers of a gathered sequence's body (between ESC [ and its private
+// marker, and the final byte): decimal, split by ';', a missing one is 0.
+// False for anything else in the body (intermediate bytes, ':' subfields,
+// a second marker) or too long a number: no key sends those.
+struct Numbers {
+  std::array<std::uint32_t, kMostNumbers> values{};
+  std::size_t count = 0;
+};
+
+bool parseNumbers(std::string_view body, Numbers& numbers) {
+  if (body.empty()) return true;
+  std::uint32_t value = 0;
   int digits = 0;
-  for (std::size_t i = 2; i + 1 < sequence.size(); ++i) {
-    const char c = sequence[i];
-    if (c == ';' && field == 0 && digits > 0) {
-      field = 1;
+  for (const char c : body) {
+    if (c >= '0' && c <= '9') {
+      if (++digits > kLongestNumber) return false;
+      value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    } else if (c == ';' && numbers.count + 1 < kMostNumbers) {
+      numbers.values[numbers.count++] = value;
+      value = 0;
       digits = 0;
-    } else if (c >= '0' && c <= '9' && digits < 5) {
-      numbers[field] = numbers[field] * 10 + (c - '0');
-      ++digits;
     } else {
       return false;
     }
   }
-  row = numbers[0];
-  column = numbers[1];
-  return field == 1 && digits > 0;
+  numbers.values[numbers.count++] = value;
+  return true;
+}
+
+bool isPrivateMarker(char c) {
+  return c == '<' || c == '=' || c == '>' || c == '?';
 }
 
 }  // namespace
-
-TerminalDecoder::TerminalDecoder() : termkey_(termkey_new_abstract(kTerminalName, kFlags)) {
-  if (termkey_ == nullptr) throw std::runtime_error("libtermkey cannot start");
-  termkey_set_canonflags(termkey_, 0);
-}
-
-TerminalDecoder::~TerminalDecoder() {
-  termkey_destroy(termkey_);
-}
 
 void TerminalDecoder::expectCursorReply() {
   ++repliesExpected_;
 }
 
-std::size_t TerminalDecoder::bytesWaiting() const {
-  return sequence_.bytes.size() + termkey_get_buffer_size(termkey_) -
-         termkey_get_buffer_remaining(termkey_);
+void TerminalDecoder::expectTitleReply() {
+  titleExpected_ = true;
+}
+
+void TerminalDecoder::cancelTitleReply() {
+  titleExpected_ = false;
 }
 
 int TerminalDecoder::pendingTimeout() const {
-  return bytesWaiting() > 0 ? termkey_get_waittime(termkey_) : -1;
+  return idle() ? -1 : kWaitMilliseconds;
 }
 
-// Control sequences (ESC [ ... final) are gathered whole before libtermkey
-// sees them: a cursor reply is taken out, and a sequence with intermediate
-// bytes (0x20-0x2F) or too long a number is dropped, since libtermkey 0.22
-// reads past its tables on some of those (ESC [ 2 4 # R, or ESC [ and 21
-// digits and u, crash it). Other bytes pass at once.
 void TerminalDecoder::feed(const char* bytes, std::size_t length, DecodedInput& out) {
-  std::string plain;
-  for (std::size_t i = 0; i < length; ++i) gate(bytes[i], plain, out);
-  push(plain.data(), plain.size(), out);
+  for (std::size_t i = 0; i < length; ++i) step(static_cast<unsigned char>(bytes[i]), out);
 }
 
-void TerminalDecoder::gate(char byte, std::string& plain, DecodedInput& out) {
-  const auto b = static_cast<unsigned char>(byte);
-  switch (sequence_.state) {
-    case SequenceState::Ground:
-      if (b == 0x1B) {
-        utf8Remaining_ = 0;
-        sequence_ = {SequenceState::Escape, "\x1b", false, 0};
-      } else if (isStrayControl(b)) {
-        ++consumed_;
-      } else {
-        plain += byte;
-      }
+void TerminalDecoder::step(unsigned char byte, DecodedInput& out) {
+  switch (state_) {
+    case State::Ground:
+      ground(byte, out);
       return;
-    case SequenceState::Escape:
-      escapeByte(byte, plain);
+    case State::Escape:
+      escapeByte(byte, out);
       return;
-    case SequenceState::Csi:
-      csiByte(byte, plain, out);
+    case State::Csi:
+      csiByte(byte, out);
       return;
-    case SequenceState::Dropping:
-      if (b >= 0x20 && b <= 0x7E) {
-        ++consumed_;
-        if (b >= 0x40) sequence_ = {};
-        return;
-      }
-      sequence_ = {};
-      gate(byte, plain, out);
+    case State::Ss3:
+      ss3Byte(byte, out);
+      return;
+    case State::Utf8:
+      utf8Byte(byte, out);
+      return;
+    case State::Dropping:
+      droppingByte(byte, out);
+      return;
+    case State::Osc:
+      oscByte(byte, out);
+      return;
+    case State::OscEscape:
+      oscEscapeByte(byte, out);
       return;
   }
 }
 
-// An ESC reaches libtermkey only together with the byte after it, so that a
-// byte dropped here can never make libtermkey see an ESC [ not looked at.
-// ESC ESC keeps the second only; a stray 8-bit control after ESC is dropped.
-void TerminalDecoder::escapeByte(char byte, std::string& plain) {
-  const auto b = static_cast<unsigned char>(byte);
-  if (b == '[') {
-    sequence_.state = SequenceState::Csi;
-    sequence_.bytes += byte;
+void TerminalDecoder::finish() {
+  consumed_ += pending_.size();
+  pending_.clear();
+  state_ = State::Ground;
+}
+
+void TerminalDecoder::ground(unsigned char byte, DecodedInput& out) {
+  pending_ += static_cast<char>(byte);
+  if (byte == kEsc) {
+    state_ = State::Escape;
     return;
   }
-  if (b == 0x1B || isStrayControl(b)) {
-    ++consumed_;
+  if (byte < 0x80) {
+    emitKey(typedCharacter(byte, 0), out);
+    finish();
     return;
   }
-  plain += sequence_.bytes;
-  plain += byte;
-  sequence_ = {};
-}
-
-void TerminalDecoder::csiByte(char byte, std::string& plain, DecodedInput& out) {
-  const auto b = static_cast<unsigned char>(byte);
-  // A byte that cannot be part of a sequence ends it unfinished; libtermkey
-  // would read on past that byte, so what was gathered is dropped.
-  if (b < 0x20 || b > 0x7E) {
-    endSequence(plain, false);
-    gate(byte, plain, out);
+  // UTF-8: a lead byte says how many continuation bytes follow. A stray
+  // continuation byte (the 8-bit controls among them, which no terminal sends
+  // in UTF-8) is dropped; a byte no UTF-8 text holds is a bad character.
+  utf8Remaining_ = byte >= 0xC2 && byte <= 0xDF   ? 1
+                   : byte >= 0xE0 && byte <= 0xEF ? 2
+                   : byte >= 0xF0 && byte <= 0xF4 ? 3
+                                                  : 0;
+  if (utf8Remaining_ > 0) {
+    utf8Value_ = byte & (0x3F >> utf8Remaining_);
+    state_ = State::Utf8;
     return;
   }
-  sequence_.bytes += byte;
-  sequence_.digits = b >= '0' && b <= '9' ? sequence_.digits + 1 : 0;
-  if (b <= 0x2F || sequence_.digits > kLongestNumber) sequence_.dropped = true;
-  if (b >= 0x40) {
-    finishSequence(plain, out);
+  if (byte >= 0xC0) emitKey(badCharacter(), out);
+  finish();
+}
+
+// ESC and a character is that character with Alt; ESC ESC is the Esc key
+// and a new ESC. After ESC a byte beyond ASCII is taken on its own.
+void TerminalDecoder::escapeByte(unsigned char byte, DecodedInput& out) {
+  if (byte == ']' && titleExpected_) {
+    pending_ += static_cast<char>(byte);
+    titleExpected_ = false;
+    oscTooLong_ = false;
+    state_ = State::Osc;
     return;
   }
-  if (sequence_.bytes.size() > kLongestSequence) {  // no terminal sends these: dropped
-    consumed_ += sequence_.bytes.size();
-    sequence_ = {SequenceState::Dropping, {}, false, 0};
-  }
-}
-
-void TerminalDecoder::finishSequence(std::string& plain, DecodedInput& out) {
-  int row = 0;
-  int column = 0;
-  if (repliesExpected_ > 0 && isCursorReply(sequence_.bytes, row, column)) {
-    out.cursorReplies.push_back({cellIndex(column), cellIndex(row)});
-    --repliesExpected_;
-    consumed_ += sequence_.bytes.size();
-    sequence_ = {};
+  if (byte == '[' || byte == 'O') {
+    pending_ += static_cast<char>(byte);
+    state_ = byte == '[' ? State::Csi : State::Ss3;
     return;
   }
-  endSequence(plain, !sequence_.dropped);
-}
-
-// The 8-bit controls 0x80-0x9F outside a UTF-8 character: libtermkey would
-// take 0x9B as CSI and 0x8F as SS3 and read on past its tables as above; no
-// terminal sends them in UTF-8, so they are dropped.
-bool TerminalDecoder::isStrayControl(unsigned char b) {
-  if (b >= 0x80 && b <= 0xBF && utf8Remaining_ > 0) {
-    --utf8Remaining_;
-    return false;
+  if (byte == kEsc || byte >= 0x80) {
+    emitKey(KeyForControl(kEsc), out);
+    finish();
+    step(byte, out);
+    return;
   }
-  utf8Remaining_ = b >= 0xF0 && b <= 0xF7   ? 3
-                   : b >= 0xE0 && b <= 0xEF ? 2
-                   : b >= 0xC0 && b <= 0xDF ? 1
-                                            : 0;
-  return b >= 0x80 && b <= 0x9F;
+  emitKey(typedCharacter(byte, kModAlt), out);
+  pending_ += static_cast<char>(byte);
+  finish();
 }
 
-// Hands the gathered bytes to libtermkey, or drops them.
-void TerminalDecoder::endSequence(std::string& plain, bool pass) {
-  if (pass) {
-    plain += sequence_.bytes;
-  } else {
-    consumed_ += sequence_.bytes.size();
+void TerminalDecoder::csiByte(unsigned char byte, DecodedInput& out) {
+  // A byte that cannot be part of a sequence ends it unfinished: what was
+  // gathered is dropped and the byte read on its own.
+  if (byte < 0x20 || byte > 0x7E) {
+    finish();
+    step(byte, out);
+    return;
   }
-  sequence_ = {};
-}
-
-// libtermkey's buffer is small: bytes go in as room is made by taking keys
-// out; when a sequence fills it without ending, it is taken as it stands.
-void TerminalDecoder::push(const char* bytes, std::size_t length, DecodedInput& out) {
-  while (length > 0) {
-    std::size_t taken = termkey_push_bytes(termkey_, bytes, length);
-    if (taken == static_cast<std::size_t>(-1)) taken = 0;  // full: no room at all
-    consumed_ += taken;
-    bytes += taken;
-    length -= taken;
-    drain(out, taken == 0);
+  pending_ += static_cast<char>(byte);
+  if (byte >= 0x40) {
+    finishCsi(out);
+    return;
   }
-  drain(out, false);
+  if (pending_.size() > kLongestSequence) {  // no terminal sends these: dropped to its end
+    finish();
+    state_ = State::Dropping;
+  }
 }
 
-void TerminalDecoder::drain(DecodedInput& out, bool force) {
-  TermKeyKey key{};
-  while (true) {
-    TermKeyResult result = termkey_getkey(termkey_, &key);
-    if (result == TERMKEY_RES_AGAIN && force) {
-      result = termkey_getkey_force(termkey_, &key);
-      force = false;
+void TerminalDecoder::droppingByte(unsigned char byte, DecodedInput& out) {
+  if (byte < 0x20 || byte > 0x7E) {
+    state_ = State::Ground;
+    step(byte, out);
+    return;
+  }
+  ++consumed_;
+  if (byte >= 0x40) state_ = State::Ground;
+}
+
+// ESC O and a final byte is a key; anything else after ESC O means the two
+// were typed as Alt+O.
+void TerminalDecoder::ss3Byte(unsigned char byte, DecodedInput& out) {
+  if (byte >= 0x40 && byte <= 0x7E) {
+    if (auto key = KeyForSs3(byte)) emitKey(*key, out);
+    pending_ += static_cast<char>(byte);
+    finish();
+    return;
+  }
+  emitPendingAsTyped(out);
+  finish();
+  step(byte, out);
+}
+
+void TerminalDecoder::utf8Byte(unsigned char byte, DecodedInput& out) {
+  if (byte < 0x80 || byte > 0xBF) {  // the character ends unfinished
+    emitKey(badCharacter(), out);
+    finish();
+    step(byte, out);
+    return;
+  }
+  pending_ += static_cast<char>(byte);
+  utf8Value_ = (utf8Value_ << 6) | (byte & 0x3F);
+  if (--utf8Remaining_ > 0) return;
+  // Overlong forms, surrogates and values beyond Unicode are bad characters.
+  const std::size_t length = pending_.size();
+  const char32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  const bool bad = utf8Value_ < smallest || utf8Value_ > 0x10FFFF ||
+                   (utf8Value_ >= 0xD800 && utf8Value_ <= 0xDFFF);
+  TerminalKey key;
+  key.character = bad ? kReplacementCharacter : utf8Value_;
+  emitKey(key, out);
+  finish();
+}
+
+// An operating system command, ESC ] ... ended by BEL or ESC \\ (ST). Only
+// the title reply is one the host asks for; a control byte other than those
+// ends it unfinished, and it is dropped.
+void TerminalDecoder::oscByte(unsigned char byte, DecodedInput& out) {
+  if (byte == kBel) {
+    pending_ += static_cast<char>(byte);
+    finishOsc(out);
+    return;
+  }
+  if (byte == kEsc) {
+    pending_ += static_cast<char>(byte);
+    state_ = State::OscEscape;
+    return;
+  }
+  if (byte < 0x20 || byte == 0x7F) {
+    finish();
+    step(byte, out);
+    return;
+  }
+  pending_ += static_cast<char>(byte);
+  if (pending_.size() > kLongestTitleReply) {  // kept count of, not kept
+    consumed_ += pending_.size();
+    pending_.clear();
+    oscTooLong_ = true;
+  }
+}
+
+// After ESC inside the command: a backslash ends it; anything else means it
+// was cut short, and the ESC starts what comes next.
+void TerminalDecoder::oscEscapeByte(unsigned char byte, DecodedInput& out) {
+  if (byte == '\\') {
+    pending_ += static_cast<char>(byte);
+    finishOsc(out);
+    return;
+  }
+  pending_.pop_back();
+  finish();
+  step(kEsc, out);
+  step(byte, out);
+}
+
+void TerminalDecoder::finishOsc(DecodedInput& out) {
+  const std::string_view whole(pending_);
+  const std::size_t terminator = whole.back() == kBel ? 1 : 2;
+  const std::string_view start(kTitleReplyStart);
+  if (!oscTooLong_ && whole.substr(0, start.size()) == start) {
+    out.titleReplies.emplace_back(
+        whole.substr(start.size(), whole.size() - start.size() - terminator));
+  }
+  finish();
+}
+
+void TerminalDecoder::finishCsi(DecodedInput& out) {
+  const std::string_view whole(pending_);
+  std::string_view body = whole.substr(2, whole.size() - 3);
+  const auto final = static_cast<unsigned char>(whole.back());
+  char marker = 0;
+  if (!body.empty() && isPrivateMarker(body.front())) {
+    marker = body.front();
+    body.remove_prefix(1);
+  }
+  Numbers numbers;
+  if (parseNumbers(body, numbers)) {
+    const std::span<const std::uint32_t> values(numbers.values.data(), numbers.count);
+    const bool reportsPosition = final == 'R' && numbers.count == 2;
+    if (marker == '<' && (final == 'M' || final == 'm') && numbers.count == 3) {
+      emitMouse(numbers.values.data(), final == 'm', out);
+    } else if (reportsPosition && (marker == '?' || (marker == 0 && repliesExpected_ > 0))) {
+      emitCursorReply(values[0], values[1], out);
+    } else if (reportsPosition && marker == 0 && values[0] != 1) {
+      emitCursorReply(values[0], values[1], out);  // a late reply; no key sends it
+    } else if (marker == 0) {
+      if (auto key = KeyForCsi(values, final)) emitKey(*key, out);
     }
-    if (result != TERMKEY_RES_KEY) return;
-    emit(key, out);
+  }
+  finish();
+}
+
+void TerminalDecoder::emitCursorReply(std::uint32_t row, std::uint32_t column, DecodedInput& out) {
+  out.cursorReplies.push_back({cellIndex(column, 0x7FFF), cellIndex(row, 0x7FFF)});
+  if (repliesExpected_ > 0) --repliesExpected_;
+}
+
+// What waits, taken as typed after the wait ran out: ESC and the next byte is
+// that byte with Alt, the rest are keys of their own; an unfinished UTF-8
+// character is a bad one.
+void TerminalDecoder::emitPendingAsTyped(DecodedInput& out) {
+  if (state_ == State::Utf8) {
+    emitKey(badCharacter(), out);
+    return;
+  }
+  if (pending_.size() == 1) {
+    emitKey(KeyForControl(kEsc), out);
+    return;
+  }
+  emitKey(typedCharacter(static_cast<unsigned char>(pending_[1]), kModAlt), out);
+  for (std::size_t i = 2; i < pending_.size(); ++i) {
+    emitKey(typedCharacter(static_cast<unsigned char>(pending_[i]), 0), out);
   }
 }
 
+// An unfinished command is no typing: it is dropped.
 void TerminalDecoder::flush(DecodedInput& out) {
-  std::string plain;
-  if (sequence_.state == SequenceState::Dropping) sequence_ = {};
-  endSequence(plain, !sequence_.dropped);
-  push(plain.data(), plain.size(), out);
-  TermKeyKey key{};
-  while (termkey_getkey_force(termkey_, &key) == TERMKEY_RES_KEY) emit(key, out);
+  const bool command = state_ == State::Osc || state_ == State::OscEscape;
+  if (!pending_.empty() && !command) emitPendingAsTyped(out);
+  finish();
 }
 
-void TerminalDecoder::emit(const TermKeyKey& key, DecodedInput& out) {
-  const int type = KeyTypeOf(key);
-  if (type == TERMKEY_TYPE_MOUSE) {
-    emitMouse(key, out);
-    return;
-  }
-  if (type == TERMKEY_TYPE_POSITION) {
-    int row = 0;
-    int column = 0;
-    termkey_interpret_position(termkey_, &key, &row, &column);
-    out.cursorReplies.push_back({cellIndex(column), cellIndex(row)});
-    if (repliesExpected_ > 0) --repliesExpected_;
-    return;
-  }
+void TerminalDecoder::discardPending() {
+  finish();
+}
+
+void TerminalDecoder::emitKey(const TerminalKey& key, DecodedInput& out) {
   if (auto record = KeyRecordFor(key)) {
     out.records.push_back(keyEvent(*record, true));
     out.records.push_back(keyEvent(*record, false));
   }
 }
 
-// SGR reports: a press or release names its button; motion with no button
-// down comes as a release of button 0; wheel steps are presses of 4 and 5.
-void TerminalDecoder::emitMouse(const TermKeyKey& key, DecodedInput& out) {
-  TermKeyMouseEvent reported = TERMKEY_MOUSE_UNKNOWN;
-  int button = 0;
-  int row = 0;
-  int column = 0;
-  if (termkey_interpret_mouse(termkey_, &key, &reported, &button, &row, &column) !=
-      TERMKEY_RES_KEY) {
-    return;
-  }
-  int event = 0;  // read as a plain integer, as the key's type is (KeyTypeOf)
-  static_assert(sizeof event == sizeof reported);
-  std::memcpy(&event, &reported, sizeof event);
+// SGR reports, ESC [ < code ; column ; row M (m for a release): motion comes
+// with the motion bit, wheel steps as presses with the wheel bit.
+void TerminalDecoder::emitMouse(const std::uint32_t* numbers, bool released, DecodedInput& out) {
+  const std::uint32_t code = numbers[0];
   INPUT_RECORD record{};
   record.EventType = MOUSE_EVENT;
   MOUSE_EVENT_RECORD& mouse = record.Event.MouseEvent;
-  mouse.dwMousePosition = {cellIndex(column), cellIndex(row)};
-  mouse.dwControlKeyState = 0;
-  if ((key.modifiers & TERMKEY_KEYMOD_SHIFT) != 0) mouse.dwControlKeyState |= SHIFT_PRESSED;
-  if ((key.modifiers & TERMKEY_KEYMOD_ALT) != 0) mouse.dwControlKeyState |= LEFT_ALT_PRESSED;
-  if ((key.modifiers & TERMKEY_KEYMOD_CTRL) != 0) mouse.dwControlKeyState |= LEFT_CTRL_PRESSED;
-  if (event == TERMKEY_MOUSE_PRESS && (button == 4 || button == 5)) {
-    const WORD delta = button == 4 ? kWheelStep : static_cast<WORD>(-kWheelStep);
+  mouse.dwMousePosition = {cellIndex(numbers[1], kLargestMouseCell),
+                           cellIndex(numbers[2], kLargestMouseCell)};
+  if ((code & kMouseShift) != 0) mouse.dwControlKeyState |= SHIFT_PRESSED;
+  if ((code & kMouseAlt) != 0) mouse.dwControlKeyState |= LEFT_ALT_PRESSED;
+  if ((code & kMouseCtrl) != 0) mouse.dwControlKeyState |= LEFT_CTRL_PRESSED;
+  const std::uint32_t button = code & kMouseButtonBits;
+  if ((code & kMouseWheel) != 0) {
+    if (released || button > 1) return;  // horizontal wheels have no console record here
+    const WORD delta = button == 0 ? kWheelStep : static_cast<WORD>(-kWheelStep);
     mouse.dwButtonState = mouseButtons_ | (static_cast<DWORD>(delta) << 16);
     mouse.dwEventFlags = MOUSE_WHEELED;
     out.records.push_back(record);
     return;
   }
-  if (event == TERMKEY_MOUSE_PRESS) mouseButtons_ |= buttonFlag(button);
-  if (event == TERMKEY_MOUSE_RELEASE) mouseButtons_ &= ~buttonFlag(button);
-  if (event == TERMKEY_MOUSE_DRAG) mouseButtons_ |= buttonFlag(button);
-  const bool moved = event == TERMKEY_MOUSE_DRAG || (event == TERMKEY_MOUSE_RELEASE && button == 0);
+  const bool moved = !released && (code & kMouseMotion) != 0;
+  if (released) {
+    mouseButtons_ &= ~buttonFlag(button);
+  } else if (button != kMouseNoButton) {
+    mouseButtons_ |= buttonFlag(button);
+  }
   mouse.dwButtonState = mouseButtons_;
   mouse.dwEventFlags = moved ? MOUSE_MOVED : 0;
   out.records.push_back(record);

@@ -2,8 +2,7 @@
 
 #include <SDL_scancode.h>
 
-#include <cstring>
-#include <iterator>
+#include <cstdint>
 
 #include "platform/keys/KeyCodes.h"
 
@@ -44,59 +43,180 @@ constexpr CharacterKey kCharacterKeys[] = {
 };
 
 struct SymbolKey {
-  int symbol;
+  KeySymbol symbol;
   int key;
   char character;
 };
 
 constexpr SymbolKey kSymbolKeys[] = {
-    {TERMKEY_SYM_BACKSPACE, SDL_SCANCODE_BACKSPACE, '\b'},
-    // Terminals send DEL (0x7F) for the Backspace key.
-    {TERMKEY_SYM_DEL, SDL_SCANCODE_BACKSPACE, '\b'},
-    {TERMKEY_SYM_TAB, SDL_SCANCODE_TAB, '\t'},
-    {TERMKEY_SYM_ENTER, SDL_SCANCODE_RETURN, '\r'},
-    {TERMKEY_SYM_ESCAPE, SDL_SCANCODE_ESCAPE, '\x1b'},
-    {TERMKEY_SYM_SPACE, SDL_SCANCODE_SPACE, ' '},
-    {TERMKEY_SYM_UP, SDL_SCANCODE_UP, 0},
-    {TERMKEY_SYM_DOWN, SDL_SCANCODE_DOWN, 0},
-    {TERMKEY_SYM_LEFT, SDL_SCANCODE_LEFT, 0},
-    {TERMKEY_SYM_RIGHT, SDL_SCANCODE_RIGHT, 0},
-    {TERMKEY_SYM_INSERT, SDL_SCANCODE_INSERT, 0},
-    {TERMKEY_SYM_DELETE, SDL_SCANCODE_DELETE, 0},
-    {TERMKEY_SYM_HOME, SDL_SCANCODE_HOME, 0},
-    {TERMKEY_SYM_END, SDL_SCANCODE_END, 0},
-    // tmux and screen send Home and End as ESC [ 1 ~ and ESC [ 4 ~, which
-    // read as the old Find and Select keys; no keyboard here has those.
-    {TERMKEY_SYM_FIND, SDL_SCANCODE_HOME, 0},
-    {TERMKEY_SYM_SELECT, SDL_SCANCODE_END, 0},
-    {TERMKEY_SYM_PAGEUP, SDL_SCANCODE_PAGEUP, 0},
-    {TERMKEY_SYM_PAGEDOWN, SDL_SCANCODE_PAGEDOWN, 0},
-    {TERMKEY_SYM_BEGIN, SDL_SCANCODE_KP_5, 0},
-    {TERMKEY_SYM_KP0, SDL_SCANCODE_KP_0, '0'},
-    {TERMKEY_SYM_KP1, SDL_SCANCODE_KP_1, '1'},
-    {TERMKEY_SYM_KP2, SDL_SCANCODE_KP_2, '2'},
-    {TERMKEY_SYM_KP3, SDL_SCANCODE_KP_3, '3'},
-    {TERMKEY_SYM_KP4, SDL_SCANCODE_KP_4, '4'},
-    {TERMKEY_SYM_KP5, SDL_SCANCODE_KP_5, '5'},
-    {TERMKEY_SYM_KP6, SDL_SCANCODE_KP_6, '6'},
-    {TERMKEY_SYM_KP7, SDL_SCANCODE_KP_7, '7'},
-    {TERMKEY_SYM_KP8, SDL_SCANCODE_KP_8, '8'},
-    {TERMKEY_SYM_KP9, SDL_SCANCODE_KP_9, '9'},
-    {TERMKEY_SYM_KPENTER, SDL_SCANCODE_KP_ENTER, '\r'},
-    {TERMKEY_SYM_KPPLUS, SDL_SCANCODE_KP_PLUS, '+'},
-    {TERMKEY_SYM_KPMINUS, SDL_SCANCODE_KP_MINUS, '-'},
-    {TERMKEY_SYM_KPMULT, SDL_SCANCODE_KP_MULTIPLY, '*'},
-    {TERMKEY_SYM_KPDIV, SDL_SCANCODE_KP_DIVIDE, '/'},
-    {TERMKEY_SYM_KPPERIOD, SDL_SCANCODE_KP_PERIOD, '.'},
+    {KeySymbol::Backspace, SDL_SCANCODE_BACKSPACE, '\b'},
+    {KeySymbol::Tab, SDL_SCANCODE_TAB, '\t'},
+    {KeySymbol::Enter, SDL_SCANCODE_RETURN, '\r'},
+    {KeySymbol::Escape, SDL_SCANCODE_ESCAPE, '\x1b'},
+    {KeySymbol::Up, SDL_SCANCODE_UP, 0},
+    {KeySymbol::Down, SDL_SCANCODE_DOWN, 0},
+    {KeySymbol::Left, SDL_SCANCODE_LEFT, 0},
+    {KeySymbol::Right, SDL_SCANCODE_RIGHT, 0},
+    {KeySymbol::Insert, SDL_SCANCODE_INSERT, 0},
+    {KeySymbol::Delete, SDL_SCANCODE_DELETE, 0},
+    {KeySymbol::Home, SDL_SCANCODE_HOME, 0},
+    {KeySymbol::End, SDL_SCANCODE_END, 0},
+    {KeySymbol::PageUp, SDL_SCANCODE_PAGEUP, 0},
+    {KeySymbol::PageDown, SDL_SCANCODE_PAGEDOWN, 0},
+    {KeySymbol::Begin, SDL_SCANCODE_KP_5, 0},
+    {KeySymbol::Keypad0, SDL_SCANCODE_KP_0, '0'},
+    {KeySymbol::Keypad1, SDL_SCANCODE_KP_1, '1'},
+    {KeySymbol::Keypad2, SDL_SCANCODE_KP_2, '2'},
+    {KeySymbol::Keypad3, SDL_SCANCODE_KP_3, '3'},
+    {KeySymbol::Keypad4, SDL_SCANCODE_KP_4, '4'},
+    {KeySymbol::Keypad5, SDL_SCANCODE_KP_5, '5'},
+    {KeySymbol::Keypad6, SDL_SCANCODE_KP_6, '6'},
+    {KeySymbol::Keypad7, SDL_SCANCODE_KP_7, '7'},
+    {KeySymbol::Keypad8, SDL_SCANCODE_KP_8, '8'},
+    {KeySymbol::Keypad9, SDL_SCANCODE_KP_9, '9'},
+    {KeySymbol::KeypadEnter, SDL_SCANCODE_KP_ENTER, '\r'},
+    {KeySymbol::KeypadPlus, SDL_SCANCODE_KP_PLUS, '+'},
+    {KeySymbol::KeypadMinus, SDL_SCANCODE_KP_MINUS, '-'},
+    {KeySymbol::KeypadMultiply, SDL_SCANCODE_KP_MULTIPLY, '*'},
+    {KeySymbol::KeypadDivide, SDL_SCANCODE_KP_DIVIDE, '/'},
+    {KeySymbol::KeypadPeriod, SDL_SCANCODE_KP_PERIOD, '.'},
 };
+
+// The final bytes of ESC [ 1 ; modifier final (and of ESC O final).
+struct FinalKey {
+  unsigned char final;
+  TerminalKey::Kind kind;
+  KeySymbol symbol;
+  int function;
+};
+
+constexpr FinalKey kCsiFinals[] = {
+    {'A', TerminalKey::Kind::Symbol, KeySymbol::Up, 0},
+    {'B', TerminalKey::Kind::Symbol, KeySymbol::Down, 0},
+    {'C', TerminalKey::Kind::Symbol, KeySymbol::Right, 0},
+    {'D', TerminalKey::Kind::Symbol, KeySymbol::Left, 0},
+    {'E', TerminalKey::Kind::Symbol, KeySymbol::Begin, 0},
+    {'F', TerminalKey::Kind::Symbol, KeySymbol::End, 0},
+    {'H', TerminalKey::Kind::Symbol, KeySymbol::Home, 0},
+    {'P', TerminalKey::Kind::Function, KeySymbol::Escape, 1},
+    {'Q', TerminalKey::Kind::Function, KeySymbol::Escape, 2},
+    {'R', TerminalKey::Kind::Function, KeySymbol::Escape, 3},
+    {'S', TerminalKey::Kind::Function, KeySymbol::Escape, 4},
+};
+
+// ESC O final, beyond the CSI finals: the keypad in application mode.
+constexpr FinalKey kSs3Finals[] = {
+    {'M', TerminalKey::Kind::Symbol, KeySymbol::KeypadEnter, 0},
+    {'j', TerminalKey::Kind::Symbol, KeySymbol::KeypadMultiply, 0},
+    {'k', TerminalKey::Kind::Symbol, KeySymbol::KeypadPlus, 0},
+    {'m', TerminalKey::Kind::Symbol, KeySymbol::KeypadMinus, 0},
+    {'n', TerminalKey::Kind::Symbol, KeySymbol::KeypadPeriod, 0},
+    {'o', TerminalKey::Kind::Symbol, KeySymbol::KeypadDivide, 0},
+    {'p', TerminalKey::Kind::Symbol, KeySymbol::Keypad0, 0},
+    {'q', TerminalKey::Kind::Symbol, KeySymbol::Keypad1, 0},
+    {'r', TerminalKey::Kind::Symbol, KeySymbol::Keypad2, 0},
+    {'s', TerminalKey::Kind::Symbol, KeySymbol::Keypad3, 0},
+    {'t', TerminalKey::Kind::Symbol, KeySymbol::Keypad4, 0},
+    {'u', TerminalKey::Kind::Symbol, KeySymbol::Keypad5, 0},
+    {'v', TerminalKey::Kind::Symbol, KeySymbol::Keypad6, 0},
+    {'w', TerminalKey::Kind::Symbol, KeySymbol::Keypad7, 0},
+    {'x', TerminalKey::Kind::Symbol, KeySymbol::Keypad8, 0},
+    {'y', TerminalKey::Kind::Symbol, KeySymbol::Keypad9, 0},
+};
+
+// ESC [ number ~ (number, kind, symbol, function). tmux and screen send Home
+// and End as 1 and 4, rxvt as 7 and 8.
+struct TildeKey {
+  std::uint32_t number;
+  TerminalKey::Kind kind;
+  KeySymbol symbol;
+  int function;
+};
+
+constexpr TildeKey kTildeKeys[] = {
+    {1, TerminalKey::Kind::Symbol, KeySymbol::Home, 0},
+    {2, TerminalKey::Kind::Symbol, KeySymbol::Insert, 0},
+    {3, TerminalKey::Kind::Symbol, KeySymbol::Delete, 0},
+    {4, TerminalKey::Kind::Symbol, KeySymbol::End, 0},
+    {5, TerminalKey::Kind::Symbol, KeySymbol::PageUp, 0},
+    {6, TerminalKey::Kind::Symbol, KeySymbol::PageDown, 0},
+    {7, TerminalKey::Kind::Symbol, KeySymbol::Home, 0},
+    {8, TerminalKey::Kind::Symbol, KeySymbol::End, 0},
+    {11, TerminalKey::Kind::Function, KeySymbol::Escape, 1},
+    {12, TerminalKey::Kind::Function, KeySymbol::Escape, 2},
+    {13, TerminalKey::Kind::Function, KeySymbol::Escape, 3},
+    {14, TerminalKey::Kind::Function, KeySymbol::Escape, 4},
+    {15, TerminalKey::Kind::Function, KeySymbol::Escape, 5},
+    {17, TerminalKey::Kind::Function, KeySymbol::Escape, 6},
+    {18, TerminalKey::Kind::Function, KeySymbol::Escape, 7},
+    {19, TerminalKey::Kind::Function, KeySymbol::Escape, 8},
+    {20, TerminalKey::Kind::Function, KeySymbol::Escape, 9},
+    {21, TerminalKey::Kind::Function, KeySymbol::Escape, 10},
+    {23, TerminalKey::Kind::Function, KeySymbol::Escape, 11},
+    {24, TerminalKey::Kind::Function, KeySymbol::Escape, 12},
+    {25, TerminalKey::Kind::Function, KeySymbol::Escape, 13},
+    {26, TerminalKey::Kind::Function, KeySymbol::Escape, 14},
+    {28, TerminalKey::Kind::Function, KeySymbol::Escape, 15},
+    {29, TerminalKey::Kind::Function, KeySymbol::Escape, 16},
+    {31, TerminalKey::Kind::Function, KeySymbol::Escape, 17},
+    {32, TerminalKey::Kind::Function, KeySymbol::Escape, 18},
+    {33, TerminalKey::Kind::Function, KeySymbol::Escape, 19},
+    {34, TerminalKey::Kind::Function, KeySymbol::Escape, 20},
+};
+
+// xterm's modifyOtherKeys form, ESC [ 27 ; modifier ; character ~.
+constexpr std::uint32_t kOtherKey = 27;
+
+TerminalKey characterKey(char32_t character, int modifiers) {
+  TerminalKey key;
+  key.character = character;
+  key.modifiers = modifiers;
+  return key;
+}
+
+TerminalKey symbolKeyOf(KeySymbol symbol, int modifiers = 0) {
+  TerminalKey key;
+  key.kind = TerminalKey::Kind::Symbol;
+  key.symbol = symbol;
+  key.modifiers = modifiers;
+  return key;
+}
+
+template <typename Row>
+TerminalKey keyOfRow(const Row& row, int modifiers) {
+  TerminalKey key;
+  key.kind = row.kind;
+  key.symbol = row.symbol;
+  key.function = row.function;
+  key.modifiers = modifiers;
+  return key;
+}
+
+// xterm's modifier parameter is 1 + the modifier bits; 0 or 1 is none.
+int modifiersOf(std::span<const std::uint32_t> numbers, std::size_t at) {
+  if (numbers.size() <= at || numbers[at] < 2) return 0;
+  return static_cast<int>((numbers[at] - 1) & (kModShift | kModAlt | kModCtrl));
+}
+
+// A character a terminal reports by its number (ESC [ ... u and the
+// modifyOtherKeys form): controls are the keys that type them.
+std::optional<TerminalKey> numberedCharacter(std::uint32_t code, int modifiers) {
+  if (code > 0x10FFFF) return std::nullopt;
+  if (code < 0x20 || code == 0x7F) {
+    TerminalKey key = KeyForControl(static_cast<unsigned char>(code));
+    key.modifiers |= modifiers;
+    return key;
+  }
+  return characterKey(static_cast<char32_t>(code), modifiers);
+}
 
 constexpr WORD kVirtualKeyF13 = 0x7C;
 
 DWORD controlStateOf(int modifiers) {
   DWORD state = 0;
-  if ((modifiers & TERMKEY_KEYMOD_SHIFT) != 0) state |= SHIFT_PRESSED;
-  if ((modifiers & TERMKEY_KEYMOD_ALT) != 0) state |= LEFT_ALT_PRESSED;
-  if ((modifiers & TERMKEY_KEYMOD_CTRL) != 0) state |= LEFT_CTRL_PRESSED;
+  if ((modifiers & kModShift) != 0) state |= SHIFT_PRESSED;
+  if ((modifiers & kModAlt) != 0) state |= LEFT_ALT_PRESSED;
+  if ((modifiers & kModCtrl) != 0) state |= LEFT_CTRL_PRESSED;
   return state;
 }
 
@@ -121,7 +241,7 @@ char characterWithModifiers(char c, DWORD state) {
   return hasControlCharacter ? static_cast<char>(c & 0x1F) : c;
 }
 
-std::optional<KEY_EVENT_RECORD> letterOrSign(long codepoint, DWORD state) {
+std::optional<KEY_EVENT_RECORD> letterOrSign(char32_t codepoint, DWORD state) {
   const char c = static_cast<char>(codepoint);
   if (c >= 'a' && c <= 'z') {
     return recordFor(SDL_SCANCODE_A + (c - 'a'), characterWithModifiers(c, state), state);
@@ -139,7 +259,7 @@ std::optional<KEY_EVENT_RECORD> letterOrSign(long codepoint, DWORD state) {
 
 // Characters beyond ASCII have no key of their own on a US keyboard: the
 // record carries the character alone (Latin-1, or '?' beyond it).
-KEY_EVENT_RECORD characterOnly(long codepoint, DWORD state) {
+KEY_EVENT_RECORD characterOnly(char32_t codepoint, DWORD state) {
   KEY_EVENT_RECORD record{};
   record.bKeyDown = TRUE;
   record.wRepeatCount = 1;
@@ -148,23 +268,13 @@ KEY_EVENT_RECORD characterOnly(long codepoint, DWORD state) {
   return record;
 }
 
-std::optional<KEY_EVENT_RECORD> unicodeKey(const TermKeyKey& key, DWORD state) {
-  const long codepoint = key.code.codepoint;
-  // LF is what terminals (tmux among them) send for the keypad's Enter key;
-  // Ctrl+J, which sends it too, is rare enough to give way.
-  if (codepoint == 'j' && key.modifiers == TERMKEY_KEYMOD_CTRL) {
-    return recordFor(SDL_SCANCODE_KP_ENTER, '\r', 0);
-  }
+std::optional<KEY_EVENT_RECORD> unicodeKey(char32_t codepoint, DWORD state) {
   if (codepoint >= 0x20 && codepoint < 0x7F) return letterOrSign(codepoint, state);
   if (codepoint < 0x20 || codepoint == 0x7F) return std::nullopt;
   return characterOnly(codepoint, state);
 }
 
-// The symbol is read as a plain integer, as the type is (KeyTypeOf).
-std::optional<KEY_EVENT_RECORD> symbolKey(const TermKeyKey& key, DWORD state) {
-  int symbol = 0;
-  static_assert(sizeof symbol == sizeof key.code.sym);
-  std::memcpy(&symbol, &key.code.sym, sizeof symbol);
+std::optional<KEY_EVENT_RECORD> symbolKey(KeySymbol symbol, DWORD state) {
   for (const SymbolKey& row : kSymbolKeys) {
     if (row.symbol == symbol) return recordFor(row.key, row.character, state);
   }
@@ -172,8 +282,7 @@ std::optional<KEY_EVENT_RECORD> symbolKey(const TermKeyKey& key, DWORD state) {
 }
 
 // F1 to F12 are PC keys; F13 and above have virtual keys only.
-std::optional<KEY_EVENT_RECORD> functionKey(const TermKeyKey& key, DWORD state) {
-  const int number = key.code.number;
+std::optional<KEY_EVENT_RECORD> functionKey(int number, DWORD state) {
   if (number >= 1 && number <= 12) return recordFor(SDL_SCANCODE_F1 + number - 1, '\0', state);
   if (number < 13 || number > 24) return std::nullopt;
   KEY_EVENT_RECORD record = characterOnly(0, state);
@@ -183,25 +292,70 @@ std::optional<KEY_EVENT_RECORD> functionKey(const TermKeyKey& key, DWORD state) 
 
 }  // namespace
 
-int KeyTypeOf(const TermKeyKey& key) {
-  int type = 0;
-  static_assert(sizeof type == sizeof key.type);
-  std::memcpy(&type, &key.type, sizeof type);
-  return type;
+TerminalKey KeyForControl(unsigned char byte) {
+  switch (byte) {
+    case 0x08:
+    case 0x7F:  // what terminals send for the Backspace key
+      return symbolKeyOf(KeySymbol::Backspace);
+    case '\t':
+      return symbolKeyOf(KeySymbol::Tab);
+    // LF is what terminals (tmux among them) send for the keypad's Enter key;
+    // Ctrl+J, which sends it too, is rare enough to give way.
+    case '\n':
+      return symbolKeyOf(KeySymbol::KeypadEnter);
+    case '\r':
+      return symbolKeyOf(KeySymbol::Enter);
+    case 0x1B:
+      return symbolKeyOf(KeySymbol::Escape);
+    case 0x00:
+      return characterKey(' ', kModCtrl);
+    default:
+      // 0x01-0x1A are Ctrl with a letter, 0x1C-0x1F Ctrl with \\ ] ^ _.
+      return characterKey(byte <= 0x1A ? U'a' + byte - 1 : char32_t{byte} + 0x40, kModCtrl);
+  }
 }
 
-std::optional<KEY_EVENT_RECORD> KeyRecordFor(const TermKeyKey& key) {
-  const DWORD state = controlStateOf(key.modifiers);
-  switch (KeyTypeOf(key)) {
-    case TERMKEY_TYPE_UNICODE:
-      return unicodeKey(key, state);
-    case TERMKEY_TYPE_KEYSYM:
-      return symbolKey(key, state);
-    case TERMKEY_TYPE_FUNCTION:
-      return functionKey(key, state);
-    default:
-      return std::nullopt;
+std::optional<TerminalKey> KeyForSs3(unsigned char final) {
+  for (const FinalKey& row : kCsiFinals) {
+    if (row.final == final) return keyOfRow(row, 0);
   }
+  for (const FinalKey& row : kSs3Finals) {
+    if (row.final == final) return keyOfRow(row, 0);
+  }
+  return std::nullopt;
+}
+
+std::optional<TerminalKey> KeyForCsi(std::span<const std::uint32_t> numbers, unsigned char final) {
+  if (final == 'Z') return symbolKeyOf(KeySymbol::Tab, kModShift);  // Shift+Tab
+  if (final == 'u' && !numbers.empty()) {
+    return numberedCharacter(numbers[0], modifiersOf(numbers, 1));
+  }
+  if (final == '~' && numbers.size() >= 3 && numbers[0] == kOtherKey) {
+    return numberedCharacter(numbers[2], modifiersOf(numbers, 1));
+  }
+  if (final == '~' && !numbers.empty()) {
+    for (const TildeKey& row : kTildeKeys) {
+      if (row.number == numbers[0]) return keyOfRow(row, modifiersOf(numbers, 1));
+    }
+    return std::nullopt;
+  }
+  for (const FinalKey& row : kCsiFinals) {
+    if (row.final == final) return keyOfRow(row, modifiersOf(numbers, 1));
+  }
+  return std::nullopt;
+}
+
+std::optional<KEY_EVENT_RECORD> KeyRecordFor(const TerminalKey& key) {
+  const DWORD state = controlStateOf(key.modifiers);
+  switch (key.kind) {
+    case TerminalKey::Kind::Character:
+      return unicodeKey(key.character, state);
+    case TerminalKey::Kind::Symbol:
+      return symbolKey(key.symbol, state);
+    case TerminalKey::Kind::Function:
+      return functionKey(key.function, state);
+  }
+  return std::nullopt;
 }
 
 }  // namespace win32::detail

@@ -1,22 +1,78 @@
-// What a US keyboard gives for a key a terminal reports: its set-1 scan code,
-// virtual-key code, character and control-key state.
+// The keys a terminal sends, as xterm and tmux encode them, and what a US
+// keyboard gives for each: its set-1 scan code, virtual-key code, character
+// and control-key state.
 #pragma once
 
-#include <termkey.h>
-
+#include <cstdint>
 #include <optional>
+#include <span>
 
 #include "platform/console/Console.h"
 
 namespace win32::detail {
 
-// The key's type as libtermkey stored it. Read as a plain integer: for some
-// malformed sequences libtermkey hands out a key whose type is no
-// TermKeyType at all, and such a key is then ignored.
-int KeyTypeOf(const TermKeyKey& key);
+enum class KeySymbol : std::uint8_t {
+  Backspace,
+  Tab,
+  Enter,
+  Escape,
+  Up,
+  Down,
+  Left,
+  Right,
+  Insert,
+  Delete,
+  Home,
+  End,
+  PageUp,
+  PageDown,
+  Begin,  // the keypad's middle key with NumLock off
+  Keypad0,
+  Keypad1,
+  Keypad2,
+  Keypad3,
+  Keypad4,
+  Keypad5,
+  Keypad6,
+  Keypad7,
+  Keypad8,
+  Keypad9,
+  KeypadEnter,
+  KeypadPlus,
+  KeypadMinus,
+  KeypadMultiply,
+  KeypadDivide,
+  KeypadPeriod,
+};
+
+// Modifier bits as xterm numbers them (its modifier parameter less one).
+inline constexpr int kModShift = 1;
+inline constexpr int kModAlt = 2;
+inline constexpr int kModCtrl = 4;
+
+struct TerminalKey {
+  enum class Kind : std::uint8_t { Character, Symbol, Function };
+  Kind kind = Kind::Character;
+  char32_t character = 0;                // Kind::Character
+  KeySymbol symbol = KeySymbol::Escape;  // Kind::Symbol
+  int function = 0;                      // Kind::Function: F1 is 1
+  int modifiers = 0;                     // kMod* bits
+};
+
+// A C0 control byte or DEL typed alone: Enter, Tab, Backspace, Esc, or Ctrl
+// with a letter or sign.
+TerminalKey KeyForControl(unsigned char byte);
+
+// ESC O and one byte (the cursor keys, F1-F4 and the keypad in application
+// mode), or nothing for a byte no key sends.
+std::optional<TerminalKey> KeyForSs3(unsigned char final);
+
+// ESC [ numbers final, for the keys (not the mouse reports or replies), or
+// nothing for a sequence no key sends. A missing number is 0.
+std::optional<TerminalKey> KeyForCsi(std::span<const std::uint32_t> numbers, unsigned char final);
 
 // The key-down record of a decoded terminal key, or nothing for keys no PC
-// keyboard has (such as Find or Select).
-std::optional<KEY_EVENT_RECORD> KeyRecordFor(const TermKeyKey& key);
+// keyboard has.
+std::optional<KEY_EVENT_RECORD> KeyRecordFor(const TerminalKey& key);
 
 }  // namespace win32::detail

@@ -1,6 +1,7 @@
 #include "platform/console/TerminalReader.h"
 
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/console/InputBuffer.h"
@@ -20,6 +22,10 @@ namespace win32::detail {
 namespace {
 
 constexpr char kCursorQuery[] = "\x1b[6n";
+// The title query, then a cursor query: every terminal answers the second,
+// and in order, so a cursor reply with no title before it says "no title
+// will come" without waiting out the time.
+constexpr char kTitleQuery[] = "\x1b[21t\x1b[6n";
 
 // The reader thread's state. `decoder` is used by the reader under `lock`,
 // and by a query (to say a reply is due) under the same lock; replies wait in
@@ -29,6 +35,7 @@ struct ReaderState {
   std::condition_variable replyArrived;
   TerminalDecoder decoder;
   std::deque<COORD> replies;
+  std::deque<std::string> titles;
   std::atomic<bool> running{false};
 };
 
@@ -37,19 +44,30 @@ ReaderState& reader() {
   return *state;
 }
 
-void deliver(DecodedInput& decoded) {
-  if (!decoded.records.empty()) {
+// Called with the reader's lock held, so that a discard of the input never
+// falls between decoding bytes and queueing their records.
+void deliverLocked(ReaderState& state, DecodedInput& decoded) {
+  // A mouse move read alone merges with a queued one, as a console's do.
+  if (decoded.records.size() == 1) {
+    ProcessInputBuffer().appendMergingMove(decoded.records.front());
+  } else if (!decoded.records.empty()) {
     ProcessInputBuffer().append(decoded.records.data(), decoded.records.size());
   }
   if (!decoded.cursorReplies.empty()) {
-    ReaderState& state = reader();
-    {
-      std::lock_guard lock(state.lock);
-      state.replies.insert(state.replies.end(), decoded.cursorReplies.begin(),
-                           decoded.cursorReplies.end());
-    }
+    state.replies.insert(state.replies.end(), decoded.cursorReplies.begin(),
+                         decoded.cursorReplies.end());
     state.replyArrived.notify_all();
   }
+  if (!decoded.titleReplies.empty()) {
+    state.titles.insert(state.titles.end(), decoded.titleReplies.begin(),
+                        decoded.titleReplies.end());
+    state.replyArrived.notify_all();
+  }
+}
+
+bool readableNow(int fd) {
+  pollfd readable{fd, POLLIN, 0};
+  return ::poll(&readable, 1, 0) > 0;
 }
 
 // Reads until the terminal goes away (end of file or an error other than an
@@ -68,17 +86,19 @@ void readTerminal(int fd) {
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
     DecodedInput decoded;
+    std::lock_guard lock(state.lock);
     if (ready == 0) {
-      std::lock_guard lock(state.lock);
       state.decoder.flush(decoded);
     } else {
+      // Read under the lock, and only what is there now: a discard in the
+      // meantime emptied the terminal, and the read must not then block.
+      if (!readableNow(fd)) continue;
       const ssize_t n = ::read(fd, bytes, sizeof bytes);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) break;
-      std::lock_guard lock(state.lock);
       state.decoder.feed(bytes, static_cast<std::size_t>(n), decoded);
     }
-    deliver(decoded);
+    deliverLocked(state, decoded);
   }
   state.running.store(false);
 }
@@ -101,6 +121,18 @@ bool TerminalReaderRunning() {
   return reader().running.load();
 }
 
+void DiscardTerminalInput() {
+  if (!TerminalReaderRunning()) {
+    ProcessInputBuffer().clear();
+    return;
+  }
+  ReaderState& state = reader();
+  std::lock_guard lock(state.lock);
+  ::tcflush(TakenTerminal(), TCIFLUSH);
+  state.decoder.discardPending();
+  ProcessInputBuffer().clear();
+}
+
 std::optional<COORD> QueryCursorPosition(int milliseconds) {
   if (!TerminalReaderRunning()) return std::nullopt;
   ReaderState& state = reader();
@@ -115,6 +147,35 @@ std::optional<COORD> QueryCursorPosition(int milliseconds) {
   const COORD position = state.replies.back();
   state.replies.clear();
   return position;
+}
+
+}  // namespace win32::detail
+
+namespace win32::detail {
+
+std::optional<std::string> QueryTerminalTitle(int milliseconds) {
+  if (!TerminalReaderRunning()) return std::nullopt;
+  ReaderState& state = reader();
+  std::unique_lock lock(state.lock);
+  state.titles.clear();
+  state.replies.clear();
+  state.decoder.expectTitleReply();
+  state.decoder.expectCursorReply();
+  WriteToTerminal(kTitleQuery, sizeof kTitleQuery - 1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const bool answered = state.replyArrived.wait_until(
+      lock, deadline, [&] { return !state.titles.empty() || !state.replies.empty(); });
+  if (answered && !state.titles.empty()) {
+    std::string title = state.titles.front();
+    state.titles.clear();
+    return title;
+  }
+  // The terminal does not report its title (or not yet): a late reply is
+  // still taken out of the input, but Alt+] is a key again once the cursor
+  // reply has come.
+  if (answered) state.decoder.cancelTitleReply();
+  state.replies.clear();
+  return std::nullopt;
 }
 
 }  // namespace win32::detail

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "platform/console/Console.h"
 
@@ -15,9 +16,19 @@ namespace win32::detail {
 void StartTerminalReader(int terminal);
 bool TerminalReaderRunning();
 
+// Empties the input buffer together with what the terminal holds and the
+// reader has read but not yet decoded: a flush of console input also drops
+// the keys typed before the program first read.
+void DiscardTerminalInput();
+
 // Asks the terminal where its cursor is (ESC [ 6 n) and waits at most
 // `milliseconds` for the reply, which never reaches the input buffer.
 // Nothing when no reader runs or no reply came in time.
 std::optional<COORD> QueryCursorPosition(int milliseconds);
+
+// Asks the terminal for its window title (xterm's ESC [ 21 t, which many
+// terminals leave unanswered or answer empty) and waits at most
+// `milliseconds`. Nothing when no reader runs or the terminal does not tell.
+std::optional<std::string> QueryTerminalTitle(int milliseconds);
 
 }  // namespace win32::detail

@@ -19,6 +19,8 @@ namespace {
 
 constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1002h\x1b[?1006h";
 constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1002l\x1b[?1000l";
+constexpr char kWrapOn[] = "\x1b[?7h";
+constexpr char kWrapOff[] = "\x1b[?7l";
 constexpr char kTitlePush[] = "\x1b[22;0t";
 constexpr char kTitlePop[] = "\x1b[23;0t";
 
@@ -44,6 +46,8 @@ struct HostState {
   bool hostSettingsSet = false;
   struct termios hostSettings {};
   bool handedBack = false;
+  bool wrapOnPrepared = false;
+  bool wrapOn = true;
 };
 
 RestoreState restoreState;  // constant-initialised, never destroyed
@@ -181,6 +185,19 @@ void SetMouseReporting(bool on) {
   WriteToTerminal(on ? kMouseOn : kMouseOff, std::strlen(on ? kMouseOn : kMouseOff));
 }
 
+void SetAutoWrap(int fd, bool on) {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  if (state.wrapOn == on) return;
+  if (!state.wrapOnPrepared) {
+    arrangeRestore();
+    prepareRestoreBytes(kWrapOn);
+    state.wrapOnPrepared = true;
+  }
+  state.wrapOn = on;
+  writeAll(fd, on ? kWrapOn : kWrapOff, std::strlen(on ? kWrapOn : kWrapOff));
+}
+
 void SaveTerminalTitle() {
   HostState& state = host();
   std::lock_guard lock(state.lock);
@@ -188,6 +205,14 @@ void SaveTerminalTitle() {
   state.titleSaved = true;
   arrangeRestore();
   prepareRestoreBytes(kTitlePop);
+  WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
+}
+
+void ShowSavedTerminalTitle() {
+  HostState& state = host();
+  std::lock_guard lock(state.lock);
+  if (!state.titleSaved) return;
+  WriteToTerminal(kTitlePop, std::strlen(kTitlePop));
   WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
 }
 

@@ -17,9 +17,15 @@ bool TakeTerminal(int fd);
 bool SetHostSettings(bool signals);
 // Turns xterm mouse reporting (SGR encoding) on or off.
 void SetMouseReporting(bool on);
+// Turns the terminal's wrap at the end of a line (DECAWM) on or off through
+// fd; the restore turns it on again, as terminals start.
+void SetAutoWrap(int fd, bool on);
 // Saves the terminal's title on the xterm title stack, once; the restore
 // pops it.
 void SaveTerminalTitle();
+// Shows the saved title again (a pop of the title stack, and a push so that
+// the restore still finds it); nothing while none was saved.
+void ShowSavedTerminalTitle();
 
 // Writes to the taken terminal (or standard output while none is taken).
 void WriteToTerminal(const char* bytes, unsigned long length);

@@ -34,15 +34,19 @@ bool isConsoleDeviceName(LPCSTR name) {
   return ::strcasecmp(name, "CONIN$") == 0 || ::strcasecmp(name, "CONOUT$") == 0;
 }
 
-// Standard input on a terminal is the console's input buffer, as it is on a
-// console; every other standard handle names its descriptor.
+// Standard input on a terminal is the console's input buffer, and standard
+// output and error on one its screen buffer, as they are on a console; every
+// other standard handle names its descriptor.
 HANDLE makeStandardHandle(int slot) {
   const detail::ConsoleDeviceOpener opener = consoleDeviceOpener.load();
-  if (slot == STDIN_FILENO && opener != nullptr && ::isatty(slot) != 0) {
-    const HANDLE console = opener("CONIN$", GENERIC_READ | GENERIC_WRITE);
-    if (console != INVALID_HANDLE_VALUE) return console;
+  const bool console = opener != nullptr && ::isatty(slot) != 0;
+  if (slot == STDIN_FILENO && console) {
+    const HANDLE input = opener("CONIN$", GENERIC_READ | GENERIC_WRITE);
+    if (input != INVALID_HANDLE_VALUE) return input;
   }
-  return detail::InsertObject(std::make_shared<detail::FileObject>(slot, false));
+  const auto kind = console && slot != STDIN_FILENO ? detail::ObjectKind::ConsoleOutput
+                                                    : detail::ObjectKind::File;
+  return detail::InsertObject(std::make_shared<detail::FileObject>(slot, false, kind));
 }
 
 // Handles 0, 1 and 2 are made on first use; SetStdHandle replaces them.
@@ -268,6 +272,14 @@ HANDLE HandleForDescriptor(int fd) {
   return InsertObject(std::make_shared<FileObject>(fd, true));
 }
 
+BOOL StreamObject::flush() {
+  return failWith(ERROR_INVALID_HANDLE);
+}
+
+HANDLE HandleForConsoleOutput(int fd) {
+  return InsertObject(std::make_shared<FileObject>(fd, true, ObjectKind::ConsoleOutput));
+}
+
 void SetConsoleDeviceOpener(ConsoleDeviceOpener opener) {
   consoleDeviceOpener.store(opener);
 }
@@ -334,7 +346,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
     return INVALID_HANDLE_VALUE;
   }
   if (nameItself) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return detail::HandleForDescriptor(fd);
+  auto object = std::make_shared<detail::FileObject>(fd, true);
+  if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) object->denyReadAndWrite();
+  return detail::InsertObject(std::move(object));
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* /*overlapped*/) {
@@ -344,7 +358,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED
     return stream->read(buffer, toRead, read);
   }
   auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
-  if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (descriptor == nullptr || descriptor->kind() == detail::ObjectKind::ConsoleOutput) {
+    return failWith(ERROR_INVALID_HANDLE);
+  }
+  if (descriptor->readAndWriteDenied()) return failWith(ERROR_ACCESS_DENIED);
   if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_RDONLY, error)) {
     return failWith(error);
   }
@@ -362,6 +379,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
   }
   auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
   if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (descriptor->readAndWriteDenied()) return failWith(ERROR_ACCESS_DENIED);
   if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_WRONLY, error)) {
     return failWith(error);
   }
@@ -411,8 +429,10 @@ BOOL SetEndOfFile(HANDLE file) {
 }
 
 // fsync refuses pipes and terminals with EINVAL; Windows answers a flush of a
-// console with ERROR_INVALID_HANDLE, and so does this.
+// console's screen buffer with ERROR_INVALID_HANDLE, and so does this.
 BOOL FlushFileBuffers(HANDLE file) {
+  detail::KernelObjectPtr object = detail::LookupObject(file);
+  if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) return stream->flush();
   const int fd = detail::FileDescriptor(file);
   if (fd < 0) return failWith(ERROR_INVALID_HANDLE);
   if (::fsync(fd) == 0) return TRUE;

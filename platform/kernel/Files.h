@@ -56,7 +56,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
 // Reading at end of file succeeds with 0 bytes; a pipe whose writers are gone
 // fails with ERROR_BROKEN_PIPE once its data is read. Never alertable.
 // Reading a handle opened for writing only (or writing one opened for reading
-// only) fails with ERROR_ACCESS_DENIED.
+// only, or either with no access at all) fails with ERROR_ACCESS_DENIED.
+// Reading the console's screen buffer fails at once with ERROR_INVALID_HANDLE.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* overlapped);
 // Writes everything unless an error stops it; a pipe without readers gives
 // ERROR_BROKEN_PIPE (SIGPIPE never ends the process); a write past the
@@ -66,6 +67,8 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
 // Ends the file at its file pointer (cutting it short or growing it with
 // zeros); a pipe or terminal, which has no end, fails.
 BOOL SetEndOfFile(HANDLE file);
+// On the console input handle it empties the input buffer (as
+// FlushConsoleInputBuffer does).
 BOOL FlushFileBuffers(HANDLE file);
 
 }  // namespace win32

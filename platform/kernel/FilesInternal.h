@@ -11,25 +11,36 @@ namespace win32::detail {
 // its terminal's descriptor.
 class FileObject : public virtual KernelObject {
  public:
-  FileObject(int fd, bool ownsDescriptor) : fd_(fd), ownsDescriptor_(ownsDescriptor) {}
+  // `kind` is ConsoleOutput for a terminal that is the console's screen
+  // buffer (standard output and error on a terminal, "CONOUT$"): it is
+  // written, never read.
+  FileObject(int fd, bool ownsDescriptor, ObjectKind kind = ObjectKind::File)
+      : fd_(fd), ownsDescriptor_(ownsDescriptor), kind_(kind) {}
   ~FileObject() override;
   FileObject(const FileObject&) = delete;
   FileObject& operator=(const FileObject&) = delete;
-  ObjectKind kind() const override { return ObjectKind::File; }
+  ObjectKind kind() const override { return kind_; }
   int descriptor() const { return fd_; }
+  // Opened with neither read nor write access: only its type and position
+  // may be asked.
+  void denyReadAndWrite() { noAccess_ = true; }
+  bool readAndWriteDenied() const { return noAccess_; }
 
  private:
   int fd_;
   bool ownsDescriptor_;
+  ObjectKind kind_;
+  bool noAccess_ = false;
 };
 
-// Kernel objects other than descriptors that ReadFile, WriteFile and
-// GetFileType accept (the console host's buffers). FlushFileBuffers on them
-// fails with ERROR_INVALID_HANDLE, as it does for a console.
+// Kernel objects other than descriptors that ReadFile, WriteFile,
+// FlushFileBuffers and GetFileType accept (the console host's buffers).
 class StreamObject : public virtual KernelObject {
  public:
   virtual BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) = 0;
   virtual BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) = 0;
+  // Fails with ERROR_INVALID_HANDLE unless the object says otherwise.
+  virtual BOOL flush();
   virtual DWORD fileType() const { return FILE_TYPE_CHAR; }
 };
 
@@ -37,6 +48,8 @@ class StreamObject : public virtual KernelObject {
 int FileDescriptor(HANDLE file);
 // A new handle on a descriptor that the handle then owns (closed with it).
 HANDLE HandleForDescriptor(int fd);
+// The same for a terminal that is the console's screen buffer.
+HANDLE HandleForConsoleOutput(int fd);
 
 // The console host opens the console devices "CONIN$" and "CONOUT$" for
 // CreateFileA, and gives standard input on a terminal its console input

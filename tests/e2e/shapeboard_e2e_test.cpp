@@ -53,8 +53,10 @@ class ShapeboardE2E : public testing::Test {
   std::string path(const std::string& name) const { return dir_->path() + "/" + name; }
 
   // Starts the program; `redirect` ends its command line ("> out" and the
-  // like). Standard error always goes to the file "err".
-  void Launch(const std::string& redirect = "", bool withDisplay = true) {
+  // like). Standard error always goes to the file "err". `typedBefore` (tmux
+  // key names) is typed into the terminal before the program starts.
+  void Launch(const std::string& redirect = "", bool withDisplay = true,
+              const std::string& typedBefore = "") {
     if (tmux_) {
       // A run before this one ends with its terminal; its window must be
       // gone before the next one is looked for by name.
@@ -75,6 +77,12 @@ class ShapeboardE2E : public testing::Test {
         " 2> err; code=$?; stty -g > stty.after; echo $code > exit.tmp; mv exit.tmp exit";
     ASSERT_TRUE(tmux_->Start(command));
     titleBefore_ = tmux_->Query("#{pane_title}");
+    if (!typedBefore.empty()) {
+      tmux_->SendKeys(typedBefore);
+      // The terminal still echoes (the shell's settings): once the key shows,
+      // it waits in the terminal.
+      WaitUntil([&] { return tmux_->Screen().find(typedBefore) != std::string::npos; }, 10s);
+    }
     std::ofstream(path("go")).put('\n');
   }
 
@@ -255,6 +263,15 @@ TEST_F(ShapeboardE2E, KeyInTheGraphicsWindowEndsTheProgram) {
   Xdotool("key 38");  // A
   EXPECT_EQ(WaitForExit(), 0) << Err();
   EXPECT_EQ(Out(), "\r\n");
+  ExpectTerminalRestored();
+}
+
+TEST_F(ShapeboardE2E, AKeyTypedBeforeTheStartDoesNotEndTheProgram) {
+  Launch("> out", true, "x");
+  ASSERT_FALSE(WaitForWindow().empty()) << Err();
+  EXPECT_EQ(WaitForExit(1s), -1);
+  tmux_->SendKeys("a");
+  EXPECT_EQ(WaitForExit(), 0) << Err();
   ExpectTerminalRestored();
 }
 

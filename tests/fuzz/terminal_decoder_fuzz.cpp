@@ -33,17 +33,19 @@ void checkPairs(const DecodedInput& out) {
 
 }  // namespace
 
-// The first byte chooses the read size (1 to 32 bytes) and whether replies
-// are awaited; a 0xFF byte in the input stands for "the reader's wait ran
+// The first byte chooses the read size (1 to 32 bytes) and whether cursor
+// and title replies are awaited; a 0xFF byte in the input stands for "the reader's wait ran
 // out here" (the decoder takes what waits as it stands).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::size_t chunk = (data[0] & 0x1F) + 1;
   const bool replies = (data[0] & 0x20) != 0;
+  const bool title = (data[0] & 0x40) != 0;
   ++data;
   --size;
   TerminalDecoder decoder;
   if (replies) decoder.expectCursorReply();
+  if (title) decoder.expectTitleReply();
   DecodedInput out;
   std::size_t fed = 0;
   for (std::size_t at = 0; at < size;) {

@@ -21,15 +21,18 @@ using testing_support::ShellQuote;
 
 class TerminalProbe {
  public:
+  static constexpr const char* kShellTitle = "shell title";
+
   // environment: extra NAME=value words put before the program.
   explicit TerminalProbe(const std::string& scenario, const std::string& environment = "")
       : tmux_("input-" + scenario, "probe") {
     const std::string probe = testing_support::ExecutableDirectory() + "/input_probe";
-    const std::string command = "env " + environment + " " + ShellQuote(probe) + " " + scenario +
-                                " " + ShellQuote(path("results")) + " " +
-                                ShellQuote(path("ready")) + " " + ShellQuote(path("go")) + " 2>" +
-                                ShellQuote(path("err")) + "; echo EXIT=$? >" +
-                                ShellQuote(path("exit"));
+    // The pane's title before the program is one of its own, as a shell's is.
+    const std::string command = "printf '\\033]2;" + std::string(kShellTitle) + "\\007'; env " +
+                                environment + " " + ShellQuote(probe) + " " + scenario + " " +
+                                ShellQuote(path("results")) + " " + ShellQuote(path("ready")) +
+                                " " + ShellQuote(path("go")) + " 2>" + ShellQuote(path("err")) +
+                                "; echo EXIT=$? >" + ShellQuote(path("exit"));
     tmux_.Start(command);
     tmux_.Run("set-hook -g alert-bell " +
               ShellQuote("run-shell 'echo bell >> " + path("bells") + "'"));

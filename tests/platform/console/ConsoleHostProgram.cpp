@@ -3,6 +3,12 @@
 // file, and then, by scenario:
 //   records  - writes every input record to the output file until 'q'
 //   cursor   - moves the cursor, reads it back, writes at a cell, reads again
+//   writes   - the cursor after WriteConsoleA: 16 characters, none, and
+//              past the last column with wrapping off and on; then a read
+//              of standard output
+//   typed-before - says "started" before its first look at the console
+//              input, flushes it as the program's start does, then logs
+//              records until 'q
 //   end|halt|trap - after 'q': returns from main, K2C_HALT(3), an index trap
 //   wait     - waits forever (for Ctrl+C, SIGTERM or SIGHUP)
 //   beep     - Beep(440, 200), then says whether it succeeded
@@ -69,6 +75,11 @@ void readUntilQ(bool log) {
   }
 }
 
+// Waits (at most 20 s) until the test makes the file.
+void WaitForFile(const std::string& path) {
+  for (int i = 0; i < 2000 && ::access(path.c_str(), F_OK) != 0; ++i) Sleep(10);
+}
+
 void takeConsole() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (GetFileType(input) != FILE_TYPE_CHAR) append("standard input is no character device");
@@ -93,6 +104,35 @@ void cursor() {
   WriteConsoleOutputCharacterA(output, "CELL\x07TEXT", 9, {2, 10}, &written);
   GetConsoleScreenBufferInfo(output, &info);
   append("after write " + at(info.dwCursorPosition) + " wrote " + std::to_string(written));
+}
+
+std::string cursorNow(HANDLE output) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(output, &info)) return "none " + std::to_string(GetLastError());
+  return at(info.dwCursorPosition);
+}
+
+void writes() {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD written = 0;
+  SetConsoleCursorPosition(output, {0, 0});
+  WriteConsoleA(output, "0123456789abcdef", 16, &written, nullptr);
+  append("after 16 " + cursorNow(output));
+  WriteConsoleA(output, "", 0, &written, nullptr);
+  append("after 0 " + cursorNow(output));
+  SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT);
+  SetConsoleCursorPosition(output, {75, 5});
+  WriteConsoleA(output, "0123456789", 10, &written, nullptr);
+  append("no wrap " + cursorNow(output));
+  SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+  SetConsoleCursorPosition(output, {75, 7});
+  WriteConsoleA(output, "0123456789", 10, &written, nullptr);
+  append("wrap " + cursorNow(output));
+  // The screen buffer is no input: a read fails at once.
+  char byte = 0;
+  DWORD read = 0;
+  const BOOL readOk = ReadFile(output, &byte, 1, &read, nullptr);
+  append("read output " + std::to_string(readOk) + " " + std::to_string(GetLastError()));
 }
 
 double cpuSeconds() {
@@ -138,10 +178,17 @@ void Main(std::int32_t argc, char** argv) {
     append(Beep(440, 200) ? "beeped" : "no beep");
     return;
   }
+  if (scenario == "typed-before") {
+    // The test types now; the flush must drop it.
+    append("started");
+    WaitForFile(outputPath + ".go");
+    FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+  }
   takeConsole();
   std::ofstream(outputPath + ".pid") << ::getpid() << "\n";
   append("ready");
-  if (scenario == "records") readUntilQ(true);
+  if (scenario == "records" || scenario == "typed-before") readUntilQ(true);
+  if (scenario == "writes") writes();
   if (scenario == "cursor") cursor();
   if (scenario == "end" || scenario == "halt" || scenario == "trap") readUntilQ(false);
   if (scenario == "halt") K2C_HALT(3);

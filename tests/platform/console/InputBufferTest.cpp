@@ -118,6 +118,54 @@ TEST_F(InputBufferTest, FlushEmptiesTheBufferAndTheWaitStateFollows) {
   EXPECT_EQ(WaitForSingleObject(input_, 0), WAIT_TIMEOUT);
 }
 
+TEST_F(InputBufferTest, FlushFileBuffersOnTheConsoleInputEmptiesItToo) {
+  write({keyRecord('a'), keyRecord('a', false)});
+  ASSERT_TRUE(FlushFileBuffers(input_));
+  EXPECT_EQ(count(), 0u);
+  EXPECT_EQ(WaitForSingleObject(input_, 0), WAIT_TIMEOUT);
+}
+
+INPUT_RECORD moveRecord(SHORT x, SHORT y) {
+  INPUT_RECORD record = mouseRecord(x, y);
+  record.Event.MouseEvent.dwEventFlags = MOUSE_MOVED;
+  return record;
+}
+
+// Writes (each a WriteConsoleInputA call), then the X of every queued record.
+struct MoveRow {
+  const char* name;
+  std::vector<std::vector<INPUT_RECORD>> writes;
+  std::vector<SHORT> queued;
+};
+
+TEST_F(InputBufferTest, AMoveWrittenAloneTakesThePlaceOfAQueuedMove) {
+  const MoveRow rows[] = {
+      {"move behind a move", {{moveRecord(1, 0)}, {moveRecord(2, 0)}}, {2}},
+      {"a long drag", {{moveRecord(1, 0)}, {moveRecord(2, 0)}, {moveRecord(3, 0)}}, {3}},
+      {"moves in one call", {{moveRecord(1, 0), moveRecord(2, 0)}}, {1, 2}},
+      {"several behind a move",
+       {{moveRecord(1, 0)}, {moveRecord(2, 0), moveRecord(3, 0)}},
+       {1, 2, 3}},
+      {"move behind a click", {{mouseRecord(1, 0)}, {moveRecord(2, 0)}}, {1, 2}},
+      {"click behind a move", {{moveRecord(1, 0)}, {mouseRecord(2, 0)}}, {1, 2}},
+      {"move behind a key", {{moveRecord(1, 0)}, {keyRecord('k')}, {moveRecord(3, 0)}}, {1, 0, 3}},
+  };
+  for (const MoveRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(FlushConsoleInputBuffer(input_));
+    for (const auto& records : row.writes) write(records);
+    INPUT_RECORD got[8]{};
+    DWORD read = 0;
+    ASSERT_TRUE(PeekConsoleInputA(input_, got, 8, &read));
+    std::vector<SHORT> queued;
+    for (DWORD i = 0; i < read; ++i) {
+      queued.push_back(got[i].EventType == MOUSE_EVENT ? got[i].Event.MouseEvent.dwMousePosition.X
+                                                       : SHORT{0});
+    }
+    EXPECT_EQ(queued, row.queued);
+  }
+}
+
 TEST_F(InputBufferTest, EveryConsoleInputHandleNamesTheSameBuffer) {
   HANDLE other = CreateFileA("conin$", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
@@ -189,7 +237,7 @@ TEST_F(InputBufferTest, BadArgumentsFailWithAClearError) {
   const BadCall calls[] = {
       {"read into null", &readIntoNull, ERROR_INVALID_PARAMETER},
       {"read without count", &readWithoutCount, ERROR_INVALID_PARAMETER},
-      {"write from null", &writeFromNull, ERROR_INVALID_PARAMETER},
+      {"write from null", &writeFromNull, ERROR_NOACCESS},
       {"count into null", &countIntoNull, ERROR_INVALID_PARAMETER},
   };
   for (const BadCall& row : calls) {

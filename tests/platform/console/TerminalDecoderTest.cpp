@@ -38,6 +38,7 @@ std::vector<std::string> describeAll(const DecodedInput& out) {
   for (const COORD& reply : out.cursorReplies) {
     lines.push_back("cursor " + std::to_string(reply.X) + "," + std::to_string(reply.Y));
   }
+  for (const std::string& title : out.titleReplies) lines.push_back("title " + title);
   return lines;
 }
 
@@ -54,9 +55,10 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
 
 struct Row {
   const char* name;
-  std::vector<std::string> chunks;  // fed one after another
+  std::vector<std::string> chunks;  // fed one after another; "" is the reader's wait running out
   bool replyExpected;
   std::vector<std::string> expected;
+  bool titleExpected = false;
 };
 
 void PrintTo(const Row& row, std::ostream* os) {
@@ -69,9 +71,11 @@ TEST_P(DecoderRows, BytesGiveTheseRecords) {
   const Row& row = GetParam();
   TerminalDecoder decoder;
   if (row.replyExpected) decoder.expectCursorReply();
+  if (row.titleExpected) decoder.expectTitleReply();
   DecodedInput out;
   std::size_t fed = 0;
   for (const std::string& chunk : row.chunks) {
+    if (chunk.empty()) decoder.flush(out);
     decoder.feed(chunk.data(), chunk.size(), out);
     fed += chunk.size();
   }
@@ -141,7 +145,7 @@ const Row kRows[] = {
      false,
      join({press("1a db 5b 2"), press("33 bc 3c 10"), press("b 30 30 0"), press("27 ba 3b 0"),
            press("2 31 31 0"), press("b 30 30 0")})},
-    // libtermkey 0.22 crashes on these; no terminal key sends them.
+    // No terminal key sends these; they are dropped whole.
     {"SequenceWithIntermediateBytesIsDropped", {"\x1b[24#85Rq"}, false, press("10 51 71 0")},
     {"SplitSequenceWithIntermediateBytesIsDropped",
      {"\x1b[?1", "/", "A", "q"},
@@ -159,8 +163,54 @@ const Row kRows[] = {
      {"\x1b[" + std::string(40, '7') + "?1uq"},
      false,
      press("10 51 71 0")},
-    // libtermkey keeps 12 bits of a mouse column.
+    // No terminal is 4096 cells wide: larger cells are taken as the last.
     {"NineDigitNumbersStillPass", {"\x1b[<0;123456789;2M"}, false, {"mouse 4094,1 1 0 0"}},
+    {"LeadByteWaitedOutThenEightBitCsi",
+     {"\xdf", "", "\x9b+R"},
+     false,
+     join({press("0 0 3f 0"), press("d bb 2b 10"), press("13 52 52 10")})},
+    {"ShiftTab", {"\x1b[Z"}, false, press("f 9 9 10")},
+    {"CtrlAAsModifyOtherKeysSends", {"\x1b[27;5;97~"}, false, press("1e 41 1 8")},
+    {"CtrlJByNumberIsNoKeypadEnter", {"\x1b[106;5u"}, false, press("24 4a a 8")},
+    {"EscEscIsTwoEscKeys", {"\x1b\x1b"}, false, join({press("1 1b 1b 0"), press("1 1b 1b 0")})},
+    {"ShiftF3WhileNoReplyIsAwaited", {"\x1b[1;2R"}, false, press("3d 72 0 10")},
+    {"LateCursorReplyIsNoKey", {"\x1b[24;80R"}, false, {"cursor 79,23"}},
+    {"KeypadZeroInApplicationMode", {"\x1bOp"}, false, press("52 60 30 0")},
+    {"UnknownSequenceIsDropped", {"\x1b[99xq"}, false, press("10 51 71 0")},
+    {"SubfieldsAreDropped", {"\x1b[97:65;5uq"}, false, press("10 51 71 0")},
+    {"Utf8CutShortIsOneBadCharacter",
+     {"\xe2\x82q"},
+     false,
+     join({press("0 0 3f 0"), press("10 51 71 0")})},
+    {"OverlongUtf8IsBad", {"\xe0\x81\x81q"}, false, join({press("0 0 3f 0"), press("10 51 71 0")})},
+    {"SequenceCutByAControlIsDropped",
+     {"\x1b[1;\rq"},
+     false,
+     join({press("1c d d 0"), press("10 51 71 0")})},
+    {"AltOAfterTheWait",
+     {"\x1bO", "", "q"},
+     false,
+     join({press("18 4f 4f 12"), press("10 51 71 0")})},
+    {"TitleReplyEndedBySt",
+     {"\x1b]lmy shell\x1b\\q"},
+     false,
+     join({press("10 51 71 0"), {"title my shell"}}),
+     true},
+    {"TitleReplyEndedByBelInPieces", {"\x1b]", "lé", "\x07"}, false, {"title \xc3\xa9"}, true},
+    {"EmptyTitleReply", {"\x1b]l\x1b\\"}, false, {"title "}, true},
+    {"OtherCommandIsDropped", {"\x1b]11;rgb:0/0/0\x07q"}, false, press("10 51 71 0"), true},
+    {"AltBracketWhileNoTitleIsAwaited", {"\x1b]"}, false, press("1b dd 5d 2")},
+    {"TitleReplyCutByEscStartsAKey", {"\x1b]lab\x1b[A"}, false, press("48 26 0 100"), true},
+    {"UnfinishedTitleReplyIsDroppedAfterTheWait",
+     {"\x1b]lab", "", "q"},
+     false,
+     press("10 51 71 0"),
+     true},
+    {"OverlongTitleReplyIsDropped",
+     {"\x1b]l" + std::string(3000, 't') + "\x07q"},
+     false,
+     press("10 51 71 0"),
+     true},
     {"OverlongSequenceIsDropped",
      {"\x1b[" + std::string(100, '1') + "Aq"},
      false,
@@ -180,6 +230,21 @@ TEST(TerminalDecoderTest, AnIncompleteSequenceWaitsForMoreOrForTheTimeout) {
   decoder.feed("C", 1, out);
   EXPECT_EQ(out.records.size(), 2u);
   EXPECT_EQ(decoder.pendingTimeout(), -1);
+}
+
+// A flush of console input drops a half-read key, but a reply still awaited
+// is still taken out (a row-1 reply would otherwise read as F3).
+TEST(TerminalDecoderTest, DiscardingDropsWhatWaitsButKeepsTheRepliesAwaited) {
+  TerminalDecoder decoder;
+  DecodedInput out;
+  decoder.expectCursorReply();
+  decoder.feed("\x1b[1;", 4, out);
+  decoder.discardPending();
+  EXPECT_EQ(decoder.bytesWaiting(), 0u);
+  EXPECT_EQ(decoder.pendingTimeout(), -1);
+  decoder.feed("\x1b[1;17R", 7, out);
+  EXPECT_EQ(describeAll(out), std::vector<std::string>{"cursor 16,0"});
+  EXPECT_EQ(decoder.bytesConsumed(), 11u);
 }
 
 TEST(TerminalDecoderTest, ALongUnendedSequenceNeitherHangsNorLosesBytes) {

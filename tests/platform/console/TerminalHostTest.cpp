@@ -153,6 +153,44 @@ TEST(TerminalHostTest, CursorPositionIsAskedOfTheTerminal) {
   EXPECT_EQ(screen.substr(row10, 11), "  CELL TEXT");
 }
 
+TEST(TerminalHostTest, CursorAfterWritesIsWhereWindowsPutsIt) {
+  if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
+  TempDir dir;
+  Pane pane(dir, "writes");
+  ASSERT_TRUE(pane.ready());
+  ASSERT_TRUE(pane.finished());
+  // Without wrapping the last column takes every character past it.
+  EXPECT_EQ(pane.file("out"),
+            "ready\nafter 16 16,0\nafter 0 16,0\nno wrap 79,5\nwrap 5,8\nread output 0 6\ndone\n");
+}
+
+// A key typed before the program first reads the console is dropped by the
+// flush at its start, also while it still waits in the terminal.
+TEST(TerminalHostTest, KeysTypedBeforeTheFlushAreDropped) {
+  if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
+  TempDir dir;
+  Pane pane(dir, "typed-before");
+  ASSERT_TRUE(WaitForFile(dir.path() + "/out", kLimit));
+  pane.tmux("send-keys -t host q x");
+  // tmux has handed the keys to the terminal once its cursor moved on (the
+  // terminal echoes them: its settings are still the shell's).
+  const auto deadline = std::chrono::steady_clock::now() + kLimit;
+  while (pane.screen().find("qx") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::ofstream(dir.path() + "/out.go") << "go\n";
+  ASSERT_TRUE(pane.ready());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  pane.tmux("send-keys -t host a q");
+  ASSERT_TRUE(pane.finished());
+  EXPECT_EQ(pane.file("out"),
+            "started\nready\n"
+            "key+ 1e 41 61 0\nkey- 1e 41 61 0\n"
+            "key+ 10 51 71 0\n"
+            "done\n");
+}
+
 // The event queue's way of reading, on a standard input that is a file, an
 // empty pipe still open, or /dev/null: 100 failed waits 10 ms apart and a
 // one-second wait on the console input handle, in next to no CPU time.

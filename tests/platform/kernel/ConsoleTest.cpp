@@ -1,6 +1,7 @@
 #include "platform/console/Console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "platform/kernel/Files.h"
 #include "tests/support/Pty.h"
 #include "platform/kernel/FilesInternal.h"
+#include "platform/kernel/Handles.h"
 
 namespace {
 
@@ -33,6 +35,19 @@ class Terminal {
     CloseHandle(output_);
   }
   HANDLE input() const { return input_; }
+  int master() const { return pty_.master(); }
+  // What was written to the terminal, read until nothing more comes.
+  std::string written() const {
+    std::string bytes;
+    pollfd readable{pty_.master(), POLLIN, 0};
+    char buffer[256];
+    while (::poll(&readable, 1, 200) > 0) {
+      const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
+      if (n <= 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+  }
   HANDLE output() const { return output_; }
   tcflag_t localFlags() const {
     struct termios settings {};
@@ -95,6 +110,115 @@ TEST(ConsoleTest, OutputModeIsKeptApartFromTheInputMode) {
   EXPECT_TRUE(GetConsoleMode(terminal.input(), &mode));
   EXPECT_EQ(mode, 0x17u);
   SetConsoleMode(terminal.output(), ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+}
+
+// Console calls that Windows refuses: the screen buffer's calls on the
+// console input handle, a cursor outside the buffer, a read of the screen
+// buffer (which must fail at once, not wait for the terminal's input).
+struct RefusedCall {
+  const char* name;
+  BOOL (*call)(HANDLE input, HANDLE output, HANDLE screen);
+  DWORD error;
+};
+
+void PrintTo(const RefusedCall& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const RefusedCall kRefusedCalls[] = {
+    {"screen buffer info of the console input",
+     [](HANDLE input, HANDLE, HANDLE) {
+       CONSOLE_SCREEN_BUFFER_INFO info{};
+       return GetConsoleScreenBufferInfo(input, &info);
+     },
+     ERROR_INVALID_HANDLE},
+    {"cursor of the console input",
+     [](HANDLE input, HANDLE, HANDLE) {
+       return SetConsoleCursorPosition(input, {0, 0});
+     },
+     ERROR_INVALID_HANDLE},
+    {"text at a cell of the console input",
+     [](HANDLE input, HANDLE, HANDLE) {
+       DWORD written = 0;
+       return WriteConsoleOutputCharacterA(input, "a", 1, {0, 0}, &written);
+     },
+     ERROR_INVALID_HANDLE},
+    {"cursor beyond the last column",
+     [](HANDLE, HANDLE output, HANDLE) {
+       return SetConsoleCursorPosition(output, {80, 0});
+     },
+     ERROR_INVALID_PARAMETER},
+    {"cursor below the last row",
+     [](HANDLE, HANDLE output, HANDLE) {
+       return SetConsoleCursorPosition(output, {0, 24});
+     },
+     ERROR_INVALID_PARAMETER},
+    {"cursor left of the buffer",
+     [](HANDLE, HANDLE output, HANDLE) {
+       return SetConsoleCursorPosition(output, {-1, 3});
+     },
+     ERROR_INVALID_PARAMETER},
+    {"text beyond the buffer",
+     [](HANDLE, HANDLE output, HANDLE) {
+       DWORD written = 0;
+       return WriteConsoleOutputCharacterA(output, "a", 1, {0, 24}, &written);
+     },
+     ERROR_INVALID_PARAMETER},
+    {"reading the screen buffer",
+     [](HANDLE, HANDLE, HANDLE screen) {
+       char byte = 0;
+       DWORD read = 0;
+       return ReadFile(screen, &byte, 1, &read, nullptr);
+     },
+     ERROR_INVALID_HANDLE},
+};
+
+class ConsoleRefuses : public testing::TestWithParam<RefusedCall> {};
+
+TEST_P(ConsoleRefuses, WhatWindowsRefuses) {
+  Terminal terminal;
+  HANDLE input =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(input, INVALID_HANDLE_VALUE);
+  HANDLE screen = detail::HandleForConsoleOutput(::dup(detail::FileDescriptor(terminal.output())));
+  // Typed input waits, so that a read that wrongly reads the terminal returns.
+  ASSERT_EQ(::write(terminal.master(), "x\n", 2), 2);
+  SetLastError(0);
+  EXPECT_FALSE(GetParam().call(input, terminal.output(), screen));
+  EXPECT_EQ(GetLastError(), GetParam().error);
+  CloseHandle(screen);
+  CloseHandle(input);
+}
+
+INSTANTIATE_TEST_SUITE_P(ConsoleTest, ConsoleRefuses, testing::ValuesIn(kRefusedCalls));
+
+TEST(ConsoleTest, TextAtACellStopsAtTheBuffersEnd) {
+  Terminal terminal;
+  DWORD written = 0;
+  ASSERT_TRUE(WriteConsoleOutputCharacterA(terminal.output(), "VWXYZ", 5, {78, 23}, &written));
+  EXPECT_EQ(written, 2u);
+  EXPECT_EQ(terminal.written(),
+            "\x1b"
+            "7\x1b[24;79HVW\x1b"
+            "8");
+  // Across a row's end the text goes on at the next row's start.
+  ASSERT_TRUE(WriteConsoleOutputCharacterA(terminal.output(), "abc", 3, {79, 0}, &written));
+  EXPECT_EQ(written, 3u);
+  EXPECT_EQ(terminal.written(),
+            "\x1b"
+            "7\x1b[1;80Ha\x1b[2;1Hbc\x1b"
+            "8");
+}
+
+TEST(ConsoleTest, WrapAtTheEndOfALineFollowsTheOutputMode) {
+  Terminal terminal;
+  ASSERT_TRUE(SetConsoleMode(terminal.output(), ENABLE_PROCESSED_OUTPUT));
+  EXPECT_EQ(terminal.written(), "\x1b[?7l");
+  ASSERT_TRUE(SetConsoleMode(terminal.output(), ENABLE_PROCESSED_OUTPUT));
+  EXPECT_EQ(terminal.written(), "");
+  ASSERT_TRUE(
+      SetConsoleMode(terminal.output(), ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT));
+  EXPECT_EQ(terminal.written(), "\x1b[?7h");
 }
 
 TEST(ConsoleTest, TitleIsKeptAndRestored) {

@@ -337,14 +337,17 @@ struct OneWayHandles {
   PipeHandles pipe;
   HANDLE readOnlyFile = INVALID_HANDLE_VALUE;
   HANDLE writeOnlyFile = INVALID_HANDLE_VALUE;
+  HANDLE noAccessFile = INVALID_HANDLE_VALUE;
   OneWayHandles() {
     writeOnlyFile = createFile(dir.file("f"), GENERIC_WRITE, CREATE_ALWAYS);
     WriteFile(writeOnlyFile, "abc", 3, nullptr, nullptr);
     readOnlyFile = createFile(dir.file("f"), GENERIC_READ, OPEN_EXISTING);
+    noAccessFile = createFile(dir.file("f"), 0, OPEN_EXISTING);
   }
   ~OneWayHandles() {
     CloseHandle(readOnlyFile);
     CloseHandle(writeOnlyFile);
+    CloseHandle(noAccessFile);
   }
 };
 
@@ -371,6 +374,14 @@ const WrongWayRow kWrongWays[] = {
     {"writing the read end of a pipe",
      [](OneWayHandles& h, DWORD n, LPDWORD count) {
        return WriteFile(h.pipe.read, "x", n, count, nullptr);
+     }},
+    {"reading a file opened with no access",
+     [](OneWayHandles& h, DWORD n, LPDWORD count) {
+       return ReadFile(h.noAccessFile, scratch, n, count, nullptr);
+     }},
+    {"writing a file opened with no access",
+     [](OneWayHandles& h, DWORD n, LPDWORD count) {
+       return WriteFile(h.noAccessFile, "x", n, count, nullptr);
      }},
     {"reading the write end of a pipe",
      [](OneWayHandles& h, DWORD n, LPDWORD count) {
