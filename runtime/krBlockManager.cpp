@@ -15,10 +15,10 @@ std::uint32_t blockBytes = 0;
 std::uint32_t* inUseMap = nullptr;
 std::uint32_t hint = 0;
 std::uint32_t inUseCount = 0;
-// Blocks not in use but still committed, the most recently released last:
-// they are handed out again before any other.
-std::uint32_t kept[kMaxKept];
+// 1 = block committed; those not in use are the kept ones.
+std::uint32_t committedMap[kMapWords];
 std::uint32_t keptCount = 0;
+std::uint32_t highestWordCommitted = 0;
 
 std::uint32_t* zeroedMap() {
   auto* map = static_cast<std::uint32_t*>(K2C_malloc(kMapWords * sizeof(std::uint32_t)));
@@ -30,9 +30,8 @@ char* addressOf(std::uint32_t block) {
   return reservation + static_cast<std::size_t>(block) * blockBytes;
 }
 
-void markInUse(std::uint32_t block) {
-  inUseMap[block / 32] |= 1u << (block % 32);
-  ++inUseCount;
+std::uint32_t bitOf(std::uint32_t block) {
+  return 1u << (block % 32);
 }
 
 std::uint32_t keptLimit() {
@@ -40,24 +39,49 @@ std::uint32_t keptLimit() {
   return half < kMinKept ? kMinKept : half > kMaxKept ? kMaxKept : half;
 }
 
-// A heap that shrank gives back one more kept block with every release.
-void keepOrDecommit(std::uint32_t block) {
-  if (keptCount > keptLimit()) K2C_freeBlock(addressOf(kept[--keptCount]));
-  if (keptCount < keptLimit()) {
-    kept[keptCount++] = block;
-  } else {
-    K2C_freeBlock(addressOf(block));
+void decommit(std::uint32_t block) {
+  committedMap[block / 32] &= ~bitOf(block);
+  K2C_freeBlock(addressOf(block));
+}
+
+// The highest kept block goes first, the lowest ones being handed out first.
+void decommitHighestKept() {
+  for (std::uint32_t word = highestWordCommitted + 1; word-- > 0;) {
+    const std::uint32_t kept = committedMap[word] & ~inUseMap[word];
+    if (kept == 0) continue;
+    decommit(word * 32 + 31 - static_cast<std::uint32_t>(std::countl_zero(kept)));
+    --keptCount;
+    return;
   }
 }
 
-// The lowest block not in use from the hint on, committed; -1 when there is none.
-std::int32_t commitLowest() {
+// A heap that shrank gives back one more kept block with every release.
+void keepOrDecommit(std::uint32_t block) {
+  if (keptCount > keptLimit()) decommitHighestKept();
+  if (keptCount < keptLimit()) {
+    ++keptCount;
+  } else {
+    decommit(block);
+  }
+}
+
+// The lowest block not in use from the hint on, committed; -1 when there is
+// none or the commit is refused.
+std::int32_t takeLowest() {
   std::uint32_t word = hint;
   while (word < kMapWords && inUseMap[word] == ~0u) ++word;
   if (word == kMapWords) return -1;  // every block is in use
   const auto bit = static_cast<std::uint32_t>(std::countr_one(inUseMap[word]));
   const std::uint32_t block = word * 32 + bit;
-  if (!K2C_allocBlock(addressOf(block))) return -1;
+  if ((committedMap[word] & bitOf(block)) != 0) {
+    --keptCount;
+  } else {
+    if (!K2C_allocBlock(addressOf(block))) return -1;
+    committedMap[word] |= bitOf(block);
+    if (word > highestWordCommitted) highestWordCommitted = word;
+  }
+  inUseMap[word] |= bitOf(block);
+  ++inUseCount;
   hint = word;
   return static_cast<std::int32_t>(block);
 }
@@ -76,10 +100,8 @@ bool init(std::uint32_t blockSize) {
 
 void* alloc() {
   if (reservation == nullptr) return nullptr;
-  std::int32_t block =
-      keptCount != 0 ? static_cast<std::int32_t>(kept[--keptCount]) : commitLowest();
+  const std::int32_t block = takeLowest();
   if (block < 0) return nullptr;
-  markInUse(static_cast<std::uint32_t>(block));
   return addressOf(static_cast<std::uint32_t>(block));
 }
 
@@ -87,7 +109,7 @@ void free(void* address) {
   const std::int32_t block = blockIndex(address);
   if (block < 0) return;
   const std::uint32_t word = static_cast<std::uint32_t>(block) / 32;
-  const std::uint32_t mask = 1u << (static_cast<std::uint32_t>(block) % 32);
+  const std::uint32_t mask = bitOf(static_cast<std::uint32_t>(block));
   if ((inUseMap[word] & mask) == 0) return;
   inUseMap[word] &= ~mask;
   --inUseCount;

@@ -8,9 +8,10 @@ namespace krBlockManager {
 // 2^29 bytes of 16 KB blocks, rounded up to a multiple of 32.
 inline constexpr std::uint32_t kBlockCount = 32768;
 inline constexpr std::uint32_t kMapWords = kBlockCount / 32;
-// Empty blocks kept committed and handed out first, so that a heap whose
-// objects come and go costs no system call per block: at most half as many as
-// are in use (at least kMinKept); any more are decommitted.
+// Empty blocks stay committed, so that a heap whose objects come and go costs
+// no system call per block: at most half as many as are in use (at least
+// kMinKept); any more are decommitted. They take no part in the order: the
+// lowest block not in use is handed out, committed already or not.
 inline constexpr std::uint32_t kMinKept = 16;
 inline constexpr std::uint32_t kMaxKept = 1024;
 

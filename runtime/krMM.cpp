@@ -140,7 +140,6 @@ BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   b->nextSlot = kFirstObject;
   b->magic = kBlockMagic;
   b->kind = static_cast<std::uint8_t>(kind);
-  b->full = 0;
   K2C_busymem += static_cast<std::uint32_t>(need);
   pushFront(fBlocks[kind], b);
   return b;
@@ -177,14 +176,14 @@ ObjectHeader* smallObject(std::uint32_t kind) {
   if (b->free < s && b->freeSlots == 0) {
     unlink(b);
     pushFront(bBlocks[kind], b);
-    b->full = 1;
   }
   ObjectHeader* slot = at(b, offset);
   slot->info = (offset / kUnit) << kInfoDistanceShift | s;
   return slot;
 }
 
-// A block that was full serves objects again from its first released slot.
+// A block in the full list stays there until its last object goes: the
+// slots released meanwhile wait on its freeSlots list.
 void releaseSmall(BlockHeader* b, ObjectHeader* slot, std::uint32_t size) {
   b->free += size;
   if (b->free == b->size) {
@@ -194,11 +193,6 @@ void releaseSmall(BlockHeader* b, ObjectHeader* slot, std::uint32_t size) {
   slot->type = b->freeSlots;
   slot->info = (slot->info & ~kInfoAllocated) | kInfoFree;
   b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(slot) - base(b));
-  if (b->full != 0) {
-    unlink(b);
-    pushFront(fBlocks[b->kind], b);
-    b->full = 0;
-  }
 }
 
 // ---- medium objects ----

@@ -217,6 +217,9 @@ BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
   }
 }
 
+// A descriptor opened for reading only answers the write with EBADF, as a
+// closed one does: which of the two it was is asked only then, so that a
+// write costs the one system call.
 BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
   const char* bytes = static_cast<const char*>(buffer);
   DWORD done = 0;
@@ -224,8 +227,10 @@ BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
     const ssize_t n = ::write(fd, bytes + done, toWrite - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int err = errno;
       storeCount(written, done);
-      return failWithErrno(errno);
+      if (DWORD error = 0; err == EBADF && !openedFor(fd, O_WRONLY, error)) return failWith(error);
+      return failWithErrno(err);
     }
     done += static_cast<DWORD>(n);
   }
@@ -359,12 +364,14 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
   }
   auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
   if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+  if (toWrite != 0 && buffer != nullptr) {
+    return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);
+  }
   if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_WRONLY, error)) {
     return failWith(error);
   }
   if (toWrite == 0) return TRUE;
-  if (buffer == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-  return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);
+  return failWith(ERROR_INVALID_PARAMETER);
 }
 
 // With distanceHigh the distance is the 64-bit value high:low and the new
