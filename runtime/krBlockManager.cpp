@@ -10,7 +10,7 @@ namespace krBlockManager {
 namespace {
 
 char* reservation = nullptr;
-std::uint32_t blockBytes = 0;
+std::uint32_t blockShift = 0;  // the block size is a power of 2
 // 1 = block in use.
 std::uint32_t* inUseMap = nullptr;
 std::uint32_t hint = 0;
@@ -27,7 +27,7 @@ std::uint32_t* zeroedMap() {
 }
 
 char* addressOf(std::uint32_t block) {
-  return reservation + static_cast<std::size_t>(block) * blockBytes;
+  return reservation + (static_cast<std::size_t>(block) << blockShift);
 }
 
 std::uint32_t bitOf(std::uint32_t block) {
@@ -44,25 +44,25 @@ void decommit(std::uint32_t block) {
   K2C_freeBlock(addressOf(block));
 }
 
-// The highest kept block goes first, the lowest ones being handed out first.
+// The highest kept block goes first: the kept blocks stay the lowest ones
+// not in use, so that the block handed out next is a kept one while any is.
 void decommitHighestKept() {
   for (std::uint32_t word = highestWordCommitted + 1; word-- > 0;) {
     const std::uint32_t kept = committedMap[word] & ~inUseMap[word];
     if (kept == 0) continue;
     decommit(word * 32 + 31 - static_cast<std::uint32_t>(std::countl_zero(kept)));
     --keptCount;
+    while (highestWordCommitted > 0 && committedMap[highestWordCommitted] == 0) {
+      --highestWordCommitted;
+    }
     return;
   }
 }
 
-// A heap that shrank gives back one more kept block with every release.
-void keepOrDecommit(std::uint32_t block) {
-  if (keptCount > keptLimit()) decommitHighestKept();
-  if (keptCount < keptLimit()) {
-    ++keptCount;
-  } else {
-    decommit(block);
-  }
+// A heap that shrank gives back its highest empty blocks as it releases.
+void keep() {
+  ++keptCount;
+  while (keptCount > keptLimit()) decommitHighestKept();
 }
 
 // The lowest block not in use from the hint on, committed; -1 when there is
@@ -90,7 +90,8 @@ std::int32_t takeLowest() {
 
 bool init(std::uint32_t blockSize) {
   if (reservation != nullptr) return true;
-  blockBytes = blockSize;
+  if (!std::has_single_bit(blockSize)) return false;
+  blockShift = static_cast<std::uint32_t>(std::countr_zero(blockSize));
   inUseMap = zeroedMap();
   if (inUseMap == nullptr) return false;
   reservation = static_cast<char*>(K2C_initBalls(kBlockCount, blockSize));
@@ -114,7 +115,7 @@ void free(void* address) {
   inUseMap[word] &= ~mask;
   --inUseCount;
   if (word < hint) hint = word;
-  keepOrDecommit(static_cast<std::uint32_t>(block));
+  keep();
 }
 
 std::uint32_t blocksInUse() {
@@ -137,8 +138,8 @@ std::int32_t blockIndex(const void* address) {
   const char* p = static_cast<const char*>(address);
   if (reservation == nullptr || p < reservation) return -1;
   const std::size_t offset = static_cast<std::size_t>(p - reservation);
-  if (offset >= static_cast<std::size_t>(kBlockCount) * blockBytes) return -1;
-  return static_cast<std::int32_t>(offset / blockBytes);
+  if ((offset >> blockShift) >= kBlockCount) return -1;
+  return static_cast<std::int32_t>(offset >> blockShift);
 }
 
 }  // namespace krBlockManager

@@ -16,7 +16,7 @@ inline constexpr std::uint32_t kMinKept = 16;
 inline constexpr std::uint32_t kMaxKept = 1024;
 
 // Reserves the address space and makes the bitmap on the first call; false
-// when either is refused. Later calls keep both.
+// when either is refused or the size is no power of 2. Later calls keep both.
 bool init(std::uint32_t blockSize);
 void* alloc();  // NIL when every block is in use or the commit is refused
 void free(void* address);

@@ -65,6 +65,12 @@ std::int32_t find(std::int32_t key) {
   return found;
 }
 
+std::int32_t firstFromWithout(std::int32_t key, std::int32_t without) {
+  const std::int32_t found = firstCountedFrom(key);
+  if (found < 0 || found != without || counts[found] != 1) return found;
+  return firstCountedFrom(without + 1);
+}
+
 std::uint32_t count(std::int32_t key) {
   return counts[key];
 }

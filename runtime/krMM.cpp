@@ -236,8 +236,7 @@ ObjectHeader* mediumObject(std::uint32_t s) {
 // where the object starts, then with every free chunk that follows it.
 // A released header names no type, so that releasing it again is assertion 100
 // even when it has been absorbed into the chunk before it.
-void releaseMedium(BlockHeader* b, ObjectHeader* object) {
-  object->type = 0;
+void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
   ObjectHeader* start = object;
   std::uint32_t size = sizeOf(object);
   ObjectHeader* first = at(b, kFirstObject);
@@ -261,6 +260,82 @@ void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   start->type = 0;
   start->info = (start->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree | size;
   insertChunk(start);
+}
+
+// ---- the waiting merge ----
+//
+// An object released in front of a free chunk, the first in its list, with
+// nothing else to merge, waits to be merged until the heap is next used. When
+// that use is a request of the object's very size that the merged chunk
+// would serve, split off at the object, the request gets the object back and
+// the heap is as the merge and the split would leave it: the free chunk
+// where it was, the first in its list, and the same counts. Every other use
+// merges first.
+
+ObjectHeader* waitingObject = nullptr;
+BlockHeader* waitingBlock = nullptr;
+
+ObjectHeader* following(ObjectHeader* object) {
+  return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(object) + sizeOf(object));
+}
+
+void settle() {
+  if (waitingObject == nullptr) return;
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  mergeAndFree(waitingBlock, object);
+}
+
+bool mergesOnlyWithTheFirstOfAList(BlockHeader* b, ObjectHeader* object) {
+  ObjectHeader* first = at(b, kFirstObject);
+  if (first != object && isFree(first) &&
+      reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object)) {
+    return false;
+  }
+  const char* end = base(b) + kFirstObject + kBlockObjects;
+  ObjectHeader* rest = following(object);
+  if (reinterpret_cast<char*>(rest) >= end || !isFree(rest)) return false;
+  if (sizeOf(object) + sizeOf(rest) == kBlockObjects) return false;
+  ObjectHeader* after = following(rest);
+  if (reinterpret_cast<char*>(after) < end && isFree(after)) return false;
+  return mediumLists[keyOf(sizeOf(rest))].next == linksOf(rest);
+}
+
+// The merged chunk is what a request of s bytes would get: no list of its
+// key or between would hold a chunk once the rest has left its list.
+bool mergedChunkServes(std::uint32_t s) {
+  ObjectHeader* rest = following(waitingObject);
+  if (sizeOf(waitingObject) != s) return false;
+  const std::int32_t k = keyOf(s);
+  if (mediumLists[k].next != &mediumLists[k]) return false;
+  const std::int32_t merged = keyOf(s + sizeOf(rest));
+  if (merged - k <= 3) return false;  // taken whole, not split
+  const std::int32_t found = krDTree::firstFromWithout(k | 1, keyOf(sizeOf(rest)));
+  return found == -1 || found >= merged;
+}
+
+// The waiting object handed out again, with the headers the merge and the
+// split would have written.
+ObjectHeader* takeBackWaiting() {
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  ObjectHeader* rest = following(object);
+  const std::uint32_t s = sizeOf(object);
+  const std::uint32_t merged = (object->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree;
+  rest->info = ((merged + ((s / kUnit) << kInfoDistanceShift)) & ~kInfoSizeMask) | sizeOf(rest);
+  rest->type = 0;
+  object->info = merged | s;
+  return object;
+}
+
+void releaseMedium(BlockHeader* b, ObjectHeader* object) {
+  object->type = 0;
+  if (mergesOnlyWithTheFirstOfAList(b, object)) {
+    waitingObject = object;
+    waitingBlock = b;
+    return;
+  }
+  mergeAndFree(b, object);
 }
 
 // ---- large objects ----
@@ -328,7 +403,15 @@ const TypeDesc* typeDesc(std::uint32_t number) {
 namespace {
 
 ObjectHeader* handOut(std::uint64_t s) {
-  ObjectHeader* object = objectOfClass(s);
+  ObjectHeader* object = nullptr;
+  if (waitingObject != nullptr) {
+    if (s > kSmallLimit && s <= kMediumLimit && mergedChunkServes(static_cast<std::uint32_t>(s))) {
+      object = takeBackWaiting();
+    } else {
+      settle();
+    }
+  }
+  if (object == nullptr) object = objectOfClass(s);
   if (object == nullptr) return nullptr;
   object->info = (object->info & ~kInfoFree) | kInfoAllocated;
   object->type = k2c_td_null;
@@ -350,6 +433,7 @@ ObjectHeader* newObject(std::uint64_t s) {
 }
 
 void releaseObject(ObjectHeader* object) {
+  settle();
   const TypeDesc* desc = typeDesc(object->type);
   if (desc == nullptr || desc->magic != kTypeMagic) K2C_ASSERT_F(100);
   if ((object->info & kInfoAllocated) == 0) {
@@ -400,6 +484,7 @@ std::uint32_t countedSize(const ObjectHeader* object) {
 void K2C_GC_INIT(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {
   using namespace krMM;
   buildTypeDescriptors();
+  settle();
   if (!initialised.load(std::memory_order_relaxed) || (K2C_objects == 0 && K2C_busymem == 0)) {
     K2C_InitHeap(0, 0);
     krBlockManager::init(16384);

@@ -358,11 +358,14 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                OVERLAPPED* /*overlapped*/) {
   storeCount(written, 0);
-  detail::KernelObjectPtr object = detail::LookupObject(file);
-  if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) {
+  // A plain descriptor's handle, the common case, is told by its kind: it
+  // costs no search of the class hierarchy for a stream that it isn't.
+  const detail::KernelObjectPtr object = detail::LookupObject(file);
+  const bool plainFile = object != nullptr && object->kind() == detail::ObjectKind::File;
+  if (auto* stream = plainFile ? nullptr : dynamic_cast<detail::StreamObject*>(object.get())) {
     return stream->write(buffer, toWrite, written);
   }
-  auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
+  auto* descriptor = dynamic_cast<detail::FileObject*>(object.get());
   if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
   if (toWrite != 0 && buffer != nullptr) {
     return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);

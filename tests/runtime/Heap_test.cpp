@@ -192,6 +192,46 @@ TEST_F(Heap, NeighbouringMediumObjectsReleasedInAddressOrderMerge) {
   EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
 }
 
+// An object released in front of the block's free rest and asked for again
+// at once: the merged chunk is split at the object only when no smaller free
+// chunk would be found first.
+struct ReleaseAndAskAgainRow {
+  const char* name;
+  bool freeChunkBetween;  // a 2000-byte chunk free elsewhere in the block
+  std::uint32_t request;
+};
+
+void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapReleaseAndAskAgain : public Heap,
+                               public ::testing::WithParamInterface<ReleaseAndAskAgainRow> {};
+
+TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
+  const ReleaseAndAskAgainRow row = GetParam();
+  take(992);             // 1000 bytes, the block's first object
+  void* x = take(1992);  // 2000 bytes
+  take(992);             // keeps x from merging with p
+  void* p = take(992);
+  if (row.freeChunkBetween) drop(x);
+  drop(p);
+  void* again = take(row.request);
+  EXPECT_EQ(again, row.freeChunkBetween ? x : p);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  drop(again);
+  EXPECT_EQ(take(16336 - 4000 - 8), p);  // all from p on is one free chunk again
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, HeapReleaseAndAskAgain,
+    ::testing::Values(ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
+                      ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
+                      ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
+                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Heap, MediumBlockGoesBackWhenItsLastObjectIsReleasedInAnyOrder) {
   std::vector<void*> all;
   for (int i = 0; i < 10; ++i) all.push_back(take(1000));
