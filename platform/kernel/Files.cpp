@@ -358,19 +358,21 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                OVERLAPPED* /*overlapped*/) {
   storeCount(written, 0);
-  // A plain descriptor's handle, the common case, is told by its kind: it
-  // costs no search of the class hierarchy for a stream that it isn't.
+  // A plain descriptor's handle, the common case, costs no search of the
+  // class hierarchy.
   const detail::KernelObjectPtr object = detail::LookupObject(file);
-  const bool plainFile = object != nullptr && object->kind() == detail::ObjectKind::File;
-  if (auto* stream = plainFile ? nullptr : dynamic_cast<detail::StreamObject*>(object.get())) {
-    return stream->write(buffer, toWrite, written);
+  if (object == nullptr) return FALSE;
+  int fd = object->plainDescriptor();
+  if (fd < 0) {
+    if (auto* stream = dynamic_cast<detail::StreamObject*>(object.get())) {
+      return stream->write(buffer, toWrite, written);
+    }
+    auto* descriptor = dynamic_cast<detail::FileObject*>(object.get());
+    if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+    fd = descriptor->descriptor();
   }
-  auto* descriptor = dynamic_cast<detail::FileObject*>(object.get());
-  if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
-  if (toWrite != 0 && buffer != nullptr) {
-    return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);
-  }
-  if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_WRONLY, error)) {
+  if (toWrite != 0 && buffer != nullptr) return writeDescriptor(fd, buffer, toWrite, written);
+  if (DWORD error = 0; !openedFor(fd, O_WRONLY, error)) {
     return failWith(error);
   }
   if (toWrite == 0) return TRUE;

@@ -71,6 +71,7 @@ class FileObject : public virtual KernelObject {
   FileObject(const FileObject&) = delete;
   FileObject& operator=(const FileObject&) = delete;
   ObjectKind kind() const override { return ObjectKind::File; }
+  int plainDescriptor() const override { return kind() == ObjectKind::File ? fd_ : -1; }
   int descriptor() const { return fd_; }
 
  private:
