@@ -1,6 +1,8 @@
 #include "runtime/kosMalloc.h"
 
+#include <bit>
 #include <cstdint>
+#include <iterator>
 
 #include "platform/kernel/Memory.h"
 
@@ -25,6 +27,7 @@ struct CachedBlock {
   CachedBlock* next;
 };
 CachedBlock* cached[kCacheClasses];
+std::uint64_t classesHolding[kCacheClasses / 64];  // a bit for every non-empty list
 std::size_t cachedBytes = 0;
 std::size_t largeBytesInUse = 0;
 
@@ -40,36 +43,58 @@ std::size_t classBytes(std::size_t cls) {
   return (cls + 1) * kCacheStep;
 }
 
-bool cacheHasRoomFor(std::size_t bytes) {
-  const std::size_t limit = largeBytesInUse / 4;
-  return cachedBytes + bytes <= (limit < kMinCachedBytes ? kMinCachedBytes : limit);
+std::size_t cacheLimit() {
+  const std::size_t quarter = largeBytesInUse / 4;
+  return quarter < kMinCachedBytes ? kMinCachedBytes : quarter;
+}
+
+void push(std::size_t cls, void* p) {
+  auto* block = static_cast<CachedBlock*>(p);
+  block->next = cached[cls];
+  cached[cls] = block;
+  classesHolding[cls / 64] |= std::uint64_t{1} << (cls % 64);
+  cachedBytes += classBytes(cls);
+}
+
+CachedBlock* pop(std::size_t cls) {
+  CachedBlock* block = cached[cls];
+  if (block == nullptr) return nullptr;
+  cached[cls] = block->next;
+  if (cached[cls] == nullptr) classesHolding[cls / 64] &= ~(std::uint64_t{1} << (cls % 64));
+  cachedBytes -= classBytes(cls);
+  return block;
+}
+
+// The largest class holding blocks other than cls; kCacheClasses when none.
+std::size_t largestOtherClass(std::size_t cls) {
+  for (std::size_t w = std::size(classesHolding); w-- > 0;) {
+    std::uint64_t bits = classesHolding[w];
+    if (w == cls / 64) bits &= ~(std::uint64_t{1} << (cls % 64));
+    if (bits != 0) return w * 64 + 63 - static_cast<std::size_t>(std::countl_zero(bits));
+  }
+  return kCacheClasses;
 }
 
 void* takeCached(std::size_t size) {
   const std::size_t cls = classOf(size);
-  CachedBlock* block = cached[cls];
-  if (block != nullptr) {
-    cached[cls] = block->next;
-    cachedBytes -= classBytes(cls);
-  } else {
-    block = static_cast<CachedBlock*>(win32::HeapAlloc(privateHeap, 0, classBytes(cls)));
-    if (block == nullptr) return nullptr;
-  }
+  void* block = pop(cls);
+  if (block == nullptr) block = win32::HeapAlloc(privateHeap, 0, classBytes(cls));
+  if (block == nullptr) return nullptr;
   largeBytesInUse += classBytes(cls);
   return block;
 }
 
+// Blocks of other sizes make room for the one released last, so that a
+// heap whose large objects change size is served from the cache again; a
+// heap that shrank gives back what its smaller share no longer holds.
 void giveCached(void* p, std::size_t size) {
   const std::size_t cls = classOf(size);
   largeBytesInUse -= classBytes(cls);
-  if (!cacheHasRoomFor(classBytes(cls))) {
-    win32::HeapFree(privateHeap, 0, p);
-    return;
+  push(cls, p);
+  while (cachedBytes > cacheLimit()) {
+    const std::size_t other = largestOtherClass(cls);
+    win32::HeapFree(privateHeap, 0, pop(other == kCacheClasses ? cls : other));
   }
-  auto* block = static_cast<CachedBlock*>(p);
-  block->next = cached[cls];
-  cached[cls] = block;
-  cachedBytes += classBytes(cls);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/Storage.h"
+#include "runtime/kosMalloc.h"
 #include "runtime/krBlockManager.h"
 #include "runtime/krDTree.h"
 #include "runtime/krExceptions.h"
@@ -298,6 +299,27 @@ TEST_F(Heap, EveryBlockOfTheReservationInUseMakesAllocationYieldNil) {
   EXPECT_EQ(take(100), nullptr);
   EXPECT_EQ(take(1000), nullptr);
   EXPECT_NE(take(20000), nullptr);  // a large block of its own still can be had
+}
+
+// Released large blocks wait for reuse below the accounting, within a
+// bounded share, and the last released size finds room among them.
+TEST_F(Heap, ReleasedLargeBlocksServeTheNextRequestOfTheirSizeWithinABound) {
+  std::vector<void*> many;
+  for (int i = 0; i < 100; ++i) many.push_back(take(60000));
+  for (void* p : std::vector<void*>(many)) drop(p);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_GT(K2C_CachedBytes(), 0u);
+  EXPECT_LE(K2C_CachedBytes(), std::size_t{1} << 20);
+  for (int i = 0; i < 3; ++i) {
+    void* a = take(20000);
+    EXPECT_EQ(K2C_busymem, 20008u + 48);
+    drop(a);
+    const std::size_t cachedAfterOne = K2C_CachedBytes();
+    EXPECT_EQ(take(20000), a) << "round " << i;
+    EXPECT_LT(K2C_CachedBytes(), cachedAfterOne);
+    drop(a);
+  }
+  EXPECT_LE(K2C_CachedBytes(), std::size_t{1} << 20);
 }
 
 TEST_F(Heap, ThresholdRefusesTheBlockThatWouldExceedIt) {
