@@ -19,6 +19,12 @@ std::uint32_t inUseCount = 0;
 std::uint32_t committedMap[kMapWords];
 std::uint32_t keptCount = 0;
 std::uint32_t highestWordCommitted = 0;
+// A block released while it would be the one handed out next, and keeping it
+// committed decommits nothing, waits with its bit still set: the next
+// request is given that block with no bitmap work, as the release and the
+// search would have left it. Anything else finishes the release first.
+// -1: none waits.
+std::int32_t waiting = -1;
 
 std::uint32_t* zeroedMap() {
   auto* map = static_cast<std::uint32_t*>(K2C_malloc(kMapWords * sizeof(std::uint32_t)));
@@ -86,6 +92,38 @@ std::int32_t takeLowest() {
   return static_cast<std::int32_t>(block);
 }
 
+void finishRelease(std::uint32_t block) {
+  const std::uint32_t word = block / 32;
+  inUseMap[word] &= ~bitOf(block);
+  --inUseCount;
+  if (word < hint) hint = word;
+  keep();
+}
+
+void settle() {
+  if (waiting < 0) return;
+  const auto block = static_cast<std::uint32_t>(waiting);
+  waiting = -1;
+  finishRelease(block);
+}
+
+// Every block below is in use: the search from the hint would stop here.
+bool isLowestFree(std::uint32_t block) {
+  const std::uint32_t word = block / 32;
+  for (std::uint32_t w = hint; w < word; ++w) {
+    if (inUseMap[w] != ~0u) return false;
+  }
+  const std::uint32_t below = bitOf(block) - 1;
+  return (inUseMap[word] & below) == below;
+}
+
+// Keeping one more block committed beside one fewer in use stays in the limit.
+bool releaseKeepsAll() {
+  const std::uint32_t half = (inUseCount - 1) / 2;
+  const std::uint32_t limit = half < kMinKept ? kMinKept : half > kMaxKept ? kMaxKept : half;
+  return keptCount + 1 <= limit;
+}
+
 }  // namespace
 
 bool init(std::uint32_t blockSize) {
@@ -101,6 +139,12 @@ bool init(std::uint32_t blockSize) {
 
 void* alloc() {
   if (reservation == nullptr) return nullptr;
+  if (waiting >= 0) {  // still the lowest: nothing has changed since its release
+    const auto block = static_cast<std::uint32_t>(waiting);
+    waiting = -1;
+    hint = block / 32;
+    return addressOf(block);
+  }
   const std::int32_t block = takeLowest();
   if (block < 0) return nullptr;
   return addressOf(static_cast<std::uint32_t>(block));
@@ -111,18 +155,22 @@ void free(void* address) {
   if (block < 0) return;
   const std::uint32_t word = static_cast<std::uint32_t>(block) / 32;
   const std::uint32_t mask = bitOf(static_cast<std::uint32_t>(block));
-  if ((inUseMap[word] & mask) == 0) return;
-  inUseMap[word] &= ~mask;
-  --inUseCount;
-  if (word < hint) hint = word;
-  keep();
+  if ((inUseMap[word] & mask) == 0 || block == waiting) return;
+  settle();
+  if (releaseKeepsAll() && isLowestFree(static_cast<std::uint32_t>(block))) {
+    waiting = block;
+    return;
+  }
+  finishRelease(static_cast<std::uint32_t>(block));
 }
 
 std::uint32_t blocksInUse() {
+  settle();
   return inUseCount;
 }
 
 std::uint32_t blocksMarkedInUse() {
+  settle();
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; inUseMap != nullptr && i < kMapWords; ++i) {
     count += static_cast<std::uint32_t>(std::popcount(inUseMap[i]));
@@ -131,6 +179,7 @@ std::uint32_t blocksMarkedInUse() {
 }
 
 std::uint32_t blocksKeptCommitted() {
+  settle();
   return keptCount;
 }
 

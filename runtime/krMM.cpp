@@ -158,12 +158,8 @@ void releaseBlock(BlockHeader* b) {
 
 // ---- small objects ----
 
-ObjectHeader* smallObject(std::uint32_t kind) {
-  BlockHeader* b = fBlocks[kind].next;
-  if (b == &fBlocks[kind]) {
-    b = newBlock(kBlockObjects, kind);
-    if (b == nullptr) return nullptr;
-  }
+// A slot from the block at the front of its kind's list.
+inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
   const std::uint32_t s = kind * kUnit;
   std::uint32_t offset = b->freeSlots;
   if (offset != 0) {
@@ -180,6 +176,15 @@ ObjectHeader* smallObject(std::uint32_t kind) {
   ObjectHeader* slot = at(b, offset);
   slot->info = (offset / kUnit) << kInfoDistanceShift | s;
   return slot;
+}
+
+ObjectHeader* smallObject(std::uint32_t kind) {
+  BlockHeader* b = fBlocks[kind].next;
+  if (b == &fBlocks[kind]) {
+    b = newBlock(kBlockObjects, kind);
+    if (b == nullptr) return nullptr;
+  }
+  return takeSlot(b, kind);
 }
 
 // A block in the full list stays there until its last object goes: the
@@ -396,13 +401,13 @@ std::uint32_t ini_type_desc(const char* name, std::uint32_t size) {
 }
 
 const TypeDesc* typeDesc(std::uint32_t number) {
-  if (number == 0 || number > typeCount) return nullptr;
+  if (number - 1 >= typeCount) return nullptr;  // 0 wraps round
   return typeTable[number];
 }
 
 namespace {
 
-ObjectHeader* handOut(std::uint64_t s) {
+[[gnu::always_inline]] inline ObjectHeader* handOut(std::uint64_t s) {
   ObjectHeader* object = nullptr;
   if (waitingObject != nullptr) {
     if (s > kSmallLimit && s <= kMediumLimit && mergedChunkServes(static_cast<std::uint32_t>(s))) {
@@ -415,14 +420,31 @@ ObjectHeader* handOut(std::uint64_t s) {
   if (object == nullptr) return nullptr;
   object->info = (object->info & ~kInfoFree) | kInfoAllocated;
   object->type = k2c_td_null;
-  K2C_usedmem += countedSize(object);
+  K2C_usedmem += s <= kSmallLimit ? static_cast<std::uint32_t>(s) : countedSize(object);
   ++K2C_objects;
   return object;
 }
 
 }  // namespace
 
-ObjectHeader* newObject(std::uint64_t s) {
+namespace {
+
+// The common small request: a block of its kind can serve it and no release
+// waits. The lists' sentinels are zero, not empty, before the set-up.
+[[gnu::always_inline]] inline ObjectHeader* quickSmallObject(std::uint64_t s) {
+  if (s > kSmallLimit || waitingObject != nullptr) return nullptr;
+  const auto kind = static_cast<std::uint32_t>(s / kUnit);
+  BlockHeader* b = fBlocks[kind].next;
+  if (b == &fBlocks[kind] || b == nullptr) return nullptr;
+  ObjectHeader* object = takeSlot(b, kind);
+  object->info |= kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += static_cast<std::uint32_t>(s);
+  ++K2C_objects;
+  return object;
+}
+
+[[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
   if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
   ObjectHeader* object = handOut(s);
   if (object == nullptr) {
@@ -432,7 +454,39 @@ ObjectHeader* newObject(std::uint64_t s) {
   return object;
 }
 
-void releaseObject(ObjectHeader* object) {
+// The common small release: an object handed out, of a small block that
+// keeps others, with no release waiting. Everything else, the faults
+// included, takes the whole way.
+[[gnu::always_inline]] inline bool releasedQuickly(ObjectHeader* object) {
+  if (waitingObject != nullptr) return false;
+  const std::uint32_t number = object->type;
+  if (number - 1 >= typeCount || typeTable[number]->magic != kTypeMagic) return false;
+  const std::uint32_t info = object->info;
+  if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) return false;
+  BlockHeader* b = blockOf(object);
+  const std::uint32_t size = info & kInfoSizeMask;
+  if (b->magic != kBlockMagic || b->kind == kKindMedium || b->free + size == b->size) {
+    return false;
+  }
+  b->free += size;
+  object->type = b->freeSlots;
+  object->info = (info & ~kInfoAllocated) | kInfoFree;
+  b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(object) - base(b));
+  K2C_usedmem -= size;
+  --K2C_objects;
+  return true;
+}
+
+}  // namespace
+
+ObjectHeader* newObject(std::uint64_t s) {
+  if (ObjectHeader* object = quickSmallObject(s)) return object;
+  return newObjectSlowly(s);
+}
+
+namespace {
+
+[[gnu::noinline]] void releaseObjectSlowly(ObjectHeader* object) {
   settle();
   const TypeDesc* desc = typeDesc(object->type);
   if (desc == nullptr || desc->magic != kTypeMagic) K2C_ASSERT_F(100);
@@ -461,6 +515,12 @@ void releaseObject(ObjectHeader* object) {
   }
   K2C_usedmem -= size;
   --K2C_objects;
+}
+
+}  // namespace
+
+void releaseObject(ObjectHeader* object) {
+  if (!releasedQuickly(object)) releaseObjectSlowly(object);
 }
 
 void setCollector(Collector hook) {
