@@ -17,6 +17,18 @@ std::uint32_t counts[kKeys];
 std::uint64_t keyBits[kWords];
 std::uint64_t wordBits = 0;
 
+// The counts change with every ins and del; the answer of firstFromWithout
+// for the last question holds while they don't: a heap that takes and gives
+// back the same object asks the same question again and again.
+std::uint64_t changes = 0;
+struct Answer {
+  std::uint64_t changes = ~std::uint64_t{0};
+  std::int32_t key = 0;
+  std::int32_t without = 0;
+  std::int32_t found = 0;
+};
+Answer lastAnswer;
+
 void markCounted(std::int32_t key) {
   const std::int32_t w = key / kWordBits;
   keyBits[w] |= std::uint64_t{1} << (key % kWordBits);
@@ -47,13 +59,16 @@ void init() {
   for (auto& c : counts) c = 0;
   for (auto& w : keyBits) w = 0;
   wordBits = 0;
+  ++changes;
 }
 
 void ins(std::int32_t key) {
+  ++changes;
   if (counts[key]++ == 0) markCounted(key);
 }
 
 void del(std::int32_t key) {
+  ++changes;
   if (--counts[key] == 0) markEmpty(key);
 }
 
@@ -66,9 +81,13 @@ std::int32_t find(std::int32_t key) {
 }
 
 std::int32_t firstFromWithout(std::int32_t key, std::int32_t without) {
-  const std::int32_t found = firstCountedFrom(key);
-  if (found < 0 || found != without || counts[found] != 1) return found;
-  return firstCountedFrom(without + 1);
+  if (lastAnswer.changes == changes && lastAnswer.key == key && lastAnswer.without == without) {
+    return lastAnswer.found;
+  }
+  std::int32_t found = firstCountedFrom(key);
+  if (found >= 0 && found == without && counts[found] == 1) found = firstCountedFrom(without + 1);
+  lastAnswer = Answer{changes, key, without, found};
+  return found;
 }
 
 std::uint32_t count(std::int32_t key) {

@@ -429,19 +429,24 @@ namespace {
 
 namespace {
 
-// The common small request: a block of its kind can serve it and no release
-// waits. The lists' sentinels are zero, not empty, before the set-up.
-[[gnu::always_inline]] inline ObjectHeader* quickSmallObject(std::uint64_t s) {
-  if (s > kSmallLimit || waitingObject != nullptr) return nullptr;
-  const auto kind = static_cast<std::uint32_t>(s / kUnit);
-  BlockHeader* b = fBlocks[kind].next;
-  if (b == &fBlocks[kind] || b == nullptr) return nullptr;
-  ObjectHeader* object = takeSlot(b, kind);
+[[gnu::always_inline]] inline ObjectHeader* handedOutSmall(ObjectHeader* object, std::uint64_t s) {
   object->info |= kInfoAllocated;
   object->type = k2c_td_null;
   K2C_usedmem += static_cast<std::uint32_t>(s);
   ++K2C_objects;
   return object;
+}
+
+ObjectHeader* newObjectSlowly(std::uint64_t s);
+
+// A small request whose kind has no block while no release waits. A request
+// that fails here fails without a trace and takes the whole way, the
+// collector hook included.
+[[gnu::noinline]] ObjectHeader* smallInNewBlock(std::uint64_t s) {
+  const auto kind = static_cast<std::uint32_t>(s / kUnit);
+  BlockHeader* b = newBlock(kBlockObjects, kind);
+  if (b == nullptr) return newObjectSlowly(s);
+  return handedOutSmall(takeSlot(b, kind), s);
 }
 
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
@@ -454,8 +459,8 @@ namespace {
   return object;
 }
 
-// The common small release: an object handed out, of a small block that
-// keeps others, with no release waiting. Everything else, the faults
+// The common release: an object handed out, small or medium, with no
+// release waiting. Everything else, the faults
 // included, takes the whole way.
 [[gnu::always_inline]] inline bool releasedQuickly(ObjectHeader* object) {
   if (waitingObject != nullptr) return false;
@@ -465,22 +470,35 @@ namespace {
   if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) return false;
   BlockHeader* b = blockOf(object);
   const std::uint32_t size = info & kInfoSizeMask;
-  if (b->magic != kBlockMagic || b->kind == kKindMedium || b->free + size == b->size) {
-    return false;
+  if (b->magic != kBlockMagic) return false;
+  K2C_usedmem -= size;
+  --K2C_objects;
+  if (b->kind == kKindMedium) {
+    releaseMedium(b, object);
+    return true;
   }
   b->free += size;
+  if (b->free == b->size) {
+    releaseBlock(b);
+    return true;
+  }
   object->type = b->freeSlots;
   object->info = (info & ~kInfoAllocated) | kInfoFree;
   b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(object) - base(b));
-  K2C_usedmem -= size;
-  --K2C_objects;
   return true;
 }
 
 }  // namespace
 
+// The common small request takes a short way while no release waits. The
+// lists' sentinels are zero, not empty, before the set-up.
 ObjectHeader* newObject(std::uint64_t s) {
-  if (ObjectHeader* object = quickSmallObject(s)) return object;
+  if (s <= kSmallLimit && waitingObject == nullptr) {
+    const auto kind = static_cast<std::uint32_t>(s / kUnit);
+    BlockHeader* b = fBlocks[kind].next;
+    if (b == &fBlocks[kind]) return smallInNewBlock(s);
+    if (b != nullptr) return handedOutSmall(takeSlot(b, kind), s);
+  }
   return newObjectSlowly(s);
 }
 
