@@ -164,6 +164,19 @@ void free(void* address) {
   finishRelease(static_cast<std::uint32_t>(block));
 }
 
+bool releaseToWait(void* address) {
+  const std::int32_t block = blockIndex(address);
+  if (block < 0 || waiting >= 0) return false;
+  const auto b = static_cast<std::uint32_t>(block);
+  if ((inUseMap[b / 32] & bitOf(b)) == 0 || !releaseKeepsAll() || !isLowestFree(b)) return false;
+  waiting = block;
+  return true;
+}
+
+bool waits(const void* address) {
+  return waiting >= 0 && blockIndex(address) == waiting;
+}
+
 std::uint32_t blocksInUse() {
   settle();
   return inUseCount;

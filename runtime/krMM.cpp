@@ -145,10 +145,14 @@ BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   return b;
 }
 
-void releaseBlock(BlockHeader* b) {
+void countReleased(BlockHeader* b) {
   unlink(b);
   K2C_busymem -= b->size + kBlockOverhead;
   b->magic = 0;
+}
+
+void releaseBlock(BlockHeader* b) {
+  countReleased(b);
   if (b->size == kBlockObjects) {
     krBlockManager::free(b);
   } else {
@@ -280,6 +284,13 @@ void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
 ObjectHeader* waitingObject = nullptr;
 BlockHeader* waitingBlock = nullptr;
 
+// The same holds for the object at the front of a block whose merge would
+// empty the block, when the block manager would hand the block out next:
+// the block is released at once, with its counts, and only the rest's
+// removal from its list waits. A request of the object's size that no list
+// serves takes the block again, split as before.
+bool waitingWhole = false;
+
 ObjectHeader* following(ObjectHeader* object) {
   return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(object) + sizeOf(object));
 }
@@ -288,7 +299,45 @@ void settle() {
   if (waitingObject == nullptr) return;
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  if (waitingWhole) {
+    removeChunk(following(object));
+    return;
+  }
   mergeAndFree(waitingBlock, object);
+}
+
+bool emptiesTheBlockBesideTheFirstOfAList(BlockHeader* b, ObjectHeader* object) {
+  if (object != at(b, kFirstObject)) return false;
+  ObjectHeader* rest = following(object);
+  if (!isFree(rest) || sizeOf(object) + sizeOf(rest) != kBlockObjects) return false;
+  return mediumLists[keyOf(sizeOf(rest))].next == linksOf(rest);
+}
+
+// No list serves s bytes once the rest has left its list, the limits let a
+// new block in, and that block would be the waiting one.
+bool wholeBlockServes(std::uint32_t s) {
+  if (sizeOf(waitingObject) != s) return false;
+  const std::int32_t k = keyOf(s);
+  if (mediumLists[k].next != &mediumLists[k]) return false;
+  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
+  if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return false;
+  const std::int32_t rest = keyOf(sizeOf(following(waitingObject)));
+  return krDTree::firstFromWithout(k | 1, rest) == -1 && krBlockManager::waits(waitingBlock);
+}
+
+// The block taken again and the object split off its front, with the
+// headers a new block and the split write.
+ObjectHeader* takeBackWholeBlock() {
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  const std::uint32_t s = sizeOf(object);
+  newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
+  ObjectHeader* rest = following(object);
+  rest->info = (kFirstDistance + s / kUnit) << kInfoDistanceShift | kInfoFree | (kBlockObjects - s);
+  rest->type = 0;
+  object->type = 0;
+  object->info = kFirstDistance << kInfoDistanceShift | kInfoFree | s;
+  return object;
 }
 
 bool mergesOnlyWithTheFirstOfAList(BlockHeader* b, ObjectHeader* object) {
@@ -338,6 +387,14 @@ void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   if (mergesOnlyWithTheFirstOfAList(b, object)) {
     waitingObject = object;
     waitingBlock = b;
+    waitingWhole = false;
+    return;
+  }
+  if (emptiesTheBlockBesideTheFirstOfAList(b, object) && krBlockManager::releaseToWait(b)) {
+    countReleased(b);
+    waitingObject = object;
+    waitingBlock = b;
+    waitingWhole = true;
     return;
   }
   mergeAndFree(b, object);
@@ -410,7 +467,11 @@ namespace {
 [[gnu::always_inline]] inline ObjectHeader* handOut(std::uint64_t s) {
   ObjectHeader* object = nullptr;
   if (waitingObject != nullptr) {
-    if (s > kSmallLimit && s <= kMediumLimit && mergedChunkServes(static_cast<std::uint32_t>(s))) {
+    const bool medium = s > kSmallLimit && s <= kMediumLimit;
+    const auto size = static_cast<std::uint32_t>(s);
+    if (medium && waitingWhole && wholeBlockServes(size)) {
+      object = takeBackWholeBlock();
+    } else if (medium && !waitingWhole && mergedChunkServes(size)) {
       object = takeBackWaiting();
     } else {
       settle();

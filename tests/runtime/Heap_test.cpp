@@ -233,6 +233,60 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900}),
     [](const auto& info) { return std::string(info.param.name); });
 
+std::uint32_t assertionOf(void* p);
+
+// A medium object alone in its block, released and asked for again: the
+// block is counted released at once and the next request, whatever its
+// class, is served as from a block just handed out again.
+struct EmptiedBlockRow {
+  const char* name;
+  std::uint32_t request;
+  bool countBetween;  // the block manager's counts looked at in between
+};
+
+void PrintTo(const EmptiedBlockRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapEmptiedBlock : public Heap, public ::testing::WithParamInterface<EmptiedBlockRow> {};
+
+TEST_P(HeapEmptiedBlock, TheReleasedBlockServesTheNextRequestAsANewOne) {
+  const EmptiedBlockRow row = GetParam();
+  void* p = take(992);
+  drop(p);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(K2C_usedmem, 0u);
+  if (row.countBetween) {
+    EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+  }
+  void* again = take(row.request);
+  ASSERT_NE(again, nullptr);
+  if (row.request == 992) {
+    EXPECT_EQ(again, p);
+  }
+  EXPECT_EQ(krBlockManager::blockIndex(again), krBlockManager::blockIndex(p));
+  EXPECT_EQ(K2C_busymem, 16384u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  void* next = take(992);  // the rest of the block is one free chunk
+  if (row.request > 160) {
+    EXPECT_EQ(next, static_cast<char*>(again) + krMM::objectSize(row.request));
+  }
+  drop(again);
+  drop(next);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+  if (row.request > 160) {
+    EXPECT_EQ(assertionOf(p), 100u);  // released, whichever way it went
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, HeapEmptiedBlock,
+                         ::testing::Values(EmptiedBlockRow{"SameSize", 992, false},
+                                           EmptiedBlockRow{"SameSizeCountedBetween", 992, true},
+                                           EmptiedBlockRow{"OtherMediumSize", 1992, false},
+                                           EmptiedBlockRow{"Small", 40, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Heap, MediumBlockGoesBackWhenItsLastObjectIsReleasedInAnyOrder) {
   std::vector<void*> all;
   for (int i = 0; i < 10; ++i) all.push_back(take(1000));
