@@ -10,4 +10,7 @@
 // not used.
 void K2C_InitHeap(std::size_t, std::size_t);
 void* K2C_malloc(std::size_t size);  // NIL when refused
+// Takes the size the block was asked for with: a large block waits for the
+// next request of about its size.
 void K2C_free(void* p, std::size_t size);
+std::size_t K2C_CachedBytes();  // for checks: released bytes kept for reuse

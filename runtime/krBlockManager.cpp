@@ -10,15 +10,21 @@ namespace krBlockManager {
 namespace {
 
 char* reservation = nullptr;
-std::uint32_t blockBytes = 0;
+std::uint32_t blockShift = 0;  // the block size is a power of 2
 // 1 = block in use.
 std::uint32_t* inUseMap = nullptr;
 std::uint32_t hint = 0;
 std::uint32_t inUseCount = 0;
-// Blocks not in use but still committed, the most recently released last:
-// they are handed out again before any other.
-std::uint32_t kept[kMaxKept];
+// 1 = block committed; those not in use are the kept ones.
+std::uint32_t committedMap[kMapWords];
 std::uint32_t keptCount = 0;
+std::uint32_t highestWordCommitted = 0;
+// A block released while it would be the one handed out next, and keeping it
+// committed decommits nothing, waits with its bit still set: the next
+// request is given that block with no bitmap work, as the release and the
+// search would have left it. Anything else finishes the release first.
+// -1: none waits.
+std::int32_t waiting = -1;
 
 std::uint32_t* zeroedMap() {
   auto* map = static_cast<std::uint32_t*>(K2C_malloc(kMapWords * sizeof(std::uint32_t)));
@@ -27,12 +33,11 @@ std::uint32_t* zeroedMap() {
 }
 
 char* addressOf(std::uint32_t block) {
-  return reservation + static_cast<std::size_t>(block) * blockBytes;
+  return reservation + (static_cast<std::size_t>(block) << blockShift);
 }
 
-void markInUse(std::uint32_t block) {
-  inUseMap[block / 32] |= 1u << (block % 32);
-  ++inUseCount;
+std::uint32_t bitOf(std::uint32_t block) {
+  return 1u << (block % 32);
 }
 
 std::uint32_t keptLimit() {
@@ -40,33 +45,91 @@ std::uint32_t keptLimit() {
   return half < kMinKept ? kMinKept : half > kMaxKept ? kMaxKept : half;
 }
 
-// A heap that shrank gives back one more kept block with every release.
-void keepOrDecommit(std::uint32_t block) {
-  if (keptCount > keptLimit()) K2C_freeBlock(addressOf(kept[--keptCount]));
-  if (keptCount < keptLimit()) {
-    kept[keptCount++] = block;
-  } else {
-    K2C_freeBlock(addressOf(block));
+void decommit(std::uint32_t block) {
+  committedMap[block / 32] &= ~bitOf(block);
+  K2C_freeBlock(addressOf(block));
+}
+
+// The highest kept block goes first: the kept blocks stay the lowest ones
+// not in use, so that the block handed out next is a kept one while any is.
+void decommitHighestKept() {
+  for (std::uint32_t word = highestWordCommitted + 1; word-- > 0;) {
+    const std::uint32_t kept = committedMap[word] & ~inUseMap[word];
+    if (kept == 0) continue;
+    decommit(word * 32 + 31 - static_cast<std::uint32_t>(std::countl_zero(kept)));
+    --keptCount;
+    while (highestWordCommitted > 0 && committedMap[highestWordCommitted] == 0) {
+      --highestWordCommitted;
+    }
+    return;
   }
 }
 
-// The lowest block not in use from the hint on, committed; -1 when there is none.
-std::int32_t commitLowest() {
+// A heap that shrank gives back its highest empty blocks as it releases.
+void keep() {
+  ++keptCount;
+  while (keptCount > keptLimit()) decommitHighestKept();
+}
+
+// The lowest block not in use from the hint on, committed; -1 when there is
+// none or the commit is refused.
+std::int32_t takeLowest() {
   std::uint32_t word = hint;
   while (word < kMapWords && inUseMap[word] == ~0u) ++word;
   if (word == kMapWords) return -1;  // every block is in use
   const auto bit = static_cast<std::uint32_t>(std::countr_one(inUseMap[word]));
   const std::uint32_t block = word * 32 + bit;
-  if (!K2C_allocBlock(addressOf(block))) return -1;
+  if ((committedMap[word] & bitOf(block)) != 0) {
+    --keptCount;
+  } else {
+    if (!K2C_allocBlock(addressOf(block))) return -1;
+    committedMap[word] |= bitOf(block);
+    if (word > highestWordCommitted) highestWordCommitted = word;
+  }
+  inUseMap[word] |= bitOf(block);
+  ++inUseCount;
   hint = word;
   return static_cast<std::int32_t>(block);
+}
+
+void finishRelease(std::uint32_t block) {
+  const std::uint32_t word = block / 32;
+  inUseMap[word] &= ~bitOf(block);
+  --inUseCount;
+  if (word < hint) hint = word;
+  keep();
+}
+
+void settle() {
+  if (waiting < 0) return;
+  const auto block = static_cast<std::uint32_t>(waiting);
+  waiting = -1;
+  finishRelease(block);
+}
+
+// Every block below is in use: the search from the hint would stop here.
+bool isLowestFree(std::uint32_t block) {
+  const std::uint32_t word = block / 32;
+  for (std::uint32_t w = hint; w < word; ++w) {
+    if (inUseMap[w] != ~0u) return false;
+  }
+  const std::uint32_t below = bitOf(block) - 1;
+  return (inUseMap[word] & below) == below;
+}
+
+// Keeping one more block committed beside one fewer in use stays in the limit.
+bool releaseKeepsAll() {
+  const std::uint32_t half = (inUseCount - 1) / 2;
+  const std::uint32_t limit = half < kMinKept ? kMinKept : half > kMaxKept ? kMaxKept : half;
+  return keptCount + 1 <= limit;
 }
 
 }  // namespace
 
 bool init(std::uint32_t blockSize) {
   if (reservation != nullptr) return true;
-  blockBytes = blockSize;
+  if (!std::has_single_bit(blockSize)) return false;
+  blockShift = static_cast<std::uint32_t>(std::countr_zero(blockSize));
   inUseMap = zeroedMap();
   if (inUseMap == nullptr) return false;
   reservation = static_cast<char*>(K2C_initBalls(kBlockCount, blockSize));
@@ -76,10 +139,14 @@ bool init(std::uint32_t blockSize) {
 
 void* alloc() {
   if (reservation == nullptr) return nullptr;
-  std::int32_t block =
-      keptCount != 0 ? static_cast<std::int32_t>(kept[--keptCount]) : commitLowest();
+  if (waiting >= 0) {  // still the lowest: nothing has changed since its release
+    const auto block = static_cast<std::uint32_t>(waiting);
+    waiting = -1;
+    hint = block / 32;
+    return addressOf(block);
+  }
+  const std::int32_t block = takeLowest();
   if (block < 0) return nullptr;
-  markInUse(static_cast<std::uint32_t>(block));
   return addressOf(static_cast<std::uint32_t>(block));
 }
 
@@ -87,19 +154,36 @@ void free(void* address) {
   const std::int32_t block = blockIndex(address);
   if (block < 0) return;
   const std::uint32_t word = static_cast<std::uint32_t>(block) / 32;
-  const std::uint32_t mask = 1u << (static_cast<std::uint32_t>(block) % 32);
-  if ((inUseMap[word] & mask) == 0) return;
-  inUseMap[word] &= ~mask;
-  --inUseCount;
-  if (word < hint) hint = word;
-  keepOrDecommit(static_cast<std::uint32_t>(block));
+  const std::uint32_t mask = bitOf(static_cast<std::uint32_t>(block));
+  if ((inUseMap[word] & mask) == 0 || block == waiting) return;
+  settle();
+  if (releaseKeepsAll() && isLowestFree(static_cast<std::uint32_t>(block))) {
+    waiting = block;
+    return;
+  }
+  finishRelease(static_cast<std::uint32_t>(block));
+}
+
+bool releaseToWait(void* address) {
+  const std::int32_t block = blockIndex(address);
+  if (block < 0 || waiting >= 0) return false;
+  const auto b = static_cast<std::uint32_t>(block);
+  if ((inUseMap[b / 32] & bitOf(b)) == 0 || !releaseKeepsAll() || !isLowestFree(b)) return false;
+  waiting = block;
+  return true;
+}
+
+bool waits(const void* address) {
+  return waiting >= 0 && blockIndex(address) == waiting;
 }
 
 std::uint32_t blocksInUse() {
+  settle();
   return inUseCount;
 }
 
 std::uint32_t blocksMarkedInUse() {
+  settle();
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; inUseMap != nullptr && i < kMapWords; ++i) {
     count += static_cast<std::uint32_t>(std::popcount(inUseMap[i]));
@@ -108,6 +192,7 @@ std::uint32_t blocksMarkedInUse() {
 }
 
 std::uint32_t blocksKeptCommitted() {
+  settle();
   return keptCount;
 }
 
@@ -115,8 +200,8 @@ std::int32_t blockIndex(const void* address) {
   const char* p = static_cast<const char*>(address);
   if (reservation == nullptr || p < reservation) return -1;
   const std::size_t offset = static_cast<std::size_t>(p - reservation);
-  if (offset >= static_cast<std::size_t>(kBlockCount) * blockBytes) return -1;
-  return static_cast<std::int32_t>(offset / blockBytes);
+  if ((offset >> blockShift) >= kBlockCount) return -1;
+  return static_cast<std::int32_t>(offset >> blockShift);
 }
 
 }  // namespace krBlockManager

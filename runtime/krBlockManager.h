@@ -8,17 +8,24 @@ namespace krBlockManager {
 // 2^29 bytes of 16 KB blocks, rounded up to a multiple of 32.
 inline constexpr std::uint32_t kBlockCount = 32768;
 inline constexpr std::uint32_t kMapWords = kBlockCount / 32;
-// Empty blocks kept committed and handed out first, so that a heap whose
-// objects come and go costs no system call per block: at most half as many as
-// are in use (at least kMinKept); any more are decommitted.
+// Empty blocks stay committed, so that a heap whose objects come and go costs
+// no system call per block: at most half as many as are in use (at least
+// kMinKept); any more are decommitted. They take no part in the order: the
+// lowest block not in use is handed out, committed already or not.
 inline constexpr std::uint32_t kMinKept = 16;
 inline constexpr std::uint32_t kMaxKept = 1024;
 
 // Reserves the address space and makes the bitmap on the first call; false
-// when either is refused. Later calls keep both.
+// when either is refused or the size is no power of 2. Later calls keep both.
 bool init(std::uint32_t blockSize);
 void* alloc();  // NIL when every block is in use or the commit is refused
 void free(void* address);
+
+// Releases the block at address only when it would then wait to be handed
+// out next, committed and untouched; false (and nothing done) otherwise.
+bool releaseToWait(void* address);
+// The block at address waits so.
+bool waits(const void* address);
 
 // For checks: the blocks in use, the blocks committed though not in use, and
 // the index of the block holding an address (-1 outside the reservation).

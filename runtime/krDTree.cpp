@@ -1,58 +1,97 @@
 #include "runtime/krDTree.h"
 
+#include <bit>
+
 namespace krDTree {
 namespace {
 
-// Node 1 is the root, the children of n are 2n and 2n + 1, leaf kKeys + k
-// counts key k: 12 levels.
-constexpr std::int32_t kNodes = 2 * kKeys;
+// The counting tree kept as counts per key with two levels of bits above
+// them: a bit per key that counts a chunk, and a bit per word of those. The
+// smallest counted key from a start is then a mask and two bit scans, and a
+// count that leaves or reaches 0 touches two words instead of 12 counters.
+constexpr std::int32_t kWordBits = 64;
+constexpr std::int32_t kWords = kKeys / kWordBits;  // 32: one summary word
+static_assert(kWords <= 64);
 
-std::uint32_t counters[kNodes];
-// For every right child n, the next subtree to its right: the right sibling
-// of its nearest ancestor that is a left child; -1 when there is none.
-std::int32_t nextRight[kNodes];
+std::uint32_t counts[kKeys];
+std::uint64_t keyBits[kWords];
+std::uint64_t wordBits = 0;
 
-std::int32_t nextSubtreeRight(std::int32_t n) {
-  while ((n & 1) != 0) n >>= 1;
-  return n == 0 ? -1 : n + 1;
+// The counts change with every ins and del; the answer of firstFromWithout
+// for the last question holds while they don't: a heap that takes and gives
+// back the same object asks the same question again and again.
+std::uint64_t changes = 0;
+struct Answer {
+  std::uint64_t changes = ~std::uint64_t{0};
+  std::int32_t key = 0;
+  std::int32_t without = 0;
+  std::int32_t found = 0;
+};
+Answer lastAnswer;
+
+void markCounted(std::int32_t key) {
+  const std::int32_t w = key / kWordBits;
+  keyBits[w] |= std::uint64_t{1} << (key % kWordBits);
+  wordBits |= std::uint64_t{1} << w;
 }
 
-void adjust(std::int32_t key, std::uint32_t delta) {
-  for (std::int32_t n = kKeys + key; n >= 1; n >>= 1) counters[n] += delta;
+void markEmpty(std::int32_t key) {
+  const std::int32_t w = key / kWordBits;
+  keyBits[w] &= ~(std::uint64_t{1} << (key % kWordBits));
+  if (keyBits[w] == 0) wordBits &= ~(std::uint64_t{1} << w);
+}
+
+// The smallest key at or above `from` that counts a chunk; -1 when none.
+std::int32_t firstCountedFrom(std::int32_t from) {
+  if (from >= kKeys) return -1;
+  const std::int32_t w = from / kWordBits;
+  const std::uint64_t here = keyBits[w] & (~std::uint64_t{0} << (from % kWordBits));
+  if (here != 0) return w * kWordBits + std::countr_zero(here);
+  const std::uint64_t later = w + 1 < kWords ? wordBits & (~std::uint64_t{0} << (w + 1)) : 0;
+  if (later == 0) return -1;
+  const int next = std::countr_zero(later);
+  return next * kWordBits + std::countr_zero(keyBits[next]);
 }
 
 }  // namespace
 
 void init() {
-  for (std::int32_t n = 0; n < kNodes; ++n) {
-    counters[n] = 0;
-    nextRight[n] = (n & 1) != 0 ? nextSubtreeRight(n) : -1;
-  }
+  for (auto& c : counts) c = 0;
+  for (auto& w : keyBits) w = 0;
+  wordBits = 0;
+  ++changes;
 }
 
 void ins(std::int32_t key) {
-  adjust(key, 1);
+  ++changes;
+  if (counts[key]++ == 0) markCounted(key);
 }
 
 void del(std::int32_t key) {
-  adjust(key, ~0u);
+  ++changes;
+  if (--counts[key] == 0) markEmpty(key);
 }
 
+// The tree's search starts at an odd leaf: key itself when odd, key + 1
+// when even, and takes the leftmost counted leaf from there on.
 std::int32_t find(std::int32_t key) {
-  std::int32_t n = kKeys + key + ((key & 1) == 0 ? 1 : 0);
-  if (n >= kNodes) return -1;
-  while (counters[n] == 0) {
-    n = nextRight[n];
-    if (n < 0) return -1;
+  const std::int32_t found = firstCountedFrom(key | 1);
+  if (found >= 0) del(found);
+  return found;
+}
+
+std::int32_t firstFromWithout(std::int32_t key, std::int32_t without) {
+  if (lastAnswer.changes == changes && lastAnswer.key == key && lastAnswer.without == without) {
+    return lastAnswer.found;
   }
-  while (n < kKeys) n = counters[2 * n] != 0 ? 2 * n : 2 * n + 1;
-  const std::int32_t found = n - kKeys;
-  del(found);
+  std::int32_t found = firstCountedFrom(key);
+  if (found >= 0 && found == without && counts[found] == 1) found = firstCountedFrom(without + 1);
+  lastAnswer = Answer{changes, key, without, found};
   return found;
 }
 
 std::uint32_t count(std::int32_t key) {
-  return counters[kKeys + key];
+  return counts[key];
 }
 
 }  // namespace krDTree

@@ -15,6 +15,9 @@ void del(std::int32_t key);
 // leaf (from key + 1 when key is even) rightwards, taken off the counts; -1
 // when there is none. Callers look at list key itself first.
 std::int32_t find(std::int32_t key);
-std::uint32_t count(std::int32_t key);  // for checks
+// The smallest key at or above key that would count a chunk with one chunk
+// of key `without` taken off, the counts left as they are; -1 when none.
+std::int32_t firstFromWithout(std::int32_t key, std::int32_t without);
+std::uint32_t count(std::int32_t key);
 
 }  // namespace krDTree

@@ -140,16 +140,19 @@ BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   b->nextSlot = kFirstObject;
   b->magic = kBlockMagic;
   b->kind = static_cast<std::uint8_t>(kind);
-  b->full = 0;
   K2C_busymem += static_cast<std::uint32_t>(need);
   pushFront(fBlocks[kind], b);
   return b;
 }
 
-void releaseBlock(BlockHeader* b) {
+void countReleased(BlockHeader* b) {
   unlink(b);
   K2C_busymem -= b->size + kBlockOverhead;
   b->magic = 0;
+}
+
+void releaseBlock(BlockHeader* b) {
+  countReleased(b);
   if (b->size == kBlockObjects) {
     krBlockManager::free(b);
   } else {
@@ -159,12 +162,8 @@ void releaseBlock(BlockHeader* b) {
 
 // ---- small objects ----
 
-ObjectHeader* smallObject(std::uint32_t kind) {
-  BlockHeader* b = fBlocks[kind].next;
-  if (b == &fBlocks[kind]) {
-    b = newBlock(kBlockObjects, kind);
-    if (b == nullptr) return nullptr;
-  }
+// A slot from the block at the front of its kind's list.
+inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
   const std::uint32_t s = kind * kUnit;
   std::uint32_t offset = b->freeSlots;
   if (offset != 0) {
@@ -177,14 +176,23 @@ ObjectHeader* smallObject(std::uint32_t kind) {
   if (b->free < s && b->freeSlots == 0) {
     unlink(b);
     pushFront(bBlocks[kind], b);
-    b->full = 1;
   }
   ObjectHeader* slot = at(b, offset);
   slot->info = (offset / kUnit) << kInfoDistanceShift | s;
   return slot;
 }
 
-// A block that was full serves objects again from its first released slot.
+ObjectHeader* smallObject(std::uint32_t kind) {
+  BlockHeader* b = fBlocks[kind].next;
+  if (b == &fBlocks[kind]) {
+    b = newBlock(kBlockObjects, kind);
+    if (b == nullptr) return nullptr;
+  }
+  return takeSlot(b, kind);
+}
+
+// A block in the full list stays there until its last object goes: the
+// slots released meanwhile wait on its freeSlots list.
 void releaseSmall(BlockHeader* b, ObjectHeader* slot, std::uint32_t size) {
   b->free += size;
   if (b->free == b->size) {
@@ -194,11 +202,6 @@ void releaseSmall(BlockHeader* b, ObjectHeader* slot, std::uint32_t size) {
   slot->type = b->freeSlots;
   slot->info = (slot->info & ~kInfoAllocated) | kInfoFree;
   b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(slot) - base(b));
-  if (b->full != 0) {
-    unlink(b);
-    pushFront(fBlocks[b->kind], b);
-    b->full = 0;
-  }
 }
 
 // ---- medium objects ----
@@ -242,8 +245,7 @@ ObjectHeader* mediumObject(std::uint32_t s) {
 // where the object starts, then with every free chunk that follows it.
 // A released header names no type, so that releasing it again is assertion 100
 // even when it has been absorbed into the chunk before it.
-void releaseMedium(BlockHeader* b, ObjectHeader* object) {
-  object->type = 0;
+void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
   ObjectHeader* start = object;
   std::uint32_t size = sizeOf(object);
   ObjectHeader* first = at(b, kFirstObject);
@@ -267,6 +269,135 @@ void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   start->type = 0;
   start->info = (start->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree | size;
   insertChunk(start);
+}
+
+// ---- the waiting merge ----
+//
+// An object released in front of a free chunk, the first in its list, with
+// nothing else to merge, waits to be merged until the heap is next used. When
+// that use is a request of the object's very size that the merged chunk
+// would serve, split off at the object, the request gets the object back and
+// the heap is as the merge and the split would leave it: the free chunk
+// where it was, the first in its list, and the same counts. Every other use
+// merges first.
+
+ObjectHeader* waitingObject = nullptr;
+BlockHeader* waitingBlock = nullptr;
+
+// The same holds for the object at the front of a block whose merge would
+// empty the block, when the block manager would hand the block out next:
+// the block is released at once, with its counts, and only the rest's
+// removal from its list waits. A request of the object's size that no list
+// serves takes the block again, split as before.
+bool waitingWhole = false;
+
+ObjectHeader* following(ObjectHeader* object) {
+  return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(object) + sizeOf(object));
+}
+
+void settle() {
+  if (waitingObject == nullptr) return;
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  if (waitingWhole) {
+    removeChunk(following(object));
+    return;
+  }
+  mergeAndFree(waitingBlock, object);
+}
+
+bool emptiesTheBlockBesideTheFirstOfAList(BlockHeader* b, ObjectHeader* object) {
+  if (object != at(b, kFirstObject)) return false;
+  ObjectHeader* rest = following(object);
+  if (!isFree(rest) || sizeOf(object) + sizeOf(rest) != kBlockObjects) return false;
+  return mediumLists[keyOf(sizeOf(rest))].next == linksOf(rest);
+}
+
+// No list serves s bytes once the rest has left its list, the limits let a
+// new block in, and that block would be the waiting one.
+bool wholeBlockServes(std::uint32_t s) {
+  if (sizeOf(waitingObject) != s) return false;
+  const std::int32_t k = keyOf(s);
+  if (mediumLists[k].next != &mediumLists[k]) return false;
+  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
+  if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return false;
+  const std::int32_t rest = keyOf(sizeOf(following(waitingObject)));
+  return krDTree::firstFromWithout(k | 1, rest) == -1 && krBlockManager::waits(waitingBlock);
+}
+
+// The block taken again and the object split off its front, with the
+// headers a new block and the split write.
+ObjectHeader* takeBackWholeBlock() {
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  const std::uint32_t s = sizeOf(object);
+  newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
+  ObjectHeader* rest = following(object);
+  rest->info = (kFirstDistance + s / kUnit) << kInfoDistanceShift | kInfoFree | (kBlockObjects - s);
+  rest->type = 0;
+  object->type = 0;
+  object->info = kFirstDistance << kInfoDistanceShift | kInfoFree | s;
+  return object;
+}
+
+bool mergesOnlyWithTheFirstOfAList(BlockHeader* b, ObjectHeader* object) {
+  ObjectHeader* first = at(b, kFirstObject);
+  if (first != object && isFree(first) &&
+      reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object)) {
+    return false;
+  }
+  const char* end = base(b) + kFirstObject + kBlockObjects;
+  ObjectHeader* rest = following(object);
+  if (reinterpret_cast<char*>(rest) >= end || !isFree(rest)) return false;
+  if (sizeOf(object) + sizeOf(rest) == kBlockObjects) return false;
+  ObjectHeader* after = following(rest);
+  if (reinterpret_cast<char*>(after) < end && isFree(after)) return false;
+  return mediumLists[keyOf(sizeOf(rest))].next == linksOf(rest);
+}
+
+// The merged chunk is what a request of s bytes would get: no list of its
+// key or between would hold a chunk once the rest has left its list.
+bool mergedChunkServes(std::uint32_t s) {
+  ObjectHeader* rest = following(waitingObject);
+  if (sizeOf(waitingObject) != s) return false;
+  const std::int32_t k = keyOf(s);
+  if (mediumLists[k].next != &mediumLists[k]) return false;
+  const std::int32_t merged = keyOf(s + sizeOf(rest));
+  if (merged - k <= 3) return false;  // taken whole, not split
+  const std::int32_t found = krDTree::firstFromWithout(k | 1, keyOf(sizeOf(rest)));
+  return found == -1 || found >= merged;
+}
+
+// The waiting object handed out again, with the headers the merge and the
+// split would have written.
+ObjectHeader* takeBackWaiting() {
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  ObjectHeader* rest = following(object);
+  const std::uint32_t s = sizeOf(object);
+  const std::uint32_t merged = (object->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree;
+  rest->info = ((merged + ((s / kUnit) << kInfoDistanceShift)) & ~kInfoSizeMask) | sizeOf(rest);
+  rest->type = 0;
+  object->info = merged | s;
+  return object;
+}
+
+void releaseMedium(BlockHeader* b, ObjectHeader* object) {
+  object->type = 0;
+  if (mergesOnlyWithTheFirstOfAList(b, object)) {
+    waitingObject = object;
+    waitingBlock = b;
+    waitingWhole = false;
+    return;
+  }
+  if (emptiesTheBlockBesideTheFirstOfAList(b, object) && krBlockManager::releaseToWait(b)) {
+    countReleased(b);
+    waitingObject = object;
+    waitingBlock = b;
+    waitingWhole = true;
+    return;
+  }
+  mergeAndFree(b, object);
 }
 
 // ---- large objects ----
@@ -327,25 +458,59 @@ std::uint32_t ini_type_desc(const char* name, std::uint32_t size) {
 }
 
 const TypeDesc* typeDesc(std::uint32_t number) {
-  if (number == 0 || number > typeCount) return nullptr;
+  if (number - 1 >= typeCount) return nullptr;  // 0 wraps round
   return typeTable[number];
 }
 
 namespace {
 
-ObjectHeader* handOut(std::uint64_t s) {
-  ObjectHeader* object = objectOfClass(s);
+[[gnu::always_inline]] inline ObjectHeader* handOut(std::uint64_t s) {
+  ObjectHeader* object = nullptr;
+  if (waitingObject != nullptr) {
+    const bool medium = s > kSmallLimit && s <= kMediumLimit;
+    const auto size = static_cast<std::uint32_t>(s);
+    if (medium && waitingWhole && wholeBlockServes(size)) {
+      object = takeBackWholeBlock();
+    } else if (medium && !waitingWhole && mergedChunkServes(size)) {
+      object = takeBackWaiting();
+    } else {
+      settle();
+    }
+  }
+  if (object == nullptr) object = objectOfClass(s);
   if (object == nullptr) return nullptr;
   object->info = (object->info & ~kInfoFree) | kInfoAllocated;
   object->type = k2c_td_null;
-  K2C_usedmem += countedSize(object);
+  K2C_usedmem += s <= kSmallLimit ? static_cast<std::uint32_t>(s) : countedSize(object);
   ++K2C_objects;
   return object;
 }
 
 }  // namespace
 
-ObjectHeader* newObject(std::uint64_t s) {
+namespace {
+
+[[gnu::always_inline]] inline ObjectHeader* handedOutSmall(ObjectHeader* object, std::uint64_t s) {
+  object->info |= kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += static_cast<std::uint32_t>(s);
+  ++K2C_objects;
+  return object;
+}
+
+ObjectHeader* newObjectSlowly(std::uint64_t s);
+
+// A small request whose kind has no block while no release waits. A request
+// that fails here fails without a trace and takes the whole way, the
+// collector hook included.
+[[gnu::noinline]] ObjectHeader* smallInNewBlock(std::uint64_t s) {
+  const auto kind = static_cast<std::uint32_t>(s / kUnit);
+  BlockHeader* b = newBlock(kBlockObjects, kind);
+  if (b == nullptr) return newObjectSlowly(s);
+  return handedOutSmall(takeSlot(b, kind), s);
+}
+
+[[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
   if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
   ObjectHeader* object = handOut(s);
   if (object == nullptr) {
@@ -355,7 +520,53 @@ ObjectHeader* newObject(std::uint64_t s) {
   return object;
 }
 
-void releaseObject(ObjectHeader* object) {
+// The common release: an object handed out, small or medium, with no
+// release waiting. Everything else, the faults
+// included, takes the whole way.
+[[gnu::always_inline]] inline bool releasedQuickly(ObjectHeader* object) {
+  if (waitingObject != nullptr) return false;
+  const std::uint32_t number = object->type;
+  if (number - 1 >= typeCount || typeTable[number]->magic != kTypeMagic) return false;
+  const std::uint32_t info = object->info;
+  if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) return false;
+  BlockHeader* b = blockOf(object);
+  const std::uint32_t size = info & kInfoSizeMask;
+  if (b->magic != kBlockMagic) return false;
+  K2C_usedmem -= size;
+  --K2C_objects;
+  if (b->kind == kKindMedium) {
+    releaseMedium(b, object);
+    return true;
+  }
+  b->free += size;
+  if (b->free == b->size) {
+    releaseBlock(b);
+    return true;
+  }
+  object->type = b->freeSlots;
+  object->info = (info & ~kInfoAllocated) | kInfoFree;
+  b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(object) - base(b));
+  return true;
+}
+
+}  // namespace
+
+// The common small request takes a short way while no release waits. The
+// lists' sentinels are zero, not empty, before the set-up.
+ObjectHeader* newObject(std::uint64_t s) {
+  if (s <= kSmallLimit && waitingObject == nullptr) {
+    const auto kind = static_cast<std::uint32_t>(s / kUnit);
+    BlockHeader* b = fBlocks[kind].next;
+    if (b == &fBlocks[kind]) return smallInNewBlock(s);
+    if (b != nullptr) return handedOutSmall(takeSlot(b, kind), s);
+  }
+  return newObjectSlowly(s);
+}
+
+namespace {
+
+[[gnu::noinline]] void releaseObjectSlowly(ObjectHeader* object) {
+  settle();
   const TypeDesc* desc = typeDesc(object->type);
   if (desc == nullptr || desc->magic != kTypeMagic) K2C_ASSERT_F(100);
   if ((object->info & kInfoAllocated) == 0) {
@@ -385,6 +596,12 @@ void releaseObject(ObjectHeader* object) {
   --K2C_objects;
 }
 
+}  // namespace
+
+void releaseObject(ObjectHeader* object) {
+  if (!releasedQuickly(object)) releaseObjectSlowly(object);
+}
+
 void setCollector(Collector hook) {
   collector = hook != nullptr ? hook : &emptyCollector;
 }
@@ -406,6 +623,7 @@ std::uint32_t countedSize(const ObjectHeader* object) {
 void K2C_GC_INIT(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {
   using namespace krMM;
   buildTypeDescriptors();
+  settle();
   if (!initialised.load(std::memory_order_relaxed) || (K2C_objects == 0 && K2C_busymem == 0)) {
     K2C_InitHeap(0, 0);
     krBlockManager::init(16384);

@@ -56,8 +56,7 @@ struct BlockHeader {
   std::uint32_t nextSlot;   // offset of the first never-used slot
   std::uint32_t magic;
   std::uint8_t kind;  // 0 medium, 1 to 20 small (slot units), 21 large
-  std::uint8_t full;  // a small block in the full list
-  std::uint8_t spare[2];
+  std::uint8_t spare[3];
 };
 static_assert(sizeof(ObjectHeader) == kHeaderSize);
 static_assert(sizeof(BlockHeader) == kBlockHeaderSize);

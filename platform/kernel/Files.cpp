@@ -221,6 +221,9 @@ BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
   }
 }
 
+// A descriptor opened for reading only answers the write with EBADF, as a
+// closed one does: which of the two it was is asked only then, so that a
+// write costs the one system call.
 BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
   const char* bytes = static_cast<const char*>(buffer);
   DWORD done = 0;
@@ -228,8 +231,10 @@ BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
     const ssize_t n = ::write(fd, bytes + done, toWrite - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      const int err = errno;
       storeCount(written, done);
-      return failWithErrno(errno);
+      if (DWORD error = 0; err == EBADF && !openedFor(fd, O_WRONLY, error)) return failWith(error);
+      return failWithErrno(err);
     }
     done += static_cast<DWORD>(n);
   }
@@ -373,19 +378,26 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                OVERLAPPED* /*overlapped*/) {
   storeCount(written, 0);
-  detail::KernelObjectPtr object = detail::LookupObject(file);
-  if (auto stream = std::dynamic_pointer_cast<detail::StreamObject>(object)) {
-    return stream->write(buffer, toWrite, written);
+  // A plain descriptor's handle, the common case, costs no search of the
+  // class hierarchy.
+  const detail::KernelObjectPtr object = detail::LookupObject(file);
+  if (object == nullptr) return FALSE;
+  int fd = object->plainDescriptor();
+  if (fd < 0) {
+    if (auto* stream = dynamic_cast<detail::StreamObject*>(object.get())) {
+      return stream->write(buffer, toWrite, written);
+    }
+    auto* descriptor = dynamic_cast<detail::FileObject*>(object.get());
+    if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
+    if (descriptor->readAndWriteDenied()) return failWith(ERROR_ACCESS_DENIED);
+    fd = descriptor->descriptor();
   }
-  auto descriptor = std::dynamic_pointer_cast<detail::FileObject>(object);
-  if (descriptor == nullptr) return failWith(ERROR_INVALID_HANDLE);
-  if (descriptor->readAndWriteDenied()) return failWith(ERROR_ACCESS_DENIED);
-  if (DWORD error = 0; !openedFor(descriptor->descriptor(), O_WRONLY, error)) {
+  if (toWrite != 0 && buffer != nullptr) return writeDescriptor(fd, buffer, toWrite, written);
+  if (DWORD error = 0; !openedFor(fd, O_WRONLY, error)) {
     return failWith(error);
   }
   if (toWrite == 0) return TRUE;
-  if (buffer == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-  return writeDescriptor(descriptor->descriptor(), buffer, toWrite, written);
+  return failWith(ERROR_INVALID_PARAMETER);
 }
 
 // With distanceHigh the distance is the 64-bit value high:low and the new

@@ -20,6 +20,12 @@ class FileObject : public virtual KernelObject {
   FileObject(const FileObject&) = delete;
   FileObject& operator=(const FileObject&) = delete;
   ObjectKind kind() const override { return kind_; }
+  // A writable descriptor the handle names plainly (no console screen
+  // buffer, no handle without access), read without a cast through the
+  // virtual bases on every write; -1 otherwise.
+  int plainDescriptor() const override {
+    return kind_ == ObjectKind::File && !noAccess_ ? fd_ : -1;
+  }
   int descriptor() const { return fd_; }
   // Opened with neither read nor write access: only its type and position
   // may be asked.

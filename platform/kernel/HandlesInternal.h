@@ -13,6 +13,9 @@ class KernelObject {
  public:
   virtual ~KernelObject() = default;
   virtual ObjectKind kind() const = 0;
+  // The descriptor behind an object of kind File (-1 for any other), read
+  // without a cast through the virtual bases on every write.
+  virtual int plainDescriptor() const { return -1; }
 };
 using KernelObjectPtr = std::shared_ptr<KernelObject>;
 

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "runtime/Storage.h"
+#include "runtime/kosMalloc.h"
 #include "runtime/krBlockManager.h"
+#include "runtime/krDTree.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krMM.h"
 #include "tests/runtime/HeapModel.h"
@@ -116,15 +118,54 @@ TEST_F(Heap, SmallSlotsOfOneKindShareABlockAndReleasedSlotsAreUsedFirst) {
   EXPECT_EQ(take(17), a);
 }
 
-TEST_F(Heap, AFullSmallBlockServesAgainFromASlotReleasedLater) {
+TEST_F(Heap, AFullSmallBlockServesNoMoreUntilItsLastSlotIsReleased) {
   const std::uint32_t slots = krMM::kBlockObjects / 16;
   std::vector<void*> all;
   for (std::uint32_t i = 0; i < slots; ++i) all.push_back(take(8));
   ASSERT_EQ(krBlockManager::blocksInUse(), 1u);
   drop(all[500]);
-  EXPECT_EQ(take(8), all[500]);
-  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  EXPECT_NE(take(8), all[500]);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 2u);
+  EXPECT_EQ(K2C_busymem, 2 * kBlock);
 }
+
+// A full block's released slots wait until it is empty: the threshold is met
+// by the new block the next request needs, and the block's last release
+// still gives it back.
+struct FullBlockRow {
+  const char* name;
+  std::uint32_t request;  // small: 16-byte or 160-byte slots
+  std::uint32_t released;
+};
+
+void PrintTo(const FullBlockRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapFullBlocks : public Heap, public ::testing::WithParamInterface<FullBlockRow> {};
+
+TEST_P(HeapFullBlocks, ReleasedSlotsOfAFullBlockWaitForTheWholeBlock) {
+  const FullBlockRow row = GetParam();
+  K2C_GC_INIT(false, static_cast<std::int32_t>(kBlock + 100), 0);
+  const auto s = static_cast<std::uint32_t>(krMM::objectSize(row.request));
+  std::vector<void*> all;
+  for (std::uint32_t i = 0; i < krMM::kBlockObjects / s; ++i) all.push_back(take(row.request));
+  ASSERT_EQ(take(row.request), nullptr);  // full, and no second block under the threshold
+  for (std::uint32_t i = 0; i < row.released; ++i) drop(all[i]);
+  EXPECT_EQ(take(row.request), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  for (std::uint32_t i = row.released; i < all.size(); ++i) drop(all[i]);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_NE(take(row.request), nullptr);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HeapFullBlocks,
+                         ::testing::Values(FullBlockRow{"OneOf16Released", 8, 1},
+                                           FullBlockRow{"AllBut1Of16Released", 8, 1020},
+                                           FullBlockRow{"OneOf160Released", 152, 1},
+                                           FullBlockRow{"HalfOf160Released", 152, 51}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Heap, MediumChunkAtMostThreeUnitsLargerIsTakenWhole) {
   void* a = take(192);  // 200 bytes
@@ -152,6 +193,100 @@ TEST_F(Heap, NeighbouringMediumObjectsReleasedInAddressOrderMerge) {
   EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
 }
 
+// An object released in front of the block's free rest and asked for again
+// at once: the merged chunk is split at the object only when no smaller free
+// chunk would be found first.
+struct ReleaseAndAskAgainRow {
+  const char* name;
+  bool freeChunkBetween;  // a 2000-byte chunk free elsewhere in the block
+  std::uint32_t request;
+};
+
+void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapReleaseAndAskAgain : public Heap,
+                               public ::testing::WithParamInterface<ReleaseAndAskAgainRow> {};
+
+TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
+  const ReleaseAndAskAgainRow row = GetParam();
+  take(992);             // 1000 bytes, the block's first object
+  void* x = take(1992);  // 2000 bytes
+  take(992);             // keeps x from merging with p
+  void* p = take(992);
+  if (row.freeChunkBetween) drop(x);
+  drop(p);
+  void* again = take(row.request);
+  EXPECT_EQ(again, row.freeChunkBetween ? x : p);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  drop(again);
+  EXPECT_EQ(take(16336 - 4000 - 8), p);  // all from p on is one free chunk again
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, HeapReleaseAndAskAgain,
+    ::testing::Values(ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
+                      ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
+                      ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
+                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+std::uint32_t assertionOf(void* p);
+
+// A medium object alone in its block, released and asked for again: the
+// block is counted released at once and the next request, whatever its
+// class, is served as from a block just handed out again.
+struct EmptiedBlockRow {
+  const char* name;
+  std::uint32_t request;
+  bool countBetween;  // the block manager's counts looked at in between
+};
+
+void PrintTo(const EmptiedBlockRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapEmptiedBlock : public Heap, public ::testing::WithParamInterface<EmptiedBlockRow> {};
+
+TEST_P(HeapEmptiedBlock, TheReleasedBlockServesTheNextRequestAsANewOne) {
+  const EmptiedBlockRow row = GetParam();
+  void* p = take(992);
+  drop(p);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(K2C_usedmem, 0u);
+  if (row.countBetween) {
+    EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+  }
+  void* again = take(row.request);
+  ASSERT_NE(again, nullptr);
+  if (row.request == 992) {
+    EXPECT_EQ(again, p);
+  }
+  EXPECT_EQ(krBlockManager::blockIndex(again), krBlockManager::blockIndex(p));
+  EXPECT_EQ(K2C_busymem, 16384u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  void* next = take(992);  // the rest of the block is one free chunk
+  if (row.request > 160) {
+    EXPECT_EQ(next, static_cast<char*>(again) + krMM::objectSize(row.request));
+  }
+  drop(again);
+  drop(next);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+  if (row.request > 160) {
+    EXPECT_EQ(assertionOf(p), 100u);  // released, whichever way it went
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, HeapEmptiedBlock,
+                         ::testing::Values(EmptiedBlockRow{"SameSize", 992, false},
+                                           EmptiedBlockRow{"SameSizeCountedBetween", 992, true},
+                                           EmptiedBlockRow{"OtherMediumSize", 1992, false},
+                                           EmptiedBlockRow{"Small", 40, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Heap, MediumBlockGoesBackWhenItsLastObjectIsReleasedInAnyOrder) {
   std::vector<void*> all;
   for (int i = 0; i < 10; ++i) all.push_back(take(1000));
@@ -175,6 +310,41 @@ TEST_F(Heap, BlocksAreTakenLowestFirstAndEmptyOnesBeyondTheKeptFewAreDecommitted
   EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
 }
 
+// Released blocks stay committed, but the next block is still the lowest
+// one not in use, whatever the order of release.
+struct ReleaseOrderRow {
+  const char* name;
+  std::vector<int> released;  // of five blocks, in this order
+  int next;                   // the block handed out next
+};
+
+void PrintTo(const ReleaseOrderRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapBlockOrder : public Heap, public ::testing::WithParamInterface<ReleaseOrderRow> {};
+
+TEST_P(HeapBlockOrder, TheLowestBlockNotInUseIsHandedOut) {
+  const ReleaseOrderRow row = GetParam();
+  std::vector<void*> all;
+  for (int i = 0; i < 5; ++i) all.push_back(take(16328));
+  const std::int32_t first = krBlockManager::blockIndex(all[0]);
+  for (int i : row.released) drop(all[static_cast<std::size_t>(i)]);
+  void* next = take(16328);
+  EXPECT_EQ(krBlockManager::blockIndex(next), first + row.next);
+  void* small = take(8);
+  std::vector<int> left = row.released;
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(krBlockManager::blockIndex(small), first + (left.size() > 1 ? left[1] : 5));
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, HeapBlockOrder,
+                         ::testing::Values(ReleaseOrderRow{"LowerFirst", {1, 3}, 1},
+                                           ReleaseOrderRow{"HigherFirst", {3, 1}, 1},
+                                           ReleaseOrderRow{"NewestIsHighest", {0, 2, 4}, 0},
+                                           ReleaseOrderRow{"OnlyTheLast", {4}, 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Heap, EveryBlockOfTheReservationInUseMakesAllocationYieldNil) {
   std::uint32_t taken = 0;
   while (take(16328) != nullptr) ++taken;
@@ -183,6 +353,27 @@ TEST_F(Heap, EveryBlockOfTheReservationInUseMakesAllocationYieldNil) {
   EXPECT_EQ(take(100), nullptr);
   EXPECT_EQ(take(1000), nullptr);
   EXPECT_NE(take(20000), nullptr);  // a large block of its own still can be had
+}
+
+// Released large blocks wait for reuse below the accounting, within a
+// bounded share, and the last released size finds room among them.
+TEST_F(Heap, ReleasedLargeBlocksServeTheNextRequestOfTheirSizeWithinABound) {
+  std::vector<void*> many;
+  for (int i = 0; i < 100; ++i) many.push_back(take(60000));
+  for (void* p : std::vector<void*>(many)) drop(p);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_GT(K2C_CachedBytes(), 0u);
+  EXPECT_LE(K2C_CachedBytes(), std::size_t{1} << 20);
+  for (int i = 0; i < 3; ++i) {
+    void* a = take(20000);
+    EXPECT_EQ(K2C_busymem, 20008u + 48);
+    drop(a);
+    const std::size_t cachedAfterOne = K2C_CachedBytes();
+    EXPECT_EQ(take(20000), a) << "round " << i;
+    EXPECT_LT(K2C_CachedBytes(), cachedAfterOne);
+    drop(a);
+  }
+  EXPECT_LE(K2C_CachedBytes(), std::size_t{1} << 20);
 }
 
 TEST_F(Heap, ThresholdRefusesTheBlockThatWouldExceedIt) {
@@ -338,6 +529,66 @@ TEST_F(Heap, StorageAllocateServesFromTheHeap) {
   Storage::DEALLOCATE(p, 100);
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(K2C_objects, 0u);
+}
+
+// ---- the free-size index ----
+
+// The counting tree as the allocator's description gives it, for comparison:
+// leaf 2048 + k, the search from an odd leaf rightwards, counts lowered on
+// the way down.
+class ReferenceTree {
+ public:
+  void ins(int k) { adjust(k, 1); }
+  void del(int k) { adjust(k, -1); }
+  int find(int k) {
+    int n = 2048 + k + (k % 2 == 0 ? 1 : 0);
+    if (n >= 4096) return -1;
+    while (counts_[n] == 0) {
+      while (n % 2 != 0) n /= 2;
+      if (n == 0) return -1;
+      ++n;
+    }
+    for (int a = n; a >= 1; a /= 2) --counts_[a];
+    while (n < 2048) {
+      n = counts_[2 * n] != 0 ? 2 * n : 2 * n + 1;
+      --counts_[n];
+    }
+    return n - 2048;
+  }
+
+ private:
+  void adjust(int k, int delta) {
+    for (int n = 2048 + k; n >= 1; n /= 2) counts_[n] += delta;
+  }
+  std::vector<int> counts_ = std::vector<int>(4096, 0);
+};
+
+TEST(HeapFreeSizeIndex, FindsWhatTheCountingTreeFindsAndLowersTheSameCount) {
+  krDTree::init();
+  ReferenceTree tree;
+  std::mt19937 random(5);
+  std::vector<int> present;
+  for (int step = 0; step < 200000; ++step) {
+    const auto r = static_cast<std::uint32_t>(random());
+    // Keys crowd into a few regions, so that searches cross words and miss.
+    const int k = static_cast<int>((r >> 8) % 4 == 0 ? (r >> 12) % 2048 : 1900 + (r >> 12) % 148);
+    if (r % 3 == 0 && !present.empty()) {
+      const std::size_t at = (r >> 4) % present.size();
+      krDTree::del(present[at]);
+      tree.del(present[at]);
+      present.erase(present.begin() + static_cast<std::ptrdiff_t>(at));
+    } else if (r % 3 == 1) {
+      const int found = krDTree::find(k);
+      ASSERT_EQ(found, tree.find(k)) << "step " << step << " key " << k;
+      if (found >= 0) present.erase(std::find(present.begin(), present.end(), found));
+    } else {
+      krDTree::ins(k);
+      tree.ins(k);
+      present.push_back(k);
+    }
+  }
+  for (int k : {0, 1, 2046, 2047}) EXPECT_EQ(krDTree::find(k), tree.find(k)) << k;
+  K2C_GC_INIT(false, 0, 0);
 }
 
 // ---- the random sequence ----
