@@ -59,6 +59,18 @@ struct Geometry {
   std::uint32_t depth = 0;
 };
 
+// What one window is made of; the server thread makes and releases it.
+struct WindowObjects {
+  win32::HWND window = nullptr;
+  win32::HDC windowDC = nullptr;
+  win32::HDC memoryDC = nullptr;
+  win32::HBITMAP memoryBitmap = nullptr;
+  // Selected into the two DCs; made under bitmapLock by each palette change,
+  // deleted with the window.
+  win32::HPALETTE windowPalette = nullptr;
+  win32::HPALETTE memoryPalette = nullptr;
+};
+
 // The graphics server. The server thread makes and releases the window,
 // its DCs, the bitmap and the palettes; the caller's thread reads them only
 // between the handshakes on readyEvent, and owns the flags and the position.
@@ -80,14 +92,7 @@ struct Server {
   win32::HANDLE reopenEvent = nullptr;
   win32::HANDLE windowLock = nullptr;
   win32::HANDLE bitmapLock = nullptr;
-  win32::HWND window = nullptr;
-  win32::HDC windowDC = nullptr;
-  win32::HDC memoryDC = nullptr;
-  win32::HBITMAP memoryBitmap = nullptr;
-  // Selected into the two DCs; made under bitmapLock by each palette change,
-  // deleted with the window.
-  win32::HPALETTE windowPalette = nullptr;
-  win32::HPALETTE memoryPalette = nullptr;
+  WindowObjects objects;
   // The geometry of the window Init asks for, handed to the server thread
   // with the request, and whether the server could not make that window.
   Geometry asked{};
@@ -366,8 +371,8 @@ void runCommand(win32::HDC dc) {
       selectStdMask(a[0]);
       break;
     case Op::RealisePalette:
-      realisePalette(server.windowDC, server.windowPalette);
-      realisePalette(server.memoryDC, server.memoryPalette);
+      realisePalette(server.objects.windowDC, server.objects.windowPalette);
+      realisePalette(server.objects.memoryDC, server.objects.memoryPalette);
       break;
     case Op::SetBkColour:
       win32::SetBkColor(dc, WinRTL::PALETTEINDEX(a[0]));
@@ -400,9 +405,9 @@ void runCommand(win32::HDC dc) {
 void issueCommand() {
   const HeldLock bitmap(server.bitmapLock);
   ++commandsIssued;
-  if (server.memoryDC != nullptr) {
-    runCommand(server.memoryDC);
-    runCommand(server.windowDC);
+  if (server.objects.memoryDC != nullptr) {
+    runCommand(server.objects.memoryDC);
+    runCommand(server.objects.windowDC);
   }
 }
 
@@ -411,7 +416,7 @@ void issueCommand() {
 void issueStateCommand() {
   const HeldLock bitmap(server.bitmapLock);
   ++commandsIssued;
-  runCommand(server.memoryDC);
+  runCommand(server.objects.memoryDC);
 }
 
 void setCommand(Op op, std::array<std::uint32_t, 5> arg = {}, bool fill = false) {
@@ -484,7 +489,7 @@ std::uint32_t lastRow() {
 
 void setUpTextGrid() {
   win32::TEXTMETRICA metrics{};
-  win32::GetTextMetricsA(server.windowDC, &metrics);
+  win32::GetTextMetricsA(server.objects.windowDC, &metrics);
   grid.charHeight = static_cast<std::uint32_t>(metrics.tmHeight);
   grid.charDescent = static_cast<std::uint32_t>(metrics.tmDescent);
   grid.charWidth = static_cast<std::uint32_t>(metrics.tmMaxCharWidth);
@@ -611,8 +616,8 @@ void forwardKey(bool keyDown, win32::LPARAM lParam) {
 void copyBitmapToWindow() {
   const HeldLock window(server.windowLock);
   const HeldLock bitmap(server.bitmapLock);
-  win32::BitBlt(server.windowDC, 0, 0, gdiInt(Width), gdiInt(Depth), server.memoryDC, 0, 0,
-                win32::SRCCOPY);
+  win32::BitBlt(server.objects.windowDC, 0, 0, gdiInt(Width), gdiInt(Depth),
+                server.objects.memoryDC, 0, 0, win32::SRCCOPY);
 }
 
 void repaint(win32::HWND window) {
@@ -627,7 +632,7 @@ void repaint(win32::HWND window) {
 void realiseWindowPalette() {
   const HeldLock window(server.windowLock);
   const HeldLock bitmap(server.bitmapLock);
-  win32::RealizePalette(server.windowDC);
+  win32::RealizePalette(server.objects.windowDC);
 }
 
 win32::LRESULT windowProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
@@ -693,16 +698,6 @@ bool windowSizeFits(std::uint32_t width, std::uint32_t depth) {
   return outerWidth <= kIntMax && outerHeight <= kIntMax;
 }
 
-// What one window is made of; the server thread makes and releases it.
-struct WindowObjects {
-  win32::HWND window = nullptr;
-  win32::HDC windowDC = nullptr;
-  win32::HDC memoryDC = nullptr;
-  win32::HBITMAP memoryBitmap = nullptr;
-  win32::HPALETTE windowPalette = nullptr;
-  win32::HPALETTE memoryPalette = nullptr;
-};
-
 // The DCs go before their bitmap and palettes: an object still selected
 // into a DC cannot be deleted.
 void destroyWindowObjects(const WindowObjects& objects) {
@@ -741,19 +736,13 @@ bool makeWindow(WindowObjects& made) {
 }
 
 WindowObjects currentWindow() {
-  return WindowObjects{server.window,       server.windowDC,      server.memoryDC,
-                       server.memoryBitmap, server.windowPalette, server.memoryPalette};
+  return server.objects;
 }
 
 // The caller waits for the server's answer meanwhile, so the size it reads
 // afterwards is the one of the window it then draws into.
 void installWindow(const WindowObjects& objects) {
-  server.window = objects.window;
-  server.windowDC = objects.windowDC;
-  server.memoryDC = objects.memoryDC;
-  server.memoryBitmap = objects.memoryBitmap;
-  server.windowPalette = objects.windowPalette;
-  server.memoryPalette = objects.memoryPalette;
+  server.objects = objects;
   Width = server.asked.width;
   Depth = server.asked.depth;
   server.windowX = server.asked.x;
@@ -770,7 +759,7 @@ void createWindow() {
 // copy) is made before Init goes on, so that it never meets Init's first
 // drawings half-way.
 void paintNewWindow() {
-  win32::UpdateWindow(server.window);
+  win32::UpdateWindow(server.objects.window);
 }
 
 void destroyWindow() {
@@ -1187,13 +1176,13 @@ bool DisplayCursor(bool on) {
 
 namespace detail {
 win32::HWND Window() {
-  return server.window;
+  return server.objects.window;
 }
 win32::HDC BitmapDC() {
-  return server.memoryDC;
+  return server.objects.memoryDC;
 }
 win32::HDC WindowDC() {
-  return server.windowDC;
+  return server.objects.windowDC;
 }
 win32::DWORD ServerThreadId() {
   return server.threadId;
