@@ -516,8 +516,8 @@ const char* extra() {
   return commandArgc > 2 ? commandArgv[2] : "";
 }
 
-// The history tests name the frame that calls the faulting function: these
-// two run between it and Main.
+// The history tests name the frames from the fault up to Main: these two are
+// the ones Main calls.
 void indexTwoCallsDown() {
   say(std::to_string(indexOuter(7)));
 }

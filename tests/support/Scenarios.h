@@ -28,8 +28,8 @@ Function* FindScenario(const Scenario<Function> (&table)[N], std::string_view na
 }
 
 // The scenario named `name`; an unknown name is written to standard error and
-// ends the program at once with kUnknownScenarioExit (nothing of the program's
-// own has run yet, so there is nothing to finish).
+// ends the program at once with kUnknownScenarioExit, running no finaliser
+// (the program has done nothing worth finishing).
 template <typename Function, std::size_t N>
 Function* ScenarioOrExit(const Scenario<Function> (&table)[N], std::string_view name) {
   if (Function* run = FindScenario(table, name)) return run;

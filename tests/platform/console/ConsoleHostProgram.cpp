@@ -31,6 +31,7 @@
 #include "runtime/krExceptions.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
+#include "tests/platform/console/ConsoleHostScenarios.h"
 #include "tests/support/Scenarios.h"
 
 namespace {
@@ -169,6 +170,7 @@ void notATerminal() {
 }
 
 using testing_support::Scenario;
+namespace names = console_host_scenario;
 
 // Scenarios that leave the console as it is.
 const Scenario<void()> kOutsideConsole[] = {
@@ -182,18 +184,18 @@ const Scenario<void()> kInConsole[] = {
     {"typed-before", [] { readUntilQ(true); }},
     {"writes", &writes},
     {"cursor", &cursor},
-    {"end", [] { readUntilQ(false); }},
-    {"halt",
+    {names::kEnd, [] { readUntilQ(false); }},
+    {names::kHalt,
      [] {
        readUntilQ(false);
        K2C_HALT(3);
      }},
-    {"trap",
+    {names::kTrap,
      [] {
        readUntilQ(false);
        K2C_CheckIndex<std::uint32_t>(5, 3);
      }},
-    {"wait", [] { Sleep(INFINITE); }},
+    {names::kWait, [] { Sleep(INFINITE); }},
 };
 
 void Main(std::int32_t argc, char** argv) {
