@@ -24,10 +24,9 @@
 #include "runtime/krnK2C.h"
 #include "runtime/krnShowHistory.h"
 #include "runtime/krnStart.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
-
-std::string scenario;
 
 // The size of standard output's file, written as a line on standard error.
 void reportSize(const char* label) {
@@ -122,80 +121,97 @@ void readInput() {
   IOChan::Skip(in);  // at the end: skipAtEnd
 }
 
+using testing_support::Scenario;
+
+// Scenarios that start the standard channels themselves.
+const Scenario<void()> kBeforeIO[] = {
+    {"exhausted-start",
+     [] {
+       // Entered through IOLink, IOChan's body runs inside IOLink's, before
+       // IOLink needs its exception source: IOChan cannot make the invalid
+       // channel and halts with 9, without a report. The heap's own body and
+       // the exception sources start with memory.
+       EXCEPTIONS::BEGIN();
+       Storage::BEGIN();
+       K2C_SimulateHeapExhaustion(true);
+       IOLink::BEGIN();
+       std::fprintf(stderr, "start-up went on\n");
+     }},
+    {"exhausted-std",
+     [] {
+       IOChan::BEGIN();
+       kDevData::BEGIN();
+       // Only the standard channels are made without memory: IO's own imports
+       // (the console input queue registers a finaliser) need the heap.
+       K2C_SimulateHeapExhaustion(true);
+       StdChans::BEGIN();
+       K2C_SimulateHeapExhaustion(false);
+       IO::BEGIN();
+       IO::WrStr("lost");  // the standard output channel is the invalid channel
+     }},
+};
+
+const Scenario<void()> kScenarios[] = {
+    {"lines", &writeLines},
+    {"pending-end", [] { IO::WrStr("tail without line end"); }},
+    {"pending-halt",
+     [] {
+       IO::WrStr("before halt");
+       K2C_HALT(3);
+     }},
+    {"pending-trap",
+     [] {
+       IO::WrStr("before trap");
+       K2C_TRAP_RANGE();
+     }},
+    {"pending-line", &pendingThenLine},
+    {"three-hundred", &threeHundredWithoutLineEnd},
+    {"write-fails",
+     [] {
+       IO::WrStr("never seen");
+       IO::WrLn();
+       std::fprintf(stderr, "still running\n");
+     }},
+    {"end-flush-fails",
+     [] {
+       limitFileSize(4);
+       IO::WrStr("more than four bytes, no line end");
+     }},
+    {"line-flush-fails",
+     [] {
+       limitFileSize(4);
+       IO::WrStr("more than four bytes");
+       IO::WrLn();
+     }},
+    {"trap-over-pending",
+     [] {
+       // The file is full to a byte when the trap comes; its report's history
+       // is what the report file must keep.
+       K2C_INIT_HISTORY();
+       limitFileSize(1024);
+       IO::WrStr(std::string(1021, 'x'));
+       IO::WrLn();
+       IO::WrStr(std::string(100, 'y'));
+       K2C_TRAP_RANGE();
+     }},
+    {"caught-then-pending", &caughtThenPending},
+    {"halt-in-frame", &haltInFrame},
+    {"pending-sigterm", [] { pendingAtSignal(SIGTERM); }},
+    {"pending-sighup", [] { pendingAtSignal(SIGHUP); }},
+    {"read", &readInput},
+};
+
 void Main(std::int32_t argc, char** argv) {
+  const std::string_view scenario = argc > 1 ? argv[1] : "";
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
-  scenario = argc > 1 ? argv[1] : "";
-  if (scenario == "exhausted-start") {
-    // Entered through IOLink, IOChan's body runs inside IOLink's, before
-    // IOLink needs its exception source: IOChan cannot make the invalid
-    // channel and halts with 9, without a report. The heap's own body and
-    // the exception sources start with memory.
-    EXCEPTIONS::BEGIN();
-    Storage::BEGIN();
-    K2C_SimulateHeapExhaustion(true);
-    IOLink::BEGIN();
-    std::fprintf(stderr, "start-up went on\n");
+  if (auto* beforeIO = testing_support::FindScenario(kBeforeIO, scenario)) {
+    beforeIO();
     return;
   }
-  if (scenario == "exhausted-std") {
-    IOChan::BEGIN();
-    kDevData::BEGIN();
-    // Only the standard channels are made without memory: IO's own imports
-    // (the console input queue registers a finaliser) need the heap.
-    K2C_SimulateHeapExhaustion(true);
-    StdChans::BEGIN();
-    K2C_SimulateHeapExhaustion(false);
-    IO::BEGIN();
-    IO::WrStr("lost");  // the standard output channel is the invalid channel
-    return;
-  }
+  auto* run = testing_support::ScenarioOrExit(kScenarios, scenario);
   IO::BEGIN();
-  if (scenario == "lines") {
-    writeLines();
-  } else if (scenario == "pending-end") {
-    IO::WrStr("tail without line end");
-  } else if (scenario == "pending-halt") {
-    IO::WrStr("before halt");
-    K2C_HALT(3);
-  } else if (scenario == "pending-trap") {
-    IO::WrStr("before trap");
-    K2C_TRAP_RANGE();
-  } else if (scenario == "pending-line") {
-    pendingThenLine();
-  } else if (scenario == "three-hundred") {
-    threeHundredWithoutLineEnd();
-  } else if (scenario == "write-fails") {
-    IO::WrStr("never seen");
-    IO::WrLn();
-    std::fprintf(stderr, "still running\n");
-  } else if (scenario == "end-flush-fails") {
-    limitFileSize(4);
-    IO::WrStr("more than four bytes, no line end");
-  } else if (scenario == "line-flush-fails") {
-    limitFileSize(4);
-    IO::WrStr("more than four bytes");
-    IO::WrLn();
-  } else if (scenario == "trap-over-pending") {
-    // The file is full to a byte when the trap comes; its report's history
-    // is what the report file must keep.
-    K2C_INIT_HISTORY();
-    limitFileSize(1024);
-    IO::WrStr(std::string(1021, 'x'));
-    IO::WrLn();
-    IO::WrStr(std::string(100, 'y'));
-    K2C_TRAP_RANGE();
-  } else if (scenario == "caught-then-pending") {
-    caughtThenPending();
-  } else if (scenario == "halt-in-frame") {
-    haltInFrame();
-  } else if (scenario == "pending-sigterm") {
-    pendingAtSignal(SIGTERM);
-  } else if (scenario == "pending-sighup") {
-    pendingAtSignal(SIGHUP);
-  } else if (scenario == "read") {
-    readInput();
-  }
+  run();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "console/IO.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
 
@@ -34,13 +35,17 @@ void readLines() {
   }
 }
 
+const testing_support::Scenario<void()> kScenarios[] = {
+    {"clicks", &writeClicks},
+    {"read", &readLines},
+};
+
 void Main(std::int32_t argc, char** argv) {
+  auto* run = testing_support::ScenarioOrExit(kScenarios, argc > 1 ? argv[1] : "");
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
   IO::BEGIN();
-  std::string scenario = argc > 1 ? argv[1] : "";
-  if (scenario == "clicks") writeClicks();
-  if (scenario == "read") readLines();
+  run();
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 //   graph_probe too-large
 //                       Init with sizes too large for a bitmap or a window.
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 #include "graph/Graph.h"
@@ -20,6 +19,7 @@
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
 #include "platform/display/DisplayTesting.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
 
@@ -82,22 +82,19 @@ void ProbeTooLarge() {
   }
 }
 
+const testing_support::Scenario<void()> kScenarios[] = {
+    {"start", &ProbeStart},
+    {"class-taken", &ProbeClassTaken},
+    {"too-large", &ProbeTooLarge},
+};
+
 void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
-  if (argc == 2 && std::strcmp(argv[1], "start") == 0) {
-    ProbeStart();
-    return;
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: graph_probe start|class-taken|too-large\n");
+    K2C_HALT(2);
   }
-  if (argc == 2 && std::strcmp(argv[1], "class-taken") == 0) {
-    ProbeClassTaken();
-    return;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "too-large") == 0) {
-    ProbeTooLarge();
-    return;
-  }
-  std::fprintf(stderr, "usage: graph_probe start|class-taken|too-large\n");
-  K2C_HALT(2);
+  testing_support::ScenarioOrExit(kScenarios, argv[1])();
 }
 
 }  // namespace

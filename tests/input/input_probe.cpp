@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "platform/Win32.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
 
@@ -160,6 +162,12 @@ void window() {
   result("window");
 }
 
+// A "window-" scenario opens the graphics window first.
+const testing_support::Scenario<void()> kScenarios[] = {
+    {"keys", &keys},          {"window-keys", &keys}, {"full", &full}, {"mouse", &mouse},
+    {"window-mouse", &mouse}, {"lines", &lines},      {"raw", &raw},
+};
+
 void Main(std::int32_t argc, char** argv) {
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
@@ -168,17 +176,14 @@ void Main(std::int32_t argc, char** argv) {
   MsMouse::BEGIN();
   IO::BEGIN();
   if (argc < 4) return;
+  auto* run = testing_support::ScenarioOrExit(kScenarios, argv[1]);
   results = std::fopen(argv[2], "w");
   if (results == nullptr) return;
   if (argc > 4) goFile = argv[4];
-  const std::string scenario = argv[1];
-  if (scenario == "window-keys" || scenario == "window-mouse") window();
+  const std::string_view scenario = argv[1];
+  if (scenario.starts_with("window-")) window();
   ready(argv[3]);
-  if (scenario == "keys" || scenario == "window-keys") keys();
-  if (scenario == "full") full();
-  if (scenario == "mouse" || scenario == "window-mouse") mouse();
-  if (scenario == "lines") lines();
-  if (scenario == "raw") raw();
+  run();
   std::fclose(results);
 }
 

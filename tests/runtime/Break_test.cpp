@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tests/runtime/ProbeRunner.h"
+#include "tests/runtime/ProbeScenarios.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
 #include "tests/support/Wait.h"
@@ -24,6 +25,7 @@ namespace fs = std::filesystem;
 
 using testing_support::ReadFile;
 using testing_support::ShellQuote;
+namespace scenarios = probe_scenario;
 
 // Waits until the file has something in it.
 bool WaitForFile(const fs::path& path, std::chrono::seconds limit) {
@@ -80,7 +82,8 @@ TEST_P(BreakInTerminal, CtrlCEndsWithTheBreakReportAndNine) {
 // "loop" waits in Lib.Delay, where the break arrives at once; "busy" makes
 // platform calls only (each wait a safe point); "spin" computes and never
 // reaches a safe point, so the control handler reports the break itself.
-INSTANTIATE_TEST_SUITE_P(Runtime, BreakInTerminal, testing::Values("loop", "busy", "spin"));
+INSTANTIATE_TEST_SUITE_P(Runtime, BreakInTerminal,
+                         testing::Values(scenarios::kLoop, scenarios::kBusy, scenarios::kSpin));
 
 }  // namespace
 
@@ -129,9 +132,10 @@ TEST_P(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runtime, BreakInFrame,
-                         testing::Values(FrameRow{"loop-in-frame", "EXIT=0\n", kCaught, ""},
-                                         FrameRow{"busy-in-frame", "EXIT=0\n", kCaught, ""},
-                                         FrameRow{"spin-in-frame", "EXIT=9\n", "", kBreakReport}),
+                         testing::Values(FrameRow{scenarios::kLoopInFrame, "EXIT=0\n", kCaught, ""},
+                                         FrameRow{scenarios::kBusyInFrame, "EXIT=0\n", kCaught, ""},
+                                         FrameRow{scenarios::kSpinInFrame, "EXIT=9\n", "",
+                                                  kBreakReport}),
                          [](const testing::TestParamInfo<FrameRow>& info) {
                            std::string name = info.param.scenario;
                            std::replace(name.begin(), name.end(), '-', '_');

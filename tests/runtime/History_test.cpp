@@ -11,6 +11,7 @@
 
 #include "runtime/krIsCall.h"
 #include "tests/runtime/ProbeRunner.h"
+#include "tests/runtime/ProbeScenarios.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 using runtime_tests::ProbePath;
 using runtime_tests::Report;
+namespace scenarios = probe_scenario;
 namespace fs = std::filesystem;
 
 constexpr char kReportFile[] = "errinfo.$$$";
@@ -143,21 +145,23 @@ TEST_P(HistoryFile, HoldsCommandLineReportAndTheRealCallSites) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Traps, HistoryFile,
-    testing::Values(TrapCase{"history-index",
-                             "0: invalid index",
-                             {"K2C_CheckIndex", "indexInner"},
-                             {"indexInner", "indexOuter", "run(", "Main("}},
-                    TrapCase{
-                        "history-nil", "3: invalid location", {"readThrough"}, {"run(", "Main("}}),
-    [](const auto& info) {
-      std::string name = info.param.scenario;
-      for (char& ch : name) {
-        if (ch == '-') ch = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Traps, HistoryFile,
+                         testing::Values(TrapCase{scenarios::kHistoryIndex,
+                                                  "0: invalid index",
+                                                  {"K2C_CheckIndex", "indexInner"},
+                                                  {"indexInner", "indexOuter", "indexTwoCallsDown(",
+                                                   "Main("}},
+                                         TrapCase{scenarios::kHistoryNil,
+                                                  "3: invalid location",
+                                                  {"readThrough"},
+                                                  {"readNil(", "Main("}}),
+                         [](const auto& info) {
+                           std::string name = info.param.scenario;
+                           for (char& ch : name) {
+                             if (ch == '-') ch = '_';
+                           }
+                           return name;
+                         });
 
 TEST(History, MoreReturnAddressesThanRoomKeepTheFirst256AndSaySo) {
   testing_support::TempDir dir;

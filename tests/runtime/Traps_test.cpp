@@ -7,11 +7,13 @@
 #include "runtime/Storage.h"
 #include "runtime/krExceptions.h"
 #include "tests/runtime/ProbeRunner.h"
+#include "tests/runtime/ProbeScenarios.h"
 
 namespace {
 
 using runtime_tests::Report;
 using runtime_tests::RunProbe;
+namespace scenarios = probe_scenario;
 
 struct UnhandledCase {
   const char* scenario;
@@ -33,17 +35,18 @@ TEST_P(UnhandledTrap, IsReportedOnStandardErrorAndEndsWithNine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Traps, UnhandledTrap,
-    testing::Values(UnhandledCase{"index", "0: invalid index"},
-                    UnhandledCase{"range", "1: expression out of bounds"},
-                    UnhandledCase{"overflow", "5: whole overflow"},
-                    UnhandledCase{"underflow", "5: whole overflow"},
-                    UnhandledCase{"product", "5: whole overflow"},
-                    UnhandledCase{"assert", "100: ASSERT(FALSE, 100)"},
-                    UnhandledCase{"trap15", "15: TRAP(15)"},
-                    UnhandledCase{"trap4000000000", "4000000000: TRAP(4000000000)"},
-                    UnhandledCase{"xremove-empty", "19: RTS internal error"},
-                    UnhandledCase{"source-exhausted", "14: Exception source is not allocated"},
-                    UnhandledCase{"split-exhausted", "18: out of heap space"}),
+    testing::Values(UnhandledCase{scenarios::kIndex, "0: invalid index"},
+                    UnhandledCase{scenarios::kRange, "1: expression out of bounds"},
+                    UnhandledCase{scenarios::kOverflow, "5: whole overflow"},
+                    UnhandledCase{scenarios::kUnderflow, "5: whole overflow"},
+                    UnhandledCase{scenarios::kProduct, "5: whole overflow"},
+                    UnhandledCase{scenarios::kAssert, "100: ASSERT(FALSE, 100)"},
+                    UnhandledCase{scenarios::kTrap15, "15: TRAP(15)"},
+                    UnhandledCase{scenarios::kTrap4000000000, "4000000000: TRAP(4000000000)"},
+                    UnhandledCase{scenarios::kXRemoveEmpty, "19: RTS internal error"},
+                    UnhandledCase{scenarios::kSourceExhausted,
+                                  "14: Exception source is not allocated"},
+                    UnhandledCase{scenarios::kSplitExhausted, "18: out of heap space"}),
     [](const testing::TestParamInfo<UnhandledCase>& info) {
       std::string name = info.param.scenario;
       for (char& c : name) {

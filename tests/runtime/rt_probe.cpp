@@ -9,9 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "console/IO.h"
@@ -31,6 +31,8 @@
 #include "runtime/krnK2C.h"
 #include "runtime/krnShowHistory.h"
 #include "runtime/krnStart.h"
+#include "tests/runtime/ProbeScenarios.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
 
@@ -500,192 +502,199 @@ void consoleModeSwitch() {
   say("restored " + consoleModeNow());
 }
 
-bool is(const char* scenario, const char* name) {
-  return std::strcmp(scenario, name) == 0;
-}
-
 void registerThreeFinalisers() {
   K2C_FINALLY(&finA);
   K2C_FINALLY(&finB);
   K2C_FINALLY(&finC);
 }
 
+// The command line, for the scenarios that take more than their name.
+std::int32_t commandArgc = 0;
+char** commandArgv = nullptr;
+
+const char* extra() {
+  return commandArgc > 2 ? commandArgv[2] : "";
+}
+
+// The history tests name the frames from the fault up to Main: these two are
+// the ones Main calls.
+void indexTwoCallsDown() {
+  say(std::to_string(indexOuter(7)));
+}
+
+void readNil() {
+  say(std::to_string(readThrough(nullInt())));
+}
+
+using testing_support::Scenario;
+namespace names = probe_scenario;
+
 // Scenarios that run before K2C_BEGIN (nothing of the run-time's own is
 // registered yet).
-bool runBare(const char* scenario) {
-  if (is(scenario, "atexit")) {
-    K2C_atexit(&exitProc<0>);
-    K2C_atexit(&exitProc<1>);
-    K2C_atexit(&exitProc<2>);
-    K2C_atexit(&exitProc<3>);
-    K2C_atexit(&exitProc<4>);
-    K2C_atexit(&exitProc<5>);
-    K2C_atexit(&exitProc<6>);
-    K2C_atexit(&exitProc<7>);
-    say("eight registered");
-    K2C_atexit(&exitProc<8>);
-    say("ninth registered");
-    return true;
-  }
-  return false;
-}
+const Scenario<void()> kBeforeBegin[] = {
+    {"atexit",
+     [] {
+       K2C_atexit(&exitProc<0>);
+       K2C_atexit(&exitProc<1>);
+       K2C_atexit(&exitProc<2>);
+       K2C_atexit(&exitProc<3>);
+       K2C_atexit(&exitProc<4>);
+       K2C_atexit(&exitProc<5>);
+       K2C_atexit(&exitProc<6>);
+       K2C_atexit(&exitProc<7>);
+       say("eight registered");
+       K2C_atexit(&exitProc<8>);
+       say("ninth registered");
+     }},
+    {"lib-body", &libraryBody},  // K2C_BEGIN arms the traps too
+};
 
-void run(const char* scenario, std::int32_t argc, char** argv) {
-  const char* extra = argc > 2 ? argv[2] : "";
-  if (is(scenario, "return")) {
-    registerThreeFinalisers();
-  } else if (is(scenario, "begin-twice")) {
-    registerThreeFinalisers();
-    K2C_BEGIN(argc, argv, false, 0, 0);  // widens limits only
-    K2C_atexit(&exitProc<2>);
-    K2C_atexit(&exitProc<3>);
-    K2C_atexit(&exitProc<4>);
-    K2C_atexit(&exitProc<5>);
-    K2C_atexit(&exitProc<6>);
-    K2C_atexit(&exitProc<7>);
-    say("six more registered");
-  } else if (is(scenario, "thread-halt")) {
-    registerThreeFinalisers();
-    std::thread([] { K2C_HALT(5); }).join();
-  } else if (is(scenario, "halt")) {
-    registerThreeFinalisers();
-    K2C_HALT(3);
-  } else if (is(scenario, "index")) {
-    K2C_CheckIndex<std::uint32_t>(5, 3);
-  } else if (is(scenario, "range")) {
-    K2C_CheckRange<std::int32_t>(-1, 0, 10);
-  } else if (is(scenario, "overflow")) {
-    K2C_CheckedAddU32(0xFFFFFFFFu, 1);
-  } else if (is(scenario, "underflow")) {
-    K2C_CheckedSubU32(1, 2);
-  } else if (is(scenario, "product")) {
-    say(std::to_string(K2C_CheckedMulU32(65536, 65535)));
-    K2C_CheckedMulU32(65536, 65536);
-  } else if (is(scenario, "assert")) {
-    K2C_ASSERT_F(100);
-  } else if (is(scenario, "trap15")) {
-    K2C_TRAP_F(15);
-  } else if (is(scenario, "trap4000000000")) {
-    K2C_TRAP_F(4000000000u);
-  } else if (is(scenario, "xremove-empty")) {
-    K2C_XREMOVE();
-  } else if (is(scenario, "intdiv")) {
-    say(std::to_string(divideBy(zeroInt())));
-  } else if (is(scenario, "intdiv-handled")) {
-    handledIntDiv();
-  } else if (is(scenario, "floatdiv")) {
-    say(std::to_string(divideFloat(zeroDouble())));
-  } else if (is(scenario, "floatdiv-handled")) {
-    handledFloatTrap();
-  } else if (is(scenario, "nil") || is(scenario, "history-nil")) {
-    say(std::to_string(readThrough(nullInt())));
-  } else if (is(scenario, "nil-handled")) {
-    handledNil();
-  } else if (is(scenario, "registers")) {
-    registersSurviveFault();
-  } else if (is(scenario, "nested")) {
-    nestedFrames();
-  } else if (is(scenario, "thread-fault-handled")) {
-    handledFaultOnSecondThread();
-  } else if (is(scenario, "thread-fault")) {
-    faultOnSecondThread();
-  } else if (is(scenario, "fin-raise-older")) {
-    K2C_FINALLY(&finA);
-    K2C_FINALLY(&finRaising);
-    K2C_FINALLY(&finC);
-  } else if (is(scenario, "fin-raise-last")) {
-    K2C_FINALLY(&finRaising);
-    K2C_FINALLY(&finB);
-  } else if (is(scenario, "fin-halt")) {
-    K2C_FINALLY(&finA);
-    K2C_FINALLY(&finHalting);
-    K2C_FINALLY(&finC);
-  } else if (is(scenario, "halt-then-fin-halt")) {
-    K2C_FINALLY(&finA);
-    K2C_FINALLY(&finHalting);
-    K2C_FINALLY(&finC);
-    K2C_HALT(3);
-  } else if (is(scenario, "finally-exhausted")) {
-    K2C_SimulateHeapExhaustion(true);
-    K2C_FINALLY(&finA);
-  } else if (is(scenario, "history-index") || is(scenario, "nested-index")) {
-    say(std::to_string(indexOuter(7)));
-  } else if (is(scenario, "history-deep")) {
-    say(std::to_string(indexDeep(300)));
-  } else if (is(scenario, "split-exhausted")) {
-    K2C_SimulateHeapExhaustion(true);
-    char line[] = "rt_probe one two";
-    say(std::to_string(K2C_SplitCommandLine(line).argc));
-  } else if (is(scenario, "source-exhausted")) {
-    K2C_SimulateHeapExhaustion(true);
-    EXCEPTIONS::ExceptionSource source = nullptr;
-    EXCEPTIONS::AllocateSource(source);
-  } else if (is(scenario, "long-message")) {
-    longMessage();
-  } else if (is(scenario, "raise")) {
-    raisedSource();
-  } else if (is(scenario, "args")) {
-    printArguments(argc, argv);
-  } else if (is(scenario, "message-box")) {
-    messageBox();
-  } else if (is(scenario, "lib-body")) {
-    libraryBody();
-  } else if (is(scenario, "console-mode")) {
-    consoleModeSwitch();
-  } else if (is(scenario, "loop")) {
-    waitInLoop(extra);
-  } else if (is(scenario, "loop-in-frame")) {
-    waitInFrame(extra);
-  } else if (is(scenario, "spin-in-frame")) {
-    spinInFrame(extra);
-  } else if (is(scenario, "busy")) {
-    busyInLoop(extra);
-  } else if (is(scenario, "busy-in-frame")) {
-    busyInFrame(extra);
-  } else if (is(scenario, "busy-halt")) {
-    haltWhileBusy(false);
-  } else if (is(scenario, "spin-halt")) {
-    haltWhileBusy(true);
-  } else if (is(scenario, "key-wait")) {
-    // As the program waits for its ending key: mouse reporting on.
-    ktsEvQue::BEGIN();
-    writeMarker(extra);
-    char ch = 0;
-    std::uint8_t scan = 0;
-    if (ktsEvQue::getKey(ch, scan, true)) say(std::string("key ") + ch);
-  } else if (is(scenario, "sent-fault-signal")) {
-    // A fault signal sent by a process: no instruction faulted.
-    registerThreeFinalisers();
-    Lib::BEGIN();
-    ::kill(::getpid(), std::atoi(extra));
-    for (;;) Lib::Delay(50);
-  } else if (is(scenario, "terminate-after-break")) {
-    terminateAfterCaughtBreak();
-  } else if (is(scenario, "two-exits")) {
-    twoExits();
-  } else if (is(scenario, "exit-race")) {
-    exitRace(extra, std::chrono::microseconds(argc > 3 ? std::atoi(argv[3]) : 0));
-  } else if (is(scenario, "spin")) {
-    computeInLoop(extra);
-  } else {
-    say(std::string("unknown scenario ") + scenario);
-    K2C_HALT(99);
-  }
-}
+const Scenario<void()> kScenarios[] = {
+    {"return", &registerThreeFinalisers},
+    {"begin-twice",
+     [] {
+       registerThreeFinalisers();
+       K2C_BEGIN(commandArgc, commandArgv, false, 0, 0);  // widens limits only
+       K2C_atexit(&exitProc<2>);
+       K2C_atexit(&exitProc<3>);
+       K2C_atexit(&exitProc<4>);
+       K2C_atexit(&exitProc<5>);
+       K2C_atexit(&exitProc<6>);
+       K2C_atexit(&exitProc<7>);
+       say("six more registered");
+     }},
+    {"thread-halt",
+     [] {
+       registerThreeFinalisers();
+       std::thread([] { K2C_HALT(5); }).join();
+     }},
+    {"halt",
+     [] {
+       registerThreeFinalisers();
+       K2C_HALT(3);
+     }},
+    {names::kIndex, [] { K2C_CheckIndex<std::uint32_t>(5, 3); }},
+    {names::kRange, [] { K2C_CheckRange<std::int32_t>(-1, 0, 10); }},
+    {names::kOverflow, [] { K2C_CheckedAddU32(0xFFFFFFFFu, 1); }},
+    {names::kUnderflow, [] { K2C_CheckedSubU32(1, 2); }},
+    {names::kProduct,
+     [] {
+       say(std::to_string(K2C_CheckedMulU32(65536, 65535)));
+       K2C_CheckedMulU32(65536, 65536);
+     }},
+    {names::kAssert, [] { K2C_ASSERT_F(100); }},
+    {names::kTrap15, [] { K2C_TRAP_F(15); }},
+    {names::kTrap4000000000, [] { K2C_TRAP_F(4000000000u); }},
+    {names::kXRemoveEmpty, [] { K2C_XREMOVE(); }},
+    {"intdiv", [] { say(std::to_string(divideBy(zeroInt()))); }},
+    {"intdiv-handled", &handledIntDiv},
+    {"floatdiv", [] { say(std::to_string(divideFloat(zeroDouble()))); }},
+    {"floatdiv-handled", &handledFloatTrap},
+    {"nil", &readNil},
+    {names::kHistoryNil, &readNil},
+    {"nil-handled", &handledNil},
+    {"registers", &registersSurviveFault},
+    {"nested", &nestedFrames},
+    {"thread-fault-handled", &handledFaultOnSecondThread},
+    {"thread-fault", &faultOnSecondThread},
+    {"fin-raise-older",
+     [] {
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finRaising);
+       K2C_FINALLY(&finC);
+     }},
+    {"fin-raise-last",
+     [] {
+       K2C_FINALLY(&finRaising);
+       K2C_FINALLY(&finB);
+     }},
+    {"fin-halt",
+     [] {
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finHalting);
+       K2C_FINALLY(&finC);
+     }},
+    {"halt-then-fin-halt",
+     [] {
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finHalting);
+       K2C_FINALLY(&finC);
+       K2C_HALT(3);
+     }},
+    {"finally-exhausted",
+     [] {
+       K2C_SimulateHeapExhaustion(true);
+       K2C_FINALLY(&finA);
+     }},
+    {names::kHistoryIndex, &indexTwoCallsDown},
+    {"nested-index", &indexTwoCallsDown},
+    {"history-deep", [] { say(std::to_string(indexDeep(300))); }},
+    {names::kSplitExhausted,
+     [] {
+       K2C_SimulateHeapExhaustion(true);
+       char line[] = "rt_probe one two";
+       say(std::to_string(K2C_SplitCommandLine(line).argc));
+     }},
+    {names::kSourceExhausted,
+     [] {
+       K2C_SimulateHeapExhaustion(true);
+       EXCEPTIONS::ExceptionSource source = nullptr;
+       EXCEPTIONS::AllocateSource(source);
+     }},
+    {"long-message", &longMessage},
+    {"raise", &raisedSource},
+    {"args", [] { printArguments(commandArgc, commandArgv); }},
+    {"message-box", &messageBox},
+    {"console-mode", &consoleModeSwitch},
+    {names::kLoop, [] { waitInLoop(extra()); }},
+    {names::kLoopInFrame, [] { waitInFrame(extra()); }},
+    {names::kSpinInFrame, [] { spinInFrame(extra()); }},
+    {names::kBusy, [] { busyInLoop(extra()); }},
+    {names::kBusyInFrame, [] { busyInFrame(extra()); }},
+    {"busy-halt", [] { haltWhileBusy(false); }},
+    {"spin-halt", [] { haltWhileBusy(true); }},
+    {"key-wait",
+     [] {
+       // As the program waits for its ending key: mouse reporting on.
+       ktsEvQue::BEGIN();
+       writeMarker(extra());
+       char ch = 0;
+       std::uint8_t scan = 0;
+       if (ktsEvQue::getKey(ch, scan, true)) say(std::string("key ") + ch);
+     }},
+    {"sent-fault-signal",
+     [] {
+       // A fault signal sent by a process: no instruction faulted.
+       registerThreeFinalisers();
+       Lib::BEGIN();
+       ::kill(::getpid(), std::atoi(extra()));
+       for (;;) Lib::Delay(50);
+     }},
+    {"terminate-after-break", &terminateAfterCaughtBreak},
+    {"two-exits", &twoExits},
+    {"exit-race",
+     [] {
+       exitRace(extra(),
+                std::chrono::microseconds(commandArgc > 3 ? std::atoi(commandArgv[3]) : 0));
+     }},
+    {names::kSpin, [] { computeInLoop(extra()); }},
+};
 
 void Main(std::int32_t argc, char** argv) {
-  const char* scenario = argc > 1 ? argv[1] : "";
-  if (runBare(scenario)) return;
-  if (std::strncmp(scenario, "history-", 8) == 0) K2C_INIT_HISTORY();
-  if (is(scenario, "lib-body")) {  // before K2C_BEGIN, which arms the traps too
-    libraryBody();
+  commandArgc = argc;
+  commandArgv = argv;
+  const std::string_view scenario = argc > 1 ? argv[1] : "";
+  if (auto* bare = testing_support::FindScenario(kBeforeBegin, scenario)) {
+    bare();
     return;
   }
+  auto* run = testing_support::ScenarioOrExit(kScenarios, scenario);
+  if (scenario.starts_with("history-")) K2C_INIT_HISTORY();
   K2C_InitFPP();
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
-  run(scenario, argc, argv);
+  run();
   // The exit race's standard output holds its lines only.
-  if (!is(scenario, "exit-race")) say("main returns");
+  if (scenario != "exit-race") say("main returns");
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "platform/console/Console.h"
 #include "platform/kernel/Errors.h"
@@ -30,6 +31,8 @@
 #include "runtime/krExceptions.h"
 #include "runtime/krnK2C.h"
 #include "runtime/krnStart.h"
+#include "tests/platform/console/ConsoleHostScenarios.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
 
@@ -166,18 +169,44 @@ void notATerminal() {
   append(line);
 }
 
+using testing_support::Scenario;
+namespace names = console_host_scenario;
+
+// Scenarios that leave the console as it is.
+const Scenario<void()> kOutsideConsole[] = {
+    {"nontty", &notATerminal},
+    {"beep", [] { append(Beep(440, 200) ? "beeped" : "no beep"); }},
+};
+
+// Scenarios in the console the program has taken, once it is ready.
+const Scenario<void()> kInConsole[] = {
+    {"records", [] { readUntilQ(true); }},
+    {"typed-before", [] { readUntilQ(true); }},
+    {"writes", &writes},
+    {"cursor", &cursor},
+    {names::kEnd, [] { readUntilQ(false); }},
+    {names::kHalt,
+     [] {
+       readUntilQ(false);
+       K2C_HALT(3);
+     }},
+    {names::kTrap,
+     [] {
+       readUntilQ(false);
+       K2C_CheckIndex<std::uint32_t>(5, 3);
+     }},
+    {names::kWait, [] { Sleep(INFINITE); }},
+};
+
 void Main(std::int32_t argc, char** argv) {
   K2C_BEGIN(argc, argv, true, 2000000, 4000000);
-  const std::string scenario = argc > 1 ? argv[1] : "";
+  const std::string_view scenario = argc > 1 ? argv[1] : "";
   outputPath = argc > 2 ? argv[2] : "/dev/null";
-  if (scenario == "nontty") {
-    notATerminal();
+  if (auto* outside = testing_support::FindScenario(kOutsideConsole, scenario)) {
+    outside();
     return;
   }
-  if (scenario == "beep") {
-    append(Beep(440, 200) ? "beeped" : "no beep");
-    return;
-  }
+  auto* run = testing_support::ScenarioOrExit(kInConsole, scenario);
   if (scenario == "typed-before") {
     // The test types now; the flush must drop it.
     append("started");
@@ -187,13 +216,7 @@ void Main(std::int32_t argc, char** argv) {
   takeConsole();
   std::ofstream(outputPath + ".pid") << ::getpid() << "\n";
   append("ready");
-  if (scenario == "records" || scenario == "typed-before") readUntilQ(true);
-  if (scenario == "writes") writes();
-  if (scenario == "cursor") cursor();
-  if (scenario == "end" || scenario == "halt" || scenario == "trap") readUntilQ(false);
-  if (scenario == "halt") K2C_HALT(3);
-  if (scenario == "trap") K2C_CheckIndex<std::uint32_t>(5, 3);
-  if (scenario == "wait") Sleep(INFINITE);
+  run();
   append("done");
 }
 

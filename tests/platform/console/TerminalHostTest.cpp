@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/platform/console/ConsoleHostScenarios.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
 
@@ -22,6 +23,7 @@ namespace {
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WaitForFile;
+namespace scenarios = console_host_scenario;
 
 constexpr auto kLimit = std::chrono::seconds(20);
 
@@ -102,9 +104,9 @@ TEST_P(TerminalComesBack, SettingsMouseAndTitleAreAsBefore) {
 }
 
 const WayOut kWaysOut[] = {
-    {"NormalEnd", "end", "q", 0},      {"Halt", "halt", "q", 0},
-    {"UnhandledTrap", "trap", "q", 0}, {"CtrlC", "wait", "C-c", 0},
-    {"Sigterm", "wait", "", SIGTERM},  {"Sighup", "wait", "", SIGHUP},
+    {"NormalEnd", scenarios::kEnd, "q", 0},      {"Halt", scenarios::kHalt, "q", 0},
+    {"UnhandledTrap", scenarios::kTrap, "q", 0}, {"CtrlC", scenarios::kWait, "C-c", 0},
+    {"Sigterm", scenarios::kWait, "", SIGTERM},  {"Sighup", scenarios::kWait, "", SIGHUP},
 };
 
 INSTANTIATE_TEST_SUITE_P(Console, TerminalComesBack, testing::ValuesIn(kWaysOut),

@@ -2,9 +2,9 @@
 //   create       CreateWindowExA; prints "window" or "no window <error>"
 //   messagebox   MessageBoxA("Something failed", "Graph", MB_ICONERROR)
 #include <cstdio>
-#include <cstring>
 
 #include "platform/Win32.h"
+#include "tests/support/Scenarios.h"
 
 namespace {
 
@@ -29,15 +29,21 @@ int CreateOneWindow() {
   return 0;
 }
 
+int ShowOneMessageBox() {
+  const int answer = win32::MessageBoxA(nullptr, "Something failed", "Graph",
+                                        win32::MB_ICONERROR | win32::MB_SYSTEMMODAL);
+  std::printf("answer %d\n", answer);
+  return 0;
+}
+
+const testing_support::Scenario<int()> kCalls[] = {
+    {"create", &CreateOneWindow},
+    {"messagebox", &ShowOneMessageBox},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "create") == 0) return CreateOneWindow();
-  if (argc == 2 && std::strcmp(argv[1], "messagebox") == 0) {
-    const int answer = win32::MessageBoxA(nullptr, "Something failed", "Graph",
-                                          win32::MB_ICONERROR | win32::MB_SYSTEMMODAL);
-    std::printf("answer %d\n", answer);
-    return 0;
-  }
-  return 2;
+  if (argc != 2) return 2;
+  return testing_support::ScenarioOrExit(kCalls, argv[1])();
 }

@@ -21,6 +21,7 @@
 #include "platform/kernel/ExceptionsInternal.h"
 #include "platform/kernel/FilesInternal.h"
 #include "platform/kernel/ProcessInternal.h"
+#include "tests/support/Scenarios.h"
 
 using namespace win32;
 
@@ -145,18 +146,16 @@ int restoreOnInterrupt() {
   return 1;
 }
 
+const testing_support::Scenario<int()> kModes[] = {
+    {"handled", &handledInterrupt},   {"order", &handlersNewestFirst},
+    {"default", &defaultAction},      {"ignore", &ignoredInterrupt},
+    {"raise", &raisedEvent},          {"break", &breakIntoMainThread},
+    {"restore", &restoreOnInterrupt},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "handled") return handledInterrupt();
-  if (mode == "order") return handlersNewestFirst();
-  if (mode == "default") return defaultAction();
-  if (mode == "ignore") return ignoredInterrupt();
-  if (mode == "raise") return raisedEvent();
-  if (mode == "break") return breakIntoMainThread();
-  if (mode == "restore") return restoreOnInterrupt();
-  writeText("unknown mode\n");
-  return 2;
+  return testing_support::ScenarioOrExit(kModes, argc > 1 ? argv[1] : "")();
 }

@@ -16,6 +16,7 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/ProcessInternal.h"
+#include "tests/support/Scenarios.h"
 
 using namespace win32;
 
@@ -172,17 +173,18 @@ int redirectedFault(void (*fault)()) {
   return 1;
 }
 
+const testing_support::Scenario<int()> kModes[] = {
+    {"null", [] { return redirectedFault(&loadFromNull); }},
+    {"intdiv", [] { return redirectedFault(&divideIntegerByZero); }},
+    {"fltdiv", [] { return redirectedFault(&divideFloatByZero); }},
+    {"resume", &resumeAfterFault},
+    {"unhandled", &unhandledFault},
+    {"thread", &faultOnThread},
+    {"overflow", &overflowStack},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "null") return redirectedFault(&loadFromNull);
-  if (mode == "intdiv") return redirectedFault(&divideIntegerByZero);
-  if (mode == "fltdiv") return redirectedFault(&divideFloatByZero);
-  if (mode == "resume") return resumeAfterFault();
-  if (mode == "unhandled") return unhandledFault();
-  if (mode == "thread") return faultOnThread();
-  if (mode == "overflow") return overflowStack();
-  writeText("unknown mode\n");
-  return 2;
+  return testing_support::ScenarioOrExit(kModes, argc > 1 ? argv[1] : "")();
 }

@@ -9,6 +9,7 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/ProcessInternal.h"
+#include "tests/support/Scenarios.h"
 
 using namespace win32;
 
@@ -66,16 +67,13 @@ int setTitle() {
              : 1;
 }
 
+const testing_support::Scenario<int()> kModes[] = {
+    {"write", &writeToStdout},      {"flush", &flushStdout},     {"type", &printFileType},
+    {"cmdline", &printCommandLine}, {"exit", &exitThroughHooks}, {"title", &setTitle},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "write") return writeToStdout();
-  if (mode == "flush") return flushStdout();
-  if (mode == "type") return printFileType();
-  if (mode == "cmdline") return printCommandLine();
-  if (mode == "exit") return exitThroughHooks();
-  if (mode == "title") return setTitle();
-  std::fprintf(stderr, "unknown mode\n");
-  return 2;
+  return testing_support::ScenarioOrExit(kModes, argc > 1 ? argv[1] : "")();
 }
