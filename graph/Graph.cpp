@@ -403,6 +403,7 @@ void issueCommand() {
   if (server.memoryDC != nullptr) {
     runCommand(server.memoryDC);
     runCommand(server.windowDC);
+    win32::detail::ShowDrawing();
   }
 }
 
