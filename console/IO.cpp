@@ -41,7 +41,7 @@ void writeStr(const char* s, std::size_t capacity) {
 void readStr(char* s, std::size_t capacity) {
   if (Prompt && atLineStart) WrStr("?");
   atLineStart = true;
-  std::uint32_t mode = 0;
+  win32::DWORD mode = 0;
   ktsIO::SetConMode(true, mode);
   std::uint32_t n = 0;
   IOChan::TextRead(inChan, s, static_cast<std::uint32_t>(capacity), n);

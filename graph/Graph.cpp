@@ -408,6 +408,7 @@ void issueCommand() {
   if (server.objects.memoryDC != nullptr) {
     runCommand(server.objects.memoryDC);
     runCommand(server.objects.windowDC);
+    win32::detail::ShowDrawing();
   }
 }
 

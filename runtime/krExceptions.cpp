@@ -347,8 +347,8 @@ const void* trapLocation(std::uint32_t trap, const win32::CONTEXT& context) {
   constexpr win32::DWORD kFloatContext = win32::CONTEXT_FLOATING_POINT;
   bool floatTrap = trap == K2C_TRAP_NR_REAL || trap == K2C_TRAP_NR_REAL_DIV;
   if (floatTrap && (context.ContextFlags & kFloatContext) == kFloatContext &&
-      !isSseFault(context) && context.FpuErrorOffset != 0) {
-    return reinterpret_cast<const void*>(context.FpuErrorOffset);
+      !isSseFault(context) && win32::detail::FpuErrorOffset(context) != 0) {
+    return reinterpret_cast<const void*>(win32::detail::FpuErrorOffset(context));
   }
   return reinterpret_cast<const void*>(context.Rip);
 }

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libmimalloc-dev python3
   libxtst-dev libx11-dev imagemagick
   xvfb xdotool x11-apps x11-utils tmux
+  g++-mingw-w64-x86-64-posix wine64
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -65,6 +65,14 @@ struct CONTEXT {
   DWORD64 FpuErrorOffset;
 };
 
+namespace detail {
+// The x87 error offset of a context: a field of its own here, the
+// floating-point save area's 64-bit instruction pointer on Windows.
+inline DWORD64 FpuErrorOffset(const CONTEXT& context) {
+  return context.FpuErrorOffset;
+}
+}  // namespace detail
+
 struct EXCEPTION_POINTERS {
   EXCEPTION_RECORD* ExceptionRecord;
   CONTEXT* ContextRecord;

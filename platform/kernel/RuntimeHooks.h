@@ -21,4 +21,10 @@ void SetSafePointHook(SafePointHook hook);
 // one the process ends through the exit hooks with 9.
 void SetDisplayLostHandler(void (*handler)());
 [[noreturn]] void DisplayLost();
+
+// Brings what the calling thread has drawn into a window's DC to the screen.
+// Here a window's surface wakes its server thread by itself, so there is
+// nothing to do; on Windows under Wine a surface reaches the X server only
+// when a thread of the process next looks at its messages.
+inline void ShowDrawing() {}
 }  // namespace win32::detail

@@ -1,0 +1,204 @@
+// The Windows build of the program under Wine, as a user runs it: in a real
+// terminal (tmux) beside a real X server (Xvfb). It needs the windows preset
+// built (build/windows/app/shapeboard.exe) and Wine; without either, every
+// test is skipped and says why.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "tests/e2e/XTestButton.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Tmux.h"
+#include "tests/support/Wait.h"
+#include "tests/support/XServer.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+constexpr char kWine[] = "/usr/lib/wine/wine64";
+constexpr char kWineServer[] = "/usr/lib/wine/wineserver";
+
+// Wine's loader runs here (it is there, and this machine can run it).
+bool WineRuns() {
+  static const bool runs = [] {
+    RunOptions options;
+    options.timeoutSeconds = 30;
+    const RunResult result = RunProgram(kWine, {"--version"}, options);
+    return result.exitCode == 0;
+  }();
+  return runs;
+}
+
+// The top-left part of a picture, of the given size.
+Image TopLeft(const Image& picture, std::int32_t width, std::int32_t height) {
+  Image part{width, height, {}};
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) part.pixels.push_back(picture.at(x, y));
+  }
+  return part;
+}
+
+// One run in its own terminal, X server and Wine prefix (a fresh prefix
+// takes some seconds to set up on its first use).
+class ShapeboardWineE2E : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(SHAPEBOARD_WINDOWS_PROGRAM)) {
+      GTEST_SKIP() << SHAPEBOARD_WINDOWS_PROGRAM << " is missing (cmake --preset windows && "
+                   << "cmake --build --preset windows)";
+    }
+    if (!std::filesystem::exists(kWine)) GTEST_SKIP() << kWine << " is missing (Debian wine64)";
+    if (!WineRuns()) GTEST_SKIP() << kWine << " --version fails: Wine cannot start here";
+    if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+    ASSERT_TRUE(server_.ok()) << "Xvfb did not start";
+  }
+
+  // The prefix's wineserver and its processes are this run's own.
+  void TearDown() override {
+    if (!dir_) return;
+    RunOptions options;
+    options.environment = {"WINEPREFIX=" + path("prefix")};
+    RunProgram(kWineServer, {"-k"}, options);
+  }
+
+  std::string path(const std::string& name) const { return dir_->path() + "/" + name; }
+
+  void Launch(bool withDisplay = true) {
+    dir_ = std::make_unique<TempDir>();
+    tmux_ = std::make_unique<Tmux>("wine");
+    const std::string command = "cd " + ShellQuote(dir_->path()) +
+                                " && while [ ! -e go ]; do sleep 0.02; done; DISPLAY=" +
+                                (withDisplay ? server_.display() : std::string()) +
+                                " WINEPREFIX=" + ShellQuote(path("prefix")) + " WINEDEBUG=-all " +
+                                kWine + " " + ShellQuote(SHAPEBOARD_WINDOWS_PROGRAM) +
+                                " > out 2> err; code=$?; echo $code > exit.tmp; mv exit.tmp exit";
+    ASSERT_TRUE(tmux_->Start(command));
+    std::ofstream(path("go")).put('\n');
+  }
+
+  int WaitForExit(std::chrono::milliseconds limit = 60s) {
+    if (!WaitForFile(path("exit"), limit)) return -1;
+    return std::stoi(ReadFile(path("exit")));
+  }
+
+  std::string WaitForWindow() {
+    std::string id;
+    WaitUntil([&] { return !(id = server_.WindowNamed("Graph")).empty(); }, 120s, 50ms);
+    return id;
+  }
+
+  // Where the window's client area starts on the screen (Wine's frame
+  // around it is drawn by Wine, not by an X window).
+  std::pair<int, int> ClientOrigin(const std::string& window) {
+    const std::string info = RunWithDisplay(server_.display(), "xwininfo -id " + window);
+    auto number = [&](const std::string& label) {
+      const auto at = info.find(label);
+      return at == std::string::npos ? -1 : std::stoi(info.substr(at + label.size()));
+    };
+    return {number("Absolute upper-left X:"), number("Absolute upper-left Y:")};
+  }
+
+  // Presses the left button at client position (x, y) and holds it until
+  // the program has reported `clicks` clicks, then lets go.
+  void HoldUntilClicks(const std::string& window, int x, int y, std::size_t clicks) {
+    const auto [left, top] = ClientOrigin(window);
+    ASSERT_GE(left, 0);
+    ASSERT_GE(top, 0);
+    XTestButton button(server_.display());
+    ASSERT_TRUE(button.ok());
+    button.press(left + x, top + y);
+    const std::string line =
+        "mouseclick at x=" + std::to_string(x) + ", y=" + std::to_string(y) + "\r\n";
+    auto count = [&] {
+      const std::string out = Out();
+      std::size_t n = 0;
+      for (auto at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) ++n;
+      return n;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return count() >= clicks; }, 30s, 1ms));
+    button.release();
+  }
+
+  std::string Out() const { return ReadFile(path("out")); }
+  std::string Err() const { return ReadFile(path("err")); }
+
+  XServer server_;
+  std::unique_ptr<TempDir> dir_;
+  std::unique_ptr<Tmux> tmux_;
+};
+
+// The window's client area is smaller than asked under Wine (its frame is
+// wider than the borders the program adds), so the reference scene is
+// compared over the part the window shows, and the rest must be empty.
+TEST_F(ShapeboardWineE2E, StartUpShowsTheReferenceFigures) {
+  Launch();
+  const std::string window = WaitForWindow();
+  ASSERT_FALSE(window.empty()) << Err();
+  const Image reference =
+      ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s01_figures.rle");
+  const Image first = server_.Dump(window, path("window.xwd"));
+  ASSERT_GT(first.width, 400);
+  ASSERT_GT(first.height, 400);
+  const Image expected = TopLeft(reference, first.width, first.height);
+  const Image shown = server_.DumpUntil([&] { return window; }, path("window.xwd"),
+                                        [&](const Image& picture) { return picture == expected; });
+  EXPECT_TRUE(shown == expected) << Differences(shown, expected);
+  EXPECT_EQ(expected.count(0xC0C0C0), reference.count(0xC0C0C0)) << "figures outside the window";
+  tmux_->SendKeys("x");
+  EXPECT_EQ(WaitForExit(), 0) << Err();
+  EXPECT_EQ(Out(), "\r\n");
+}
+
+// Three polls with the button down on the small circle: 40, 80, 160.
+TEST_F(ShapeboardWineE2E, AHeldPressGrowsTheSmallCircle) {
+  Launch();
+  const std::string window = WaitForWindow();
+  ASSERT_FALSE(window.empty()) << Err();
+  const Image start =
+      ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s01_figures.rle");
+  const Image grown =
+      ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s02_grown.rle");
+  const Image first = server_.Dump(window, path("window.xwd"));
+  ASSERT_GT(first.width, 400);
+  ASSERT_GT(first.height, 400);
+  const Image before = TopLeft(start, first.width, first.height);
+  server_.DumpUntil([&] { return window; }, path("window.xwd"),
+                    [&](const Image& picture) { return picture == before; });
+  HoldUntilClicks(window, 300, 300, 3);
+  const Image expected = TopLeft(grown, first.width, first.height);
+  const Image shown = server_.DumpUntil([&] { return window; }, path("window.xwd"),
+                                        [&](const Image& picture) { return picture == expected; });
+  EXPECT_TRUE(shown == expected) << Differences(shown, expected);
+  tmux_->SendKeys("x");
+  EXPECT_EQ(WaitForExit(), 0) << Err();
+  const std::string line = "mouseclick at x=300, y=300\r\n";
+  EXPECT_EQ(Out(), "\r\n" + line + line + line);
+}
+
+TEST_F(ShapeboardWineE2E, CtrlCEndsWithTheBreakReport) {
+  Launch();
+  ASSERT_FALSE(WaitForWindow().empty()) << Err();
+  tmux_->SendKeys("C-c");
+  EXPECT_EQ(WaitForExit(), 9);
+  EXPECT_NE(Err().find("#RTS: unhandled exception #21: USER BREAK\r\n"), std::string::npos)
+      << Err();
+  EXPECT_TRUE(std::filesystem::exists(path("errinfo.$$$")));
+}
+
+// Without a display the window cannot be made: 9, as on Linux. The message
+// goes to a message box, which cannot appear either, so the program's own
+// output is only the start-up's empty line.
+TEST_F(ShapeboardWineE2E, WithoutADisplayHaltsWithNine) {
+  Launch(false);
+  EXPECT_EQ(WaitForExit(), 9) << Err();
+  EXPECT_EQ(Out(), "\r\n");
+}
+
+}  // namespace
