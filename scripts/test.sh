@@ -3,14 +3,14 @@
 # build that scripts/run.sh ships, the plain debug build, then the same suite
 # under AddressSanitizer+UBSan and under ThreadSanitizer, and each libFuzzer
 # target for a few seconds. End-to-end tests start their own X server and
-# terminal. The Windows build is made first: each preset's suite runs it
-# under Wine too (shapeboard_wine_e2e_test).
+# terminal. The Windows build is made first: the release and debug suites
+# run it under Wine too (shapeboard_wine_e2e_test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 presets=("${@:-release debug asan tsan}")
 status=0
-echo "=== windows (cross build, run under Wine by each suite)"
+echo "=== windows (cross build, run under Wine by the release and debug suites)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 for preset in ${presets[@]}; do
