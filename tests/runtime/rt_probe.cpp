@@ -231,15 +231,20 @@ void waitInLoop(const char* marker) {
   for (;;) Lib::Delay(50);
 }
 
-void waitInFrame(const char* marker) {
-  Lib::BEGIN();
+// The loop runs inside a frame that reports what it catches; the guard's
+// destructor shows that the frame was unwound.
+void loopInFrame(const char* marker, void (*loop)(const char*)) {
   K2C_Protect(
-      [marker] {
+      [marker, loop] {
         Announcer guard{"loop guard"};
-        writeMarker(marker);
-        for (;;) Lib::Delay(50);
+        loop(marker);
       },
       [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+}
+
+void waitInFrame(const char* marker) {
+  Lib::BEGIN();
+  loopInFrame(marker, waitInLoop);
 }
 
 void computeInLoop(const char* marker) {
@@ -265,12 +270,7 @@ void busyInLoop(const char* marker) {
 }
 
 void busyInFrame(const char* marker) {
-  K2C_Protect(
-      [marker] {
-        Announcer guard{"loop guard"};
-        busyInLoop(marker);
-      },
-      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+  loopInFrame(marker, busyInLoop);
 }
 
 // A halt from another thread while the main thread is busy: in platform
@@ -303,12 +303,7 @@ void terminateAfterCaughtBreak() {
 }
 
 void spinInFrame(const char* marker) {
-  K2C_Protect(
-      [marker] {
-        Announcer guard{"loop guard"};
-        computeInLoop(marker);
-      },
-      [](K2C_HandlerFrame& frame) { sayTrap("caught", frame); });
+  loopInFrame(marker, computeInLoop);
 }
 
 // Two threads end the program at once: the second waits for the first,
