@@ -39,10 +39,8 @@ function(win32_used_names sources out)
   set(${out} "${names}" PARENT_SCOPE)
 endfunction()
 
-# The function-like macros of windows.h whose names the modules give to
-# functions of their own (WinRTL::RGB, LOWORD, ...): a module's name must not
-# be rewritten by a header it never asked for.
-function(win32_colliding_macros compiler work_dir sources used out)
+# Every #define that windows.h leaves behind, as the compiler's -dM lists them.
+function(windows_macro_text compiler work_dir out)
   file(WRITE ${work_dir}/windows_macros.cpp
        "#define NOMINMAX\n#define WIN32_LEAN_AND_MEAN\n#include <windows.h>\n")
   execute_process(COMMAND ${compiler} -E -dM ${work_dir}/windows_macros.cpp
@@ -50,6 +48,14 @@ function(win32_colliding_macros compiler work_dir sources used out)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "windows.h does not preprocess with ${compiler}")
   endif()
+  set(${out} "${macro_text}" PARENT_SCOPE)
+endfunction()
+
+# The function-like macros of windows.h whose names the modules give to
+# functions of their own (WinRTL::RGB, LOWORD, ...): a module's name must not
+# be rewritten by a header it never asked for.
+function(win32_colliding_macros compiler work_dir sources used out)
+  windows_macro_text(${compiler} ${work_dir} macro_text)
   string(REGEX MATCHALL "#define [A-Za-z_][A-Za-z_0-9]*\\(" macros "${macro_text}")
   list(TRANSFORM macros REPLACE "#define ([A-Za-z_0-9]+)\\(" "\\1")
   set(called "")
@@ -107,13 +113,7 @@ endfunction()
 
 # The names of `used` that windows.h defines as macros without arguments.
 function(win32_object_macros compiler work_dir used out)
-  file(WRITE ${work_dir}/windows_macros.cpp
-       "#define NOMINMAX\n#define WIN32_LEAN_AND_MEAN\n#include <windows.h>\n")
-  execute_process(COMMAND ${compiler} -E -dM ${work_dir}/windows_macros.cpp
-                  OUTPUT_VARIABLE macro_text RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "windows.h does not preprocess with ${compiler}")
-  endif()
+  windows_macro_text(${compiler} ${work_dir} macro_text)
   string(REGEX MATCHALL "#define [A-Za-z_][A-Za-z_0-9]* " defined "${macro_text}")
   list(TRANSFORM defined REPLACE "#define ([A-Za-z_0-9]+) " "\\1")
   set(macros "")
