@@ -2,12 +2,9 @@
 // first drawn window, a press to its console line, a key to the exit, the CPU
 // the idle program takes, and its peak resident memory. The program runs in
 // a pseudo-terminal beside the X server named by DISPLAY; the mouse and keys
-// are sent through the XTEST extension, the window read with XGetImage.
+// are sent and the window read through the tests' own X client.
 //
 //   shapeboard_measure PROGRAM [RUNS] [IDLE-SECONDS]
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -20,7 +17,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -29,13 +25,18 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Wait.h"
+#include "tests/support/XClient.h"
+
 namespace {
 
+using testing_support::WaitUntil;
+using testing_support::XClient;
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 
-constexpr unsigned long kGrey = 0xC0C0C0;
-constexpr int kStartupGreyPixels = 637;  // the four outlines
+constexpr std::uint32_t kGrey = 0xC0C0C0;
+constexpr std::size_t kStartupGreyPixels = 637;  // the four outlines
 
 struct Run {
   double startToWindowMs = 0;
@@ -114,63 +115,25 @@ class Child {
   std::size_t answered_ = 0;
 };
 
-Window findWindow(Display* display, Window parent, const char* name) {
-  Window root, ignored, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(display, parent, &root, &ignored, &children, &count)) return 0;
-  Window found = 0;
-  for (unsigned i = 0; i < count && found == 0; ++i) {
-    char* title = nullptr;
-    if (XFetchName(display, children[i], &title) && title != nullptr) {
-      if (std::strcmp(title, name) == 0) found = children[i];
-      XFree(title);
-    }
-    if (found == 0) found = findWindow(display, children[i], name);
-  }
-  if (children != nullptr) XFree(children);
-  return found;
-}
+// Looks often, so that the times are the program's, not the polls'.
+constexpr std::chrono::milliseconds kStep(1);
 
-int greyPixels(Display* display, Window window) {
-  XImage* image = XGetImage(display, window, 0, 0, 500, 500, AllPlanes, ZPixmap);
-  if (image == nullptr) return 0;
-  int grey = 0;
-  for (int y = 0; y < 500; ++y) {
-    for (int x = 0; x < 500; ++x) grey += (XGetPixel(image, x, y) & 0xFFFFFF) == kGrey;
-  }
-  XDestroyImage(image);
-  return grey;
-}
-
-// Polls until the condition holds; false after the limit.
-template <class Condition>
-bool until(Condition condition, std::chrono::milliseconds limit, std::chrono::microseconds step) {
-  const auto end = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(step);
-  }
-  return true;
-}
-
-int ignoreXErrors(Display*, XErrorEvent*) {
-  return 0;
-}
-
-std::optional<Run> measureOnce(Display* display, const std::string& program, int idleSeconds) {
+std::optional<Run> measureOnce(XClient& x, const std::string& program, int idleSeconds) {
   Run run;
-  const Window root = DefaultRootWindow(display);
   const auto start = Clock::now();
   Child child(program);
   if (!child.ok()) return std::nullopt;
-  Window window = 0;
-  const bool drawn = until(
+  unsigned long window = 0;
+  const bool drawn = WaitUntil(
       [&] {
         child.pump();
-        if (window == 0) window = findWindow(display, root, "Graph");
-        return window != 0 && greyPixels(display, window) >= kStartupGreyPixels;
+        if (window == 0) {
+          const auto named = x.WindowsNamed("Graph");
+          if (!named.empty()) window = named.front();
+        }
+        return window != 0 && x.Read(window).count(kGrey) >= kStartupGreyPixels;
       },
-      std::chrono::seconds(20), std::chrono::microseconds(500));
+      std::chrono::seconds(20), kStep);
   if (!drawn) return std::nullopt;
   run.startToWindowMs = Millis(Clock::now() - start).count();
 
@@ -181,40 +144,32 @@ std::optional<Run> measureOnce(Display* display, const std::string& program, int
   }
 
   // A press where no figure is: (450, 450) in the window, which starts at (1, 1).
-  XTestFakeMotionEvent(display, -1, 451, 451, CurrentTime);
-  XSync(display, False);
+  x.move(451, 451);
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   child.pump();
   const std::size_t seen = child.output().size();
   const auto pressed = Clock::now();
-  XTestFakeButtonEvent(display, 1, True, CurrentTime);
-  XSync(display, False);
-  const bool line = until(
+  x.press(451, 451);
+  const bool line = WaitUntil(
       [&] {
         child.pump();
         return child.output().find("mouseclick", seen) != std::string::npos;
       },
-      std::chrono::seconds(5), std::chrono::microseconds(200));
+      std::chrono::seconds(5), kStep);
   run.pressToLineMs = Millis(Clock::now() - pressed).count();
-  XTestFakeButtonEvent(display, 1, False, CurrentTime);
-  XSync(display, False);
+  x.release();
   if (!line) return std::nullopt;
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
 
-  XSetInputFocus(display, window, RevertToParent, CurrentTime);
-  XSync(display, False);
-  const KeyCode a = XKeysymToKeycode(display, 'a');
   const auto typed = Clock::now();
-  XTestFakeKeyEvent(display, a, True, CurrentTime);
-  XTestFakeKeyEvent(display, a, False, CurrentTime);
-  XSync(display, False);
+  x.typeKey(window, 'a');
   std::optional<rusage> usage;
-  const bool ended = until(
+  const bool ended = WaitUntil(
       [&] {
         child.pump();
         return (usage = child.reap(false)).has_value();
       },
-      std::chrono::seconds(5), std::chrono::microseconds(200));
+      std::chrono::seconds(5), kStep);
   if (!ended) return std::nullopt;
   run.keyToExitMs = Millis(Clock::now() - typed).count();
   run.peakRssMb = static_cast<double>(usage->ru_maxrss) / 1024.0;
@@ -239,16 +194,14 @@ int main(int argc, char** argv) {
   const std::string program = argv[1];
   const int runs = argc > 2 ? std::atoi(argv[2]) : 10;
   const int idleSeconds = argc > 3 ? std::atoi(argv[3]) : 10;
-  Display* display = XOpenDisplay(nullptr);
-  int event = 0, error = 0, major = 0, minor = 0;
-  if (display == nullptr || !XTestQueryExtension(display, &event, &error, &major, &minor)) {
+  XClient x;
+  if (!x.ok() || !x.hasXTest()) {
     std::fprintf(stderr, "no X display with the XTEST extension\n");
     return 2;
   }
-  XSetErrorHandler(ignoreXErrors);
   std::vector<Run> results;
   for (int i = 0; i < runs; ++i) {
-    const auto run = measureOnce(display, program, idleSeconds);
+    const auto run = measureOnce(x, program, idleSeconds);
     if (!run) {
       std::fprintf(stderr, "run %d failed\n", i + 1);
       return 1;
@@ -270,5 +223,4 @@ int main(int argc, char** argv) {
   report("key to exit", column(&Run::keyToExitMs), "ms", 120);
   if (idleSeconds > 0) report("idle CPU (one core)", column(&Run::idleCpuPercent), "%", 1);
   report("peak RSS", column(&Run::peakRssMb), "MB", 30);
-  XCloseDisplay(display);
 }

@@ -24,9 +24,9 @@ std::string Program() {
 }
 
 // The window named exactly "Graph" whose size is 500 x 500.
-std::string GraphWindow(const XServer& server, const std::string& dir) {
+std::string GraphWindow(const XServer& server) {
   for (const std::string& id : server.WindowsNamed("Graph")) {
-    const Image image = server.Dump(id, dir + "/window.xwd");
+    const Image image = server.Dump(id);
     if (image.width == 500 && image.height == 500) return id;
   }
   return {};
@@ -34,9 +34,8 @@ std::string GraphWindow(const XServer& server, const std::string& dir) {
 
 // Dumps the window until it shows the picture (or, with equal false, shows
 // something else) or the time is up; returns the last dump.
-Image WaitUntilShown(const XServer& server, const std::string& dir, const Image& picture,
-                     bool equal = true) {
-  return server.DumpUntil([&] { return GraphWindow(server, dir); }, dir + "/window.xwd",
+Image WaitUntilShown(const XServer& server, const Image& picture, bool equal = true) {
+  return server.DumpUntil([&] { return GraphWindow(server); },
                           [&](const Image& shown) { return (shown == picture) == equal; },
                           std::chrono::seconds(20));
 }
@@ -62,16 +61,16 @@ void ExpectScreenShowsBitmap(const std::vector<std::string>& extraArguments,
   const bool written = WaitForFile(bitmapPath, std::chrono::seconds(30));
   const Image bitmap = written ? ReadPpm(bitmapPath) : Image{};
   // The screen catches up with the drawing on the server thread's next pass.
-  Image shown = written ? WaitUntilShown(server, dir.path(), bitmap) : Image{};
+  Image shown = written ? WaitUntilShown(server, bitmap) : Image{};
   bool covered = false;
   if (written && then == Then::CoverAndUncover) {
     // Another client's window over the top-left part, then gone again: the
     // X server keeps nothing of what it hid, so the window must repaint.
     const std::string coverPid = RunWithDisplay(
         server.display(), "xlogo -geometry 400x400+0+0 -bg red >/dev/null 2>&1 & echo $!");
-    covered = !(WaitUntilShown(server, dir.path(), bitmap, false) == bitmap);
+    covered = !(WaitUntilShown(server, bitmap, false) == bitmap);
     RunWithDisplay(server.display(), "kill " + coverPid);
-    shown = WaitUntilShown(server, dir.path(), bitmap);
+    shown = WaitUntilShown(server, bitmap);
   }
   std::ofstream(donePath).put('\n');
   program.join();

@@ -13,7 +13,7 @@
 
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
-#include "tests/e2e/XTestButton.h"
+#include "tests/support/XClient.h"
 #include "tests/support/Tmux.h"
 #include "tests/support/Wait.h"
 #include "tests/support/XServer.h"
@@ -111,11 +111,11 @@ class ShapeboardE2E : public testing::Test {
     return id;
   }
 
-  Image Dump(const std::string& window) { return server_.Dump(window, path("window.xwd")); }
+  Image Dump(const std::string& window) { return server_.Dump(window); }
 
   // What the window shows once it shows `picture`, or the last dump taken.
   Image WaitUntilShown(const std::string& window, const Image& picture) {
-    return server_.DumpUntil([&] { return window; }, path("window.xwd"),
+    return server_.DumpUntil([&] { return window; },
                              [&](const Image& shown) { return shown == picture; });
   }
 
@@ -123,7 +123,7 @@ class ShapeboardE2E : public testing::Test {
   // the program has reported `clicks` clicks there, then lets go. The loop
   // looks at the button every 100 ms, so one more poll cannot slip in.
   void HoldUntilClicks(int x, int y, std::size_t clicks) {
-    XTestButton button(server_.display());
+    XClient button(server_.display());
     ASSERT_TRUE(button.ok());
     button.press(x + 1, y + 1);  // the window's client area starts at (1, 1)
     const std::string line = ClickLine(x, y);
@@ -218,7 +218,7 @@ TEST_F(ShapeboardE2E, ADragOffTheWindowKeepsReportingTheLastPositionInside) {
   ASSERT_FALSE(window.empty()) << Err();
   const Image figures = Reference("s01_figures");
   ASSERT_TRUE(WaitUntilShown(window, figures) == figures);
-  XTestButton button(server_.display());
+  XClient button(server_.display());
   ASSERT_TRUE(button.ok());
   const std::string line = ClickLine(300, 100);  // nothing there: nothing grows
   const auto clicksAtLeast = [&](std::size_t clicks) {

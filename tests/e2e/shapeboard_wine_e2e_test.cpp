@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/e2e/XTestButton.h"
+#include "tests/support/XClient.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
@@ -111,7 +111,7 @@ class ShapeboardWineE2E : public testing::Test {
     const auto [left, top] = ClientOrigin(window);
     ASSERT_GE(left, 0);
     ASSERT_GE(top, 0);
-    XTestButton button(server_.display());
+    XClient button(server_.display());
     ASSERT_TRUE(button.ok());
     button.press(left + x, top + y);
     const std::string line =
@@ -143,11 +143,11 @@ TEST_F(ShapeboardWineE2E, StartUpShowsTheReferenceFigures) {
   ASSERT_FALSE(window.empty()) << Err();
   const Image reference =
       ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s01_figures.rle");
-  const Image first = server_.Dump(window, path("window.xwd"));
+  const Image first = server_.Dump(window);
   ASSERT_GT(first.width, 400);
   ASSERT_GT(first.height, 400);
   const Image expected = TopLeft(reference, first.width, first.height);
-  const Image shown = server_.DumpUntil([&] { return window; }, path("window.xwd"),
+  const Image shown = server_.DumpUntil([&] { return window; },
                                         [&](const Image& picture) { return picture == expected; });
   EXPECT_TRUE(shown == expected) << Differences(shown, expected);
   EXPECT_EQ(expected.count(0xC0C0C0), reference.count(0xC0C0C0)) << "figures outside the window";
@@ -165,15 +165,15 @@ TEST_F(ShapeboardWineE2E, AHeldPressGrowsTheSmallCircle) {
       ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s01_figures.rle");
   const Image grown =
       ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s02_grown.rle");
-  const Image first = server_.Dump(window, path("window.xwd"));
+  const Image first = server_.Dump(window);
   ASSERT_GT(first.width, 400);
   ASSERT_GT(first.height, 400);
   const Image before = TopLeft(start, first.width, first.height);
-  server_.DumpUntil([&] { return window; }, path("window.xwd"),
+  server_.DumpUntil([&] { return window; },
                     [&](const Image& picture) { return picture == before; });
   HoldUntilClicks(window, 300, 300, 3);
   const Image expected = TopLeft(grown, first.width, first.height);
-  const Image shown = server_.DumpUntil([&] { return window; }, path("window.xwd"),
+  const Image shown = server_.DumpUntil([&] { return window; },
                                         [&](const Image& picture) { return picture == expected; });
   EXPECT_TRUE(shown == expected) << Differences(shown, expected);
   tmux_->SendKeys("x");

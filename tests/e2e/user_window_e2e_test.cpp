@@ -51,9 +51,8 @@ TEST(UserWindowE2E, ScreenShowsWhatWasDrawnAtTheRequestedPlace) {
   if (written) {
     // "ready" comes after the server thread has shown the drawing, so the
     // first dump should match; more tries cover a slow X server.
-    shown =
-        server.DumpUntil([&] { return server.WindowNamed("Graph"); }, dir.path() + "/window.xwd",
-                         [&](const Image& dump) { return dump == expected; });
+    shown = server.DumpUntil([&] { return server.WindowNamed("Graph"); },
+                             [&](const Image& dump) { return dump == expected; });
     Differences(shown, expected, &differences);
     info = RunWithDisplay(server.display(), "xwininfo -name Graph 2>/dev/null");
   }

@@ -15,22 +15,6 @@
 namespace testing_support {
 namespace {
 
-std::uint32_t bigEndianField(const std::string& data, std::size_t index) {
-  const auto* b = reinterpret_cast<const unsigned char*>(data.data() + index * 4);
-  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
-         b[3];
-}
-
-// The value of the bits under a contiguous mask, shifted down.
-std::uint32_t channel(std::uint32_t pixel, std::uint32_t mask) {
-  if (mask == 0) return 0;
-  while ((mask & 1) == 0) {
-    mask >>= 1;
-    pixel >>= 1;
-  }
-  return pixel & mask;
-}
-
 // The byte stream of a reference picture; throws when it ends early.
 class RleReader {
  public:
@@ -156,35 +140,6 @@ Image ReadPpm(const std::string& path) {
   for (std::size_t i = 0; i < count; ++i) {
     const auto* rgb = reinterpret_cast<const unsigned char*>(data.data() + start + i * 3);
     image.pixels.push_back((std::uint32_t{rgb[0]} << 16) | (std::uint32_t{rgb[1]} << 8) | rgb[2]);
-  }
-  return image;
-}
-
-Image ReadXwd(const std::string& path) {
-  const std::string data = ReadFile(path);
-  if (data.size() < 100) return {};
-  const std::uint32_t headerSize = bigEndianField(data, 0);
-  const std::uint32_t width = bigEndianField(data, 4);
-  const std::uint32_t height = bigEndianField(data, 5);
-  const bool lsbFirst = bigEndianField(data, 7) == 0;
-  const std::uint32_t bitsPerPixel = bigEndianField(data, 11);
-  const std::uint32_t bytesPerLine = bigEndianField(data, 12);
-  const std::uint32_t masks[3] = {bigEndianField(data, 14), bigEndianField(data, 15),
-                                  bigEndianField(data, 16)};
-  const std::size_t start = headerSize + std::size_t{bigEndianField(data, 19)} * 12;
-  if (bitsPerPixel != 32 || data.size() < start + std::size_t{bytesPerLine} * height) return {};
-  if (width > 0x7FFFFFFF || height > 0x7FFFFFFF) return {};
-  Image image{static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), {}};
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const auto* b = reinterpret_cast<const unsigned char*>(
-          data.data() + start + std::size_t{y} * bytesPerLine + std::size_t{x} * 4);
-      const std::uint32_t raw =
-          lsbFirst ? b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24)
-                   : (std::uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
-      image.pixels.push_back((channel(raw, masks[0]) << 16) | (channel(raw, masks[1]) << 8) |
-                             channel(raw, masks[2]));
-    }
   }
   return image;
 }

@@ -43,8 +43,6 @@ Image ReadPpm(const std::string& path);
 // on a malformed or cut-short picture.
 Image DecodeReferencePicture(const std::vector<std::uint8_t>& bytes, std::size_t& at);
 Image ReadReferencePicture(const std::string& path);
-// An X window dump (xwd) of a 32-bit TrueColor window; empty otherwise.
-Image ReadXwd(const std::string& path);
 // Waits until the file exists; false when the time is up first.
 bool WaitForFile(const std::string& path, std::chrono::milliseconds limit);
 

@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 
 #include "tests/support/Subprocess.h"
 #include "tests/support/Wait.h"
+#include "tests/support/XClient.h"
 
 namespace testing_support {
 
@@ -24,7 +24,7 @@ XServer::XServer(int width, int height) {
     // Xvfb writes the display number it chose to the descriptor we name.
     // Without -noreset the server starts afresh whenever its last client
     // leaves, and drops every connection still in its handshake: a program
-    // starting while a test's xdotool or xwd has just left would find no X
+    // starting while a test's own connection has just left would find no X
     // server ("x11 not available").
     ::dup2(fds[1], 3);
     int devnull = ::open("/dev/null", O_RDWR);
@@ -61,12 +61,10 @@ void XServer::Stop() {
 }
 
 std::vector<std::string> XServer::WindowsNamed(const std::string& name) const {
-  std::istringstream lines(RunWithDisplay(
-      display_, "xdotool search --name " + ShellQuote("^" + name + "$") + " 2>/dev/null"));
+  const XClient client(display_);
   std::vector<std::string> ids;
-  for (std::string id; std::getline(lines, id);) {
-    if (!id.empty()) ids.push_back(id);
-  }
+  if (!client.ok()) return ids;
+  for (const unsigned long id : client.WindowsNamed(name)) ids.push_back(std::to_string(id));
   return ids;
 }
 
@@ -75,19 +73,17 @@ std::string XServer::WindowNamed(const std::string& name) const {
   return ids.empty() ? std::string() : ids.front();
 }
 
-Image XServer::Dump(const std::string& window, const std::string& file) const {
-  if (window.empty()) return {};
-  RunWithDisplay(display_,
-                 "xwd -silent -id " + window + " -out " + ShellQuote(file) + " 2>/dev/null");
-  return ReadXwd(file);
+Image XServer::Dump(const std::string& window) const {
+  const XClient client(display_);
+  if (window.empty() || !client.ok()) return {};
+  return client.Read(std::stoul(window, nullptr, 0));
 }
 
-Image XServer::DumpUntil(const std::function<std::string()>& window, const std::string& file,
+Image XServer::DumpUntil(const std::function<std::string()>& window,
                          const std::function<bool(const Image&)>& wanted,
                          std::chrono::milliseconds limit) const {
   Image shown;
-  WaitUntil([&] { return wanted(shown = Dump(window(), file)); }, limit,
-            std::chrono::milliseconds(100));
+  WaitUntil([&] { return wanted(shown = Dump(window())); }, limit, std::chrono::milliseconds(100));
   return shown;
 }
 

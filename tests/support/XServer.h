@@ -28,17 +28,17 @@ class XServer {
   // The value for DISPLAY, e.g. ":17".
   const std::string& display() const { return display_; }
 
-  // The ids of the windows named exactly `name`, as xdotool lists them.
+  // The ids of the windows named exactly `name` (see XClient::WindowsNamed).
   std::vector<std::string> WindowsNamed(const std::string& name) const;
   // The first of them, or empty when there is none.
   std::string WindowNamed(const std::string& name) const;
-  // The window's own dump (xwd, written to `file`) read back; empty when the
-  // window cannot be dumped. A dump of the root window would mix up windows
-  // whose visual differs from the root's, as SDL's windows may.
-  Image Dump(const std::string& window, const std::string& file) const;
+  // What the window itself shows; empty when it cannot be read. A read of
+  // the root window would mix up windows whose visual differs from the
+  // root's, as SDL's windows may.
+  Image Dump(const std::string& window) const;
   // Dumps what `window()` names (looked up again for each dump) until the
   // dump satisfies `wanted` or the time is up; the last dump.
-  Image DumpUntil(const std::function<std::string()>& window, const std::string& file,
+  Image DumpUntil(const std::function<std::string()>& window,
                   const std::function<bool(const Image&)>& wanted,
                   std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
