@@ -20,6 +20,7 @@
 #include "runtime/Storage.h"
 #include "platform/kernel/FilesInternal.h"
 #include "tests/channels/IOLinkCapture.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -173,17 +174,15 @@ TEST_F(ModeTest, WritesDropPushback) {
 
 // ---- Buffering on a real file ------------------------------------------------
 
+// A file of the test's own, open for reading and writing through a handle.
 class TempFile {
  public:
-  explicit TempFile(const std::string& content = "") {
-    char name[] = "/tmp/shapeboard-kdev-XXXXXX";
-    fd_ = ::mkstemp(name);
-    path_ = name;
+  explicit TempFile(const std::string& content = "")
+      : path_(dir_.file("data")), fd_(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
     if (!content.empty()) (void)!::write(fd_, content.data(), content.size());
     ::lseek(fd_, 0, SEEK_SET);
     handle_ = win32::detail::HandleForDescriptor(fd_);
   }
-  ~TempFile() { ::unlink(path_.c_str()); }
   win32::HANDLE handle() const { return handle_; }
   long size() const {
     struct stat st {};
@@ -198,8 +197,9 @@ class TempFile {
   }
 
  private:
-  int fd_ = -1;
+  testing_support::TempDir dir_;
   std::string path_;
+  int fd_ = -1;
   win32::HANDLE handle_ = nullptr;
 };
 
