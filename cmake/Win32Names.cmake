@@ -8,7 +8,7 @@
 # Declared by platform/windows/Win32.h itself: what the system needs beyond
 # the API, and the macros that take arguments.
 set(WIN32_NAMES_BY_HAND SetUnhandledExceptionFilter WalkStack PSTACK_FRAME_VISITOR ImageNtHeader
-    IMAGE_FIRST_SECTION detail)
+    IMAGE_FIRST_SECTION MessageBoxA detail)
 # Macros whose values are casts to pointers: constants, but not constant
 # expressions.
 set(WIN32_NAMES_POINTERS INVALID_HANDLE_VALUE IDI_APPLICATION IDC_ARROW)

@@ -686,17 +686,34 @@ constexpr char kWindowFailure[] = "Couldn't create main window";
 // The most pixels a bitmap may have (as the GDI allows).
 constexpr std::uint64_t kMaxBitmapPixels = std::uint64_t{1} << 26;
 
-// A bitmap of the size can be made, and the window's outer size (borders and
-// caption added) is an int.
+// What the frame adds to the drawing area, as the system draws it for the
+// window's style: a drawing area of the asked size, whatever frame the
+// system gives. An overlapped window always has a caption, which
+// AdjustWindowRect counts only when the style names it. Without an answer,
+// the classic frame: a border each side and the caption.
+struct FrameSize {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+};
+
+FrameSize frameSize() {
+  win32::RECT frame{0, 0, 0, 0};
+  if (win32::AdjustWindowRect(&frame, kWindowStyle | win32::WS_CAPTION, win32::FALSE)) {
+    return FrameSize{std::int64_t{frame.right} - frame.left,
+                     std::int64_t{frame.bottom} - frame.top};
+  }
+  return FrameSize{2 * win32::GetSystemMetrics(win32::SM_CXBORDER),
+                   2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
+                       win32::GetSystemMetrics(win32::SM_CYCAPTION)};
+}
+
+// A bitmap of the size can be made, and the window's outer size (the frame
+// added) is an int.
 bool windowSizeFits(std::uint32_t width, std::uint32_t depth) {
   if (std::uint64_t{width} * depth > kMaxBitmapPixels) return false;
-  const std::int64_t outerWidth =
-      std::int64_t{width} + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
-  const std::int64_t outerHeight = std::int64_t{depth} +
-                                   2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
-                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
+  const FrameSize frame = frameSize();
   constexpr std::int64_t kIntMax = std::numeric_limits<std::int32_t>::max();
-  return outerWidth <= kIntMax && outerHeight <= kIntMax;
+  return width + frame.width <= kIntMax && depth + frame.height <= kIntMax;
 }
 
 // The DCs go before their bitmap and palettes: an object still selected
@@ -714,11 +731,9 @@ void destroyWindowObjects(const WindowObjects& objects) {
 // the GDI refuses the size; then nothing is left behind.
 bool makeWindow(WindowObjects& made) {
   const Geometry& asked = server.asked;
-  const std::int32_t outerWidth =
-      gdiInt(asked.width) + 2 * win32::GetSystemMetrics(win32::SM_CXBORDER);
-  const std::int32_t outerHeight = gdiInt(asked.depth) +
-                                   2 * win32::GetSystemMetrics(win32::SM_CYBORDER) +
-                                   win32::GetSystemMetrics(win32::SM_CYCAPTION);
+  const FrameSize frame = frameSize();
+  const auto outerWidth = static_cast<std::int32_t>(asked.width + frame.width);
+  const auto outerHeight = static_cast<std::int32_t>(asked.depth + frame.height);
   made.window = win32::CreateWindowExA(0, kClassName, kWindowTitle, kWindowStyle, gdiInt(asked.x),
                                        gdiInt(asked.y), outerWidth, outerHeight, nullptr, nullptr,
                                        win32::GetModuleHandleA(nullptr), nullptr);

@@ -191,6 +191,12 @@ DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
 // window rectangle in screen coordinates.
 BOOL GetClientRect(HWND window, RECT* rect);
 BOOL GetWindowRect(HWND window, RECT* rect);
+// Grows a client rectangle to the window rectangle a top-level window of the
+// style needs around it: the frame of the style's border bits (none without
+// them) and a caption only for WS_CAPTION, as Windows reads the style; the
+// caption CreateWindowExA gives every overlapped window is not counted, so
+// callers pass WS_CAPTION for one. A menu adds SM_CYMENU. FALSE for no rect.
+BOOL AdjustWindowRect(RECT* rect, DWORD style, BOOL menu);
 
 // Text. The console's own window (listed by EnumWindows) has the console
 // title as its text.

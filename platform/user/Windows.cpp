@@ -298,6 +298,16 @@ BOOL GetWindowRect(HWND handle, RECT* rect) {
   return TRUE;
 }
 
+BOOL AdjustWindowRect(RECT* rect, DWORD style, BOOL menu) {
+  if (rect == nullptr) return FALSE;
+  const int frame = (style & (WS_CAPTION | WS_THICKFRAME)) != 0 ? FrameWidth(style) : 0;
+  const int caption = (style & WS_CAPTION) == WS_CAPTION ? kCaptionHeight : 0;
+  const int menuBar = menu ? GetSystemMetrics(SM_CYMENU) : 0;
+  *rect = {rect->left - frame, rect->top - frame - caption - menuBar, rect->right + frame,
+           rect->bottom + frame};
+  return TRUE;
+}
+
 int GetWindowTextA(HWND handle, LPSTR buffer, int maxCount) {
   if (buffer == nullptr || maxCount <= 0) return 0;
   if (handle == detail::ConsoleWindowHandle()) {

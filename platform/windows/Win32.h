@@ -41,6 +41,11 @@ void WalkStack(PSTACK_FRAME_VISITOR visitor, LPVOID context);
 // EXCEPTION_CONTINUE_EXECUTION) goes no further.
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
 
+// A box that cannot appear (no display) is not lost: "caption: text" and
+// CR LF go to standard error, as the Linux build writes every box there.
+// The answer is the real one.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
 }  // namespace win32
 
 namespace win32::detail {

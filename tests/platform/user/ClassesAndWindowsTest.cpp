@@ -153,6 +153,44 @@ TEST_F(WindowsTest, ClientAreaIsOuterSizeLessBordersAndCaption) {
   EXPECT_TRUE(SameRect(outer, {1, 1, 503, 522}));
 }
 
+// What AdjustWindowRect adds is the frame a window of the style gets: a
+// window made at the grown size has exactly the asked client area. Without
+// WS_CAPTION's bits no caption is counted, as on Windows, though an
+// overlapped window always gets one.
+TEST_F(WindowsTest, AdjustWindowRectGivesTheFrameTheWindowGets) {
+  struct Row {
+    DWORD style;
+    BOOL menu;
+    RECT grown;
+  };
+  for (const Row& row : {
+           Row{0x108A0000 | WS_CAPTION, FALSE, {9, -8, 511, 521}},
+           Row{0x108A0000, FALSE, {9, 11, 511, 521}},
+           Row{WS_OVERLAPPEDWINDOW, FALSE, {6, -11, 514, 524}},
+           Row{WS_POPUP | WS_CAPTION, FALSE, {9, -8, 511, 521}},
+           Row{WS_POPUP | WS_DLGFRAME, FALSE, {7, 9, 513, 523}},
+           Row{WS_POPUP | WS_BORDER, FALSE, {9, 11, 511, 521}},
+           Row{WS_POPUP, FALSE, {10, 12, 510, 520}},
+           Row{WS_POPUP | WS_CAPTION, TRUE, {9, -27, 511, 521}},
+       }) {
+    RECT rect{10, 12, 510, 520};
+    ASSERT_TRUE(AdjustWindowRect(&rect, row.style, row.menu));
+    EXPECT_TRUE(SameRect(rect, row.grown)) << std::hex << row.style;
+    const bool captionCounted =
+        (row.style & WS_CAPTION) == WS_CAPTION || (row.style & WS_POPUP) != 0;
+    if (row.menu || !captionCounted) continue;  // no menus here; the caption the style leaves out
+    HWND window = CreateWindowExA(0, "RecordingClass", "Adjusted", row.style, rect.left, rect.top,
+                                  rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    RECT client;
+    ASSERT_TRUE(GetClientRect(window, &client));
+    EXPECT_TRUE(SameRect(client, {0, 0, 500, 508})) << std::hex << row.style;
+    EXPECT_TRUE(DestroyWindow(window));
+  }
+  EXPECT_FALSE(AdjustWindowRect(nullptr, WS_OVERLAPPEDWINDOW, FALSE));
+}
+
 // Positions so far out that the far edges would pass the largest int: the
 // window keeps its size and its edges stay ordered.
 TEST_F(WindowsTest, WindowAtTheEdgeOfTheIntRangeKeepsItsSize) {
