@@ -118,6 +118,16 @@ TEST_F(Heap, SmallSlotsOfOneKindShareABlockAndReleasedSlotsAreUsedFirst) {
   EXPECT_EQ(take(17), a);
 }
 
+TEST_F(Heap, AnEmptiedSmallBlockStartsAgainAtItsFirstSlot) {
+  void* a = take(40);
+  void* b = take(40);
+  drop(b);  // b's slot waits on the released list
+  drop(a);  // and the block is empty
+  EXPECT_EQ(take(40), a);
+  EXPECT_EQ(take(40), b);
+  EXPECT_EQ(K2C_busymem, kBlock);
+}
+
 TEST_F(Heap, AFullSmallBlockServesNoMoreUntilItsLastSlotIsReleased) {
   const std::uint32_t slots = krMM::kBlockObjects / 16;
   std::vector<void*> all;
@@ -386,6 +396,28 @@ TEST_F(Heap, ReleasedLargeBlocksServeTheNextRequestOfTheirSizeWithinABound) {
   EXPECT_LE(K2C_CachedBytes(), std::size_t{1} << 20);
 }
 
+// The emptied block, kept for the next request of its kind, is a new block
+// to the limits: a threshold lowered meanwhile refuses it, and once another
+// block goes the next request gets the lowest one.
+TEST_F(Heap, AnEmptiedSmallBlockTakenAgainMeetsTheLimitsAsANewOne) {
+  void* medium = take(992);
+  const std::int32_t mediumBlock = krBlockManager::blockIndex(medium);
+  void* small = take(40);
+  drop(small);
+  ASSERT_EQ(K2C_busymem, kBlock);
+  K2C_threshold = kBlock + 100;
+  EXPECT_EQ(take(40), nullptr);
+  EXPECT_EQ(take(100), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 1u);
+  drop(medium);
+  void* again = take(40);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(krBlockManager::blockIndex(again), mediumBlock);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  K2C_GC_INIT(false, 0, 0);
+}
+
 TEST_F(Heap, ThresholdRefusesTheBlockThatWouldExceedIt) {
   K2C_GC_INIT(false, 2000000, 4000000);
   std::uint32_t count = 0;
@@ -480,6 +512,7 @@ TEST_P(HeapCollectedBlock, TheRetriedRequestGetsTheBlockTheCollectorEmptied) {
 
 INSTANTIATE_TEST_SUITE_P(Classes, HeapCollectedBlock,
                          ::testing::Values(CollectedBlockRow{"SmallForMedium", 40, 992},
+                                           CollectedBlockRow{"SmallForOtherSmall", 40, 100},
                                            CollectedBlockRow{"MediumForSmall", 992, 40},
                                            CollectedBlockRow{"SmallForBlockSized", 40, 16328},
                                            CollectedBlockRow{"BlockSizedForMedium", 16328, 992}),
