@@ -424,20 +424,22 @@ ObjectHeader* takeBackWaiting() {
   return object;
 }
 
+// The two waits exclude each other; the one that empties the block is the
+// quicker to rule out.
 void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   object->type = 0;
-  if (mergesOnlyWithTheFirstOfAList(b, object)) {
-    waitingObject = object;
-    waitingBlock = b;
-    waitingWhole = false;
-    return;
-  }
   if (b == newestBlock && warmBlock == nullptr && emptiesTheBlockBesideTheFirstOfAList(b, object)) {
     countReleased(b);
     warmBlock = b;
     waitingObject = object;
     waitingBlock = b;
     waitingWhole = true;
+    return;
+  }
+  if (mergesOnlyWithTheFirstOfAList(b, object)) {
+    waitingObject = object;
+    waitingBlock = b;
+    waitingWhole = false;
     return;
   }
   mergeAndFree(b, object);
@@ -555,6 +557,25 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   return handedOutSmall(takeSlot(b, kind), s);
 }
 
+// A request of the waiting object's size: the object itself when the merge
+// and the search would hand it out, counted as handOut counts it. The
+// waiting object is medium, so the request is too.
+[[gnu::noinline]] ObjectHeader* waitingObjectAgain(std::uint64_t s) {
+  const auto size = static_cast<std::uint32_t>(s);
+  ObjectHeader* object = nullptr;
+  if (waitingWhole) {
+    if (wholeBlockServes(size)) object = takeBackWholeBlock();
+  } else if (mergedChunkServes(size)) {
+    object = takeBackWaiting();
+  }
+  if (object == nullptr) return newObjectSlowly(s);
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += size;
+  ++K2C_objects;
+  return object;
+}
+
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
   if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
   ObjectHeader* object = handOut(s);
@@ -606,6 +627,7 @@ ObjectHeader* newObject(std::uint64_t s) {
     if (b == &fBlocks[kind]) return smallInNewBlock(s);
     if (b != nullptr) return handedOutSmall(takeSlot(b, kind), s);
   }
+  if (waitingObject != nullptr && s == sizeOf(waitingObject)) return waitingObjectAgain(s);
   return newObjectSlowly(s);
 }
 
