@@ -418,6 +418,23 @@ TEST_F(Heap, AnEmptiedSmallBlockTakenAgainMeetsTheLimitsAsANewOne) {
   K2C_GC_INIT(false, 0, 0);
 }
 
+// Likewise a medium object that emptied its block: asked for again past a
+// lowered threshold it is refused, and the block goes back to the manager.
+TEST_F(Heap, AMediumObjectThatEmptiedItsBlockIsNotTakenBackPastTheThreshold) {
+  take(40);
+  void* p = take(992);
+  drop(p);
+  K2C_threshold = kBlock + 100;
+  EXPECT_EQ(take(992), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  EXPECT_EQ(K2C_objects, 1u);
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 1u);
+  K2C_threshold = 0xFFFFFFFF;
+  EXPECT_EQ(take(992), p);  // its block is the lowest free one again
+  EXPECT_EQ(K2C_busymem, 2 * kBlock);
+  K2C_GC_INIT(false, 0, 0);
+}
+
 TEST_F(Heap, ThresholdRefusesTheBlockThatWouldExceedIt) {
   K2C_GC_INIT(false, 2000000, 4000000);
   std::uint32_t count = 0;
