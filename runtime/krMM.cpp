@@ -167,7 +167,8 @@ void* takeBlock() {
   krBlockManager::free(b);
 }
 
-BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
+// Inline at every use: the large class pays no call for it.
+[[gnu::always_inline]] inline BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   const std::uint64_t need = n + kBlockOverhead;
   const std::uint64_t afterwards = K2C_busymem + need;
   if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return nullptr;
