@@ -25,6 +25,7 @@ std::uint32_t highestWordCommitted = 0;
 // search would have left it. Anything else finishes the release first.
 // -1: none waits.
 std::int32_t waiting = -1;
+GiveBack giveBack = nullptr;
 
 std::uint32_t* zeroedMap() {
   auto* map = static_cast<std::uint32_t*>(K2C_malloc(kMapWords * sizeof(std::uint32_t)));
@@ -107,6 +108,12 @@ void settle() {
   finishRelease(block);
 }
 
+// The counts with every release finished, the user's kept block's too.
+void settleAll() {
+  if (giveBack != nullptr) giveBack();
+  settle();
+}
+
 // Every block below is in use: the search from the hint would stop here.
 bool isLowestFree(std::uint32_t block) {
   const std::uint32_t word = block / 32;
@@ -164,26 +171,17 @@ void free(void* address) {
   finishRelease(static_cast<std::uint32_t>(block));
 }
 
-bool releaseToWait(void* address) {
-  const std::int32_t block = blockIndex(address);
-  if (block < 0 || waiting >= 0) return false;
-  const auto b = static_cast<std::uint32_t>(block);
-  if ((inUseMap[b / 32] & bitOf(b)) == 0 || !releaseKeepsAll() || !isLowestFree(b)) return false;
-  waiting = block;
-  return true;
-}
-
-bool waits(const void* address) {
-  return waiting >= 0 && blockIndex(address) == waiting;
+void setGiveBack(GiveBack hook) {
+  giveBack = hook;
 }
 
 std::uint32_t blocksInUse() {
-  settle();
+  settleAll();
   return inUseCount;
 }
 
 std::uint32_t blocksMarkedInUse() {
-  settle();
+  settleAll();
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; inUseMap != nullptr && i < kMapWords; ++i) {
     count += static_cast<std::uint32_t>(std::popcount(inUseMap[i]));
@@ -192,7 +190,7 @@ std::uint32_t blocksMarkedInUse() {
 }
 
 std::uint32_t blocksKeptCommitted() {
-  settle();
+  settleAll();
   return keptCount;
 }
 

@@ -21,11 +21,11 @@ bool init(std::uint32_t blockSize);
 void* alloc();  // NIL when every block is in use or the commit is refused
 void free(void* address);
 
-// Releases the block at address only when it would then wait to be handed
-// out next, committed and untouched; false (and nothing done) otherwise.
-bool releaseToWait(void* address);
-// The block at address waits so.
-bool waits(const void* address);
+// A user that keeps a released block back (it takes that block again with
+// its next request, which the manager would hand it next) names here how to
+// give it back: the counts below are read after it. NIL: none.
+using GiveBack = void (*)();
+void setGiveBack(GiveBack hook);
 
 // For checks: the blocks in use, the blocks committed though not in use, and
 // the index of the block holding an address (-1 outside the reservation).

@@ -127,12 +127,52 @@ BlockHeader* blockOf(ObjectHeader* object) {
 
 // ---- blocks ----
 
-BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
+// The 16 KB block the block manager handed out last, while krMM has asked
+// nothing else of it since: every block below is in use, so once released it
+// is the very block the manager would hand out next. NIL: not known.
+BlockHeader* newestBlock = nullptr;
+// That block after its release, counted released at once (K2C_busymem, out
+// of its list, magic cleared) but kept back from the manager: the next
+// request for a 16 KB block, of any kind, takes it again with no call, as
+// the release and the manager's search would have given it. Every other use
+// of the manager gives it back first. NIL: none.
+BlockHeader* warmBlock = nullptr;
+
+void settle();
+
+// A merge waiting on the warm block reads the block: it is done first.
+void giveBackWarm() {
+  if (warmBlock == nullptr) return;
+  settle();
+  BlockHeader* b = warmBlock;
+  warmBlock = nullptr;
+  newestBlock = nullptr;
+  krBlockManager::free(b);
+}
+
+void* takeBlock() {
+  if (warmBlock != nullptr) {
+    BlockHeader* b = warmBlock;
+    warmBlock = nullptr;
+    return b;
+  }
+  void* memory = krBlockManager::alloc();
+  newestBlock = static_cast<BlockHeader*>(memory);
+  return memory;
+}
+
+[[gnu::noinline]] void giveBlockBack(BlockHeader* b) {
+  giveBackWarm();
+  newestBlock = nullptr;
+  krBlockManager::free(b);
+}
+
+// Inline at every use: the large class pays no call for it.
+[[gnu::always_inline]] inline BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   const std::uint64_t need = n + kBlockOverhead;
   const std::uint64_t afterwards = K2C_busymem + need;
   if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return nullptr;
-  void* memory =
-      n == kBlockObjects ? krBlockManager::alloc() : K2C_malloc(static_cast<std::size_t>(need));
+  void* memory = n == kBlockObjects ? takeBlock() : K2C_malloc(static_cast<std::size_t>(need));
   if (memory == nullptr) return nullptr;
   auto* b = static_cast<BlockHeader*>(memory);
   b->size = b->free = static_cast<std::uint32_t>(n);
@@ -151,12 +191,15 @@ void countReleased(BlockHeader* b) {
   b->magic = 0;
 }
 
-void releaseBlock(BlockHeader* b) {
+// The newest block never waits beside a warm one: that one is the newest.
+inline void releaseBlock(BlockHeader* b) {
   countReleased(b);
-  if (b->size == kBlockObjects) {
-    krBlockManager::free(b);
-  } else {
+  if (b->size != kBlockObjects) {
     K2C_free(b, b->size + kBlockOverhead);
+  } else if (b == newestBlock && warmBlock == nullptr) {
+    warmBlock = b;
+  } else {
+    giveBlockBack(b);
   }
 }
 
@@ -286,9 +329,9 @@ BlockHeader* waitingBlock = nullptr;
 
 // The same holds for the object at the front of a block whose merge would
 // empty the block, when the block manager would hand the block out next:
-// the block is released at once, with its counts, and only the rest's
-// removal from its list waits. A request of the object's size that no list
-// serves takes the block again, split as before.
+// the block is released at once, with its counts, and kept warm; only the
+// rest's removal from its list waits. A request of the object's size that
+// no list serves takes the block again, split as before.
 bool waitingWhole = false;
 
 ObjectHeader* following(ObjectHeader* object) {
@@ -322,7 +365,7 @@ bool wholeBlockServes(std::uint32_t s) {
   const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
   if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return false;
   const std::int32_t rest = keyOf(sizeOf(following(waitingObject)));
-  return krDTree::firstFromWithout(k | 1, rest) == -1 && krBlockManager::waits(waitingBlock);
+  return krDTree::firstFromWithout(k | 1, rest) == -1 && warmBlock == waitingBlock;
 }
 
 // The block taken again and the object split off its front, with the
@@ -382,19 +425,22 @@ ObjectHeader* takeBackWaiting() {
   return object;
 }
 
+// The two waits exclude each other; the one that empties the block is the
+// quicker to rule out.
 void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   object->type = 0;
+  if (b == newestBlock && warmBlock == nullptr && emptiesTheBlockBesideTheFirstOfAList(b, object)) {
+    countReleased(b);
+    warmBlock = b;
+    waitingObject = object;
+    waitingBlock = b;
+    waitingWhole = true;
+    return;
+  }
   if (mergesOnlyWithTheFirstOfAList(b, object)) {
     waitingObject = object;
     waitingBlock = b;
     waitingWhole = false;
-    return;
-  }
-  if (emptiesTheBlockBesideTheFirstOfAList(b, object) && krBlockManager::releaseToWait(b)) {
-    countReleased(b);
-    waitingObject = object;
-    waitingBlock = b;
-    waitingWhole = true;
     return;
   }
   mergeAndFree(b, object);
@@ -435,6 +481,8 @@ void startAfresh() {
     parts[kind] = kind == 0 ? 0 : kBlockObjects / (kUnit * kind);
   }
   K2C_objects = K2C_usedmem = K2C_busymem = 0;
+  newestBlock = nullptr;
+  krBlockManager::setGiveBack(&giveBackWarm);
 }
 
 std::uint32_t limitOrNone(std::int32_t value) {
@@ -510,10 +558,30 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   return handedOutSmall(takeSlot(b, kind), s);
 }
 
+// A request of the waiting object's size: the object itself when the merge
+// and the search would hand it out, counted as handOut counts it. The
+// waiting object is medium, so the request is too.
+[[gnu::noinline]] ObjectHeader* waitingObjectAgain(std::uint64_t s) {
+  const auto size = static_cast<std::uint32_t>(s);
+  ObjectHeader* object = nullptr;
+  if (waitingWhole) {
+    if (wholeBlockServes(size)) object = takeBackWholeBlock();
+  } else if (mergedChunkServes(size)) {
+    object = takeBackWaiting();
+  }
+  if (object == nullptr) return newObjectSlowly(s);
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += size;
+  ++K2C_objects;
+  return object;
+}
+
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
   if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
   ObjectHeader* object = handOut(s);
   if (object == nullptr) {
+    giveBackWarm();  // the collector finds the block manager as the releases left it
     if (collectAutomatically) collector();
     object = handOut(s);
   }
@@ -560,6 +628,7 @@ ObjectHeader* newObject(std::uint64_t s) {
     if (b == &fBlocks[kind]) return smallInNewBlock(s);
     if (b != nullptr) return handedOutSmall(takeSlot(b, kind), s);
   }
+  if (waitingObject != nullptr && s == sizeOf(waitingObject)) return waitingObjectAgain(s);
   return newObjectSlowly(s);
 }
 
@@ -624,6 +693,7 @@ void K2C_GC_INIT(bool gcAuto, std::int32_t threshold, std::int32_t heapLimit) {
   using namespace krMM;
   buildTypeDescriptors();
   settle();
+  giveBackWarm();
   if (!initialised.load(std::memory_order_relaxed) || (K2C_objects == 0 && K2C_busymem == 0)) {
     K2C_InitHeap(0, 0);
     krBlockManager::init(16384);

@@ -118,6 +118,16 @@ TEST_F(Heap, SmallSlotsOfOneKindShareABlockAndReleasedSlotsAreUsedFirst) {
   EXPECT_EQ(take(17), a);
 }
 
+TEST_F(Heap, AnEmptiedSmallBlockStartsAgainAtItsFirstSlot) {
+  void* a = take(40);
+  void* b = take(40);
+  drop(b);  // b's slot waits on the released list
+  drop(a);  // and the block is empty
+  EXPECT_EQ(take(40), a);
+  EXPECT_EQ(take(40), b);
+  EXPECT_EQ(K2C_busymem, kBlock);
+}
+
 TEST_F(Heap, AFullSmallBlockServesNoMoreUntilItsLastSlotIsReleased) {
   const std::uint32_t slots = krMM::kBlockObjects / 16;
   std::vector<void*> all;
@@ -235,13 +245,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 std::uint32_t assertionOf(void* p);
 
-// A medium object alone in its block, released and asked for again: the
-// block is counted released at once and the next request, whatever its
-// class, is served as from a block just handed out again.
+// An object alone in its block, released and asked for again: the block is
+// counted released at once and the next request, whatever its class, is
+// served as from a block just handed out again, the same block.
 struct EmptiedBlockRow {
   const char* name;
   std::uint32_t request;
-  bool countBetween;  // the block manager's counts looked at in between
+  bool countBetween;          // the block manager's counts looked at in between
+  std::uint32_t first = 992;  // the object that empties the block
 };
 
 void PrintTo(const EmptiedBlockRow& row, std::ostream* os) {
@@ -252,23 +263,25 @@ class HeapEmptiedBlock : public Heap, public ::testing::WithParamInterface<Empti
 
 TEST_P(HeapEmptiedBlock, TheReleasedBlockServesTheNextRequestAsANewOne) {
   const EmptiedBlockRow row = GetParam();
-  void* p = take(992);
+  void* p = take(row.first);
   drop(p);
   EXPECT_EQ(K2C_busymem, 0u);
   EXPECT_EQ(K2C_usedmem, 0u);
+  EXPECT_EQ(K2C_objects, 0u);
   if (row.countBetween) {
     EXPECT_EQ(krBlockManager::blocksInUse(), 0u);
+    EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 0u);
   }
   void* again = take(row.request);
   ASSERT_NE(again, nullptr);
-  if (row.request == 992) {
-    EXPECT_EQ(again, p);
-  }
+  EXPECT_EQ(again, p);  // every class starts right after the block header
   EXPECT_EQ(krBlockManager::blockIndex(again), krBlockManager::blockIndex(p));
   EXPECT_EQ(K2C_busymem, 16384u);
+  EXPECT_EQ(K2C_usedmem, krMM::countedSize(static_cast<krMM::ObjectHeader*>(again) - 1));
   EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
-  void* next = take(992);  // the rest of the block is one free chunk
-  if (row.request > 160) {
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 1u);
+  void* next = take(992);  // the rest of a medium block is one free chunk
+  if (row.request > 160 && krMM::objectSize(row.request) <= krMM::kMediumLimit) {
     EXPECT_EQ(next, static_cast<char*>(again) + krMM::objectSize(row.request));
   }
   drop(again);
@@ -280,12 +293,19 @@ TEST_P(HeapEmptiedBlock, TheReleasedBlockServesTheNextRequestAsANewOne) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, HeapEmptiedBlock,
-                         ::testing::Values(EmptiedBlockRow{"SameSize", 992, false},
-                                           EmptiedBlockRow{"SameSizeCountedBetween", 992, true},
-                                           EmptiedBlockRow{"OtherMediumSize", 1992, false},
-                                           EmptiedBlockRow{"Small", 40, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Requests, HeapEmptiedBlock,
+    ::testing::Values(EmptiedBlockRow{"SameSize", 992, false},
+                      EmptiedBlockRow{"SameSizeCountedBetween", 992, true},
+                      EmptiedBlockRow{"OtherMediumSize", 1992, false},
+                      EmptiedBlockRow{"Small", 40, false},
+                      EmptiedBlockRow{"SmallAfterSmall", 40, false, 40},
+                      EmptiedBlockRow{"SmallCountedBetween", 40, true, 40},
+                      EmptiedBlockRow{"OtherSmallKind", 100, false, 40},
+                      EmptiedBlockRow{"MediumAfterSmall", 992, false, 40},
+                      EmptiedBlockRow{"SmallAfterBlockSized", 40, false, 16328},
+                      EmptiedBlockRow{"BlockSizedAfterSmall", 16328, true, 40}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Heap, MediumBlockGoesBackWhenItsLastObjectIsReleasedInAnyOrder) {
   std::vector<void*> all;
@@ -376,6 +396,45 @@ TEST_F(Heap, ReleasedLargeBlocksServeTheNextRequestOfTheirSizeWithinABound) {
   EXPECT_LE(K2C_CachedBytes(), std::size_t{1} << 20);
 }
 
+// The emptied block, kept for the next request of its kind, is a new block
+// to the limits: a threshold lowered meanwhile refuses it, and once another
+// block goes the next request gets the lowest one.
+TEST_F(Heap, AnEmptiedSmallBlockTakenAgainMeetsTheLimitsAsANewOne) {
+  void* medium = take(992);
+  const std::int32_t mediumBlock = krBlockManager::blockIndex(medium);
+  void* small = take(40);
+  drop(small);
+  ASSERT_EQ(K2C_busymem, kBlock);
+  K2C_threshold = kBlock + 100;
+  EXPECT_EQ(take(40), nullptr);
+  EXPECT_EQ(take(100), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 1u);
+  drop(medium);
+  void* again = take(40);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(krBlockManager::blockIndex(again), mediumBlock);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+// Likewise a medium object that emptied its block: asked for again past a
+// lowered threshold it is refused, and the block goes back to the manager.
+TEST_F(Heap, AMediumObjectThatEmptiedItsBlockIsNotTakenBackPastTheThreshold) {
+  take(40);
+  void* p = take(992);
+  drop(p);
+  K2C_threshold = kBlock + 100;
+  EXPECT_EQ(take(992), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  EXPECT_EQ(K2C_objects, 1u);
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 1u);
+  K2C_threshold = 0xFFFFFFFF;
+  EXPECT_EQ(take(992), p);  // its block is the lowest free one again
+  EXPECT_EQ(K2C_busymem, 2 * kBlock);
+  K2C_GC_INIT(false, 0, 0);
+}
+
 TEST_F(Heap, ThresholdRefusesTheBlockThatWouldExceedIt) {
   K2C_GC_INIT(false, 2000000, 4000000);
   std::uint32_t count = 0;
@@ -423,6 +482,58 @@ TEST_F(Heap, WithAutomaticCollectionTheHookRunsAndTheRequestIsTriedOnceMore) {
   EXPECT_EQ(collections, 1);
   K2C_GC_INIT(false, 0, 0);
 }
+
+// The collector empties the only block while a request waits for one: the
+// retried request gets that block, counted once, whatever the classes.
+struct CollectedBlockRow {
+  const char* name;
+  std::uint32_t resident;  // released by the collector
+  std::uint32_t request;
+};
+
+void PrintTo(const CollectedBlockRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapCollectedBlock : public Heap, public ::testing::WithParamInterface<CollectedBlockRow> {};
+
+std::int32_t blockSeenByTheCollector = -2;
+void countingReleasingCollector() {
+  releasingCollector();
+  blockSeenByTheCollector = static_cast<std::int32_t>(krBlockManager::blocksMarkedInUse());
+}
+
+TEST_P(HeapCollectedBlock, TheRetriedRequestGetsTheBlockTheCollectorEmptied) {
+  const CollectedBlockRow row = GetParam();
+  K2C_GC_INIT(true, static_cast<std::int32_t>(kBlock + 100), 0);
+  collections = 0;
+  collectable = &kept_;
+  krMM::setCollector(&countingReleasingCollector);
+  void* resident = take(row.resident);
+  ASSERT_NE(resident, nullptr);
+  const std::int32_t block = krBlockManager::blockIndex(resident);
+  void* p = take(row.request);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(collections, 1);
+  EXPECT_EQ(blockSeenByTheCollector, 0);
+  EXPECT_EQ(p, resident);
+  EXPECT_EQ(krBlockManager::blockIndex(p), block);
+  EXPECT_EQ(K2C_busymem, kBlock);
+  EXPECT_EQ(K2C_objects, 1u);
+  EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
+  drop(p);
+  EXPECT_EQ(K2C_busymem, 0u);
+  EXPECT_EQ(krBlockManager::blocksMarkedInUse(), 0u);
+  K2C_GC_INIT(false, 0, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, HeapCollectedBlock,
+                         ::testing::Values(CollectedBlockRow{"SmallForMedium", 40, 992},
+                                           CollectedBlockRow{"SmallForOtherSmall", 40, 100},
+                                           CollectedBlockRow{"MediumForSmall", 992, 40},
+                                           CollectedBlockRow{"SmallForBlockSized", 40, 16328},
+                                           CollectedBlockRow{"BlockSizedForMedium", 16328, 992}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Heap, WithoutAutomaticCollectionTheHookIsNotCalled) {
   K2C_GC_INIT(false, 0, kBlock + 100);
