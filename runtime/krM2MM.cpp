@@ -6,16 +6,15 @@
 #include "runtime/krMM.h"
 
 void K2C_ALLOCATE(void*& p, std::uint32_t size) {
-  p = nullptr;
-  if (size == 0 || K2C_HeapExhaustionSimulated()) return;
-  krMM::ObjectHeader* object = krMM::newObject(krMM::objectSize(size));
-  if (object != nullptr) p = object + 1;
+  if (size == 0 || K2C_HeapExhaustionSimulated()) {
+    p = nullptr;
+    return;
+  }
+  krMM::newObject(p, krMM::objectSize(size));
 }
 
 void K2C_DEALLOCATE(void*& p) {
-  if (p == nullptr) return;
-  krMM::releaseObject(static_cast<krMM::ObjectHeader*>(p) - 1);
-  p = nullptr;
+  if (p != nullptr) krMM::releaseObject(p);
 }
 
 // lengths[0] is the outermost dimension; the descriptor counts from the inside.

@@ -205,9 +205,13 @@ inline void releaseBlock(BlockHeader* b) {
 
 // ---- small objects ----
 
-// A slot from the block at the front of its kind's list.
-inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
-  const std::uint32_t s = kind * kUnit;
+[[gnu::noinline]] void moveToFull(BlockHeader* b, std::uint32_t kind) {
+  unlink(b);
+  pushFront(bBlocks[kind], b);
+}
+
+// A slot from the block at the front of its kind's list, which stays there.
+inline ObjectHeader* slotOf(BlockHeader* b, std::uint32_t s) {
   std::uint32_t offset = b->freeSlots;
   if (offset != 0) {
     b->freeSlots = at(b, offset)->type;
@@ -216,12 +220,20 @@ inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
     b->nextSlot += s;
   }
   b->free -= s;
-  if (b->free < s && b->freeSlots == 0) {
-    unlink(b);
-    pushFront(bBlocks[kind], b);
-  }
   ObjectHeader* slot = at(b, offset);
   slot->info = (offset / kUnit) << kInfoDistanceShift | s;
+  return slot;
+}
+
+inline bool isFull(const BlockHeader* b, std::uint32_t s) {
+  return b->free < s && b->freeSlots == 0;
+}
+
+// A slot from the block at the front of its kind's list.
+inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
+  ObjectHeader* slot = slotOf(b, kind * kUnit);
+  if (isFull(b, kind * kUnit)) [[unlikely]]
+    moveToFull(b, kind);
   return slot;
 }
 
@@ -550,18 +562,23 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
 
 // A small request whose kind has no block while no release waits. A request
 // that fails here fails without a trace and takes the whole way, the
-// collector hook included.
-[[gnu::noinline]] ObjectHeader* smallInNewBlock(std::uint64_t s) {
+// collector hook included (p NIL meanwhile).
+[[gnu::noinline]] void smallInNewBlock(void*& p, std::uint64_t s) {
   const auto kind = static_cast<std::uint32_t>(s / kUnit);
   BlockHeader* b = newBlock(kBlockObjects, kind);
-  if (b == nullptr) return newObjectSlowly(s);
-  return handedOutSmall(takeSlot(b, kind), s);
+  if (b != nullptr) [[likely]] {
+    p = handedOutSmall(takeSlot(b, kind), s) + 1;
+    return;
+  }
+  p = nullptr;
+  ObjectHeader* object = newObjectSlowly(s);
+  if (object != nullptr) p = object + 1;
 }
 
 // A request of the waiting object's size: the object itself when the merge
 // and the search would hand it out, counted as handOut counts it. The
 // waiting object is medium, so the request is too.
-[[gnu::noinline]] ObjectHeader* waitingObjectAgain(std::uint64_t s) {
+[[gnu::noinline]] void waitingObjectAgain(void*& p, std::uint64_t s) {
   const auto size = static_cast<std::uint32_t>(s);
   ObjectHeader* object = nullptr;
   if (waitingWhole) {
@@ -569,12 +586,17 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   } else if (mergedChunkServes(size)) {
     object = takeBackWaiting();
   }
-  if (object == nullptr) return newObjectSlowly(s);
+  if (object == nullptr) {
+    p = nullptr;
+    object = newObjectSlowly(s);
+    p = object != nullptr ? object + 1 : nullptr;
+    return;
+  }
   object->info = (object->info & ~kInfoFree) | kInfoAllocated;
   object->type = k2c_td_null;
   K2C_usedmem += size;
   ++K2C_objects;
-  return object;
+  p = object + 1;
 }
 
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
@@ -588,24 +610,28 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   return object;
 }
 
-// The common release: an object handed out, small or medium, with no
-// release waiting. Everything else, the faults
-// included, takes the whole way.
+// The common release: a small object, or a medium one with no release
+// waiting, of the type K2C_ALLOCATE gives (a known descriptor once built).
+// A small slot's release does not touch what a waiting release will, and a
+// block it empties gives the warm one back, which settles first, as the whole
+// way does. Everything else, the faults included, takes the whole way.
 [[gnu::always_inline]] inline bool releasedQuickly(ObjectHeader* object) {
-  if (waitingObject != nullptr) return false;
   const std::uint32_t number = object->type;
-  if (number - 1 >= typeCount || typeTable[number]->magic != kTypeMagic) return false;
+  if (number != k2c_td_null || number == 0) return false;
   const std::uint32_t info = object->info;
   if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) return false;
   BlockHeader* b = blockOf(object);
   const std::uint32_t size = info & kInfoSizeMask;
   if (b->magic != kBlockMagic) return false;
-  K2C_usedmem -= size;
-  --K2C_objects;
   if (b->kind == kKindMedium) {
+    if (waitingObject != nullptr) return false;
+    K2C_usedmem -= size;
+    --K2C_objects;
     releaseMedium(b, object);
     return true;
   }
+  K2C_usedmem -= size;
+  --K2C_objects;
   b->free += size;
   if (b->free == b->size) {
     releaseBlock(b);
@@ -619,22 +645,45 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
 
 }  // namespace
 
-// The common small request takes a short way while no release waits. The
-// lists' sentinels are zero, not empty, before the set-up.
-ObjectHeader* newObject(std::uint64_t s) {
-  if (s <= kSmallLimit && waitingObject == nullptr) {
+namespace {
+
+// Every other request. Every way that may call out (the collector hook)
+// finds p NIL.
+[[gnu::noinline]] void newObjectOtherwise(void*& p, std::uint64_t s) {
+  p = nullptr;
+  ObjectHeader* object = newObjectSlowly(s);
+  if (object != nullptr) p = object + 1;
+}
+
+}  // namespace
+
+// The common small request takes a short way: a slot of a block it has,
+// which a waiting release cannot change. The lists' sentinels are zero, not
+// empty, before the set-up.
+void newObject(void*& p, std::uint64_t s) {
+  if (s <= kSmallLimit) [[likely]] {
     const auto kind = static_cast<std::uint32_t>(s / kUnit);
     BlockHeader* b = fBlocks[kind].next;
-    if (b == &fBlocks[kind]) return smallInNewBlock(s);
-    if (b != nullptr) return handedOutSmall(takeSlot(b, kind), s);
+    if (b != &fBlocks[kind] && b != nullptr) [[likely]] {
+      p = handedOutSmall(slotOf(b, kind * kUnit), s) + 1;
+      if (isFull(b, kind * kUnit)) [[unlikely]]
+        moveToFull(b, kind);
+      return;
+    }
+    if (b != nullptr && waitingObject == nullptr) {
+      smallInNewBlock(p, s);
+      return;
+    }
+  } else if (waitingObject != nullptr && s == sizeOf(waitingObject)) {
+    waitingObjectAgain(p, s);
+    return;
   }
-  if (waitingObject != nullptr && s == sizeOf(waitingObject)) return waitingObjectAgain(s);
-  return newObjectSlowly(s);
+  newObjectOtherwise(p, s);
 }
 
 namespace {
 
-[[gnu::noinline]] void releaseObjectSlowly(ObjectHeader* object) {
+void releasedSlowly(ObjectHeader* object) {
   settle();
   const TypeDesc* desc = typeDesc(object->type);
   if (desc == nullptr || desc->magic != kTypeMagic) K2C_ASSERT_F(100);
@@ -665,10 +714,21 @@ namespace {
   --K2C_objects;
 }
 
+// p is cleared only once the object is released.
+[[gnu::noinline]] void releaseObjectSlowly(void*& p) {
+  releasedSlowly(static_cast<ObjectHeader*>(p) - 1);
+  p = nullptr;
+}
+
 }  // namespace
 
-void releaseObject(ObjectHeader* object) {
-  if (!releasedQuickly(object)) releaseObjectSlowly(object);
+// p stays as it was when an assertion leaves.
+void releaseObject(void*& p) {
+  if (releasedQuickly(static_cast<ObjectHeader*>(p) - 1)) [[likely]] {
+    p = nullptr;
+    return;
+  }
+  releaseObjectSlowly(p);
 }
 
 void setCollector(Collector hook) {
