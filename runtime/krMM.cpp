@@ -47,6 +47,15 @@ std::uint32_t parts[kKinds];
 TypeDesc* typeTable[kTypeTableSize];  // number 0 names none
 std::uint32_t typeCount = 0;
 
+// The object a take-back handed out last, while no free list has changed
+// since: the free lists, the counts and the medium headers are as they were
+// before its release, so its release waits again and a request of its size
+// gets it back again without asking either question anew. Only what does not
+// lie in medium blocks (the limits, the warm and the newest block) is asked
+// again. NIL: none.
+ObjectHeader* takenBack = nullptr;
+bool takenBackWhole = false;  // it emptied its block when released
+
 // ---- lists ----
 
 void makeEmpty(BlockHeader& sentinel) {
@@ -74,6 +83,7 @@ ObjectHeader* chunkOf(FreeLinks* links) {
 }
 
 void unlinkChunk(ObjectHeader* chunk) {
+  takenBack = nullptr;
   FreeLinks* l = linksOf(chunk);
   l->prev->next = l->next;
   l->next->prev = l->prev;
@@ -97,6 +107,7 @@ bool isFree(const ObjectHeader* object) {
 
 // A free chunk: into the front of its list and onto the tree.
 void insertChunk(ObjectHeader* chunk) {
+  takenBack = nullptr;
   const std::int32_t key = keyOf(sizeOf(chunk));
   FreeLinks& sentinel = mediumLists[key];
   FreeLinks* l = linksOf(chunk);
@@ -368,14 +379,19 @@ bool emptiesTheBlockBesideTheFirstOfAList(BlockHeader* b, ObjectHeader* object) 
   return mediumLists[keyOf(sizeOf(rest))].next == linksOf(rest);
 }
 
+// The limits let a new 16 KB block in.
+bool limitsLetABlockIn() {
+  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
+  return afterwards <= K2C_maxmem && afterwards <= K2C_threshold;
+}
+
 // No list serves s bytes once the rest has left its list, the limits let a
 // new block in, and that block would be the waiting one.
 bool wholeBlockServes(std::uint32_t s) {
   if (sizeOf(waitingObject) != s) return false;
   const std::int32_t k = keyOf(s);
   if (mediumLists[k].next != &mediumLists[k]) return false;
-  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
-  if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return false;
+  if (!limitsLetABlockIn()) return false;
   const std::int32_t rest = keyOf(sizeOf(following(waitingObject)));
   return krDTree::firstFromWithout(k | 1, rest) == -1 && warmBlock == waitingBlock;
 }
@@ -385,6 +401,8 @@ bool wholeBlockServes(std::uint32_t s) {
 ObjectHeader* takeBackWholeBlock() {
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  takenBack = object;
+  takenBackWhole = true;
   const std::uint32_t s = sizeOf(object);
   newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
   ObjectHeader* rest = following(object);
@@ -428,6 +446,8 @@ bool mergedChunkServes(std::uint32_t s) {
 ObjectHeader* takeBackWaiting() {
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  takenBack = object;
+  takenBackWhole = false;
   ObjectHeader* rest = following(object);
   const std::uint32_t s = sizeOf(object);
   const std::uint32_t merged = (object->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree;
@@ -437,10 +457,31 @@ ObjectHeader* takeBackWaiting() {
   return object;
 }
 
+// The object taken back last released again, as its first release went:
+// the block it empties waits warm only while it is the newest and no other
+// one is warm, or else merges at once.
+void waitAgain(BlockHeader* b, ObjectHeader* object) {
+  waitingObject = object;
+  waitingBlock = b;
+  waitingWhole = takenBackWhole;
+  if (!waitingWhole) return;
+  if (b == newestBlock && warmBlock == nullptr) {
+    countReleased(b);
+    warmBlock = b;
+    return;
+  }
+  waitingObject = nullptr;
+  mergeAndFree(b, object);
+}
+
 // The two waits exclude each other; the one that empties the block is the
 // quicker to rule out.
 void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   object->type = 0;
+  if (object == takenBack) {
+    waitAgain(b, object);
+    return;
+  }
   if (b == newestBlock && warmBlock == nullptr && emptiesTheBlockBesideTheFirstOfAList(b, object)) {
     countReleased(b);
     warmBlock = b;
@@ -494,6 +535,7 @@ void startAfresh() {
   }
   K2C_objects = K2C_usedmem = K2C_busymem = 0;
   newestBlock = nullptr;
+  takenBack = nullptr;
   krBlockManager::setGiveBack(&giveBackWarm);
 }
 
@@ -581,9 +623,12 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
 [[gnu::noinline]] void waitingObjectAgain(void*& p, std::uint64_t s) {
   const auto size = static_cast<std::uint32_t>(s);
   ObjectHeader* object = nullptr;
+  const bool again = waitingObject == takenBack;
   if (waitingWhole) {
-    if (wholeBlockServes(size)) object = takeBackWholeBlock();
-  } else if (mergedChunkServes(size)) {
+    const bool serves =
+        again ? limitsLetABlockIn() && warmBlock == waitingBlock : wholeBlockServes(size);
+    if (serves) object = takeBackWholeBlock();
+  } else if (again || mergedChunkServes(size)) {
     object = takeBackWaiting();
   }
   if (object == nullptr) {

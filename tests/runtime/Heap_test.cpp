@@ -210,6 +210,7 @@ struct ReleaseAndAskAgainRow {
   const char* name;
   bool freeChunkBetween;  // a 2000-byte chunk free elsewhere in the block
   std::uint32_t request;
+  bool takenBackBefore = false;  // released and taken back once before the chunk is freed
 };
 
 void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
@@ -225,6 +226,10 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
   void* x = take(1992);  // 2000 bytes
   take(992);             // keeps x from merging with p
   void* p = take(992);
+  if (row.takenBackBefore) {
+    drop(p);
+    ASSERT_EQ(take(992), p);
+  }
   if (row.freeChunkBetween) drop(x);
   drop(p);
   void* again = take(row.request);
@@ -240,7 +245,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
                       ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
                       ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
-                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900}),
+                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
+                      ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
+                      ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::uint32_t assertionOf(void* p);
@@ -432,6 +439,12 @@ TEST_F(Heap, AMediumObjectThatEmptiedItsBlockIsNotTakenBackPastTheThreshold) {
   K2C_threshold = 0xFFFFFFFF;
   EXPECT_EQ(take(992), p);  // its block is the lowest free one again
   EXPECT_EQ(K2C_busymem, 2 * kBlock);
+  drop(p);
+  ASSERT_EQ(take(992), p);  // taken back once: the threshold is asked again all the same
+  drop(p);
+  K2C_threshold = kBlock + 100;
+  EXPECT_EQ(take(992), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
   K2C_GC_INIT(false, 0, 0);
 }
 
