@@ -5,8 +5,9 @@
 #include "runtime/kosMem.h"
 #include "runtime/krMM.h"
 
+// newObject yields NIL for size 0 (an object of the header alone).
 void K2C_ALLOCATE(void*& p, std::uint32_t size) {
-  if (size == 0 || K2C_HeapExhaustionSimulated()) {
+  if (K2C_HeapExhaustionSimulated()) {
     p = nullptr;
     return;
   }

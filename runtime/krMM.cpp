@@ -39,8 +39,15 @@ bool collectAutomatically = false;
 void emptyCollector() {}
 Collector collector = &emptyCollector;
 
-BlockHeader fBlocks[kKinds];  // blocks that can still serve objects
-BlockHeader bBlocks[kKinds];  // small blocks full when last used
+// A list's sentinel, empty from the start, so that the quick request needs
+// no set-up check of its own.
+struct BlockList : BlockHeader {
+  constexpr BlockList() : BlockHeader{0, 0, this, this, 0, 0, 0, 0, {}} {}
+};
+static_assert(sizeof(BlockList) == sizeof(BlockHeader));
+
+constinit BlockList fBlocks[kKinds];  // blocks that can still serve objects
+constinit BlockList bBlocks[kKinds];  // small blocks full when last used
 FreeLinks mediumLists[krDTree::kKeys];
 std::uint32_t parts[kKinds];
 
@@ -601,20 +608,28 @@ namespace {
 }
 
 ObjectHeader* newObjectSlowly(std::uint64_t s);
+void newObjectOtherwise(void*& p, std::uint64_t s);
 
 // A small request whose kind has no block while no release waits. A request
-// that fails here fails without a trace and takes the whole way, the
-// collector hook included (p NIL meanwhile).
+// that fails here, or comes before the set-up, fails without a trace and
+// takes the whole way, the collector hook included (p NIL meanwhile).
 [[gnu::noinline]] void smallInNewBlock(void*& p, std::uint64_t s) {
   const auto kind = static_cast<std::uint32_t>(s / kUnit);
-  BlockHeader* b = newBlock(kBlockObjects, kind);
-  if (b != nullptr) [[likely]] {
-    p = handedOutSmall(takeSlot(b, kind), s) + 1;
+  if (!initialised.load(std::memory_order_acquire)) [[unlikely]] {
+    newObjectOtherwise(p, s);
     return;
   }
-  p = nullptr;
-  ObjectHeader* object = newObjectSlowly(s);
-  if (object != nullptr) p = object + 1;
+  BlockHeader* b = newBlock(kBlockObjects, kind);
+  if (b == nullptr) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  const auto size = static_cast<std::uint32_t>(s);
+  b->free = kBlockObjects - size;  // its first slot, as takeSlot takes it
+  b->nextSlot = kFirstObject + size;
+  ObjectHeader* slot = at(b, kFirstObject);
+  slot->info = kFirstDistance << kInfoDistanceShift | size;
+  p = handedOutSmall(slot, s) + 1;
 }
 
 // A request of the waiting object's size: the object itself when the merge
@@ -655,37 +670,55 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   return object;
 }
 
+// p is cleared only once the object is released.
+[[gnu::noinline]] void releaseObjectSlowly(void*& p);
+
 // The common release: a small object, or a medium one with no release
 // waiting, of the type K2C_ALLOCATE gives (a known descriptor once built).
 // A small slot's release does not touch what a waiting release will, and a
 // block it empties gives the warm one back, which settles first, as the whole
-// way does. Everything else, the faults included, takes the whole way.
-[[gnu::always_inline]] inline bool releasedQuickly(ObjectHeader* object) {
+// way does. Everything else, the faults included, takes the whole way; past
+// the checks nothing asserts, so p is cleared there.
+[[gnu::always_inline]] inline void releaseQuickly(void*& p) {
+  ObjectHeader* object = static_cast<ObjectHeader*>(p) - 1;
   const std::uint32_t number = object->type;
-  if (number != k2c_td_null || number == 0) return false;
   const std::uint32_t info = object->info;
-  if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) return false;
+  if (number != k2c_td_null || number == 0) [[unlikely]] {
+    releaseObjectSlowly(p);
+    return;
+  }
+  if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) [[unlikely]] {
+    releaseObjectSlowly(p);
+    return;
+  }
   BlockHeader* b = blockOf(object);
   const std::uint32_t size = info & kInfoSizeMask;
-  if (b->magic != kBlockMagic) return false;
+  if (b->magic != kBlockMagic) [[unlikely]] {
+    releaseObjectSlowly(p);
+    return;
+  }
   if (b->kind == kKindMedium) {
-    if (waitingObject != nullptr) return false;
+    if (waitingObject != nullptr) {
+      releaseObjectSlowly(p);
+      return;
+    }
+    p = nullptr;
     K2C_usedmem -= size;
     --K2C_objects;
     releaseMedium(b, object);
-    return true;
+    return;
   }
+  p = nullptr;
   K2C_usedmem -= size;
   --K2C_objects;
   b->free += size;
-  if (b->free == b->size) {
+  if (b->free == b->size) [[unlikely]] {
     releaseBlock(b);
-    return true;
+    return;
   }
   object->type = b->freeSlots;
   object->info = (info & ~kInfoAllocated) | kInfoFree;
   b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(object) - base(b));
-  return true;
 }
 
 }  // namespace
@@ -703,19 +736,24 @@ namespace {
 }  // namespace
 
 // The common small request takes a short way: a slot of a block it has,
-// which a waiting release cannot change. The lists' sentinels are zero, not
-// empty, before the set-up.
+// which a waiting release cannot change. A request of 0 bytes comes as an
+// object of the header's size alone, of kind 1, whose list nothing fills.
 void newObject(void*& p, std::uint64_t s) {
+  if (s % kUnit != 0) __builtin_unreachable();  // objectSize's
   if (s <= kSmallLimit) [[likely]] {
     const auto kind = static_cast<std::uint32_t>(s / kUnit);
     BlockHeader* b = fBlocks[kind].next;
-    if (b != &fBlocks[kind] && b != nullptr) [[likely]] {
+    if (b != &fBlocks[kind]) [[likely]] {
       p = handedOutSmall(slotOf(b, kind * kUnit), s) + 1;
       if (isFull(b, kind * kUnit)) [[unlikely]]
         moveToFull(b, kind);
       return;
     }
-    if (b != nullptr && waitingObject == nullptr) {
+    if (s == kHeaderSize) {
+      p = nullptr;
+      return;
+    }
+    if (waitingObject == nullptr) {
       smallInNewBlock(p, s);
       return;
     }
@@ -759,7 +797,6 @@ void releasedSlowly(ObjectHeader* object) {
   --K2C_objects;
 }
 
-// p is cleared only once the object is released.
 [[gnu::noinline]] void releaseObjectSlowly(void*& p) {
   releasedSlowly(static_cast<ObjectHeader*>(p) - 1);
   p = nullptr;
@@ -769,11 +806,7 @@ void releasedSlowly(ObjectHeader* object) {
 
 // p stays as it was when an assertion leaves.
 void releaseObject(void*& p) {
-  if (releasedQuickly(static_cast<ObjectHeader*>(p) - 1)) [[likely]] {
-    p = nullptr;
-    return;
-  }
-  releaseObjectSlowly(p);
+  releaseQuickly(p);
 }
 
 void setCollector(Collector hook) {

@@ -80,9 +80,10 @@ inline std::uint64_t objectSize(std::uint32_t size) {
   return (static_cast<std::uint64_t>(size) + 15) & ~std::uint64_t{7};
 }
 
-// p := the address after the header of a new object of s bytes with its
-// allocated bit and type set, or NIL; calls the collector hook (p NIL
-// meanwhile) and retries once when it can't be had.
+// p := the address after the header of a new object of s bytes (from
+// objectSize) with its allocated bit and type set, or NIL; NIL without a
+// trace for objectSize(0). Calls the collector hook (p NIL meanwhile) and
+// retries once when it can't be had.
 void newObject(void*& p, std::uint64_t s);
 // Releases the object at p (not NIL) handed out by newObject and sets p to
 // NIL (assertions 100 and 101 for a header or block that isn't the heap's,

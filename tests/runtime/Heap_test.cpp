@@ -89,6 +89,14 @@ TEST_F(Heap, SizeZeroYieldsNilAndChangesNoCounter) {
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(K2C_objects, 0u);
   EXPECT_EQ(K2C_busymem, 0u);
+  take(992);
+  drop(take(992));  // waits to merge with the block's rest
+  p = &p;
+  K2C_ALLOCATE(p, 0);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(K2C_objects, 1u);
+  EXPECT_EQ(K2C_usedmem, 1000u);
+  EXPECT_EQ(K2C_busymem, kBlock);
 }
 
 TEST_F(Heap, RequestsNearFourGigabytesAreRefusedNotWrapped) {
@@ -586,9 +594,13 @@ TEST_F(Heap, TypeDescriptorsNameTheirTypesWithTheMagicWord) {
 
 // A release that the heap must refuse: the assertion number it raises.
 std::uint32_t assertionOf(void* p) {
+  void* const given = p;
   std::uint32_t number = 0;
   K2C_Protect([&] { K2C_DEALLOCATE(p); },
               [&](K2C_HandlerFrame& frame) { number = frame.source->number; });
+  if (number != 0) {
+    EXPECT_EQ(p, given);  // an assertion leaves the variable as it was
+  }
   return number;
 }
 
