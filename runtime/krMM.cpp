@@ -228,7 +228,16 @@ inline void releaseBlock(BlockHeader* b) {
   pushFront(bBlocks[kind], b);
 }
 
+// f_blocks of the kind of slots of s bytes: the list s / 8, as a byte
+// offset from s at once.
+inline BlockHeader& blocksOfSize(std::uint32_t s) {
+  static_assert(sizeof(BlockList) % kUnit == 0);
+  return *reinterpret_cast<BlockList*>(reinterpret_cast<char*>(fBlocks) +
+                                       std::size_t{s} * (sizeof(BlockList) / kUnit));
+}
+
 // A slot from the block at the front of its kind's list, which stays there.
+// Slots lie a multiple of 8 bytes from the block header.
 inline ObjectHeader* slotOf(BlockHeader* b, std::uint32_t s) {
   std::uint32_t offset = b->freeSlots;
   if (offset != 0) {
@@ -237,6 +246,7 @@ inline ObjectHeader* slotOf(BlockHeader* b, std::uint32_t s) {
     offset = b->nextSlot;
     b->nextSlot += s;
   }
+  if (offset % kUnit != 0) __builtin_unreachable();
   b->free -= s;
   ObjectHeader* slot = at(b, offset);
   slot->info = (offset / kUnit) << kInfoDistanceShift | s;
@@ -632,18 +642,35 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
   p = handedOutSmall(slot, s) + 1;
 }
 
+// A request of the size of the object taken back last, waiting again: the
+// answers of the merge and the search hold as they were; for a whole block
+// the limits and the warm block are asked again.
+[[gnu::noinline]] void takenBackAgain(void*& p, std::uint64_t s) {
+  ObjectHeader* object;
+  if (!waitingWhole) {
+    object = takeBackWaiting();
+  } else if (limitsLetABlockIn() && warmBlock == waitingBlock) {
+    object = takeBackWholeBlock();
+  } else {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += static_cast<std::uint32_t>(s);
+  ++K2C_objects;
+  p = object + 1;
+}
+
 // A request of the waiting object's size: the object itself when the merge
 // and the search would hand it out, counted as handOut counts it. The
 // waiting object is medium, so the request is too.
 [[gnu::noinline]] void waitingObjectAgain(void*& p, std::uint64_t s) {
   const auto size = static_cast<std::uint32_t>(s);
   ObjectHeader* object = nullptr;
-  const bool again = waitingObject == takenBack;
   if (waitingWhole) {
-    const bool serves =
-        again ? limitsLetABlockIn() && warmBlock == waitingBlock : wholeBlockServes(size);
-    if (serves) object = takeBackWholeBlock();
-  } else if (again || mergedChunkServes(size)) {
+    if (wholeBlockServes(size)) object = takeBackWholeBlock();
+  } else if (mergedChunkServes(size)) {
     object = takeBackWaiting();
   }
   if (object == nullptr) {
@@ -741,12 +768,13 @@ namespace {
 void newObject(void*& p, std::uint64_t s) {
   if (s % kUnit != 0) __builtin_unreachable();  // objectSize's
   if (s <= kSmallLimit) [[likely]] {
-    const auto kind = static_cast<std::uint32_t>(s / kUnit);
-    BlockHeader* b = fBlocks[kind].next;
-    if (b != &fBlocks[kind]) [[likely]] {
-      p = handedOutSmall(slotOf(b, kind * kUnit), s) + 1;
-      if (isFull(b, kind * kUnit)) [[unlikely]]
-        moveToFull(b, kind);
+    const auto size = static_cast<std::uint32_t>(s);
+    BlockHeader& list = blocksOfSize(size);
+    BlockHeader* b = list.next;
+    if (b != &list) [[likely]] {
+      p = handedOutSmall(slotOf(b, size), s) + 1;
+      if (isFull(b, size)) [[unlikely]]
+        moveToFull(b, size / kUnit);
       return;
     }
     if (s == kHeaderSize) {
@@ -758,7 +786,11 @@ void newObject(void*& p, std::uint64_t s) {
       return;
     }
   } else if (waitingObject != nullptr && s == sizeOf(waitingObject)) {
-    waitingObjectAgain(p, s);
+    if (waitingObject == takenBack) {
+      takenBackAgain(p, s);
+    } else {
+      waitingObjectAgain(p, s);
+    }
     return;
   }
   newObjectOtherwise(p, s);
