@@ -185,6 +185,24 @@ void* takeBlock() {
   krBlockManager::free(b);
 }
 
+// A block's header as a new block has it, counted and at the front of its
+// list.
+[[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind) {
+  b->size = b->free = n;
+  b->freeSlots = 0;
+  b->nextSlot = kFirstObject;
+  b->magic = kBlockMagic;
+  b->kind = static_cast<std::uint8_t>(kind);
+  K2C_busymem += n + kBlockOverhead;
+  pushFront(fBlocks[kind], b);
+}
+
+// The limits let a new 16 KB block in.
+bool limitsLetABlockIn() {
+  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
+  return afterwards <= K2C_maxmem && afterwards <= K2C_threshold;
+}
+
 // Inline at every use: the large class pays no call for it.
 [[gnu::always_inline]] inline BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   const std::uint64_t need = n + kBlockOverhead;
@@ -193,13 +211,15 @@ void* takeBlock() {
   void* memory = n == kBlockObjects ? takeBlock() : K2C_malloc(static_cast<std::size_t>(need));
   if (memory == nullptr) return nullptr;
   auto* b = static_cast<BlockHeader*>(memory);
-  b->size = b->free = static_cast<std::uint32_t>(n);
-  b->freeSlots = 0;
-  b->nextSlot = kFirstObject;
-  b->magic = kBlockMagic;
-  b->kind = static_cast<std::uint8_t>(kind);
-  K2C_busymem += static_cast<std::uint32_t>(need);
-  pushFront(fBlocks[kind], b);
+  startBlock(b, static_cast<std::uint32_t>(n), kind);
+  return b;
+}
+
+// The warm block taken again with no call, once the limits let it in.
+[[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind) {
+  BlockHeader* b = warmBlock;
+  warmBlock = nullptr;
+  startBlock(b, kBlockObjects, kind);
   return b;
 }
 
@@ -396,12 +416,6 @@ bool emptiesTheBlockBesideTheFirstOfAList(BlockHeader* b, ObjectHeader* object) 
   return mediumLists[keyOf(sizeOf(rest))].next == linksOf(rest);
 }
 
-// The limits let a new 16 KB block in.
-bool limitsLetABlockIn() {
-  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
-  return afterwards <= K2C_maxmem && afterwards <= K2C_threshold;
-}
-
 // No list serves s bytes once the rest has left its list, the limits let a
 // new block in, and that block would be the waiting one.
 bool wholeBlockServes(std::uint32_t s) {
@@ -415,13 +429,19 @@ bool wholeBlockServes(std::uint32_t s) {
 
 // The block taken again and the object split off its front, with the
 // headers a new block and the split write.
+ObjectHeader* splitTheWholeBlock();
+
 ObjectHeader* takeBackWholeBlock() {
+  newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
+  return splitTheWholeBlock();
+}
+
+inline ObjectHeader* splitTheWholeBlock() {
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
   takenBack = object;
   takenBackWhole = true;
   const std::uint32_t s = sizeOf(object);
-  newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
   ObjectHeader* rest = following(object);
   rest->info = (kFirstDistance + s / kUnit) << kInfoDistanceShift | kInfoFree | (kBlockObjects - s);
   rest->type = 0;
@@ -620,26 +640,41 @@ namespace {
 ObjectHeader* newObjectSlowly(std::uint64_t s);
 void newObjectOtherwise(void*& p, std::uint64_t s);
 
-// A small request whose kind has no block while no release waits. A request
-// that fails here, or comes before the set-up, fails without a trace and
-// takes the whole way, the collector hook included (p NIL meanwhile).
-[[gnu::noinline]] void smallInNewBlock(void*& p, std::uint64_t s) {
-  const auto kind = static_cast<std::uint32_t>(s / kUnit);
-  if (!initialised.load(std::memory_order_acquire)) [[unlikely]] {
-    newObjectOtherwise(p, s);
-    return;
-  }
-  BlockHeader* b = newBlock(kBlockObjects, kind);
-  if (b == nullptr) [[unlikely]] {
-    newObjectOtherwise(p, s);
-    return;
-  }
+// A new block's first slot, as takeSlot takes it, handed out.
+[[gnu::always_inline]] inline void handOutFirstSlot(void*& p, BlockHeader* b, std::uint64_t s) {
   const auto size = static_cast<std::uint32_t>(s);
-  b->free = kBlockObjects - size;  // its first slot, as takeSlot takes it
+  b->free = kBlockObjects - size;
   b->nextSlot = kFirstObject + size;
   ObjectHeader* slot = at(b, kFirstObject);
   slot->info = kFirstDistance << kInfoDistanceShift | size;
   p = handedOutSmall(slot, s) + 1;
+}
+
+// A small request whose kind has no block while no release waits and no
+// warm block serves it. A request that fails here, or comes before the
+// set-up, fails without a trace and takes the whole way, the collector hook
+// included (p NIL meanwhile).
+[[gnu::noinline]] void smallInBlockFromTheManager(void*& p, std::uint64_t s) {
+  if (!initialised.load(std::memory_order_acquire)) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  BlockHeader* b = newBlock(kBlockObjects, static_cast<std::uint32_t>(s / kUnit));
+  if (b == nullptr) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  handOutFirstSlot(p, b, s);
+}
+
+// A small request whose kind has no block while no release waits. A warm
+// block is there only once the heap is set up.
+[[gnu::noinline]] void smallInNewBlock(void*& p, std::uint64_t s) {
+  if (warmBlock == nullptr || !limitsLetABlockIn()) [[unlikely]] {
+    smallInBlockFromTheManager(p, s);
+    return;
+  }
+  handOutFirstSlot(p, warmBlockAgain(static_cast<std::uint32_t>(s / kUnit)), s);
 }
 
 // A request of the size of the object taken back last, waiting again: the
@@ -650,7 +685,8 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
   if (!waitingWhole) {
     object = takeBackWaiting();
   } else if (limitsLetABlockIn() && warmBlock == waitingBlock) {
-    object = takeBackWholeBlock();
+    warmBlockAgain(kKindMedium);
+    object = splitTheWholeBlock();
   } else {
     newObjectOtherwise(p, s);
     return;
