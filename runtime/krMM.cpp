@@ -269,7 +269,8 @@ inline ObjectHeader* slotOf(BlockHeader* b, std::uint32_t s) {
   if (offset % kUnit != 0) __builtin_unreachable();
   b->free -= s;
   ObjectHeader* slot = at(b, offset);
-  slot->info = (offset / kUnit) << kInfoDistanceShift | s;
+  static_assert(kUnit == 1u << 3);
+  slot->info = offset << (kInfoDistanceShift - 3) | s;  // (offset / 8) << 21
   return slot;
 }
 
