@@ -681,18 +681,22 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
 // A request of the size of the object taken back last, waiting again: the
 // answers of the merge and the search hold as they were; for a whole block
 // the limits and the warm block are asked again.
+// Its release has changed no header but its type, nor the whole block's
+// header but the magic word, so the take-back's headers are there already,
+// the allocated bit included.
 [[gnu::noinline]] void takenBackAgain(void*& p, std::uint64_t s) {
-  ObjectHeader* object;
-  if (!waitingWhole) {
-    object = takeBackWaiting();
-  } else if (limitsLetABlockIn() && warmBlock == waitingBlock) {
-    warmBlockAgain(kKindMedium);
-    object = splitTheWholeBlock();
-  } else {
-    newObjectOtherwise(p, s);
-    return;
+  if (waitingWhole) {
+    if (!limitsLetABlockIn() || warmBlock != waitingBlock) [[unlikely]] {
+      newObjectOtherwise(p, s);
+      return;
+    }
+    warmBlock = nullptr;
+    waitingBlock->magic = kBlockMagic;
+    K2C_busymem += kBlockObjects + kBlockOverhead;
+    pushFront(fBlocks[kKindMedium], waitingBlock);
   }
-  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
   object->type = k2c_td_null;
   K2C_usedmem += static_cast<std::uint32_t>(s);
   ++K2C_objects;

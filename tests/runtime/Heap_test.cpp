@@ -225,6 +225,13 @@ void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
   *os << row.name;
 }
 
+// The header words of an object of `size` bytes and of the chunk after it.
+std::vector<std::uint32_t> headerWords(void* p, std::uint32_t size) {
+  const auto* object = static_cast<const std::uint32_t*>(p) - 2;
+  const auto* next = object + size / 4;
+  return {object[0], object[1], next[0], next[1]};
+}
+
 class HeapReleaseAndAskAgain : public Heap,
                                public ::testing::WithParamInterface<ReleaseAndAskAgainRow> {};
 
@@ -234,6 +241,7 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
   void* x = take(1992);  // 2000 bytes
   take(992);             // keeps x from merging with p
   void* p = take(992);
+  const std::vector<std::uint32_t> split = headerWords(p, 1000);
   if (row.takenBackBefore) {
     drop(p);
     ASSERT_EQ(take(992), p);
@@ -242,6 +250,9 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
   drop(p);
   void* again = take(row.request);
   EXPECT_EQ(again, row.freeChunkBetween ? x : p);
+  if (again == p && row.request == 992) {
+    EXPECT_EQ(headerWords(p, 1000), split);  // as the merge and the split leave them
+  }
   EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
   drop(again);
   EXPECT_EQ(take(16336 - 4000 - 8), p);  // all from p on is one free chunk again
