@@ -223,6 +223,13 @@ bool limitsLetABlockIn() {
   return b;
 }
 
+// The same for a 16 KB block, whose size is known.
+void count16KBlockReleased(BlockHeader* b) {
+  unlink(b);
+  K2C_busymem -= kBlockObjects + kBlockOverhead;
+  b->magic = 0;
+}
+
 void countReleased(BlockHeader* b) {
   unlink(b);
   K2C_busymem -= b->size + kBlockOverhead;
@@ -231,10 +238,13 @@ void countReleased(BlockHeader* b) {
 
 // The newest block never waits beside a warm one: that one is the newest.
 inline void releaseBlock(BlockHeader* b) {
-  countReleased(b);
   if (b->size != kBlockObjects) {
+    countReleased(b);
     K2C_free(b, b->size + kBlockOverhead);
-  } else if (b == newestBlock && warmBlock == nullptr) {
+    return;
+  }
+  count16KBlockReleased(b);
+  if (b == newestBlock && warmBlock == nullptr) {
     warmBlock = b;
   } else {
     giveBlockBack(b);
@@ -498,13 +508,13 @@ ObjectHeader* takeBackWaiting() {
 // The object taken back last released again, as its first release went:
 // the block it empties waits warm only while it is the newest and no other
 // one is warm, or else merges at once.
-void waitAgain(BlockHeader* b, ObjectHeader* object) {
+[[gnu::always_inline]] inline void waitAgain(BlockHeader* b, ObjectHeader* object) {
   waitingObject = object;
   waitingBlock = b;
   waitingWhole = takenBackWhole;
   if (!waitingWhole) return;
   if (b == newestBlock && warmBlock == nullptr) {
-    countReleased(b);
+    count16KBlockReleased(b);
     warmBlock = b;
     return;
   }
@@ -521,7 +531,7 @@ void releaseMedium(BlockHeader* b, ObjectHeader* object) {
     return;
   }
   if (b == newestBlock && warmBlock == nullptr && emptiesTheBlockBesideTheFirstOfAList(b, object)) {
-    countReleased(b);
+    count16KBlockReleased(b);
     warmBlock = b;
     waitingObject = object;
     waitingBlock = b;
@@ -773,6 +783,11 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
     p = nullptr;
     K2C_usedmem -= size;
     --K2C_objects;
+    if (object == takenBack) {
+      object->type = 0;
+      waitAgain(b, object);
+      return;
+    }
     releaseMedium(b, object);
     return;
   }
