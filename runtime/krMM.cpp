@@ -187,10 +187,13 @@ void* takeBlock() {
 
 // A block's header as a new block has it, counted and at the front of its
 // list.
-[[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind) {
-  b->size = b->free = n;
+// firstSlot: the bytes of a small block's first slot, taken at once.
+[[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind,
+                                              std::uint32_t firstSlot = 0) {
+  b->size = n;
+  b->free = n - firstSlot;
   b->freeSlots = 0;
-  b->nextSlot = kFirstObject;
+  b->nextSlot = kFirstObject + firstSlot;
   b->magic = kBlockMagic;
   b->kind = static_cast<std::uint8_t>(kind);
   K2C_busymem += n + kBlockOverhead;
@@ -216,10 +219,11 @@ bool limitsLetABlockIn() {
 }
 
 // The warm block taken again with no call, once the limits let it in.
-[[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind) {
+[[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind,
+                                                          std::uint32_t firstSlot = 0) {
   BlockHeader* b = warmBlock;
   warmBlock = nullptr;
-  startBlock(b, kBlockObjects, kind);
+  startBlock(b, kBlockObjects, kind, firstSlot);
   return b;
 }
 
@@ -651,11 +655,15 @@ namespace {
 ObjectHeader* newObjectSlowly(std::uint64_t s);
 void newObjectOtherwise(void*& p, std::uint64_t s);
 
-// A new block's first slot, as takeSlot takes it, handed out.
-[[gnu::always_inline]] inline void handOutFirstSlot(void*& p, BlockHeader* b, std::uint64_t s) {
+// A new block's first slot, as takeSlot takes it, handed out; `counted`:
+// the block's free and nextSlot fields count it already.
+[[gnu::always_inline]] inline void handOutFirstSlot(void*& p, BlockHeader* b, std::uint64_t s,
+                                                    bool counted) {
   const auto size = static_cast<std::uint32_t>(s);
-  b->free = kBlockObjects - size;
-  b->nextSlot = kFirstObject + size;
+  if (!counted) {
+    b->free = kBlockObjects - size;
+    b->nextSlot = kFirstObject + size;
+  }
   ObjectHeader* slot = at(b, kFirstObject);
   slot->info = kFirstDistance << kInfoDistanceShift | size;
   p = handedOutSmall(slot, s) + 1;
@@ -675,7 +683,7 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
     newObjectOtherwise(p, s);
     return;
   }
-  handOutFirstSlot(p, b, s);
+  handOutFirstSlot(p, b, s, false);
 }
 
 // A small request whose kind has no block while no release waits. A warm
@@ -685,7 +693,8 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
     smallInBlockFromTheManager(p, s);
     return;
   }
-  handOutFirstSlot(p, warmBlockAgain(static_cast<std::uint32_t>(s / kUnit)), s);
+  const auto size = static_cast<std::uint32_t>(s);
+  handOutFirstSlot(p, warmBlockAgain(size / kUnit, size), s, true);
 }
 
 // A request of the size of the object taken back last, waiting again: the
