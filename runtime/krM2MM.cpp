@@ -5,17 +5,17 @@
 #include "runtime/kosMem.h"
 #include "runtime/krMM.h"
 
+// newObject yields NIL for size 0 (an object of the header alone).
 void K2C_ALLOCATE(void*& p, std::uint32_t size) {
-  p = nullptr;
-  if (size == 0 || K2C_HeapExhaustionSimulated()) return;
-  krMM::ObjectHeader* object = krMM::newObject(krMM::objectSize(size));
-  if (object != nullptr) p = object + 1;
+  if (K2C_HeapExhaustionSimulated()) {
+    p = nullptr;
+    return;
+  }
+  krMM::newObject(p, krMM::objectSize(size));
 }
 
 void K2C_DEALLOCATE(void*& p) {
-  if (p == nullptr) return;
-  krMM::releaseObject(static_cast<krMM::ObjectHeader*>(p) - 1);
-  p = nullptr;
+  if (p != nullptr) krMM::releaseObject(p);
 }
 
 // lengths[0] is the outermost dimension; the descriptor counts from the inside.

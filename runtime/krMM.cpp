@@ -39,13 +39,29 @@ bool collectAutomatically = false;
 void emptyCollector() {}
 Collector collector = &emptyCollector;
 
-BlockHeader fBlocks[kKinds];  // blocks that can still serve objects
-BlockHeader bBlocks[kKinds];  // small blocks full when last used
+// A list's sentinel, empty from the start, so that the quick request needs
+// no set-up check of its own.
+struct BlockList : BlockHeader {
+  constexpr BlockList() : BlockHeader{0, 0, this, this, 0, 0, 0, 0, {}} {}
+};
+static_assert(sizeof(BlockList) == sizeof(BlockHeader));
+
+constinit BlockList fBlocks[kKinds];  // blocks that can still serve objects
+constinit BlockList bBlocks[kKinds];  // small blocks full when last used
 FreeLinks mediumLists[krDTree::kKeys];
 std::uint32_t parts[kKinds];
 
 TypeDesc* typeTable[kTypeTableSize];  // number 0 names none
 std::uint32_t typeCount = 0;
+
+// The object a take-back handed out last, while no free list has changed
+// since: the free lists, the counts and the medium headers are as they were
+// before its release, so its release waits again and a request of its size
+// gets it back again without asking either question anew. Only what does not
+// lie in medium blocks (the limits, the warm and the newest block) is asked
+// again. NIL: none.
+ObjectHeader* takenBack = nullptr;
+bool takenBackWhole = false;  // it emptied its block when released
 
 // ---- lists ----
 
@@ -74,6 +90,7 @@ ObjectHeader* chunkOf(FreeLinks* links) {
 }
 
 void unlinkChunk(ObjectHeader* chunk) {
+  takenBack = nullptr;
   FreeLinks* l = linksOf(chunk);
   l->prev->next = l->next;
   l->next->prev = l->prev;
@@ -97,6 +114,7 @@ bool isFree(const ObjectHeader* object) {
 
 // A free chunk: into the front of its list and onto the tree.
 void insertChunk(ObjectHeader* chunk) {
+  takenBack = nullptr;
   const std::int32_t key = keyOf(sizeOf(chunk));
   FreeLinks& sentinel = mediumLists[key];
   FreeLinks* l = linksOf(chunk);
@@ -167,6 +185,27 @@ void* takeBlock() {
   krBlockManager::free(b);
 }
 
+// A block's header as a new block has it, counted and at the front of its
+// list.
+// firstSlot: the bytes of a small block's first slot, taken at once.
+[[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind,
+                                              std::uint32_t firstSlot = 0) {
+  b->size = n;
+  b->free = n - firstSlot;
+  b->freeSlots = 0;
+  b->nextSlot = kFirstObject + firstSlot;
+  b->magic = kBlockMagic;
+  b->kind = static_cast<std::uint8_t>(kind);
+  K2C_busymem += n + kBlockOverhead;
+  pushFront(fBlocks[kind], b);
+}
+
+// The limits let a new 16 KB block in.
+bool limitsLetABlockIn() {
+  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
+  return afterwards <= K2C_maxmem && afterwards <= K2C_threshold;
+}
+
 // Inline at every use: the large class pays no call for it.
 [[gnu::always_inline]] inline BlockHeader* newBlock(std::uint64_t n, std::uint32_t kind) {
   const std::uint64_t need = n + kBlockOverhead;
@@ -175,14 +214,24 @@ void* takeBlock() {
   void* memory = n == kBlockObjects ? takeBlock() : K2C_malloc(static_cast<std::size_t>(need));
   if (memory == nullptr) return nullptr;
   auto* b = static_cast<BlockHeader*>(memory);
-  b->size = b->free = static_cast<std::uint32_t>(n);
-  b->freeSlots = 0;
-  b->nextSlot = kFirstObject;
-  b->magic = kBlockMagic;
-  b->kind = static_cast<std::uint8_t>(kind);
-  K2C_busymem += static_cast<std::uint32_t>(need);
-  pushFront(fBlocks[kind], b);
+  startBlock(b, static_cast<std::uint32_t>(n), kind);
   return b;
+}
+
+// The warm block taken again with no call, once the limits let it in.
+[[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind,
+                                                          std::uint32_t firstSlot = 0) {
+  BlockHeader* b = warmBlock;
+  warmBlock = nullptr;
+  startBlock(b, kBlockObjects, kind, firstSlot);
+  return b;
+}
+
+// The same for a 16 KB block, whose size is known.
+void count16KBlockReleased(BlockHeader* b) {
+  unlink(b);
+  K2C_busymem -= kBlockObjects + kBlockOverhead;
+  b->magic = 0;
 }
 
 void countReleased(BlockHeader* b) {
@@ -193,10 +242,13 @@ void countReleased(BlockHeader* b) {
 
 // The newest block never waits beside a warm one: that one is the newest.
 inline void releaseBlock(BlockHeader* b) {
-  countReleased(b);
   if (b->size != kBlockObjects) {
+    countReleased(b);
     K2C_free(b, b->size + kBlockOverhead);
-  } else if (b == newestBlock && warmBlock == nullptr) {
+    return;
+  }
+  count16KBlockReleased(b);
+  if (b == newestBlock && warmBlock == nullptr) {
     warmBlock = b;
   } else {
     giveBlockBack(b);
@@ -205,9 +257,22 @@ inline void releaseBlock(BlockHeader* b) {
 
 // ---- small objects ----
 
-// A slot from the block at the front of its kind's list.
-inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
-  const std::uint32_t s = kind * kUnit;
+[[gnu::noinline]] void moveToFull(BlockHeader* b, std::uint32_t kind) {
+  unlink(b);
+  pushFront(bBlocks[kind], b);
+}
+
+// f_blocks of the kind of slots of s bytes: the list s / 8, as a byte
+// offset from s at once.
+inline BlockHeader& blocksOfSize(std::uint32_t s) {
+  static_assert(sizeof(BlockList) % kUnit == 0);
+  return *reinterpret_cast<BlockList*>(reinterpret_cast<char*>(fBlocks) +
+                                       std::size_t{s} * (sizeof(BlockList) / kUnit));
+}
+
+// A slot from the block at the front of its kind's list, which stays there.
+// Slots lie a multiple of 8 bytes from the block header.
+inline ObjectHeader* slotOf(BlockHeader* b, std::uint32_t s) {
   std::uint32_t offset = b->freeSlots;
   if (offset != 0) {
     b->freeSlots = at(b, offset)->type;
@@ -215,13 +280,23 @@ inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
     offset = b->nextSlot;
     b->nextSlot += s;
   }
+  if (offset % kUnit != 0) __builtin_unreachable();
   b->free -= s;
-  if (b->free < s && b->freeSlots == 0) {
-    unlink(b);
-    pushFront(bBlocks[kind], b);
-  }
   ObjectHeader* slot = at(b, offset);
-  slot->info = (offset / kUnit) << kInfoDistanceShift | s;
+  static_assert(kUnit == 1u << 3);
+  slot->info = offset << (kInfoDistanceShift - 3) | s;  // (offset / 8) << 21
+  return slot;
+}
+
+inline bool isFull(const BlockHeader* b, std::uint32_t s) {
+  return b->free < s && b->freeSlots == 0;
+}
+
+// A slot from the block at the front of its kind's list.
+inline ObjectHeader* takeSlot(BlockHeader* b, std::uint32_t kind) {
+  ObjectHeader* slot = slotOf(b, kind * kUnit);
+  if (isFull(b, kind * kUnit)) [[unlikely]]
+    moveToFull(b, kind);
   return slot;
 }
 
@@ -362,19 +437,26 @@ bool wholeBlockServes(std::uint32_t s) {
   if (sizeOf(waitingObject) != s) return false;
   const std::int32_t k = keyOf(s);
   if (mediumLists[k].next != &mediumLists[k]) return false;
-  const std::uint64_t afterwards = std::uint64_t{K2C_busymem} + kBlockObjects + kBlockOverhead;
-  if (afterwards > K2C_maxmem || afterwards > K2C_threshold) return false;
+  if (!limitsLetABlockIn()) return false;
   const std::int32_t rest = keyOf(sizeOf(following(waitingObject)));
   return krDTree::firstFromWithout(k | 1, rest) == -1 && warmBlock == waitingBlock;
 }
 
 // The block taken again and the object split off its front, with the
 // headers a new block and the split write.
+ObjectHeader* splitTheWholeBlock();
+
 ObjectHeader* takeBackWholeBlock() {
+  newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
+  return splitTheWholeBlock();
+}
+
+inline ObjectHeader* splitTheWholeBlock() {
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  takenBack = object;
+  takenBackWhole = true;
   const std::uint32_t s = sizeOf(object);
-  newBlock(kBlockObjects, kKindMedium);  // the waiting block: nothing can refuse it
   ObjectHeader* rest = following(object);
   rest->info = (kFirstDistance + s / kUnit) << kInfoDistanceShift | kInfoFree | (kBlockObjects - s);
   rest->type = 0;
@@ -416,6 +498,8 @@ bool mergedChunkServes(std::uint32_t s) {
 ObjectHeader* takeBackWaiting() {
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  takenBack = object;
+  takenBackWhole = false;
   ObjectHeader* rest = following(object);
   const std::uint32_t s = sizeOf(object);
   const std::uint32_t merged = (object->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree;
@@ -425,12 +509,33 @@ ObjectHeader* takeBackWaiting() {
   return object;
 }
 
+// The object taken back last released again, as its first release went:
+// the block it empties waits warm only while it is the newest and no other
+// one is warm, or else merges at once.
+[[gnu::always_inline]] inline void waitAgain(BlockHeader* b, ObjectHeader* object) {
+  waitingObject = object;
+  waitingBlock = b;
+  waitingWhole = takenBackWhole;
+  if (!waitingWhole) return;
+  if (b == newestBlock && warmBlock == nullptr) {
+    count16KBlockReleased(b);
+    warmBlock = b;
+    return;
+  }
+  waitingObject = nullptr;
+  mergeAndFree(b, object);
+}
+
 // The two waits exclude each other; the one that empties the block is the
 // quicker to rule out.
 void releaseMedium(BlockHeader* b, ObjectHeader* object) {
   object->type = 0;
+  if (object == takenBack) {
+    waitAgain(b, object);
+    return;
+  }
   if (b == newestBlock && warmBlock == nullptr && emptiesTheBlockBesideTheFirstOfAList(b, object)) {
-    countReleased(b);
+    count16KBlockReleased(b);
     warmBlock = b;
     waitingObject = object;
     waitingBlock = b;
@@ -482,6 +587,7 @@ void startAfresh() {
   }
   K2C_objects = K2C_usedmem = K2C_busymem = 0;
   newestBlock = nullptr;
+  takenBack = nullptr;
   krBlockManager::setGiveBack(&giveBackWarm);
 }
 
@@ -547,21 +653,79 @@ namespace {
 }
 
 ObjectHeader* newObjectSlowly(std::uint64_t s);
+void newObjectOtherwise(void*& p, std::uint64_t s);
 
-// A small request whose kind has no block while no release waits. A request
-// that fails here fails without a trace and takes the whole way, the
-// collector hook included.
-[[gnu::noinline]] ObjectHeader* smallInNewBlock(std::uint64_t s) {
-  const auto kind = static_cast<std::uint32_t>(s / kUnit);
-  BlockHeader* b = newBlock(kBlockObjects, kind);
-  if (b == nullptr) return newObjectSlowly(s);
-  return handedOutSmall(takeSlot(b, kind), s);
+// A new block's first slot, as takeSlot takes it, handed out; `counted`:
+// the block's free and nextSlot fields count it already.
+[[gnu::always_inline]] inline void handOutFirstSlot(void*& p, BlockHeader* b, std::uint64_t s,
+                                                    bool counted) {
+  const auto size = static_cast<std::uint32_t>(s);
+  if (!counted) {
+    b->free = kBlockObjects - size;
+    b->nextSlot = kFirstObject + size;
+  }
+  ObjectHeader* slot = at(b, kFirstObject);
+  slot->info = kFirstDistance << kInfoDistanceShift | size;
+  p = handedOutSmall(slot, s) + 1;
+}
+
+// A small request whose kind has no block while no release waits and no
+// warm block serves it. A request that fails here, or comes before the
+// set-up, fails without a trace and takes the whole way, the collector hook
+// included (p NIL meanwhile).
+[[gnu::noinline]] void smallInBlockFromTheManager(void*& p, std::uint64_t s) {
+  if (!initialised.load(std::memory_order_acquire)) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  BlockHeader* b = newBlock(kBlockObjects, static_cast<std::uint32_t>(s / kUnit));
+  if (b == nullptr) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  handOutFirstSlot(p, b, s, false);
+}
+
+// A small request whose kind has no block while no release waits. A warm
+// block is there only once the heap is set up.
+[[gnu::noinline]] void smallInNewBlock(void*& p, std::uint64_t s) {
+  if (warmBlock == nullptr || !limitsLetABlockIn()) [[unlikely]] {
+    smallInBlockFromTheManager(p, s);
+    return;
+  }
+  const auto size = static_cast<std::uint32_t>(s);
+  handOutFirstSlot(p, warmBlockAgain(size / kUnit, size), s, true);
+}
+
+// A request of the size of the object taken back last, waiting again: the
+// answers of the merge and the search hold as they were; for a whole block
+// the limits and the warm block are asked again.
+// Its release has changed no header but its type, nor the whole block's
+// header but the magic word, so the take-back's headers are there already,
+// the allocated bit included.
+[[gnu::noinline]] void takenBackAgain(void*& p, std::uint64_t s) {
+  if (waitingWhole) {
+    if (!limitsLetABlockIn() || warmBlock != waitingBlock) [[unlikely]] {
+      newObjectOtherwise(p, s);
+      return;
+    }
+    warmBlock = nullptr;
+    waitingBlock->magic = kBlockMagic;
+    K2C_busymem += kBlockObjects + kBlockOverhead;
+    pushFront(fBlocks[kKindMedium], waitingBlock);
+  }
+  ObjectHeader* object = waitingObject;
+  waitingObject = nullptr;
+  object->type = k2c_td_null;
+  K2C_usedmem += static_cast<std::uint32_t>(s);
+  ++K2C_objects;
+  p = object + 1;
 }
 
 // A request of the waiting object's size: the object itself when the merge
 // and the search would hand it out, counted as handOut counts it. The
 // waiting object is medium, so the request is too.
-[[gnu::noinline]] ObjectHeader* waitingObjectAgain(std::uint64_t s) {
+[[gnu::noinline]] void waitingObjectAgain(void*& p, std::uint64_t s) {
   const auto size = static_cast<std::uint32_t>(s);
   ObjectHeader* object = nullptr;
   if (waitingWhole) {
@@ -569,12 +733,17 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   } else if (mergedChunkServes(size)) {
     object = takeBackWaiting();
   }
-  if (object == nullptr) return newObjectSlowly(s);
+  if (object == nullptr) {
+    p = nullptr;
+    object = newObjectSlowly(s);
+    p = object != nullptr ? object + 1 : nullptr;
+    return;
+  }
   object->info = (object->info & ~kInfoFree) | kInfoAllocated;
   object->type = k2c_td_null;
   K2C_usedmem += size;
   ++K2C_objects;
-  return object;
+  p = object + 1;
 }
 
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
@@ -588,53 +757,113 @@ ObjectHeader* newObjectSlowly(std::uint64_t s);
   return object;
 }
 
-// The common release: an object handed out, small or medium, with no
-// release waiting. Everything else, the faults
-// included, takes the whole way.
-[[gnu::always_inline]] inline bool releasedQuickly(ObjectHeader* object) {
-  if (waitingObject != nullptr) return false;
+// p is cleared only once the object is released.
+[[gnu::noinline]] void releaseObjectSlowly(void*& p);
+
+// The common release: a small object, or a medium one with no release
+// waiting, of the type K2C_ALLOCATE gives (a known descriptor once built).
+// A small slot's release does not touch what a waiting release will, and a
+// block it empties gives the warm one back, which settles first, as the whole
+// way does. Everything else, the faults included, takes the whole way; past
+// the checks nothing asserts, so p is cleared there.
+[[gnu::always_inline]] inline void releaseQuickly(void*& p) {
+  ObjectHeader* object = static_cast<ObjectHeader*>(p) - 1;
   const std::uint32_t number = object->type;
-  if (number - 1 >= typeCount || typeTable[number]->magic != kTypeMagic) return false;
   const std::uint32_t info = object->info;
-  if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) return false;
+  if (number != k2c_td_null || number == 0) [[unlikely]] {
+    releaseObjectSlowly(p);
+    return;
+  }
+  if ((info & kInfoAllocated) == 0 || (info >> kInfoDistanceShift) == 0) [[unlikely]] {
+    releaseObjectSlowly(p);
+    return;
+  }
   BlockHeader* b = blockOf(object);
   const std::uint32_t size = info & kInfoSizeMask;
-  if (b->magic != kBlockMagic) return false;
+  if (b->magic != kBlockMagic) [[unlikely]] {
+    releaseObjectSlowly(p);
+    return;
+  }
+  if (b->kind == kKindMedium) {
+    if (waitingObject != nullptr) {
+      releaseObjectSlowly(p);
+      return;
+    }
+    p = nullptr;
+    K2C_usedmem -= size;
+    --K2C_objects;
+    if (object == takenBack) {
+      object->type = 0;
+      waitAgain(b, object);
+      return;
+    }
+    releaseMedium(b, object);
+    return;
+  }
+  p = nullptr;
   K2C_usedmem -= size;
   --K2C_objects;
-  if (b->kind == kKindMedium) {
-    releaseMedium(b, object);
-    return true;
-  }
   b->free += size;
-  if (b->free == b->size) {
+  if (b->free == b->size) [[unlikely]] {
     releaseBlock(b);
-    return true;
+    return;
   }
   object->type = b->freeSlots;
   object->info = (info & ~kInfoAllocated) | kInfoFree;
   b->freeSlots = static_cast<std::uint32_t>(reinterpret_cast<char*>(object) - base(b));
-  return true;
 }
 
 }  // namespace
 
-// The common small request takes a short way while no release waits. The
-// lists' sentinels are zero, not empty, before the set-up.
-ObjectHeader* newObject(std::uint64_t s) {
-  if (s <= kSmallLimit && waitingObject == nullptr) {
-    const auto kind = static_cast<std::uint32_t>(s / kUnit);
-    BlockHeader* b = fBlocks[kind].next;
-    if (b == &fBlocks[kind]) return smallInNewBlock(s);
-    if (b != nullptr) return handedOutSmall(takeSlot(b, kind), s);
+namespace {
+
+// Every other request. Every way that may call out (the collector hook)
+// finds p NIL.
+[[gnu::noinline]] void newObjectOtherwise(void*& p, std::uint64_t s) {
+  p = nullptr;
+  ObjectHeader* object = newObjectSlowly(s);
+  if (object != nullptr) p = object + 1;
+}
+
+}  // namespace
+
+// The common small request takes a short way: a slot of a block it has,
+// which a waiting release cannot change. A request of 0 bytes comes as an
+// object of the header's size alone, of kind 1, whose list nothing fills.
+void newObject(void*& p, std::uint64_t s) {
+  if (s % kUnit != 0) __builtin_unreachable();  // objectSize's
+  if (s <= kSmallLimit) [[likely]] {
+    const auto size = static_cast<std::uint32_t>(s);
+    BlockHeader& list = blocksOfSize(size);
+    BlockHeader* b = list.next;
+    if (b != &list) [[likely]] {
+      p = handedOutSmall(slotOf(b, size), s) + 1;
+      if (isFull(b, size)) [[unlikely]]
+        moveToFull(b, size / kUnit);
+      return;
+    }
+    if (s == kHeaderSize) {
+      p = nullptr;
+      return;
+    }
+    if (waitingObject == nullptr) {
+      smallInNewBlock(p, s);
+      return;
+    }
+  } else if (waitingObject != nullptr && s == sizeOf(waitingObject)) {
+    if (waitingObject == takenBack) {
+      takenBackAgain(p, s);
+    } else {
+      waitingObjectAgain(p, s);
+    }
+    return;
   }
-  if (waitingObject != nullptr && s == sizeOf(waitingObject)) return waitingObjectAgain(s);
-  return newObjectSlowly(s);
+  newObjectOtherwise(p, s);
 }
 
 namespace {
 
-[[gnu::noinline]] void releaseObjectSlowly(ObjectHeader* object) {
+void releasedSlowly(ObjectHeader* object) {
   settle();
   const TypeDesc* desc = typeDesc(object->type);
   if (desc == nullptr || desc->magic != kTypeMagic) K2C_ASSERT_F(100);
@@ -665,10 +894,16 @@ namespace {
   --K2C_objects;
 }
 
+[[gnu::noinline]] void releaseObjectSlowly(void*& p) {
+  releasedSlowly(static_cast<ObjectHeader*>(p) - 1);
+  p = nullptr;
+}
+
 }  // namespace
 
-void releaseObject(ObjectHeader* object) {
-  if (!releasedQuickly(object)) releaseObjectSlowly(object);
+// p stays as it was when an assertion leaves.
+void releaseObject(void*& p) {
+  releaseQuickly(p);
 }
 
 void setCollector(Collector hook) {

@@ -80,13 +80,15 @@ inline std::uint64_t objectSize(std::uint32_t size) {
   return (static_cast<std::uint64_t>(size) + 15) & ~std::uint64_t{7};
 }
 
-// An object of s bytes with its allocated bit and type set, or NIL; calls
-// the collector hook and retries once when it can't be had.
-ObjectHeader* newObject(std::uint64_t s);
-// Releases an object handed out by newObject (assertions 100 and 101 for a
-// header or block that isn't the heap's); NIL when the header is cleared
-// instead because the object wasn't handed out.
-void releaseObject(ObjectHeader* object);
+// p := the address after the header of a new object of s bytes (from
+// objectSize) with its allocated bit and type set, or NIL; NIL without a
+// trace for objectSize(0). Calls the collector hook (p NIL meanwhile) and
+// retries once when it can't be had.
+void newObject(void*& p, std::uint64_t s);
+// Releases the object at p (not NIL) handed out by newObject and sets p to
+// NIL (assertions 100 and 101 for a header or block that isn't the heap's,
+// p kept); the header is cleared instead when it wasn't handed out.
+void releaseObject(void*& p);
 
 using Collector = void (*)();
 void setCollector(Collector collector);  // NIL: the empty one

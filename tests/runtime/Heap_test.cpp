@@ -89,6 +89,14 @@ TEST_F(Heap, SizeZeroYieldsNilAndChangesNoCounter) {
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(K2C_objects, 0u);
   EXPECT_EQ(K2C_busymem, 0u);
+  take(992);
+  drop(take(992));  // waits to merge with the block's rest
+  p = &p;
+  K2C_ALLOCATE(p, 0);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(K2C_objects, 1u);
+  EXPECT_EQ(K2C_usedmem, 1000u);
+  EXPECT_EQ(K2C_busymem, kBlock);
 }
 
 TEST_F(Heap, RequestsNearFourGigabytesAreRefusedNotWrapped) {
@@ -210,10 +218,18 @@ struct ReleaseAndAskAgainRow {
   const char* name;
   bool freeChunkBetween;  // a 2000-byte chunk free elsewhere in the block
   std::uint32_t request;
+  bool takenBackBefore = false;  // released and taken back once before the chunk is freed
 };
 
 void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
   *os << row.name;
+}
+
+// The header words of an object of `size` bytes and of the chunk after it.
+std::vector<std::uint32_t> headerWords(void* p, std::uint32_t size) {
+  const auto* object = static_cast<const std::uint32_t*>(p) - 2;
+  const auto* next = object + size / 4;
+  return {object[0], object[1], next[0], next[1]};
 }
 
 class HeapReleaseAndAskAgain : public Heap,
@@ -225,10 +241,18 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
   void* x = take(1992);  // 2000 bytes
   take(992);             // keeps x from merging with p
   void* p = take(992);
+  const std::vector<std::uint32_t> split = headerWords(p, 1000);
+  if (row.takenBackBefore) {
+    drop(p);
+    ASSERT_EQ(take(992), p);
+  }
   if (row.freeChunkBetween) drop(x);
   drop(p);
   void* again = take(row.request);
   EXPECT_EQ(again, row.freeChunkBetween ? x : p);
+  if (again == p && row.request == 992) {
+    EXPECT_EQ(headerWords(p, 1000), split);  // as the merge and the split leave them
+  }
   EXPECT_EQ(krBlockManager::blocksInUse(), 1u);
   drop(again);
   EXPECT_EQ(take(16336 - 4000 - 8), p);  // all from p on is one free chunk again
@@ -240,7 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
                       ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
                       ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
-                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900}),
+                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
+                      ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
+                      ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::uint32_t assertionOf(void* p);
@@ -432,6 +458,12 @@ TEST_F(Heap, AMediumObjectThatEmptiedItsBlockIsNotTakenBackPastTheThreshold) {
   K2C_threshold = 0xFFFFFFFF;
   EXPECT_EQ(take(992), p);  // its block is the lowest free one again
   EXPECT_EQ(K2C_busymem, 2 * kBlock);
+  drop(p);
+  ASSERT_EQ(take(992), p);  // taken back once: the threshold is asked again all the same
+  drop(p);
+  K2C_threshold = kBlock + 100;
+  EXPECT_EQ(take(992), nullptr);
+  EXPECT_EQ(K2C_busymem, kBlock);
   K2C_GC_INIT(false, 0, 0);
 }
 
@@ -573,9 +605,13 @@ TEST_F(Heap, TypeDescriptorsNameTheirTypesWithTheMagicWord) {
 
 // A release that the heap must refuse: the assertion number it raises.
 std::uint32_t assertionOf(void* p) {
+  void* const given = p;
   std::uint32_t number = 0;
   K2C_Protect([&] { K2C_DEALLOCATE(p); },
               [&](K2C_HandlerFrame& frame) { number = frame.source->number; });
+  if (number != 0) {
+    EXPECT_EQ(p, given);  // an assertion leaves the variable as it was
+  }
   return number;
 }
 
