@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <thread>
 
@@ -105,6 +106,15 @@ void finHalting() {
 template <int N>
 void exitProc() {
   say("exit " + std::to_string(N));
+}
+
+// Registers exitProc<From> up to, not including, exitProc<To>, in order.
+template <int From, int To>
+void registerExitProcs() {
+  []<int... I>(std::integer_sequence<int, I...>) {
+    (K2C_atexit(&exitProc<From + I>), ...);
+  }
+  (std::make_integer_sequence<int, To - From>{});
 }
 
 // ---- scenarios ----
@@ -529,14 +539,7 @@ namespace names = probe_scenario;
 const Scenario<void()> kBeforeBegin[] = {
     {"atexit",
      [] {
-       K2C_atexit(&exitProc<0>);
-       K2C_atexit(&exitProc<1>);
-       K2C_atexit(&exitProc<2>);
-       K2C_atexit(&exitProc<3>);
-       K2C_atexit(&exitProc<4>);
-       K2C_atexit(&exitProc<5>);
-       K2C_atexit(&exitProc<6>);
-       K2C_atexit(&exitProc<7>);
+       registerExitProcs<0, 8>();
        say("eight registered");
        K2C_atexit(&exitProc<8>);
        say("ninth registered");
@@ -550,12 +553,7 @@ const Scenario<void()> kScenarios[] = {
      [] {
        registerThreeFinalisers();
        K2C_BEGIN(commandArgc, commandArgv, false, 0, 0);  // widens limits only
-       K2C_atexit(&exitProc<2>);
-       K2C_atexit(&exitProc<3>);
-       K2C_atexit(&exitProc<4>);
-       K2C_atexit(&exitProc<5>);
-       K2C_atexit(&exitProc<6>);
-       K2C_atexit(&exitProc<7>);
+       registerExitProcs<2, 8>();
        say("six more registered");
      }},
     {"thread-halt",
