@@ -149,17 +149,6 @@ namespace {
 using testing_support::ShellQuote;
 using testing_support::Tmux;
 
-// Waits, within the limit, until the pane's format reads `value`.
-bool WaitForQuery(Tmux& tmux, const std::string& format, const std::string& value,
-                  std::chrono::seconds limit = std::chrono::seconds(20)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (tmux.Query(format) == value) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
 // Ctrl+Z in a shell with job control: while the program is stopped the
 // shell has its terminal back (line mode and echo, no mouse reporting);
 // after fg the program has raw mode and its mouse reporting again, and one
@@ -181,10 +170,10 @@ TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   ASSERT_TRUE(tmux.Start("env PS1='$ ' bash --norc --noprofile -i"));
   ASSERT_TRUE(tmux.SendLiteral("sh " + ShellQuote(script.string()) + "\r"));
   ASSERT_TRUE(WaitForFile(marker, std::chrono::seconds(30)));
-  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "1"));
+  EXPECT_TRUE(tmux.AwaitQuery("#{mouse_any_flag}", "1"));
 
   ASSERT_TRUE(tmux.SendKeys("C-z"));
-  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "0"));
+  EXPECT_TRUE(tmux.AwaitQuery("#{mouse_any_flag}", "0"));
   ASSERT_TRUE(tmux.SendLiteral("stty -a > " + ShellQuote(settings.string()) + "\r"));
   ASSERT_TRUE(WaitForFile(settings, std::chrono::seconds(20)));
   const std::string modes = ReadFile(settings);
@@ -192,7 +181,7 @@ TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
 
   ASSERT_TRUE(tmux.SendLiteral("fg\r"));
-  EXPECT_TRUE(WaitForQuery(tmux, "#{mouse_any_flag}", "1"));
+  EXPECT_TRUE(tmux.AwaitQuery("#{mouse_any_flag}", "1"));
   ASSERT_TRUE(tmux.SendKeys("x"));
   EXPECT_TRUE(WaitForFile(exitFile, std::chrono::seconds(20))) << tmux.Screen();
   EXPECT_EQ(ReadFile(exitFile), "EXIT=0\n");

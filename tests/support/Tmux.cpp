@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/support/Wait.h"
+
 namespace testing_support {
 
 Tmux::Tmux(const std::string& name, const std::string& session) : session_(session) {
@@ -64,6 +66,11 @@ std::string Tmux::Query(const std::string& format) {
   std::string out = run("display -p -t " + session_ + " " + ShellQuote(format));
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
+}
+
+bool Tmux::AwaitQuery(const std::string& format, const std::string& value,
+                      std::chrono::milliseconds limit) {
+  return WaitUntil([&] { return Query(format) == value; }, limit, std::chrono::milliseconds(20));
 }
 
 bool Tmux::Run(const std::string& arguments) {

@@ -2,6 +2,7 @@
 // socket), one session, keys typed into it and its screen read back.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "tests/support/Subprocess.h"
@@ -31,6 +32,10 @@ class Tmux {
   std::string Screen();
   // A pane format such as "#{pane_title}" or "#{cursor_y}".
   std::string Query(const std::string& format);
+  // Waits until the format reads `value` (tmux catches up with what the
+  // program wrote in its own time); false when the time is up first.
+  bool AwaitQuery(const std::string& format, const std::string& value,
+                  std::chrono::milliseconds limit = std::chrono::seconds(20));
   // Any tmux command on this server ("set-hook -g ..."); true when it worked.
   bool Run(const std::string& arguments);
   const std::string& session() const { return session_; }

@@ -12,17 +12,18 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "tests/platform/console/ConsoleHostScenarios.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
+#include "tests/support/Wait.h"
 
 namespace {
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WaitForFile;
+using testing_support::WaitUntil;
 namespace scenarios = console_host_scenario;
 
 constexpr auto kLimit = std::chrono::seconds(20);
@@ -59,6 +60,9 @@ class Pane {
 
   bool tmux(const std::string& arguments) { return tmux_.Run(arguments); }
   std::string query(const std::string& format) { return tmux_.Query(format); }
+  bool awaitQuery(const std::string& format, const std::string& value) {
+    return tmux_.AwaitQuery(format, value);
+  }
   std::string screen() { return tmux_.Screen(); }
   bool ready() {
     return WaitForFile(dir_ + "/out.pid", kLimit) && WaitForFile(dir_ + "/out", kLimit);
@@ -91,9 +95,9 @@ TEST_P(TerminalComesBack, SettingsMouseAndTitleAreAsBefore) {
   TempDir dir;
   Pane pane(dir, way.scenario);
   ASSERT_TRUE(pane.ready());
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(pane.query("#{pane_title}"), "__console host test");
-  EXPECT_EQ(pane.query("#{mouse_sgr_flag}"), "1");
+  EXPECT_TRUE(pane.awaitQuery("#{pane_title}", "__console host test"))
+      << pane.query("#{pane_title}");
+  EXPECT_TRUE(pane.awaitQuery("#{mouse_sgr_flag}", "1"));
   if (way.keys[0] != '\0') pane.tmux(std::string("send-keys -t host ") + way.keys);
   if (way.signal != 0) ::kill(pane.pid(), way.signal);
   ASSERT_TRUE(pane.finished());
@@ -118,8 +122,8 @@ TEST(TerminalHostTest, TypedKeysAndMouseReportsArriveAsRecords) {
   if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
   TempDir dir;
   Pane pane(dir, "records");
+  // Raw mode comes before the pid: the keys reach the console as records.
   ASSERT_TRUE(pane.ready());
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   pane.tmux("send-keys -t host a F1 S-F1 Up C-a M-x KPEnter");
   pane.tmux("send-keys -t host -l \"$(printf '\\033[<0;10;5M')\"");
   pane.tmux("send-keys -t host -l \"$(printf '\\033[<0;10;5m')\"");
@@ -176,14 +180,10 @@ TEST(TerminalHostTest, KeysTypedBeforeTheFlushAreDropped) {
   pane.tmux("send-keys -t host q x");
   // tmux has handed the keys to the terminal once its cursor moved on (the
   // terminal echoes them: its settings are still the shell's).
-  const auto deadline = std::chrono::steady_clock::now() + kLimit;
-  while (pane.screen().find("qx") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  WaitUntil([&] { return pane.screen().find("qx") != std::string::npos; }, kLimit);
   std::ofstream(dir.path() + "/out.go") << "go\n";
+  // The pid comes after the flush: keys sent from now on are kept.
   ASSERT_TRUE(pane.ready());
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   pane.tmux("send-keys -t host a q");
   ASSERT_TRUE(pane.finished());
   EXPECT_EQ(pane.file("out"),
