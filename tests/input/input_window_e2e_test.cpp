@@ -28,7 +28,7 @@ class InputWindowE2E : public ::testing::Test {
     auto probe = std::make_unique<TerminalProbe>(
         scenario, "DISPLAY=" + server_.display() + " SDL_AUDIODRIVER=dummy");
     EXPECT_TRUE(probe->started()) << probe->errors();
-    window_ = RunWithDisplay(server_.display(), "xdotool search --name '^Graph$'");
+    window_ = server_.WindowNamed("Graph");
     EXPECT_FALSE(window_.empty());
     Xdotool("windowfocus --sync " + window_);
     return probe;
@@ -47,6 +47,10 @@ class InputWindowE2E : public ::testing::Test {
 TEST_F(InputWindowE2E, KeysInTheWindowArriveInTheKeyQueue) {
   auto probe = Start("window-keys");
   ASSERT_EQ(probe->results().at(0), "window");
+  // tmux reads the program's title sequences in its own time.
+  testing_support::WaitUntil([&] {
+    return probe->title().find(input_test::TerminalProbe::kShellTitle) != std::string::npos;
+  });
   // The console's window was looked up by a marker title, which is gone again.
   EXPECT_EQ(probe->title().find("__Tarvo console"), std::string::npos) << probe->title();
   // It is the terminal's own again, not the program's path.
