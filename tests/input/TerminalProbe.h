@@ -32,7 +32,7 @@ class TerminalProbe {
                                 environment + " " + ShellQuote(probe) + " " + scenario + " " +
                                 ShellQuote(path("results")) + " " + ShellQuote(path("ready")) +
                                 " " + ShellQuote(path("go")) + " 2>" + ShellQuote(path("err")) +
-                                "; echo EXIT=$? >" + ShellQuote(path("exit"));
+                                "; " + testing_support::RecordExitStatus(path("exit"));
     tmux_.Start(command);
     tmux_.Run("set-hook -g alert-bell " +
               ShellQuote("run-shell 'echo bell >> " + path("bells") + "'"));

@@ -62,8 +62,8 @@ Outcome RunAndBreak(const fs::path& dir, const std::string& scenario,
   fs::path exitFile = dir / "exit";
   std::string program = ShellQuote(runtime_tests::ProbePath()) + " " + scenario + " " +
                         ShellQuote(marker.string()) + " >" + ShellQuote(out.string()) + " 2>" +
-                        ShellQuote(err.string()) + "; echo EXIT=$? > " +
-                        ShellQuote(exitFile.string());
+                        ShellQuote(err.string()) + "; " +
+                        testing_support::RecordExitStatus(exitFile.string());
   testing_support::Tmux tmux("break");
   EXPECT_TRUE(tmux.Start(program));
   if (!WaitForFile(marker, std::chrono::seconds(30))) return {"never ready", "", ""};
@@ -164,8 +164,8 @@ TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   // One job: the shell stops and continues the script and the program as one.
   const fs::path script = dir / "run.sh";
   std::ofstream(script) << ShellQuote(runtime_tests::ProbePath()) << " key-wait "
-                        << ShellQuote(marker.string()) << "\necho EXIT=$? > "
-                        << ShellQuote(exitFile.string()) << "\n";
+                        << ShellQuote(marker.string()) << "\n"
+                        << testing_support::RecordExitStatus(exitFile.string()) << "\n";
   Tmux tmux("stop");
   ASSERT_TRUE(tmux.Start("env PS1='$ ' bash --norc --noprofile -i"));
   ASSERT_TRUE(tmux.SendLiteral("sh " + ShellQuote(script.string()) + "\r"));

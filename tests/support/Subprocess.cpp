@@ -173,4 +173,10 @@ std::string ShellQuote(const std::string& text) {
   return quoted + "'";
 }
 
+std::string RecordExitStatus(const std::string& path) {
+  const std::string whole = ShellQuote(path);
+  const std::string part = ShellQuote(path + ".part");
+  return "echo EXIT=$? > " + part + "; mv " + part + " " + whole;
+}
+
 }  // namespace testing_support

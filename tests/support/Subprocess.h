@@ -38,6 +38,11 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
 // The text in single quotes for /bin/sh.
 std::string ShellQuote(const std::string& text);
 
+// A shell command that leaves "EXIT=<status of the command before it>" and a
+// newline in the file, whole: written beside it and then moved in, so that a
+// test that sees the file reads all of it.
+std::string RecordExitStatus(const std::string& path);
+
 // The directory of the running test executable (helper programs are built
 // beside it).
 std::string ExecutableDirectory();
