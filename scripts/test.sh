@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 presets=("${@:-release debug asan tsan}")
 status=0
+failures=()
 echo "=== windows (cross build, run under Wine by the release and debug suites)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
@@ -17,8 +18,16 @@ for preset in ${presets[@]}; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  ctest --preset "$preset" -j2 || status=1
+  if ! ctest --preset "$preset" -j2; then
+    status=1
+    failures+=("$preset: $({ tr "\n" " " <"build/$preset/Testing/Temporary/LastTestsFailed.log"; } 2>/dev/null || true)")
+  fi
 done
 echo "=== fuzz (a few seconds per target)"
-scripts/fuzz.sh 5 || status=1
+scripts/fuzz.sh 5 || { status=1; failures+=("fuzz"); }
+# The end of a long log is what a reader sees first: what failed goes there.
+if ((${#failures[@]})); then
+  echo "=== failed"
+  printf '%s\n' "${failures[@]}"
+fi
 exit $status

@@ -2,8 +2,6 @@
 // break report.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -11,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "tests/runtime/ProbeRunner.h"
 #include "tests/runtime/ProbeScenarios.h"
@@ -37,15 +34,8 @@ class BreakInTerminal : public testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
-    dir_ = fs::temp_directory_path() /
-           ("shapeboard-break-" + std::to_string(::getpid()) + "-" + GetParam());
-    fs::create_directories(dir_);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  fs::path dir_;
+  testing_support::TempDir dir_;
 };
 
 struct Outcome {
@@ -54,12 +44,12 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunAndBreak(const fs::path& dir, const std::string& scenario,
+Outcome RunAndBreak(const testing_support::TempDir& dir, const std::string& scenario,
                     const std::string& keys = "C-c") {
-  fs::path marker = dir / "ready";
-  fs::path out = dir / "out";
-  fs::path err = dir / "err";
-  fs::path exitFile = dir / "exit";
+  fs::path marker = dir.file("ready");
+  fs::path out = dir.file("out");
+  fs::path err = dir.file("err");
+  fs::path exitFile = dir.file("exit");
   std::string program = ShellQuote(runtime_tests::ProbePath()) + " " + scenario + " " +
                         ShellQuote(marker.string()) + " >" + ShellQuote(out.string()) + " 2>" +
                         ShellQuote(err.string()) + "; " +
@@ -67,7 +57,6 @@ Outcome RunAndBreak(const fs::path& dir, const std::string& scenario,
   testing_support::Tmux tmux("break");
   EXPECT_TRUE(tmux.Start(program));
   if (!WaitForFile(marker, std::chrono::seconds(30))) return {"never ready", "", ""};
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_TRUE(tmux.SendKeys(keys));
   if (!WaitForFile(exitFile, std::chrono::seconds(30))) return {"no exit after the keys", "", ""};
   return {ReadFile(exitFile), ReadFile(out), ReadFile(err)};
@@ -112,15 +101,8 @@ class BreakInFrame : public testing::TestWithParam<FrameRow> {
  protected:
   void SetUp() override {
     if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
-    dir_ = fs::temp_directory_path() /
-           ("shapeboard-break-" + std::to_string(::getpid()) + "-" + GetParam().scenario);
-    fs::create_directories(dir_);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-  fs::path dir_;
+  testing_support::TempDir dir_;
 };
 
 TEST_P(BreakInFrame, CtrlCIsCaughtByTheMainThreadsFrame) {
@@ -155,14 +137,12 @@ using testing_support::Tmux;
 // key, without Enter, ends it.
 TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
-  const fs::path dir =
-      fs::temp_directory_path() / ("shapeboard-stop-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  const fs::path marker = dir / "ready";
-  const fs::path settings = dir / "settings";
-  const fs::path exitFile = dir / "exit";
+  const testing_support::TempDir dir;
+  const fs::path marker = dir.file("ready");
+  const fs::path settings = dir.file("settings");
+  const fs::path exitFile = dir.file("exit");
   // One job: the shell stops and continues the script and the program as one.
-  const fs::path script = dir / "run.sh";
+  const fs::path script = dir.file("run.sh");
   std::ofstream(script) << ShellQuote(runtime_tests::ProbePath()) << " key-wait "
                         << ShellQuote(marker.string()) << "\n"
                         << testing_support::RecordExitStatus(exitFile.string()) << "\n";
@@ -185,18 +165,13 @@ TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   ASSERT_TRUE(tmux.SendKeys("x"));
   EXPECT_TRUE(WaitForFile(exitFile, std::chrono::seconds(20))) << tmux.Screen();
   EXPECT_EQ(ReadFile(exitFile), "EXIT=0\n");
-  std::error_code ignored;
-  fs::remove_all(dir, ignored);
 }
 
 // Ctrl+Break's counterpart on a terminal is Ctrl+backslash (the quit character).
 TEST(BreakInTerminalQuitKey, EndsWithTheBreakReportAndNine) {
   if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
-  fs::path dir =
-      fs::temp_directory_path() / ("shapeboard-break-quit-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  testing_support::TempDir dir;
   Outcome outcome = RunAndBreak(dir, "loop", "'C-\\'");
-  fs::remove_all(dir);
   EXPECT_EQ(outcome.exitLine, "EXIT=9\n");
   EXPECT_EQ(outcome.err, "#RTS: unhandled exception #21: USER BREAK\r\n");
 }
