@@ -127,7 +127,8 @@ class ShapeboardE2E : public testing::Test {
     ASSERT_TRUE(button.ok());
     button.press(x + 1, y + 1);  // the window's client area starts at (1, 1)
     const std::string line = ClickLine(x, y);
-    WaitUntil([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms);
+    EXPECT_TRUE(WaitUntil([&] { return Count(Out(), line) >= clicks; }, 30s, 1ms))
+        << "fewer than " << clicks << " clicks: " << Out();
     button.release();
   }
 
@@ -241,9 +242,14 @@ TEST_F(ShapeboardE2E, ADragOffTheWindowKeepsReportingTheLastPositionInside) {
   ExpectTerminalRestored();
 }
 
+// A press before the window is on the screen goes to the root window, so
+// the figures are waited for first.
 TEST_F(ShapeboardE2E, OutputToAFileArrivesLineByLine) {
   Launch("> out");
-  ASSERT_FALSE(WaitForWindow().empty()) << Err();
+  const std::string window = WaitForWindow();
+  ASSERT_FALSE(window.empty()) << Err();
+  const Image figures = Reference("s01_figures");
+  ASSERT_TRUE(WaitUntilShown(window, figures) == figures);
   HoldUntilClicks(450, 450, 2);
   // The lines are in the file while the program still runs.
   EXPECT_EQ(Out().substr(0, 2 + 2 * ClickLine(450, 450).size()),
