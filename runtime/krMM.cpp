@@ -746,15 +746,50 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
   p = object + 1;
 }
 
+// The second try of a request the first try could not serve.
+ObjectHeader* afterCollecting(std::uint64_t s) {
+  giveBackWarm();  // the collector finds the block manager as the releases left it
+  if (collectAutomatically) collector();
+  return handOut(s);
+}
+
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
   if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
   ObjectHeader* object = handOut(s);
-  if (object == nullptr) {
-    giveBackWarm();  // the collector finds the block manager as the releases left it
-    if (collectAutomatically) collector();
-    object = handOut(s);
-  }
+  if (object == nullptr) object = afterCollecting(s);
   return object;
+}
+
+// A medium request while no release waits, once the heap is set up: the
+// first try of handOut without its questions about a waiting release.
+inline void mediumWhileNothingWaits(void*& p, std::uint64_t s) {
+  ObjectHeader* object = mediumObject(static_cast<std::uint32_t>(s));
+  if (object == nullptr) [[unlikely]] {
+    p = nullptr;
+    object = afterCollecting(s);
+    p = object != nullptr ? object + 1 : nullptr;
+    return;
+  }
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += sizeOf(object);
+  ++K2C_objects;
+  p = object + 1;
+}
+
+[[gnu::noinline]] void mediumRequest(void*& p, std::uint64_t s) {
+  if (!initialised.load(std::memory_order_acquire)) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  mediumWhileNothingWaits(p, s);
+}
+
+// A medium request beside a waiting release of another size, which no
+// take-back serves: the merge is done first, as handOut does it.
+[[gnu::noinline]] void mediumOfAnotherSize(void*& p, std::uint64_t s) {
+  settle();
+  mediumWhileNothingWaits(p, s);
 }
 
 // p is cleared only once the object is released.
@@ -850,12 +885,21 @@ void newObject(void*& p, std::uint64_t s) {
       smallInNewBlock(p, s);
       return;
     }
-  } else if (waitingObject != nullptr && s == sizeOf(waitingObject)) {
-    if (waitingObject == takenBack) {
-      takenBackAgain(p, s);
-    } else {
-      waitingObjectAgain(p, s);
+  } else if (waitingObject != nullptr) {
+    if (s == sizeOf(waitingObject)) {
+      if (waitingObject == takenBack) {
+        takenBackAgain(p, s);
+      } else {
+        waitingObjectAgain(p, s);
+      }
+      return;
     }
+    if (s <= kMediumLimit) {
+      mediumOfAnotherSize(p, s);
+      return;
+    }
+  } else if (s <= kMediumLimit) {
+    mediumRequest(p, s);
     return;
   }
   newObjectOtherwise(p, s);

@@ -265,6 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
                       ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
                       ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
+                      ReleaseAndAskAgainRow{"LargerNothingBetween", false, 1100},
+                      ReleaseAndAskAgainRow{"LargerFreeChunkBetween", true, 1100},
                       ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
                       ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -563,6 +565,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, HeapCollectedBlock,
                          ::testing::Values(CollectedBlockRow{"SmallForMedium", 40, 992},
                                            CollectedBlockRow{"SmallForOtherSmall", 40, 100},
                                            CollectedBlockRow{"MediumForSmall", 992, 40},
+                                           CollectedBlockRow{"MediumForOtherMedium", 16000, 992},
                                            CollectedBlockRow{"SmallForBlockSized", 40, 16328},
                                            CollectedBlockRow{"BlockSizedForMedium", 16328, 992}),
                          [](const auto& info) { return std::string(info.param.name); });
