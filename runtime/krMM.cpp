@@ -69,15 +69,19 @@ void makeEmpty(BlockHeader& sentinel) {
   sentinel.next = sentinel.prev = &sentinel;
 }
 
+// The links are read once: a store through one may alias the other.
 void unlink(BlockHeader* b) {
-  b->prev->next = b->next;
-  b->next->prev = b->prev;
+  BlockHeader* prev = b->prev;
+  BlockHeader* next = b->next;
+  prev->next = next;
+  next->prev = prev;
 }
 
 void pushFront(BlockHeader& sentinel, BlockHeader* b) {
-  b->next = sentinel.next;
+  BlockHeader* first = sentinel.next;
+  b->next = first;
   b->prev = &sentinel;
-  sentinel.next->prev = b;
+  first->prev = b;
   sentinel.next = b;
 }
 
@@ -188,9 +192,10 @@ void* takeBlock() {
 // A block's header as a new block has it, counted and at the front of its
 // list.
 // firstSlot: the bytes of a small block's first slot, taken at once.
+// sizeKept: the header holds n as its size already.
 [[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind,
-                                              std::uint32_t firstSlot = 0) {
-  b->size = n;
+                                              std::uint32_t firstSlot = 0, bool sizeKept = false) {
+  if (!sizeKept) b->size = n;
   b->free = n - firstSlot;
   b->freeSlots = 0;
   b->nextSlot = kFirstObject + firstSlot;
@@ -218,12 +223,13 @@ bool limitsLetABlockIn() {
   return b;
 }
 
-// The warm block taken again with no call, once the limits let it in.
+// The warm block taken again with no call, once the limits let it in. Only
+// a 16 KB block waits warm, and its release left its size.
 [[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind,
                                                           std::uint32_t firstSlot = 0) {
   BlockHeader* b = warmBlock;
   warmBlock = nullptr;
-  startBlock(b, kBlockObjects, kind, firstSlot);
+  startBlock(b, kBlockObjects, kind, firstSlot, true);
   return b;
 }
 
@@ -241,18 +247,22 @@ void countReleased(BlockHeader* b) {
 }
 
 // The newest block never waits beside a warm one: that one is the newest.
-inline void releaseBlock(BlockHeader* b) {
-  if (b->size != kBlockObjects) {
-    countReleased(b);
-    K2C_free(b, b->size + kBlockOverhead);
-    return;
-  }
+inline void release16KBlock(BlockHeader* b) {
   count16KBlockReleased(b);
   if (b == newestBlock && warmBlock == nullptr) {
     warmBlock = b;
   } else {
     giveBlockBack(b);
   }
+}
+
+inline void releaseBlock(BlockHeader* b) {
+  if (b->size != kBlockObjects) {
+    countReleased(b);
+    K2C_free(b, b->size + kBlockOverhead);
+    return;
+  }
+  release16KBlock(b);
 }
 
 // ---- small objects ----
@@ -839,8 +849,8 @@ inline void mediumWhileNothingWaits(void*& p, std::uint64_t s) {
   K2C_usedmem -= size;
   --K2C_objects;
   b->free += size;
-  if (b->free == b->size) [[unlikely]] {
-    releaseBlock(b);
+  if (b->free == kBlockObjects) [[unlikely]] {  // a small block is a 16 KB one
+    release16KBlock(b);
     return;
   }
   object->type = b->freeSlots;
