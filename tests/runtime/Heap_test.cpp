@@ -713,6 +713,15 @@ class ReferenceTree {
   std::vector<int> counts_ = std::vector<int>(4096, 0);
 };
 
+// The smallest key from `key` on whose count stays above 0 with one chunk of
+// `without` taken off, read from the counts one by one.
+int firstCountedWithout(int key, int without) {
+  for (int k = key; k < krDTree::kKeys; ++k) {
+    if (krDTree::count(k) > (k == without ? 1u : 0u)) return k;
+  }
+  return -1;
+}
+
 TEST(HeapFreeSizeIndex, FindsWhatTheCountingTreeFindsAndLowersTheSameCount) {
   krDTree::init();
   ReferenceTree tree;
@@ -728,6 +737,11 @@ TEST(HeapFreeSizeIndex, FindsWhatTheCountingTreeFindsAndLowersTheSameCount) {
       tree.del(present[at]);
       present.erase(present.begin() + static_cast<std::ptrdiff_t>(at));
     } else if (r % 3 == 1) {
+      if (!present.empty()) {
+        const int without = present[(r >> 4) % present.size()];
+        ASSERT_EQ(krDTree::firstFromWithout(k, without), firstCountedWithout(k, without))
+            << "step " << step << " key " << k << " without " << without;
+      }
       const int found = krDTree::find(k);
       ASSERT_EQ(found, tree.find(k)) << "step " << step << " key " << k;
       if (found >= 0) present.erase(std::find(present.begin(), present.end(), found));
