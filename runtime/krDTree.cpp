@@ -54,14 +54,17 @@ void markCount(std::int32_t key, std::uint32_t count) {
 // `from`: the first of them holds the key.
 std::int32_t firstCountedFrom(std::int32_t from) {
   if (from >= kKeys) return -1;
-  const std::int32_t w = from / kWordBits;
-  const std::uint64_t here = keyBits[w] & (~std::uint64_t{0} << (from % kWordBits));
+  const auto start = static_cast<std::uint32_t>(from);
+  const std::uint32_t w = start / kWordBits;
+  const std::uint64_t fromOn = ~std::uint64_t{0} << (start % kWordBits);
+  const std::uint64_t here = keyBits[w] & fromOn;
   const std::uint64_t words =
       wordBits & (~std::uint64_t{0} << w) & ~(std::uint64_t{here == 0} << w);
   if (words == 0) return -1;
-  const int next = std::countr_zero(words);
-  const std::uint64_t bits = next == w ? here : keyBits[next];
-  return next * kWordBits + std::countr_zero(bits);
+  const auto next = static_cast<std::uint32_t>(std::countr_zero(words));
+  // In from's own word only the keys from it on count.
+  const std::uint64_t bits = keyBits[next] & (fromOn | (0 - std::uint64_t{next != w}));
+  return static_cast<std::int32_t>(next * kWordBits) + std::countr_zero(bits);
 }
 
 }  // namespace

@@ -373,20 +373,27 @@ ObjectHeader* mediumObject(std::uint32_t s) {
 // where the object starts, then with every free chunk that follows it.
 // A released header names no type, so that releasing it again is assertion 100
 // even when it has been absorbed into the chunk before it.
+// The questions are asked together, not one after the other, where their
+// answers are chance and every header asked about can be read: the first
+// chunk's lies beside the block header, and the header at the end of the
+// object area lies in the block's spare bytes.
 void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
   ObjectHeader* start = object;
   std::uint32_t size = sizeOf(object);
   ObjectHeader* first = at(b, kFirstObject);
-  if (first != object && isFree(first) &&
-      reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object)) {
+  const bool mergesWithTheFirst =
+      (first != object) & isFree(first) &
+      (reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object));
+  if (mergesWithTheFirst) {
     removeChunk(first);
     size += sizeOf(first);
     start = first;
   }
   const char* end = base(b) + kFirstObject + kBlockObjects;
+  static_assert(kBlockOverhead - kBlockHeaderSize >= kHeaderSize);  // the spare bytes
   for (;;) {
     auto* following = reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(start) + size);
-    if (reinterpret_cast<char*>(following) >= end || !isFree(following)) break;
+    if (!((reinterpret_cast<char*>(following) < end) & isFree(following))) break;
     removeChunk(following);
     size += sizeOf(following);
   }
@@ -410,6 +417,22 @@ void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
 // merges first.
 
 ObjectHeader* waitingObject = nullptr;
+
+// Waiting changes nothing the heap shows, so a release may as well merge at
+// once; it does so while waits do not pay: in a heap of mixed sizes the next
+// request is hardly ever of the released object's size, and the questions
+// whether to wait cost more than the merge. After kMissedWaits waits in a
+// row that ended in a merge, only every kProbe-th release that could wait
+// asks; a take-back makes every release ask again.
+constexpr std::uint32_t kMissedWaits = 4;
+constexpr std::uint32_t kProbe = 16;
+std::uint32_t missedWaits = 0;
+std::uint32_t releasesNotAsked = 0;
+
+bool asksWhetherToWait() {
+  if (missedWaits < kMissedWaits) return true;
+  return ++releasesNotAsked % kProbe == 0;
+}
 BlockHeader* waitingBlock = nullptr;
 
 // The same holds for the object at the front of a block whose merge would
@@ -427,6 +450,7 @@ void settle() {
   if (waitingObject == nullptr) return;
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  if (missedWaits < kMissedWaits) ++missedWaits;
   if (waitingWhole) {
     removeChunk(following(object));
     return;
@@ -466,6 +490,7 @@ inline ObjectHeader* splitTheWholeBlock() {
   waitingObject = nullptr;
   takenBack = object;
   takenBackWhole = true;
+  missedWaits = 0;
   const std::uint32_t s = sizeOf(object);
   ObjectHeader* rest = following(object);
   rest->info = (kFirstDistance + s / kUnit) << kInfoDistanceShift | kInfoFree | (kBlockObjects - s);
@@ -510,6 +535,7 @@ ObjectHeader* takeBackWaiting() {
   waitingObject = nullptr;
   takenBack = object;
   takenBackWhole = false;
+  missedWaits = 0;
   ObjectHeader* rest = following(object);
   const std::uint32_t s = sizeOf(object);
   const std::uint32_t merged = (object->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree;
@@ -552,7 +578,7 @@ void releaseMedium(BlockHeader* b, ObjectHeader* object) {
     waitingWhole = true;
     return;
   }
-  if (mergesOnlyWithTheFirstOfAList(b, object)) {
+  if (asksWhetherToWait() && mergesOnlyWithTheFirstOfAList(b, object)) {
     waitingObject = object;
     waitingBlock = b;
     waitingWhole = false;
@@ -598,6 +624,7 @@ void startAfresh() {
   K2C_objects = K2C_usedmem = K2C_busymem = 0;
   newestBlock = nullptr;
   takenBack = nullptr;
+  missedWaits = releasesNotAsked = 0;
   krBlockManager::setGiveBack(&giveBackWarm);
 }
 

@@ -219,6 +219,9 @@ struct ReleaseAndAskAgainRow {
   bool freeChunkBetween;  // a 2000-byte chunk free elsewhere in the block
   std::uint32_t request;
   bool takenBackBefore = false;  // released and taken back once before the chunk is freed
+  // Rounds of p released and asked for in another size, released and asked
+  // for again, before it all: waits that ended in a merge.
+  int missedRounds = 0;
 };
 
 void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
@@ -242,6 +245,14 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
   take(992);             // keeps x from merging with p
   void* p = take(992);
   const std::vector<std::uint32_t> split = headerWords(p, 1000);
+  for (int round = 0; round < row.missedRounds; ++round) {
+    drop(p);
+    void* q = take(912);
+    ASSERT_EQ(q, p);
+    drop(q);
+    ASSERT_EQ(take(992), p);
+    ASSERT_EQ(headerWords(p, 1000), split);
+  }
   if (row.takenBackBefore) {
     drop(p);
     ASSERT_EQ(take(992), p);
@@ -261,14 +272,19 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chunks, HeapReleaseAndAskAgain,
-    ::testing::Values(ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
-                      ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
-                      ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
-                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
-                      ReleaseAndAskAgainRow{"LargerNothingBetween", false, 1100},
-                      ReleaseAndAskAgainRow{"LargerFreeChunkBetween", true, 1100},
-                      ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
-                      ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true}),
+    ::testing::Values(
+        ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
+        ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
+        ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
+        ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
+        ReleaseAndAskAgainRow{"LargerNothingBetween", false, 1100},
+        ReleaseAndAskAgainRow{"LargerFreeChunkBetween", true, 1100},
+        ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
+        ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true},
+        ReleaseAndAskAgainRow{"SameSizeAfterMissedWaits", false, 992, false, 3},
+        ReleaseAndAskAgainRow{"SmallerAfterMissedWaits", false, 900, false, 3},
+        ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterMissedWaits", true, 992, false, 3},
+        ReleaseAndAskAgainRow{"SameSizeTakenBackAfterMissedWaits", false, 992, true, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::uint32_t assertionOf(void* p);
