@@ -378,8 +378,9 @@ TEST_F(Heap, BlocksAreTakenLowestFirstAndEmptyOnesBeyondTheKeptFewAreDecommitted
 // one not in use, whatever the order of release.
 struct ReleaseOrderRow {
   const char* name;
-  std::vector<int> released;  // of five blocks, in this order
+  std::vector<int> released;  // of the blocks, in this order
   int next;                   // the block handed out next
+  int blocks = 5;             // 32 to a bitmap word
 };
 
 void PrintTo(const ReleaseOrderRow& row, std::ostream* os) {
@@ -391,7 +392,7 @@ class HeapBlockOrder : public Heap, public ::testing::WithParamInterface<Release
 TEST_P(HeapBlockOrder, TheLowestBlockNotInUseIsHandedOut) {
   const ReleaseOrderRow row = GetParam();
   std::vector<void*> all;
-  for (int i = 0; i < 5; ++i) all.push_back(take(16328));
+  for (int i = 0; i < row.blocks; ++i) all.push_back(take(16328));
   const std::int32_t first = krBlockManager::blockIndex(all[0]);
   for (int i : row.released) drop(all[static_cast<std::size_t>(i)]);
   void* next = take(16328);
@@ -399,15 +400,20 @@ TEST_P(HeapBlockOrder, TheLowestBlockNotInUseIsHandedOut) {
   void* small = take(8);
   std::vector<int> left = row.released;
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(krBlockManager::blockIndex(small), first + (left.size() > 1 ? left[1] : 5));
+  EXPECT_EQ(krBlockManager::blockIndex(small), first + (left.size() > 1 ? left[1] : row.blocks));
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, HeapBlockOrder,
-                         ::testing::Values(ReleaseOrderRow{"LowerFirst", {1, 3}, 1},
-                                           ReleaseOrderRow{"HigherFirst", {3, 1}, 1},
-                                           ReleaseOrderRow{"NewestIsHighest", {0, 2, 4}, 0},
-                                           ReleaseOrderRow{"OnlyTheLast", {4}, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Orders, HeapBlockOrder,
+    ::testing::Values(ReleaseOrderRow{"LowerFirst", {1, 3}, 1},
+                      ReleaseOrderRow{"HigherFirst", {3, 1}, 1},
+                      ReleaseOrderRow{"NewestIsHighest", {0, 2, 4}, 0},
+                      ReleaseOrderRow{"OnlyTheLast", {4}, 4},
+                      ReleaseOrderRow{"AcrossWords", {40, 100, 70}, 40, 130},
+                      ReleaseOrderRow{"PastFullWords", {128, 64, 127}, 64, 130},
+                      ReleaseOrderRow{"OnlyPastFullWords", {100}, 100, 130},
+                      ReleaseOrderRow{"WordsOfTwoSummaryWords", {2100, 2047}, 2047, 2101}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Heap, EveryBlockOfTheReservationInUseMakesAllocationYieldNil) {
   std::uint32_t taken = 0;
