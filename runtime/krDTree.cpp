@@ -34,17 +34,26 @@ Answer lastAnswer;
 // mixed sizes, and a mispredicted branch costs more than the few
 // instructions that spare it.
 
+// Keys are never negative: as unsigned numbers they divide by shifts alone.
+std::uint32_t wordOf(std::int32_t key) {
+  return static_cast<std::uint32_t>(key) / kWordBits;
+}
+
+std::uint64_t bitOf(std::int32_t key) {
+  return std::uint64_t{1} << (static_cast<std::uint32_t>(key) % kWordBits);
+}
+
 // A counted key's bits, set again when they are set already.
 void markCounted(std::int32_t key) {
-  const std::int32_t w = key / kWordBits;
-  keyBits[w] |= std::uint64_t{1} << (key % kWordBits);
+  const std::uint32_t w = wordOf(key);
+  keyBits[w] |= bitOf(key);
   wordBits |= std::uint64_t{1} << w;
 }
 
 // The bits of a key whose count is now `count`: cleared when it is 0.
 void markCount(std::int32_t key, std::uint32_t count) {
-  const std::int32_t w = key / kWordBits;
-  const std::uint64_t bits = keyBits[w] & ~(std::uint64_t{count == 0} << (key % kWordBits));
+  const std::uint32_t w = wordOf(key);
+  const std::uint64_t bits = keyBits[w] & ~(bitOf(key) & (0 - std::uint64_t{count == 0}));
   keyBits[w] = bits;
   wordBits &= ~(std::uint64_t{bits == 0} << w);
 }
