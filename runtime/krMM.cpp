@@ -417,6 +417,14 @@ void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
 // merges first.
 
 ObjectHeader* waitingObject = nullptr;
+BlockHeader* waitingBlock = nullptr;
+
+// The same holds for the object at the front of a block whose merge would
+// empty the block, when the block manager would hand the block out next:
+// the block is released at once, with its counts, and kept warm; only the
+// rest's removal from its list waits. A request of the object's size that
+// no list serves takes the block again, split as before.
+bool waitingWhole = false;
 
 // Waiting changes nothing the heap shows, so a release may as well merge at
 // once; it does so while waits do not pay: in a heap of mixed sizes the next
@@ -433,14 +441,6 @@ bool asksWhetherToWait() {
   if (missedWaits < kMissedWaits) return true;
   return ++releasesNotAsked % kProbe == 0;
 }
-BlockHeader* waitingBlock = nullptr;
-
-// The same holds for the object at the front of a block whose merge would
-// empty the block, when the block manager would hand the block out next:
-// the block is released at once, with its counts, and kept warm; only the
-// rest's removal from its list waits. A request of the object's size that
-// no list serves takes the block again, split as before.
-bool waitingWhole = false;
 
 ObjectHeader* following(ObjectHeader* object) {
   return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(object) + sizeOf(object));
