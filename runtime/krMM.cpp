@@ -77,6 +77,12 @@ void unlink(BlockHeader* b) {
   next->prev = prev;
 }
 
+// The sentinel's links need not be read.
+void pushIntoEmpty(BlockHeader& sentinel, BlockHeader* b) {
+  b->next = b->prev = &sentinel;
+  sentinel.next = sentinel.prev = b;
+}
+
 void pushFront(BlockHeader& sentinel, BlockHeader* b) {
   BlockHeader* first = sentinel.next;
   b->next = first;
@@ -192,17 +198,23 @@ void* takeBlock() {
 // A block's header as a new block has it, counted and at the front of its
 // list.
 // firstSlot: the bytes of a small block's first slot, taken at once.
-// sizeKept: the header holds n as its size already.
+// warmIntoEmpty: the warm block, whose header holds n as its size already,
+// for a kind whose list is empty.
 [[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind,
-                                              std::uint32_t firstSlot = 0, bool sizeKept = false) {
-  if (!sizeKept) b->size = n;
+                                              std::uint32_t firstSlot = 0,
+                                              bool warmIntoEmpty = false) {
+  if (!warmIntoEmpty) b->size = n;
   b->free = n - firstSlot;
   b->freeSlots = 0;
   b->nextSlot = kFirstObject + firstSlot;
   b->magic = kBlockMagic;
   b->kind = static_cast<std::uint8_t>(kind);
   K2C_busymem += n + kBlockOverhead;
-  pushFront(fBlocks[kind], b);
+  if (warmIntoEmpty) {
+    pushIntoEmpty(fBlocks[kind], b);
+  } else {
+    pushFront(fBlocks[kind], b);
+  }
 }
 
 // The limits let a new 16 KB block in.
@@ -223,8 +235,9 @@ bool limitsLetABlockIn() {
   return b;
 }
 
-// The warm block taken again with no call, once the limits let it in. Only
-// a 16 KB block waits warm, and its release left its size.
+// The warm block taken again with no call, once the limits let it in, for a
+// small kind whose list is empty. Only a 16 KB block waits warm, and its
+// release left its size.
 [[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind,
                                                           std::uint32_t firstSlot = 0) {
   BlockHeader* b = warmBlock;

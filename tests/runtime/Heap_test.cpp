@@ -603,6 +603,47 @@ TEST_F(Heap, WithoutAutomaticCollectionTheHookIsNotCalled) {
   K2C_GC_INIT(false, 0, 0);
 }
 
+// Blocks of 16 KB taken until the limits refuse one, before and after a
+// K2C_GC_INCREASE: the blocks in use are what the smaller limit holds.
+struct RaisedLimitsRow {
+  const char* name;
+  std::int32_t threshold, limit;            // K2C_GC_INIT's
+  std::int32_t newThreshold, newLimit;      // K2C_GC_INCREASE's
+  std::uint32_t blocksBefore, blocksAfter;  // in use once refused
+};
+
+void PrintTo(const RaisedLimitsRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapRaisedLimits : public Heap, public ::testing::WithParamInterface<RaisedLimitsRow> {
+ protected:
+  std::uint32_t takeBlocksUntilRefused() {
+    while (take(16328) != nullptr) {
+    }
+    return K2C_busymem / kBlock;
+  }
+};
+
+TEST_P(HeapRaisedLimits, ABlockIsLetInWhileBothLimitsHoldIt) {
+  const RaisedLimitsRow row = GetParam();
+  K2C_GC_INIT(false, row.threshold, row.limit);
+  EXPECT_EQ(takeBlocksUntilRefused(), row.blocksBefore);
+  K2C_GC_INCREASE(false, row.newThreshold, row.newLimit);
+  EXPECT_EQ(takeBlocksUntilRefused(), row.blocksAfter);
+  for (void*& p : kept_) K2C_DEALLOCATE(p);
+  kept_.clear();
+  K2C_GC_INIT(false, 0, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, HeapRaisedLimits,
+    ::testing::Values(RaisedLimitsRow{"ThresholdRaised", 100000, 400000, 200000, 0, 6, 12},
+                      RaisedLimitsRow{"LimitRaised", 0, 100000, 0, 200000, 6, 12},
+                      RaisedLimitsRow{"LowerOnesKept", 200000, 200000, 100000, 100000, 12, 12},
+                      RaisedLimitsRow{"ThresholdOfNone", 100000, 300000, 0, 0, 6, 18}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Heap, IncreaseKeepsHigherLimitsAndTurnsNonPositiveThresholdIntoNone) {
   K2C_GC_INIT(false, 2000000, 4000000);
   K2C_GC_INCREASE(true, 1000000, 3000000);
