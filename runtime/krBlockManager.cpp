@@ -15,6 +15,10 @@ std::uint32_t blockShift = 0;  // the block size is a power of 2
 std::uint32_t* inUseMap = nullptr;
 std::uint32_t hint = 0;
 std::uint32_t inUseCount = 0;
+// 1 = bitmap word all ones: the first word from the hint with a clear bit is
+// then a mask and a bit scan away, with no loop whose length is chance.
+constexpr std::uint32_t kSummaryWords = kMapWords / 64;
+std::uint64_t fullWords[kSummaryWords];
 // 1 = block committed; those not in use are the kept ones.
 std::uint32_t committedMap[kMapWords];
 std::uint32_t keptCount = 0;
@@ -72,11 +76,27 @@ void keep() {
   while (keptCount > keptLimit()) decommitHighestKept();
 }
 
+// The first bitmap word from `word` on with a clear bit; kMapWords when none.
+std::uint32_t firstNotFullFrom(std::uint32_t word) {
+  std::uint32_t at = word / 64;
+  std::uint64_t open = ~fullWords[at] & (~std::uint64_t{0} << (word % 64));
+  while (open == 0) {
+    if (++at == kSummaryWords) return kMapWords;
+    open = ~fullWords[at];
+  }
+  return at * 64 + static_cast<std::uint32_t>(std::countr_zero(open));
+}
+
+void markFullness(std::uint32_t word) {
+  const std::uint64_t bit = std::uint64_t{1} << (word % 64);
+  fullWords[word / 64] =
+      (fullWords[word / 64] & ~bit) | ((0 - std::uint64_t{inUseMap[word] == ~0u}) & bit);
+}
+
 // The lowest block not in use from the hint on, committed; -1 when there is
 // none or the commit is refused.
 std::int32_t takeLowest() {
-  std::uint32_t word = hint;
-  while (word < kMapWords && inUseMap[word] == ~0u) ++word;
+  const std::uint32_t word = firstNotFullFrom(hint);
   if (word == kMapWords) return -1;  // every block is in use
   const auto bit = static_cast<std::uint32_t>(std::countr_one(inUseMap[word]));
   const std::uint32_t block = word * 32 + bit;
@@ -88,6 +108,7 @@ std::int32_t takeLowest() {
     if (word > highestWordCommitted) highestWordCommitted = word;
   }
   inUseMap[word] |= bitOf(block);
+  markFullness(word);
   ++inUseCount;
   hint = word;
   return static_cast<std::int32_t>(block);
@@ -96,6 +117,7 @@ std::int32_t takeLowest() {
 void finishRelease(std::uint32_t block) {
   const std::uint32_t word = block / 32;
   inUseMap[word] &= ~bitOf(block);
+  fullWords[word / 64] &= ~(std::uint64_t{1} << (word % 64));
   --inUseCount;
   if (word < hint) hint = word;
   keep();
@@ -117,9 +139,7 @@ void settleAll() {
 // Every block below is in use: the search from the hint would stop here.
 bool isLowestFree(std::uint32_t block) {
   const std::uint32_t word = block / 32;
-  for (std::uint32_t w = hint; w < word; ++w) {
-    if (inUseMap[w] != ~0u) return false;
-  }
+  if (hint < word && firstNotFullFrom(hint) < word) return false;
   const std::uint32_t below = bitOf(block) - 1;
   return (inUseMap[word] & below) == below;
 }
@@ -139,6 +159,7 @@ bool init(std::uint32_t blockSize) {
   blockShift = static_cast<std::uint32_t>(std::countr_zero(blockSize));
   inUseMap = zeroedMap();
   if (inUseMap == nullptr) return false;
+  for (auto& w : fullWords) w = 0;
   reservation = static_cast<char*>(K2C_initBalls(kBlockCount, blockSize));
   hint = 0;
   return reservation != nullptr;

@@ -29,28 +29,51 @@ struct Answer {
 };
 Answer lastAnswer;
 
+// The bits are set and cleared without branches: whether a count reaches or
+// leaves 0, and where the next counted key lies, is chance in a heap of
+// mixed sizes, and a mispredicted branch costs more than the few
+// instructions that spare it.
+
+// Keys are never negative: as unsigned numbers they divide by shifts alone.
+std::uint32_t wordOf(std::int32_t key) {
+  return static_cast<std::uint32_t>(key) / kWordBits;
+}
+
+std::uint64_t bitOf(std::int32_t key) {
+  return std::uint64_t{1} << (static_cast<std::uint32_t>(key) % kWordBits);
+}
+
+// A counted key's bits, set again when they are set already.
 void markCounted(std::int32_t key) {
-  const std::int32_t w = key / kWordBits;
-  keyBits[w] |= std::uint64_t{1} << (key % kWordBits);
+  const std::uint32_t w = wordOf(key);
+  keyBits[w] |= bitOf(key);
   wordBits |= std::uint64_t{1} << w;
 }
 
-void markEmpty(std::int32_t key) {
-  const std::int32_t w = key / kWordBits;
-  keyBits[w] &= ~(std::uint64_t{1} << (key % kWordBits));
-  if (keyBits[w] == 0) wordBits &= ~(std::uint64_t{1} << w);
+// The bits of a key whose count is now `count`: cleared when it is 0.
+void markCount(std::int32_t key, std::uint32_t count) {
+  const std::uint32_t w = wordOf(key);
+  const std::uint64_t bits = keyBits[w] & ~(bitOf(key) & (0 - std::uint64_t{count == 0}));
+  keyBits[w] = bits;
+  wordBits &= ~(std::uint64_t{bits == 0} << w);
 }
 
 // The smallest key at or above `from` that counts a chunk; -1 when none.
+// The words from `from`'s on, less its own when nothing counts in it from
+// `from`: the first of them holds the key.
 std::int32_t firstCountedFrom(std::int32_t from) {
   if (from >= kKeys) return -1;
-  const std::int32_t w = from / kWordBits;
-  const std::uint64_t here = keyBits[w] & (~std::uint64_t{0} << (from % kWordBits));
-  if (here != 0) return w * kWordBits + std::countr_zero(here);
-  const std::uint64_t later = w + 1 < kWords ? wordBits & (~std::uint64_t{0} << (w + 1)) : 0;
-  if (later == 0) return -1;
-  const int next = std::countr_zero(later);
-  return next * kWordBits + std::countr_zero(keyBits[next]);
+  const auto start = static_cast<std::uint32_t>(from);
+  const std::uint32_t w = start / kWordBits;
+  const std::uint64_t fromOn = ~std::uint64_t{0} << (start % kWordBits);
+  const std::uint64_t here = keyBits[w] & fromOn;
+  const std::uint64_t words =
+      wordBits & (~std::uint64_t{0} << w) & ~(std::uint64_t{here == 0} << w);
+  if (words == 0) return -1;
+  const auto next = static_cast<std::uint32_t>(std::countr_zero(words));
+  // In from's own word only the keys from it on count.
+  const std::uint64_t bits = keyBits[next] & (fromOn | (0 - std::uint64_t{next != w}));
+  return static_cast<std::int32_t>(next * kWordBits) + std::countr_zero(bits);
 }
 
 }  // namespace
@@ -64,12 +87,13 @@ void init() {
 
 void ins(std::int32_t key) {
   ++changes;
-  if (counts[key]++ == 0) markCounted(key);
+  ++counts[key];
+  markCounted(key);
 }
 
 void del(std::int32_t key) {
   ++changes;
-  if (--counts[key] == 0) markEmpty(key);
+  markCount(key, --counts[key]);
 }
 
 // The tree's search starts at an odd leaf: key itself when odd, key + 1

@@ -69,15 +69,25 @@ void makeEmpty(BlockHeader& sentinel) {
   sentinel.next = sentinel.prev = &sentinel;
 }
 
+// The links are read once: a store through one may alias the other.
 void unlink(BlockHeader* b) {
-  b->prev->next = b->next;
-  b->next->prev = b->prev;
+  BlockHeader* prev = b->prev;
+  BlockHeader* next = b->next;
+  prev->next = next;
+  next->prev = prev;
+}
+
+// The sentinel's links need not be read.
+void pushIntoEmpty(BlockHeader& sentinel, BlockHeader* b) {
+  b->next = b->prev = &sentinel;
+  sentinel.next = sentinel.prev = b;
 }
 
 void pushFront(BlockHeader& sentinel, BlockHeader* b) {
-  b->next = sentinel.next;
+  BlockHeader* first = sentinel.next;
+  b->next = first;
   b->prev = &sentinel;
-  sentinel.next->prev = b;
+  first->prev = b;
   sentinel.next = b;
 }
 
@@ -188,16 +198,23 @@ void* takeBlock() {
 // A block's header as a new block has it, counted and at the front of its
 // list.
 // firstSlot: the bytes of a small block's first slot, taken at once.
+// warmIntoEmpty: the warm block, whose header holds n as its size already,
+// for a kind whose list is empty.
 [[gnu::always_inline]] inline void startBlock(BlockHeader* b, std::uint32_t n, std::uint32_t kind,
-                                              std::uint32_t firstSlot = 0) {
-  b->size = n;
+                                              std::uint32_t firstSlot = 0,
+                                              bool warmIntoEmpty = false) {
+  if (!warmIntoEmpty) b->size = n;
   b->free = n - firstSlot;
   b->freeSlots = 0;
   b->nextSlot = kFirstObject + firstSlot;
   b->magic = kBlockMagic;
   b->kind = static_cast<std::uint8_t>(kind);
   K2C_busymem += n + kBlockOverhead;
-  pushFront(fBlocks[kind], b);
+  if (warmIntoEmpty) {
+    pushIntoEmpty(fBlocks[kind], b);
+  } else {
+    pushFront(fBlocks[kind], b);
+  }
 }
 
 // The limits let a new 16 KB block in.
@@ -218,12 +235,14 @@ bool limitsLetABlockIn() {
   return b;
 }
 
-// The warm block taken again with no call, once the limits let it in.
+// The warm block taken again with no call, once the limits let it in, for a
+// small kind whose list is empty. Only a 16 KB block waits warm, and its
+// release left its size.
 [[gnu::always_inline]] inline BlockHeader* warmBlockAgain(std::uint32_t kind,
                                                           std::uint32_t firstSlot = 0) {
   BlockHeader* b = warmBlock;
   warmBlock = nullptr;
-  startBlock(b, kBlockObjects, kind, firstSlot);
+  startBlock(b, kBlockObjects, kind, firstSlot, true);
   return b;
 }
 
@@ -241,18 +260,22 @@ void countReleased(BlockHeader* b) {
 }
 
 // The newest block never waits beside a warm one: that one is the newest.
-inline void releaseBlock(BlockHeader* b) {
-  if (b->size != kBlockObjects) {
-    countReleased(b);
-    K2C_free(b, b->size + kBlockOverhead);
-    return;
-  }
+inline void release16KBlock(BlockHeader* b) {
   count16KBlockReleased(b);
   if (b == newestBlock && warmBlock == nullptr) {
     warmBlock = b;
   } else {
     giveBlockBack(b);
   }
+}
+
+inline void releaseBlock(BlockHeader* b) {
+  if (b->size != kBlockObjects) {
+    countReleased(b);
+    K2C_free(b, b->size + kBlockOverhead);
+    return;
+  }
+  release16KBlock(b);
 }
 
 // ---- small objects ----
@@ -363,20 +386,27 @@ ObjectHeader* mediumObject(std::uint32_t s) {
 // where the object starts, then with every free chunk that follows it.
 // A released header names no type, so that releasing it again is assertion 100
 // even when it has been absorbed into the chunk before it.
+// The questions are asked together, not one after the other, where their
+// answers are chance and every header asked about can be read: the first
+// chunk's lies beside the block header, and the header at the end of the
+// object area lies in the block's spare bytes.
 void mergeAndFree(BlockHeader* b, ObjectHeader* object) {
   ObjectHeader* start = object;
   std::uint32_t size = sizeOf(object);
   ObjectHeader* first = at(b, kFirstObject);
-  if (first != object && isFree(first) &&
-      reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object)) {
+  const bool mergesWithTheFirst =
+      (first != object) & isFree(first) &
+      (reinterpret_cast<char*>(first) + sizeOf(first) == reinterpret_cast<char*>(object));
+  if (mergesWithTheFirst) {
     removeChunk(first);
     size += sizeOf(first);
     start = first;
   }
   const char* end = base(b) + kFirstObject + kBlockObjects;
+  static_assert(kBlockOverhead - kBlockHeaderSize >= kHeaderSize);  // the spare bytes
   for (;;) {
     auto* following = reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(start) + size);
-    if (reinterpret_cast<char*>(following) >= end || !isFree(following)) break;
+    if (!((reinterpret_cast<char*>(following) < end) & isFree(following))) break;
     removeChunk(following);
     size += sizeOf(following);
   }
@@ -409,6 +439,22 @@ BlockHeader* waitingBlock = nullptr;
 // no list serves takes the block again, split as before.
 bool waitingWhole = false;
 
+// Waiting changes nothing the heap shows, so a release may as well merge at
+// once; it does so while waits do not pay: in a heap of mixed sizes the next
+// request is hardly ever of the released object's size, and the questions
+// whether to wait cost more than the merge. After kMissedWaits waits in a
+// row that ended in a merge, only every kProbe-th release that could wait
+// asks; a take-back makes every release ask again.
+constexpr std::uint32_t kMissedWaits = 4;
+constexpr std::uint32_t kProbe = 16;
+std::uint32_t missedWaits = 0;
+std::uint32_t releasesNotAsked = 0;
+
+bool asksWhetherToWait() {
+  if (missedWaits < kMissedWaits) return true;
+  return ++releasesNotAsked % kProbe == 0;
+}
+
 ObjectHeader* following(ObjectHeader* object) {
   return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(object) + sizeOf(object));
 }
@@ -417,6 +463,7 @@ void settle() {
   if (waitingObject == nullptr) return;
   ObjectHeader* object = waitingObject;
   waitingObject = nullptr;
+  if (missedWaits < kMissedWaits) ++missedWaits;
   if (waitingWhole) {
     removeChunk(following(object));
     return;
@@ -456,6 +503,7 @@ inline ObjectHeader* splitTheWholeBlock() {
   waitingObject = nullptr;
   takenBack = object;
   takenBackWhole = true;
+  missedWaits = 0;
   const std::uint32_t s = sizeOf(object);
   ObjectHeader* rest = following(object);
   rest->info = (kFirstDistance + s / kUnit) << kInfoDistanceShift | kInfoFree | (kBlockObjects - s);
@@ -500,6 +548,7 @@ ObjectHeader* takeBackWaiting() {
   waitingObject = nullptr;
   takenBack = object;
   takenBackWhole = false;
+  missedWaits = 0;
   ObjectHeader* rest = following(object);
   const std::uint32_t s = sizeOf(object);
   const std::uint32_t merged = (object->info & ~(kInfoSizeMask | kInfoAllocated)) | kInfoFree;
@@ -542,7 +591,7 @@ void releaseMedium(BlockHeader* b, ObjectHeader* object) {
     waitingWhole = true;
     return;
   }
-  if (mergesOnlyWithTheFirstOfAList(b, object)) {
+  if (asksWhetherToWait() && mergesOnlyWithTheFirstOfAList(b, object)) {
     waitingObject = object;
     waitingBlock = b;
     waitingWhole = false;
@@ -588,6 +637,7 @@ void startAfresh() {
   K2C_objects = K2C_usedmem = K2C_busymem = 0;
   newestBlock = nullptr;
   takenBack = nullptr;
+  missedWaits = releasesNotAsked = 0;
   krBlockManager::setGiveBack(&giveBackWarm);
 }
 
@@ -746,15 +796,50 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
   p = object + 1;
 }
 
+// The second try of a request the first try could not serve.
+ObjectHeader* afterCollecting(std::uint64_t s) {
+  giveBackWarm();  // the collector finds the block manager as the releases left it
+  if (collectAutomatically) collector();
+  return handOut(s);
+}
+
 [[gnu::noinline]] ObjectHeader* newObjectSlowly(std::uint64_t s) {
   if (!initialised.load(std::memory_order_acquire)) K2C_GC_INIT(false, 0, 0);
   ObjectHeader* object = handOut(s);
-  if (object == nullptr) {
-    giveBackWarm();  // the collector finds the block manager as the releases left it
-    if (collectAutomatically) collector();
-    object = handOut(s);
-  }
+  if (object == nullptr) object = afterCollecting(s);
   return object;
+}
+
+// A medium request while no release waits, once the heap is set up: the
+// first try of handOut without its questions about a waiting release.
+inline void mediumWhileNothingWaits(void*& p, std::uint64_t s) {
+  ObjectHeader* object = mediumObject(static_cast<std::uint32_t>(s));
+  if (object == nullptr) [[unlikely]] {
+    p = nullptr;
+    object = afterCollecting(s);
+    p = object != nullptr ? object + 1 : nullptr;
+    return;
+  }
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += sizeOf(object);
+  ++K2C_objects;
+  p = object + 1;
+}
+
+[[gnu::noinline]] void mediumRequest(void*& p, std::uint64_t s) {
+  if (!initialised.load(std::memory_order_acquire)) [[unlikely]] {
+    newObjectOtherwise(p, s);
+    return;
+  }
+  mediumWhileNothingWaits(p, s);
+}
+
+// A medium request beside a waiting release of another size, which no
+// take-back serves: the merge is done first, as handOut does it.
+[[gnu::noinline]] void mediumOfAnotherSize(void*& p, std::uint64_t s) {
+  settle();
+  mediumWhileNothingWaits(p, s);
 }
 
 // p is cleared only once the object is released.
@@ -804,8 +889,8 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
   K2C_usedmem -= size;
   --K2C_objects;
   b->free += size;
-  if (b->free == b->size) [[unlikely]] {
-    releaseBlock(b);
+  if (b->free == kBlockObjects) [[unlikely]] {  // a small block is a 16 KB one
+    release16KBlock(b);
     return;
   }
   object->type = b->freeSlots;
@@ -850,12 +935,21 @@ void newObject(void*& p, std::uint64_t s) {
       smallInNewBlock(p, s);
       return;
     }
-  } else if (waitingObject != nullptr && s == sizeOf(waitingObject)) {
-    if (waitingObject == takenBack) {
-      takenBackAgain(p, s);
-    } else {
-      waitingObjectAgain(p, s);
+  } else if (waitingObject != nullptr) {
+    if (s == sizeOf(waitingObject)) {
+      if (waitingObject == takenBack) {
+        takenBackAgain(p, s);
+      } else {
+        waitingObjectAgain(p, s);
+      }
+      return;
     }
+    if (s <= kMediumLimit) {
+      mediumOfAnotherSize(p, s);
+      return;
+    }
+  } else if (s <= kMediumLimit) {
+    mediumRequest(p, s);
     return;
   }
   newObjectOtherwise(p, s);

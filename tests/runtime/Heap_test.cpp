@@ -219,6 +219,9 @@ struct ReleaseAndAskAgainRow {
   bool freeChunkBetween;  // a 2000-byte chunk free elsewhere in the block
   std::uint32_t request;
   bool takenBackBefore = false;  // released and taken back once before the chunk is freed
+  // Rounds of p released and asked for in another size, released and asked
+  // for again, before it all: waits that ended in a merge.
+  int missedRounds = 0;
 };
 
 void PrintTo(const ReleaseAndAskAgainRow& row, std::ostream* os) {
@@ -242,6 +245,14 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
   take(992);             // keeps x from merging with p
   void* p = take(992);
   const std::vector<std::uint32_t> split = headerWords(p, 1000);
+  for (int round = 0; round < row.missedRounds; ++round) {
+    drop(p);
+    void* q = take(912);
+    ASSERT_EQ(q, p);
+    drop(q);
+    ASSERT_EQ(take(992), p);
+    ASSERT_EQ(headerWords(p, 1000), split);
+  }
   if (row.takenBackBefore) {
     drop(p);
     ASSERT_EQ(take(992), p);
@@ -261,12 +272,19 @@ TEST_P(HeapReleaseAndAskAgain, TheRequestGetsTheChunkTheMergeAndTheSearchGive) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chunks, HeapReleaseAndAskAgain,
-    ::testing::Values(ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
-                      ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
-                      ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
-                      ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
-                      ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
-                      ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true}),
+    ::testing::Values(
+        ReleaseAndAskAgainRow{"SameSizeNothingBetween", false, 992},
+        ReleaseAndAskAgainRow{"SameSizeFreeChunkBetween", true, 992},
+        ReleaseAndAskAgainRow{"SmallerNothingBetween", false, 900},
+        ReleaseAndAskAgainRow{"SmallerFreeChunkBetween", true, 900},
+        ReleaseAndAskAgainRow{"LargerNothingBetween", false, 1100},
+        ReleaseAndAskAgainRow{"LargerFreeChunkBetween", true, 1100},
+        ReleaseAndAskAgainRow{"SameSizeTakenBackBefore", false, 992, true},
+        ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterATakeBack", true, 992, true},
+        ReleaseAndAskAgainRow{"SameSizeAfterMissedWaits", false, 992, false, 3},
+        ReleaseAndAskAgainRow{"SmallerAfterMissedWaits", false, 900, false, 3},
+        ReleaseAndAskAgainRow{"SameSizeFreeChunkAfterMissedWaits", true, 992, false, 3},
+        ReleaseAndAskAgainRow{"SameSizeTakenBackAfterMissedWaits", false, 992, true, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::uint32_t assertionOf(void* p);
@@ -360,8 +378,9 @@ TEST_F(Heap, BlocksAreTakenLowestFirstAndEmptyOnesBeyondTheKeptFewAreDecommitted
 // one not in use, whatever the order of release.
 struct ReleaseOrderRow {
   const char* name;
-  std::vector<int> released;  // of five blocks, in this order
+  std::vector<int> released;  // of the blocks, in this order
   int next;                   // the block handed out next
+  int blocks = 5;             // 32 to a bitmap word
 };
 
 void PrintTo(const ReleaseOrderRow& row, std::ostream* os) {
@@ -373,7 +392,7 @@ class HeapBlockOrder : public Heap, public ::testing::WithParamInterface<Release
 TEST_P(HeapBlockOrder, TheLowestBlockNotInUseIsHandedOut) {
   const ReleaseOrderRow row = GetParam();
   std::vector<void*> all;
-  for (int i = 0; i < 5; ++i) all.push_back(take(16328));
+  for (int i = 0; i < row.blocks; ++i) all.push_back(take(16328));
   const std::int32_t first = krBlockManager::blockIndex(all[0]);
   for (int i : row.released) drop(all[static_cast<std::size_t>(i)]);
   void* next = take(16328);
@@ -381,15 +400,20 @@ TEST_P(HeapBlockOrder, TheLowestBlockNotInUseIsHandedOut) {
   void* small = take(8);
   std::vector<int> left = row.released;
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(krBlockManager::blockIndex(small), first + (left.size() > 1 ? left[1] : 5));
+  EXPECT_EQ(krBlockManager::blockIndex(small), first + (left.size() > 1 ? left[1] : row.blocks));
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, HeapBlockOrder,
-                         ::testing::Values(ReleaseOrderRow{"LowerFirst", {1, 3}, 1},
-                                           ReleaseOrderRow{"HigherFirst", {3, 1}, 1},
-                                           ReleaseOrderRow{"NewestIsHighest", {0, 2, 4}, 0},
-                                           ReleaseOrderRow{"OnlyTheLast", {4}, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Orders, HeapBlockOrder,
+    ::testing::Values(ReleaseOrderRow{"LowerFirst", {1, 3}, 1},
+                      ReleaseOrderRow{"HigherFirst", {3, 1}, 1},
+                      ReleaseOrderRow{"NewestIsHighest", {0, 2, 4}, 0},
+                      ReleaseOrderRow{"OnlyTheLast", {4}, 4},
+                      ReleaseOrderRow{"AcrossWords", {40, 100, 70}, 40, 130},
+                      ReleaseOrderRow{"PastFullWords", {128, 64, 127}, 64, 130},
+                      ReleaseOrderRow{"OnlyPastFullWords", {100}, 100, 130},
+                      ReleaseOrderRow{"WordsOfTwoSummaryWords", {2100, 2047}, 2047, 2101}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Heap, EveryBlockOfTheReservationInUseMakesAllocationYieldNil) {
   std::uint32_t taken = 0;
@@ -563,6 +587,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, HeapCollectedBlock,
                          ::testing::Values(CollectedBlockRow{"SmallForMedium", 40, 992},
                                            CollectedBlockRow{"SmallForOtherSmall", 40, 100},
                                            CollectedBlockRow{"MediumForSmall", 992, 40},
+                                           CollectedBlockRow{"MediumForOtherMedium", 16000, 992},
                                            CollectedBlockRow{"SmallForBlockSized", 40, 16328},
                                            CollectedBlockRow{"BlockSizedForMedium", 16328, 992}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -577,6 +602,47 @@ TEST_F(Heap, WithoutAutomaticCollectionTheHookIsNotCalled) {
   EXPECT_EQ(collections, 0);
   K2C_GC_INIT(false, 0, 0);
 }
+
+// Blocks of 16 KB taken until the limits refuse one, before and after a
+// K2C_GC_INCREASE: the blocks in use are what the smaller limit holds.
+struct RaisedLimitsRow {
+  const char* name;
+  std::int32_t threshold, limit;            // K2C_GC_INIT's
+  std::int32_t newThreshold, newLimit;      // K2C_GC_INCREASE's
+  std::uint32_t blocksBefore, blocksAfter;  // in use once refused
+};
+
+void PrintTo(const RaisedLimitsRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class HeapRaisedLimits : public Heap, public ::testing::WithParamInterface<RaisedLimitsRow> {
+ protected:
+  std::uint32_t takeBlocksUntilRefused() {
+    while (take(16328) != nullptr) {
+    }
+    return K2C_busymem / kBlock;
+  }
+};
+
+TEST_P(HeapRaisedLimits, ABlockIsLetInWhileBothLimitsHoldIt) {
+  const RaisedLimitsRow row = GetParam();
+  K2C_GC_INIT(false, row.threshold, row.limit);
+  EXPECT_EQ(takeBlocksUntilRefused(), row.blocksBefore);
+  K2C_GC_INCREASE(false, row.newThreshold, row.newLimit);
+  EXPECT_EQ(takeBlocksUntilRefused(), row.blocksAfter);
+  for (void*& p : kept_) K2C_DEALLOCATE(p);
+  kept_.clear();
+  K2C_GC_INIT(false, 0, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, HeapRaisedLimits,
+    ::testing::Values(RaisedLimitsRow{"ThresholdRaised", 100000, 400000, 200000, 0, 6, 12},
+                      RaisedLimitsRow{"LimitRaised", 0, 100000, 0, 200000, 6, 12},
+                      RaisedLimitsRow{"LowerOnesKept", 200000, 200000, 100000, 100000, 12, 12},
+                      RaisedLimitsRow{"ThresholdOfNone", 100000, 300000, 0, 0, 6, 18}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Heap, IncreaseKeepsHigherLimitsAndTurnsNonPositiveThresholdIntoNone) {
   K2C_GC_INIT(false, 2000000, 4000000);
@@ -710,6 +776,15 @@ class ReferenceTree {
   std::vector<int> counts_ = std::vector<int>(4096, 0);
 };
 
+// The smallest key from `key` on whose count stays above 0 with one chunk of
+// `without` taken off, read from the counts one by one.
+int firstCountedWithout(int key, int without) {
+  for (int k = key; k < krDTree::kKeys; ++k) {
+    if (krDTree::count(k) > (k == without ? 1u : 0u)) return k;
+  }
+  return -1;
+}
+
 TEST(HeapFreeSizeIndex, FindsWhatTheCountingTreeFindsAndLowersTheSameCount) {
   krDTree::init();
   ReferenceTree tree;
@@ -725,6 +800,11 @@ TEST(HeapFreeSizeIndex, FindsWhatTheCountingTreeFindsAndLowersTheSameCount) {
       tree.del(present[at]);
       present.erase(present.begin() + static_cast<std::ptrdiff_t>(at));
     } else if (r % 3 == 1) {
+      if (!present.empty()) {
+        const int without = present[(r >> 4) % present.size()];
+        ASSERT_EQ(krDTree::firstFromWithout(k, without), firstCountedWithout(k, without))
+            << "step " << step << " key " << k << " without " << without;
+      }
       const int found = krDTree::find(k);
       ASSERT_EQ(found, tree.find(k)) << "step " << step << " key " << k;
       if (found >= 0) present.erase(std::find(present.begin(), present.end(), found));
