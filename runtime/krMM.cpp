@@ -772,6 +772,16 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
   p = object + 1;
 }
 
+// A medium chunk handed out to p and counted with its real size.
+[[gnu::always_inline]] inline void handOutMedium(void*& p, ObjectHeader* object,
+                                                 std::uint32_t size) {
+  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
+  object->type = k2c_td_null;
+  K2C_usedmem += size;
+  ++K2C_objects;
+  p = object + 1;
+}
+
 // A request of the waiting object's size: the object itself when the merge
 // and the search would hand it out, counted as handOut counts it. The
 // waiting object is medium, so the request is too.
@@ -789,11 +799,7 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
     p = object != nullptr ? object + 1 : nullptr;
     return;
   }
-  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
-  object->type = k2c_td_null;
-  K2C_usedmem += size;
-  ++K2C_objects;
-  p = object + 1;
+  handOutMedium(p, object, size);
 }
 
 // The second try of a request the first try could not serve.
@@ -820,11 +826,7 @@ inline void mediumWhileNothingWaits(void*& p, std::uint64_t s) {
     p = object != nullptr ? object + 1 : nullptr;
     return;
   }
-  object->info = (object->info & ~kInfoFree) | kInfoAllocated;
-  object->type = k2c_td_null;
-  K2C_usedmem += sizeOf(object);
-  ++K2C_objects;
-  p = object + 1;
+  handOutMedium(p, object, sizeOf(object));
 }
 
 [[gnu::noinline]] void mediumRequest(void*& p, std::uint64_t s) {
