@@ -134,12 +134,17 @@ class ShapeboardWineE2E : public testing::Test {
 };
 
 // The X window that carries the title is the client area: 500 x 500, as
-// asked, whatever frame Wine draws around it.
+// asked, whatever frame Wine draws around it. Wine may name it while it
+// still has the outer size (506 x 525 on a busy machine) and fit it to the
+// client area a moment later, so the size is waited for.
 TEST_F(ShapeboardWineE2E, StartUpShowsTheReferenceFigures) {
   Launch();
   const std::string window = WaitForWindow();
   ASSERT_FALSE(window.empty()) << Err();
-  EXPECT_EQ(ClientSize(window), std::make_pair(500, 500));
+  const std::pair<int, int> clientArea{500, 500};
+  std::pair<int, int> size;
+  WaitUntil([&] { return (size = ClientSize(window)) == clientArea; }, 30s, 50ms);
+  EXPECT_EQ(size, clientArea);
   const Image expected =
       ReadReferencePicture(std::string(SHAPEBOARD_REFERENCE_DIR) + "/s01_figures.rle");
   const Image shown = server_.DumpUntil([&] { return window; },
