@@ -16,7 +16,8 @@ std::uint32_t* inUseMap = nullptr;
 std::uint32_t hint = 0;
 std::uint32_t inUseCount = 0;
 // 1 = bitmap word all ones: the first word from the hint with a clear bit is
-// then a mask and a bit scan away, with no loop whose length is chance.
+// then a mask and a bit scan per 64 words, at most 16 steps instead of a step
+// per full word.
 constexpr std::uint32_t kSummaryWords = kMapWords / 64;
 std::uint64_t fullWords[kSummaryWords];
 // 1 = block committed; those not in use are the kept ones.
