@@ -15,7 +15,7 @@ void K2C_ALLOCATE(void*& p, std::uint32_t size) {
 }
 
 void K2C_DEALLOCATE(void*& p) {
-  if (p != nullptr) krMM::releaseObject(p);
+  krMM::releaseObject(p);
 }
 
 // lengths[0] is the outermost dimension; the descriptor counts from the inside.

@@ -737,8 +737,9 @@ void newObjectOtherwise(void*& p, std::uint64_t s);
 }
 
 // A small request whose kind has no block while no release waits. A warm
-// block is there only once the heap is set up.
-[[gnu::noinline]] void smallInNewBlock(void*& p, std::uint64_t s) {
+// block is there only once the heap is set up. Inline: a pair in an empty
+// heap comes here every time.
+[[gnu::always_inline]] inline void smallInNewBlock(void*& p, std::uint64_t s) {
   if (warmBlock == nullptr || !limitsLetABlockIn()) [[unlikely]] {
     smallInBlockFromTheManager(p, s);
     return;
@@ -997,8 +998,10 @@ void releasedSlowly(ObjectHeader* object) {
 
 }  // namespace
 
-// p stays as it was when an assertion leaves.
+// p stays as it was when an assertion leaves. K2C_DEALLOCATE leaves NIL
+// here too, so that p is read once.
 void releaseObject(void*& p) {
+  if (p == nullptr) return;
   releaseQuickly(p);
 }
 

@@ -85,9 +85,10 @@ inline std::uint64_t objectSize(std::uint32_t size) {
 // trace for objectSize(0). Calls the collector hook (p NIL meanwhile) and
 // retries once when it can't be had.
 void newObject(void*& p, std::uint64_t s);
-// Releases the object at p (not NIL) handed out by newObject and sets p to
-// NIL (assertions 100 and 101 for a header or block that isn't the heap's,
-// p kept); the header is cleared instead when it wasn't handed out.
+// Releases the object at p handed out by newObject and sets p to NIL
+// (assertions 100 and 101 for a header or block that isn't the heap's, p
+// kept); the header is cleared instead when it wasn't handed out. NIL does
+// nothing.
 void releaseObject(void*& p);
 
 using Collector = void (*)();
