@@ -631,8 +631,6 @@ TEST_P(HeapRaisedLimits, ABlockIsLetInWhileBothLimitsHoldIt) {
   EXPECT_EQ(takeBlocksUntilRefused(), row.blocksBefore);
   K2C_GC_INCREASE(false, row.newThreshold, row.newLimit);
   EXPECT_EQ(takeBlocksUntilRefused(), row.blocksAfter);
-  for (void*& p : kept_) K2C_DEALLOCATE(p);
-  kept_.clear();
   K2C_GC_INIT(false, 0, 0);
 }
 
