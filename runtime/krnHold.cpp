@@ -148,6 +148,8 @@ void K2C_SetMainThread(win32::HANDLE thread) {
 bool K2C_StopMainThread() {
   if (!askable()) return true;
   mainThread.request.store(kStopRequest);
+  // The heavy half of the shield's barrier (see K2C_ExitShield).
+  win32::FlushProcessWriteBuffers();
   if (mainThread.stopped.load()) return true;
   win32::QueueUserAPC(&answerApc, mainThread.handle, 0);
   return awaitAnswer([] { return mainThread.stopped.load() || mainThread.waitDepth.load() > 0; });
@@ -175,16 +177,29 @@ void K2C_NoteTrapDelivered(bool caught) {
   if (caught) K2C_DisarmExitLimit();
 }
 
+// The shield's two words belong to the main thread: only it writes them, so
+// it needs no locked instruction. Each entry and leave stores a word and then
+// loads the request; an exit stores the request and then, in
+// K2C_StopMainThread, makes every thread pass a full barrier before it loads
+// the words. So either the exit sees the update begun (and leaves the
+// record alone), or the main thread sees the stop (and begins no update, or
+// stops as it leaves one), or both.
+//
+//   depth 0 --entry (main thread)--> depth 1, updating = record --> nested entries
+//   depth 1 --leave (main thread)--> updating = null, depth 0 --> stops if asked
 K2C_ExitShield::K2C_ExitShield(const void* record) {
   if (!onMainThread || stoppedHere) return;
   answerRequest(__builtin_return_address(0));
   counted_ = true;
-  if (mainThread.shieldDepth.fetch_add(1) == 0) mainThread.updating.store(record);
+  const int depth = mainThread.shieldDepth.load(std::memory_order_relaxed);
+  if (depth == 0) mainThread.updating.store(record, std::memory_order_relaxed);
+  mainThread.shieldDepth.store(depth + 1, std::memory_order_release);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   // A stop asked for since the answer: the exit may already be looking at
   // the records, so this update does not begin.
-  if (mainThread.request.load() == kStopRequest) {
-    mainThread.updating.store(nullptr);
-    mainThread.shieldDepth.fetch_sub(1);
+  if (mainThread.request.load(std::memory_order_relaxed) == kStopRequest) {
+    if (depth == 0) mainThread.updating.store(nullptr, std::memory_order_release);
+    mainThread.shieldDepth.store(depth, std::memory_order_release);
     stopHere();
   }
 }
@@ -193,12 +208,14 @@ K2C_ExitShield::K2C_ExitShield(const void* record) {
 // its update is done.
 K2C_ExitShield::~K2C_ExitShield() {
   if (!counted_) return;
-  if (mainThread.shieldDepth.load() == 1) mainThread.updating.store(nullptr);
-  mainThread.shieldDepth.fetch_sub(1);
-  if (mainThread.shieldDepth.load() == 0 && mainThread.request.load() == kStopRequest) stopHere();
+  const int depth = mainThread.shieldDepth.load(std::memory_order_relaxed);
+  if (depth == 1) mainThread.updating.store(nullptr, std::memory_order_release);
+  mainThread.shieldDepth.store(depth - 1, std::memory_order_release);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (depth == 1 && mainThread.request.load(std::memory_order_relaxed) == kStopRequest) stopHere();
 }
 
 bool K2C_InChannelUpdate(const void* record) {
-  return record != nullptr && mainThread.shieldDepth.load() > 0 &&
-         mainThread.updating.load() == record;
+  return record != nullptr && mainThread.shieldDepth.load(std::memory_order_acquire) > 0 &&
+         mainThread.updating.load(std::memory_order_acquire) == record;
 }

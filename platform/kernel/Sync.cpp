@@ -1,5 +1,10 @@
 #include "platform/kernel/SyncInternal.h"
 
+#include <linux/membarrier.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <vector>
 
@@ -80,6 +85,32 @@ std::vector<std::weak_ptr<MutexObject>>& allMutexes() {
   return *mutexes;
 }
 
+int membarrier(int command) {
+  return static_cast<int>(::syscall(SYS_membarrier, command, 0, 0));
+}
+
+// Interrupts every processor that runs a thread of the process, and an
+// interrupt orders all that processor's memory accesses before it.
+bool barrierOnEveryProcessor() {
+  static const bool registered = membarrier(MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED) == 0;
+  return registered && membarrier(MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0;
+}
+
+// Without membarrier (an old kernel, a filter that refuses it): taking
+// write access away from a page the process has written makes the kernel
+// interrupt every processor that may hold the page's translation, which is
+// every one running a thread of the process.
+void barrierByProtectionChange() {
+  static std::mutex mutex;
+  static void* const page =
+      ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  std::lock_guard lock(mutex);
+  if (page == MAP_FAILED) return;
+  ::mprotect(page, 4096, PROT_READ | PROT_WRITE);
+  *static_cast<volatile char*>(page) = 1;
+  ::mprotect(page, 4096, PROT_READ);
+}
+
 BOOL failInvalidHandle() {
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
@@ -134,6 +165,10 @@ BOOL ReleaseMutex(HANDLE mutex) {
     return FALSE;
   }
   return TRUE;
+}
+
+void FlushProcessWriteBuffers() {
+  if (!barrierOnEveryProcessor()) barrierByProtectionChange();
 }
 
 namespace detail {

@@ -58,4 +58,12 @@ ULONGLONG GetTickCount64();
 using PAPCFUNC = void (*)(ULONG_PTR parameter);
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
 
+// Every thread of the process passes a full memory barrier before this
+// returns. A thread that orders a store before a later load with only a
+// compiler barrier (std::atomic_signal_fence) then still pairs with a caller
+// that stores, calls this and loads: at least one of the two loads sees the
+// other side's store. The cheap half is for a path taken often, this one for
+// a rare one.
+void FlushProcessWriteBuffers();
+
 }  // namespace win32

@@ -662,4 +662,43 @@ TEST_P(CreateObject, SuccessClearsAStaleLastError) {
 
 INSTANTIATE_TEST_SUITE_P(SyncTest, CreateObject, testing::ValuesIn(kCreations));
 
+// Store buffering: in each round both sides store their own flag and then
+// load the other's, one side with only a compiler barrier between the two,
+// the other with FlushProcessWriteBuffers. With a compiler barrier on both
+// sides this machine lets both loads miss in several percent of the rounds.
+TEST(SyncTest, FlushProcessWriteBuffersLetsNoRoundMissBothStores) {
+  constexpr int kRounds = 5000;
+  std::atomic<int> step{0};  // odd: a round runs; even: the light side is done
+  std::atomic<int> mine{0};
+  std::atomic<int> theirs{0};
+  std::atomic<int> theirLoad{0};
+  auto awaitStep = [&step](int wanted) {
+    for (int spins = 0; step.load(std::memory_order_acquire) != wanted; ++spins) {
+      if (spins > 1000) std::this_thread::yield();
+    }
+  };
+  std::thread light([&] {
+    for (int round = 1; round <= kRounds; ++round) {
+      awaitStep(2 * round - 1);
+      theirs.store(1, std::memory_order_relaxed);
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+      theirLoad.store(mine.load(std::memory_order_relaxed), std::memory_order_relaxed);
+      step.store(2 * round, std::memory_order_release);
+    }
+  });
+  int bothMissed = 0;
+  for (int round = 1; round <= kRounds; ++round) {
+    mine.store(0, std::memory_order_relaxed);
+    theirs.store(0, std::memory_order_relaxed);
+    step.store(2 * round - 1, std::memory_order_seq_cst);
+    mine.store(1, std::memory_order_relaxed);
+    FlushProcessWriteBuffers();
+    const int myLoad = theirs.load(std::memory_order_relaxed);
+    awaitStep(2 * round);
+    if (myLoad == 0 && theirLoad.load(std::memory_order_relaxed) == 0) ++bothMissed;
+  }
+  light.join();
+  EXPECT_EQ(bothMissed, 0);
+}
+
 }  // namespace
