@@ -79,7 +79,8 @@ std::shared_ptr<ConsoleInputObject> ConsoleInputFor(HANDLE handle) {
 
 HANDLE OpenConsoleDevice(LPCSTR name, DWORD /*access*/) {
   if (::strcasecmp(name, "CONOUT$") == 0) return openConsoleOutput();
-  return InsertObject(processConsoleInput());
+  HANDLE input = InsertObject(processConsoleInput());
+  return input != nullptr ? input : INVALID_HANDLE_VALUE;
 }
 
 }  // namespace win32::detail

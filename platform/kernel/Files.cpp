@@ -353,7 +353,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*shareMode*/,
   if (nameItself) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   auto object = std::make_shared<detail::FileObject>(fd, true);
   if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) object->denyReadAndWrite();
-  return detail::InsertObject(std::move(object));
+  HANDLE file = detail::InsertObject(std::move(object));  // on failure the object closes fd
+  return file != nullptr ? file : INVALID_HANDLE_VALUE;
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, OVERLAPPED* /*overlapped*/) {
@@ -380,9 +381,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
   storeCount(written, 0);
   // A plain descriptor's handle, the common case, costs no search of the
   // class hierarchy.
-  const detail::KernelObjectPtr object = detail::LookupObject(file);
-  if (object == nullptr) return FALSE;
-  int fd = object->plainDescriptor();
+  const detail::PinnedObject object(file);
+  if (object.get() == nullptr) return FALSE;
+  int fd = object.get()->plainDescriptor();
   if (fd < 0) {
     if (auto* stream = dynamic_cast<detail::StreamObject*>(object.get())) {
       return stream->write(buffer, toWrite, written);

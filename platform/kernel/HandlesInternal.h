@@ -19,11 +19,32 @@ class KernelObject {
 };
 using KernelObjectPtr = std::shared_ptr<KernelObject>;
 
-// Adds an object and returns its new handle (never null, never -1).
+// Adds an object and returns its new handle (never -1); null, with
+// ERROR_NO_SYSTEM_RESOURCES, when the table is full.
 HANDLE InsertObject(std::shared_ptr<KernelObject> object);
 // The object behind a handle, or null (with ERROR_INVALID_HANDLE set) when the
 // handle is not open. Pseudo-handles are not resolved here.
 std::shared_ptr<KernelObject> LookupObject(HANDLE handle);
+
+struct HandleSlot;
+
+// The object behind a handle, held for the life of this value without a
+// reference of its own: the cheap form for a call that uses the object and
+// lets go (a read or write). A CloseHandle meanwhile closes the handle at
+// once; the object goes when the last such value does. Null (with
+// ERROR_INVALID_HANDLE set) when the handle is not open.
+class PinnedObject {
+ public:
+  explicit PinnedObject(HANDLE handle);
+  ~PinnedObject();
+  PinnedObject(const PinnedObject&) = delete;
+  PinnedObject& operator=(const PinnedObject&) = delete;
+  KernelObject* get() const;
+
+ private:
+  friend std::shared_ptr<KernelObject> LookupObject(HANDLE handle);
+  HandleSlot* slot_;
+};
 
 template <class T>
 std::shared_ptr<T> LookupAs(HANDLE handle) {

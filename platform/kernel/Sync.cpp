@@ -122,6 +122,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES /*security*/, BOOL manualReset, BOOL i
                     LPCSTR /*name*/) {
   HANDLE event =
       detail::InsertObject(std::make_shared<EventObject>(manualReset != 0, initialState != 0));
+  if (event == nullptr) return nullptr;
   SetLastError(ERROR_SUCCESS);  // callers tell a new object by the code, as on Windows
   return event;
 }
@@ -150,6 +151,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES /*security*/, BOOL initialOwner, LPCST
     allMutexes().push_back(mutex);
   }
   HANDLE handle = detail::InsertObject(std::move(mutex));
+  if (handle == nullptr) return nullptr;
   SetLastError(ERROR_SUCCESS);
   return handle;
 }

@@ -1,13 +1,20 @@
 #include "platform/kernel/Handles.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/kernel/Errors.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/FilesInternal.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/HandlesInternal.h"
 #include "platform/kernel/ThreadsInternal.h"
@@ -18,13 +25,30 @@ using namespace win32;
 
 class Counted : public detail::KernelObject {
  public:
-  explicit Counted(std::atomic<int>& alive) : alive_(alive) { ++alive_; }
+  explicit Counted(std::atomic<int>& alive, int id = 0) : id(id), alive_(alive) { ++alive_; }
   ~Counted() override { --alive_; }
   detail::ObjectKind kind() const override { return detail::ObjectKind::Other; }
+  const int id;
 
  private:
   std::atomic<int>& alive_;
 };
+
+// Reads the descriptor to its end; FALSE when no end came within 30 s.
+bool readToEnd(int fd, std::size_t& total) {
+  char buffer[65536];
+  for (int quietPolls = 0; quietPolls < 300;) {
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 100) == 0) {
+      ++quietPolls;
+      continue;
+    }
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return n == 0;
+    total += static_cast<std::size_t>(n);
+  }
+  return false;
+}
 
 TEST(HandlesTest, InsertLookupAndClose) {
   std::atomic<int> alive{0};
@@ -86,6 +110,102 @@ TEST(HandlesTest, CurrentThreadDuplicatesIntoARealThreadHandle) {
   ASSERT_NE(thread, nullptr);
   EXPECT_EQ(thread->id, GetCurrentThreadId());
   CloseHandle(real);
+}
+
+TEST(HandlesTest, AHandleClosedWhileInUseClosesAtOnceAndItsObjectGoesWithTheLastUse) {
+  std::atomic<int> alive{0};
+  HANDLE handle = detail::InsertObject(std::make_shared<Counted>(alive));
+  {
+    const detail::PinnedObject inUse(handle);
+    ASSERT_NE(inUse.get(), nullptr);
+    EXPECT_TRUE(CloseHandle(handle));
+    EXPECT_FALSE(CloseHandle(handle));
+    EXPECT_EQ(detail::LookupObject(handle), nullptr);
+    EXPECT_EQ(alive, 1);
+  }
+  EXPECT_EQ(alive, 0);
+}
+
+TEST(HandlesTest, AClosedHandleStaysInvalidWhenItsSlotIsUsedAgain) {
+  std::atomic<int> alive{0};
+  HANDLE old = detail::InsertObject(std::make_shared<Counted>(alive, 1));
+  ASSERT_TRUE(CloseHandle(old));
+  HANDLE reused = detail::InsertObject(std::make_shared<Counted>(alive, 2));
+  EXPECT_NE(reused, old);
+  EXPECT_EQ(detail::LookupObject(old), nullptr);
+  EXPECT_FALSE(CloseHandle(old));
+  EXPECT_EQ(detail::LookupAs<Counted>(reused)->id, 2);
+  EXPECT_TRUE(CloseHandle(reused));
+  EXPECT_EQ(alive, 0);
+}
+
+TEST(HandlesTest, ValuesThatNameNoHandleAreRefused) {
+  for (UINT_PTR value : {UINT_PTR{0}, UINT_PTR{1}, UINT_PTR{6}, UINT_PTR{4000004},
+                         ~UINT_PTR{0} << 2, UINT_PTR{1} << 60}) {
+    SCOPED_TRACE(value);
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    EXPECT_EQ(detail::LookupObject(handle), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(handle));
+  }
+}
+
+// The writing end's descriptor closes when the write that was under way at
+// CloseHandle ends, so the reader gets everything and then its end of file.
+TEST(HandlesTest, APipeClosedDuringABlockedWriteEndsAfterTheWrite) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  HANDLE writer = detail::HandleForDescriptor(fds[1]);
+  const std::string data(1 << 20, 'x');  // far more than the pipe holds
+  std::atomic<bool> writing{false};
+  DWORD written = 0;
+  std::thread write([&] {
+    writing = true;
+    WriteFile(writer, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  });
+  while (!writing) std::this_thread::yield();
+  EXPECT_TRUE(CloseHandle(writer));
+  std::size_t total = 0;
+  EXPECT_TRUE(readToEnd(fds[0], total));
+  write.join();
+  EXPECT_EQ(total, data.size());
+  EXPECT_EQ(written, data.size());
+  ::close(fds[0]);
+}
+
+// Lookups race with the handle's close and the slot's next use: each finds
+// the object its handle was made for or nothing, and every object goes
+// exactly once (the sanitizer builds see a use after its end).
+TEST(HandlesTest, LookupsRacingWithCloseAndReuseSeeTheirOwnObjectOrNothing) {
+  constexpr int kRounds = 3000;
+  std::atomic<int> alive{0};
+  std::vector<std::atomic<UINT_PTR>> handles(kRounds + 1);
+  std::atomic<int> newest{0};
+  std::atomic<bool> done{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> lookers;
+  for (int t = 0; t < 2; ++t) {
+    lookers.emplace_back([&, t] {
+      for (int n = 0; !done; ++n) {
+        // The newest handle, or one closed a little earlier (its slot reused).
+        const int id = std::max(1, newest.load() - (n + t) % 3);
+        const detail::PinnedObject pinned(reinterpret_cast<HANDLE>(handles[id].load()));
+        const auto* object = static_cast<const Counted*>(pinned.get());
+        if (object != nullptr && object->id != id) ++wrong;
+      }
+    });
+  }
+  for (int id = 1; id <= kRounds; ++id) {
+    HANDLE handle = detail::InsertObject(std::make_shared<Counted>(alive, id));
+    handles[id] = reinterpret_cast<UINT_PTR>(handle);
+    newest = id;
+    std::this_thread::yield();
+    CloseHandle(handle);
+  }
+  done = true;
+  for (std::thread& looker : lookers) looker.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(alive, 0);
 }
 
 TEST(HandlesTest, ConcurrentInsertsGiveDistinctHandles) {
