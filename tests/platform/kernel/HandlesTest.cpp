@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <set>
 #include <thread>
@@ -157,13 +159,18 @@ TEST(HandlesTest, APipeClosedDuringABlockedWriteEndsAfterTheWrite) {
   ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
   HANDLE writer = detail::HandleForDescriptor(fds[1]);
   const std::string data(1 << 20, 'x');  // far more than the pipe holds
-  std::atomic<bool> writing{false};
   DWORD written = 0;
-  std::thread write([&] {
-    writing = true;
-    WriteFile(writer, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-  });
-  while (!writing) std::this_thread::yield();
+  std::thread write(
+      [&] { WriteFile(writer, data.data(), static_cast<DWORD>(data.size()), &written, nullptr); });
+  // A full pipe: the write is under way, and blocked.
+  const int capacity = ::fcntl(fds[0], F_GETPIPE_SZ);
+  int queued = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (queued < capacity && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ::ioctl(fds[0], FIONREAD, &queued);
+  }
+  EXPECT_EQ(queued, capacity);
   EXPECT_TRUE(CloseHandle(writer));
   std::size_t total = 0;
   EXPECT_TRUE(readToEnd(fds[0], total));
