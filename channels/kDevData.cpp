@@ -396,13 +396,50 @@ std::uint32_t RawModeRead(DevData d, void* to, std::uint32_t count, std::uint32_
   return err;
 }
 
-std::uint32_t TextModeWrite(DevData d, const void* from, std::uint32_t count,
-                            std::uint32_t& written) {
-  d->pushCount = 0;
-  const auto* src = static_cast<const std::uint8_t*>(from);
+namespace {
+
+// Copies the text putting a CR before every LF; answers the end of the copy.
+std::uint8_t* convertLineEnds(const std::uint8_t* src, std::uint32_t count, std::uint8_t* to,
+                              bool& sawLineEnd) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (src[i] == LF) {
+      *to++ = CR;
+      sawLineEnd = true;
+    }
+    *to++ = src[i];
+  }
+  return to;
+}
+
+// A text that fills at most one staging area once converted (every line of
+// output is one): converted in one pass and handed to lowWrite once. When
+// lowWrite would only copy it into the record's buffer, which has room for
+// it, it is converted there instead: the bytes and the buffer's state are
+// those the hand-off would leave, with one copy fewer.
+std::uint32_t writeShortText(DevData d, const std::uint8_t* src, std::uint32_t count,
+                             std::uint32_t& written, bool& sawLineEnd) {
+  written = 0;
+  if (count == 0) return 0;
+  if (d->lowWrite == BufferedWrite && 2 * count <= bufferSize - d->bufPos) {
+    std::uint8_t* const start = d->buffer + d->bufPos;
+    d->bufPos += static_cast<std::uint32_t>(convertLineEnds(src, count, start, sawLineEnd) - start);
+    markDirty(d);
+    written = count;
+    return 0;
+  }
+  std::uint8_t stage[bufferSize];
+  const auto n = static_cast<std::uint32_t>(convertLineEnds(src, count, stage, sawLineEnd) - stage);
+  std::uint32_t done = 0;
+  const std::uint32_t err = d->lowWrite(d, stage, n, done);
+  if (err == 0 && done == n) written = count;
+  return err;
+}
+
+// Longer texts run through the staging area, handed on whenever it is full.
+std::uint32_t writeLongText(DevData d, const std::uint8_t* src, std::uint32_t count,
+                            std::uint32_t& written, bool& sawLineEnd) {
   LineEndStage stage(d);
   bool ok = true;
-  bool sawLineEnd = false;
   std::uint32_t i = 0;
   while (ok && i < count) {
     const void* found = std::memchr(src + i, LF, count - i);
@@ -419,7 +456,20 @@ std::uint32_t TextModeWrite(DevData d, const void* from, std::uint32_t count,
   }
   ok = ok && stage.handOn(count);
   written = stage.consumed();
-  if (!ok) return stage.error();
+  return ok ? 0 : stage.error();
+}
+
+}  // namespace
+
+std::uint32_t TextModeWrite(DevData d, const void* from, std::uint32_t count,
+                            std::uint32_t& written) {
+  d->pushCount = 0;
+  const auto* src = static_cast<const std::uint8_t*>(from);
+  bool sawLineEnd = false;
+  const std::uint32_t err = count <= bufferSize / 2
+                                ? writeShortText(d, src, count, written, sawLineEnd)
+                                : writeLongText(d, src, count, written, sawLineEnd);
+  if (err != 0 || written != count) return err;  // a short write without a code returns 0
   if (sawLineEnd && (d->state & stateStdStream) != 0) return d->bufFlush(d);
   return 0;
 }

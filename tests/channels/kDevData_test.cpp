@@ -158,10 +158,15 @@ TEST_F(ModeTest, TextWriteIsOneDeviceWriteAndFlushesAStandardStreamAtALineEnd) {
 
 TEST_F(ModeTest, TextWriteReportsAPieceTheDeviceTookOnlyInPart) {
   Device::acceptLimit = 10;
-  std::string text(300, 'x');
-  std::uint32_t written = 0;
-  EXPECT_EQ(TextModeWrite(&rec, text.data(), 300, written), 0u);
-  EXPECT_EQ(written, 0u);  // the first piece was not taken whole
+  rec.state = stateStdStream;
+  for (std::uint32_t length : {300u, 12u}) {  // staged in pieces, and in one
+    SCOPED_TRACE(length);
+    std::string text(length, '\n');
+    std::uint32_t written = 0;
+    EXPECT_EQ(TextModeWrite(&rec, text.data(), length, written), 0u);
+    EXPECT_EQ(written, 0u);         // the first piece was not taken whole
+    EXPECT_EQ(Device::flushes, 0);  // nor written out
+  }
 }
 
 TEST_F(ModeTest, WritesDropPushback) {
@@ -274,6 +279,49 @@ TEST_F(ChannelTest, ThreeHundredBytesWithoutLineEnd) {
   cid->flush(cid);
   EXPECT_EQ(file.content(), text);
 }
+
+// Text written to a buffered file channel reaches the buffer converted,
+// whether it fits in the room left or has to be staged and split.
+struct BufferedTextCase {
+  const char* name;
+  std::uint32_t before;  // bytes written (without line ends) first
+  std::string text;
+  long fileSize;         // after the text, before the flush
+  std::uint32_t bufLen;  // likewise
+};
+
+class BufferedTextWrite : public ChannelTest,
+                          public ::testing::WithParamInterface<BufferedTextCase> {};
+
+std::string crLf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+TEST_P(BufferedTextWrite, ConvertsIntoTheBufferAndWritesItOutWhenFull) {
+  const BufferedTextCase& c = GetParam();
+  TempFile file;
+  IOLink::ChanId cid = open(file.handle(), textOut, bufferedFile);
+  const std::string first(c.before, '-');
+  IOChan::TextWrite(cid, first.data(), c.before);
+  IOChan::TextWrite(cid, c.text.data(), static_cast<std::uint32_t>(c.text.size()));
+  EXPECT_EQ(file.size(), c.fileSize);
+  EXPECT_EQ(GetDevData(cid)->bufLen, c.bufLen);
+  EXPECT_NE(GetDevData(cid)->state & stateDirty, 0u);
+  cid->flush(cid);
+  EXPECT_EQ(file.content(), first + crLf(c.text));
+}
+
+const BufferedTextCase kBufferedTexts[] = {
+    {"ShortTextIntoAnEmptyBuffer", 0, "a\nb", 0, 4},
+    {"LineEndsFillingTheBufferExactly", 0, std::string(128, '\n'), 0, 256},
+    {"ShortTextBeyondTheRoomLeft", 252, "xy\nz", 256, 1},
+    {"LongTextBeyondTheRoomLeft", 200, std::string(129, 'q') + "\n", 256, 75},
+};
+
+INSTANTIATE_TEST_SUITE_P(ChannelTest, BufferedTextWrite, ::testing::ValuesIn(kBufferedTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ChannelTest, BufferedReadAndCleanFlushKeepThePosition) {
   std::string content;
