@@ -16,7 +16,8 @@ namespace win32::detail {
 class ConsoleInputObject : public FileObject, public WaitableObject, public StreamObject {
  public:
   // `terminal` is the terminal's descriptor that feeds the buffer, or -1.
-  explicit ConsoleInputObject(int terminal) : FileObject(terminal, false) {}
+  explicit ConsoleInputObject(int terminal)
+      : FileObject(terminal, false, ObjectKind::ConsoleInput) {}
   ObjectKind kind() const override { return ObjectKind::ConsoleInput; }
   bool tryAcquire(DWORD threadId, bool& abandoned) override;
   BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) override;

@@ -1,5 +1,8 @@
 // The console input buffer through its handles: order, peek against read,
 // flush, the signalled state of a wait, and a writer waking a blocked reader.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -10,6 +13,7 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/FilesInternal.h"
+#include "platform/console/ConsoleInput.h"
 
 namespace {
 
@@ -245,6 +249,23 @@ TEST_F(InputBufferTest, BadArgumentsFailWithAClearError) {
     EXPECT_FALSE(row.call(input_));
     EXPECT_EQ(GetLastError(), row.error);
   }
+}
+
+// Records are written with WriteConsoleInputA; WriteFile never reaches the
+// terminal that feeds the buffer.
+TEST(ConsoleInputObjectTest, WriteFileIsRefusedAndLeavesTheTerminalAlone) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
+  HANDLE input = detail::InsertObject(std::make_shared<detail::ConsoleInputObject>(fds[1]));
+  DWORD written = 9;
+  EXPECT_FALSE(WriteFile(input, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(written, 0u);
+  char byte = 0;
+  EXPECT_EQ(::read(fds[0], &byte, 1), -1);  // nothing arrived
+  CloseHandle(input);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 TEST_F(InputBufferTest, HandlesOtherThanTheConsoleInputAreRefused) {
