@@ -84,7 +84,7 @@ std::uint32_t tellIfTracked(DevData d) {
 // Removes the first `n` buffered bytes after they reached the file, so a
 // flush that failed half-way is not written twice when tried again.
 void dropWritten(DevData d, std::uint32_t n) {
-  std::memmove(d->buffer, d->buffer + n, d->bufLen - n);
+  if (n < d->bufLen) std::memmove(d->buffer, d->buffer + n, d->bufLen - n);
   d->bufLen -= n;
   d->bufPos -= std::min(d->bufPos, n);
   std::uint64_t pos = (std::uint64_t{d->filePos.high} << 32 | d->filePos.low) + n;

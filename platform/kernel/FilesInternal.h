@@ -15,21 +15,20 @@ class FileObject : public virtual KernelObject {
   // buffer (standard output and error on a terminal, "CONOUT$"): it is
   // written, never read.
   FileObject(int fd, bool ownsDescriptor, ObjectKind kind = ObjectKind::File)
-      : fd_(fd), ownsDescriptor_(ownsDescriptor), kind_(kind) {}
+      : fd_(fd), ownsDescriptor_(ownsDescriptor), kind_(kind) {
+    if (kind == ObjectKind::File) setPlainDescriptor(fd);
+  }
   ~FileObject() override;
   FileObject(const FileObject&) = delete;
   FileObject& operator=(const FileObject&) = delete;
   ObjectKind kind() const override { return kind_; }
-  // A writable descriptor the handle names plainly (no console screen
-  // buffer, no handle without access), read without a cast through the
-  // virtual bases on every write; -1 otherwise.
-  int plainDescriptor() const override {
-    return kind_ == ObjectKind::File && !noAccess_ ? fd_ : -1;
-  }
   int descriptor() const { return fd_; }
   // Opened with neither read nor write access: only its type and position
   // may be asked.
-  void denyReadAndWrite() { noAccess_ = true; }
+  void denyReadAndWrite() {
+    noAccess_ = true;
+    setPlainDescriptor(-1);
+  }
   bool readAndWriteDenied() const { return noAccess_; }
 
  private:

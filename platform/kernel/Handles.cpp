@@ -266,15 +266,15 @@ KernelObjectPtr LookupObject(HANDLE handle) {
 
 PinnedObject::PinnedObject(HANDLE handle)
     : slot_(isPseudoHandle(handle) ? nullptr : table().pin(handle)) {
-  if (slot_ == nullptr) SetLastError(ERROR_INVALID_HANDLE);
+  if (slot_ == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return;
+  }
+  object_ = slot_->object.get();
 }
 
 PinnedObject::~PinnedObject() {
   if (slot_ != nullptr) table().unpin(*slot_);
-}
-
-KernelObject* PinnedObject::get() const {
-  return slot_ == nullptr ? nullptr : slot_->object.get();
 }
 
 }  // namespace detail

@@ -13,9 +13,16 @@ class KernelObject {
  public:
   virtual ~KernelObject() = default;
   virtual ObjectKind kind() const = 0;
-  // The descriptor behind an object of kind File (-1 for any other), read
-  // without a cast through the virtual bases on every write.
-  virtual int plainDescriptor() const { return -1; }
+  // A writable descriptor that the object names plainly (a file, pipe or
+  // terminal that is no console buffer, with access), -1 for any other: read
+  // on every write without a cast through the virtual bases or a call.
+  int plainDescriptor() const { return plainDescriptor_; }
+
+ protected:
+  void setPlainDescriptor(int fd) { plainDescriptor_ = fd; }
+
+ private:
+  int plainDescriptor_ = -1;
 };
 using KernelObjectPtr = std::shared_ptr<KernelObject>;
 
@@ -39,11 +46,12 @@ class PinnedObject {
   ~PinnedObject();
   PinnedObject(const PinnedObject&) = delete;
   PinnedObject& operator=(const PinnedObject&) = delete;
-  KernelObject* get() const;
+  KernelObject* get() const { return object_; }
 
  private:
   friend std::shared_ptr<KernelObject> LookupObject(HANDLE handle);
   HandleSlot* slot_;
+  KernelObject* object_ = nullptr;
 };
 
 template <class T>
