@@ -83,14 +83,6 @@ std::uint32_t K2C_fRead(win32::HANDLE handle, void* buffer, std::uint32_t count,
   return ok ? 0 : win32::GetLastError();
 }
 
-std::uint32_t K2C_fWrite(win32::HANDLE handle, const void* buffer, std::uint32_t count,
-                         std::uint32_t& written) {
-  win32::DWORD done = 0;
-  win32::BOOL ok = win32::WriteFile(handle, buffer, count, &done, nullptr);
-  written = done;
-  return ok ? 0 : win32::GetLastError();
-}
-
 std::uint32_t K2C_fSeek(win32::HANDLE handle, FilePos& pos, std::uint32_t origin) {
   return movePointer(handle, pos, static_cast<win32::LONG>(pos.low),
                      static_cast<win32::LONG>(pos.high), seekMethodFor(origin));
