@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <strings.h>
@@ -224,11 +225,18 @@ BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
 // A descriptor opened for reading only answers the write with EBADF, as a
 // closed one does: which of the two it was is asked only then, so that a
 // write costs the one system call.
+// The system call itself: write(2) of the C library is also a point where
+// pthread_cancel may end the thread, which costs two calls around every
+// write once the process has threads. No thread is ever cancelled here.
+ssize_t writeOnce(int fd, const char* bytes, DWORD count) {
+  return ::syscall(SYS_write, fd, bytes, count);
+}
+
 BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
   const char* bytes = static_cast<const char*>(buffer);
   DWORD done = 0;
   while (done < toWrite) {
-    const ssize_t n = ::write(fd, bytes + done, toWrite - done);
+    const ssize_t n = writeOnce(fd, bytes + done, toWrite - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int err = errno;
