@@ -120,17 +120,12 @@ class HandleTable {
     return nullptr;
   }
 
+  // An unpin that leaves a closed slot without pins claims its release. A
+  // pin taken and dropped before the claim makes another such unpin; only
+  // one claim can move the slot on from the state both saw.
   void unpin(HandleSlot& slot) {
-    std::uint64_t state = slot.state.load(std::memory_order_relaxed);
-    for (;;) {
-      const bool last = (state & kPinMask) == 1 && (state & kPhaseMask) == kClosing;
-      const std::uint64_t next = last ? freed(state) - 1 : state - 1;
-      if (slot.state.compare_exchange_weak(state, next, std::memory_order_acq_rel,
-                                           std::memory_order_relaxed)) {
-        if (last) release(slot);
-        return;
-      }
-    }
+    const std::uint64_t before = slot.state.fetch_sub(1, std::memory_order_acq_rel);
+    if ((before & kPinMask) == 1 && (before & kPhaseMask) == kClosing) claim(slot, before - 1);
   }
 
   // FALSE when the handle is not open (never opened, or closed already).
@@ -168,6 +163,13 @@ class HandleTable {
 
   HandleSlot& slotAt(std::uint32_t index) {
     return pages_[index / kPageSlots].load(std::memory_order_relaxed)[index % kPageSlots];
+  }
+
+  [[gnu::noinline, gnu::cold]] void claim(HandleSlot& slot, std::uint64_t unpinned) {
+    if (slot.state.compare_exchange_strong(unpinned, freed(unpinned), std::memory_order_acq_rel,
+                                           std::memory_order_relaxed)) {
+      release(slot);
+    }
   }
 
   // Under the lock: the slot given back last, else the next one never used.
