@@ -401,12 +401,19 @@ namespace {
 // Copies the text putting a CR before every LF; answers the end of the copy.
 std::uint8_t* convertLineEnds(const std::uint8_t* src, std::uint32_t count, std::uint8_t* to,
                               bool& sawLineEnd) {
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (src[i] == LF) {
-      *to++ = CR;
-      sawLineEnd = true;
+  const std::uint8_t* const end = src + count;
+  while (src < end) {
+    const auto* lf = static_cast<const std::uint8_t*>(std::memchr(src, LF, end - src));
+    const std::uint8_t* const runEnd = lf == nullptr ? end : lf;
+    if (runEnd != src) {
+      std::memcpy(to, src, runEnd - src);
+      to += runEnd - src;
     }
-    *to++ = src[i];
+    if (lf == nullptr) break;
+    *to++ = CR;
+    *to++ = LF;
+    sawLineEnd = true;
+    src = lf + 1;
   }
   return to;
 }
