@@ -315,6 +315,7 @@ TEST_P(BufferedTextWrite, ConvertsIntoTheBufferAndWritesItOutWhenFull) {
 
 const BufferedTextCase kBufferedTexts[] = {
     {"ShortTextIntoAnEmptyBuffer", 0, "a\nb", 0, 4},
+    {"LineEndsFirstLastAndSideBySide", 3, "\nab\n\ncd\n", 0, 15},
     {"LineEndsFillingTheBufferExactly", 0, std::string(128, '\n'), 0, 256},
     {"ShortTextBeyondTheRoomLeft", 252, "xy\nz", 256, 1},
     {"LongTextBeyondTheRoomLeft", 200, std::string(129, 'q') + "\n", 256, 75},
