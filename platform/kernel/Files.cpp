@@ -222,9 +222,6 @@ BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
   }
 }
 
-// A descriptor opened for reading only answers the write with EBADF, as a
-// closed one does: which of the two it was is asked only then, so that a
-// write costs the one system call.
 // The system call itself: write(2) of the C library is also a point where
 // pthread_cancel may end the thread, which costs two calls around every
 // write once the process has threads. No thread is ever cancelled here.
@@ -232,6 +229,9 @@ ssize_t writeOnce(int fd, const char* bytes, DWORD count) {
   return ::syscall(SYS_write, fd, bytes, count);
 }
 
+// A descriptor opened for reading only answers the write with EBADF, as a
+// closed one does: which of the two it was is asked only then, so that a
+// write costs the one system call.
 BOOL writeDescriptor(int fd, LPCVOID buffer, DWORD toWrite, LPDWORD written) {
   const char* bytes = static_cast<const char*>(buffer);
   DWORD done = 0;

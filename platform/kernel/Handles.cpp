@@ -48,7 +48,6 @@ const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)
 constexpr std::uint64_t kPinMask = (std::uint64_t{1} << 30) - 1;
 constexpr unsigned kPhaseShift = 30;
 constexpr std::uint64_t kPhaseMask = std::uint64_t{3} << kPhaseShift;
-constexpr std::uint64_t kFree = 0;
 constexpr std::uint64_t kLive = std::uint64_t{1} << kPhaseShift;
 constexpr std::uint64_t kClosing = std::uint64_t{2} << kPhaseShift;
 constexpr unsigned kGenerationShift = 32;
