@@ -109,10 +109,11 @@ class HandleTable {
 
   // The slot of an open handle, pinned; null when the handle is not open.
   HandleSlot* pin(HANDLE handle) {
-    HandleSlot* slot = find(handle);
+    Name name{};
+    HandleSlot* slot = find(handle, name);
     if (slot == nullptr) return nullptr;
     const std::uint64_t before = slot->state.fetch_add(1, std::memory_order_acquire);
-    if ((before & kPhaseMask) == kLive && generationOf(before) == nameOf(handle).generation) {
+    if ((before & kPhaseMask) == kLive && generationOf(before) == name.generation) {
       return slot;
     }
     unpin(*slot);
@@ -129,11 +130,12 @@ class HandleTable {
 
   // FALSE when the handle is not open (never opened, or closed already).
   bool close(HANDLE handle) {
-    HandleSlot* slot = find(handle);
+    Name name{};
+    HandleSlot* slot = find(handle, name);
     if (slot == nullptr) return false;
     std::uint64_t state = slot->state.load(std::memory_order_relaxed);
     for (;;) {
-      if ((state & kPhaseMask) != kLive || generationOf(state) != nameOf(handle).generation) {
+      if ((state & kPhaseMask) != kLive || generationOf(state) != name.generation) {
         return false;
       }
       const bool unpinned = (state & kPinMask) == 0;
@@ -147,14 +149,8 @@ class HandleTable {
   }
 
  private:
-  static Name nameOf(HANDLE handle) {
-    Name name{};
-    decode(handle, name);
-    return name;
-  }
-
-  HandleSlot* find(HANDLE handle) {
-    Name name{};
+  // The slot a handle names (open or not), and the name itself.
+  HandleSlot* find(HANDLE handle, Name& name) {
     if (!decode(handle, name)) return nullptr;
     HandleSlot* page = pages_[name.index / kPageSlots].load(std::memory_order_acquire);
     return page == nullptr ? nullptr : &page[name.index % kPageSlots];
