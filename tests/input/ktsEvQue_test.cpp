@@ -2,6 +2,7 @@
 // buffer and the event queue's own reader thread.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,16 +169,28 @@ struct Seen {
   char who;
   ktsEvQue::MouseEvent event;
 };
+// Handlers run on the queue's reader thread too: what they saw is kept
+// under a lock.
+std::mutex seenMutex;
 std::vector<Seen>* seen = nullptr;
 bool firstAnswers = false;
 bool secondAnswers = false;
 
+void noteSeen(char who, const ktsEvQue::MouseEvent& event) {
+  std::lock_guard lock(seenMutex);
+  seen->push_back({who, event});
+}
+std::vector<Seen> seenSoFar() {
+  std::lock_guard lock(seenMutex);
+  return *seen;
+}
+
 bool firstHandler(ktsEvQue::MouseEvent& event) {
-  seen->push_back({'A', event});
+  noteSeen('A', event);
   return firstAnswers;
 }
 bool secondHandler(ktsEvQue::MouseEvent& event) {
-  seen->push_back({'B', event});
+  noteSeen('B', event);
   return secondAnswers;
 }
 
@@ -209,9 +222,10 @@ TEST(ktsEvQueMouse, RecordsFromTheBufferReachTheHandlers) {
   ktsEvQue::AddMouseHandler(firstHandler);
   ASSERT_TRUE(Write(MouseRecord(-1, 7, 0x04)));
   ASSERT_TRUE(WaitUntil([] { return BufferDrained(); }));
-  ASSERT_TRUE(WaitUntil([] { return !seen->empty(); }));
-  EXPECT_EQ((*seen)[0].event.x, -1);  // the record's signed column, widened
-  EXPECT_EQ((*seen)[0].event.buttons, 0x04);
+  ASSERT_TRUE(WaitUntil([] { return !seenSoFar().empty(); }));
+  const std::vector<Seen> got = seenSoFar();
+  EXPECT_EQ(got[0].event.x, -1);  // the record's signed column, widened
+  EXPECT_EQ(got[0].event.buttons, 0x04);
 }
 
 }  // namespace
