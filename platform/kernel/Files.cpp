@@ -225,8 +225,25 @@ BOOL readDescriptor(int fd, LPVOID buffer, DWORD toRead, LPDWORD read) {
 // The system call itself: write(2) of the C library is also a point where
 // pthread_cancel may end the thread, which costs two calls around every
 // write once the process has threads. No thread is ever cancelled here.
+// On x86-64 the call is made right here: the C library's syscall(2) would
+// add a frame, and every return on the way back from the kernel is
+// mispredicted. The kernel answers a failure with -errno, which goes to
+// errno as that wrapper would put it.
 ssize_t writeOnce(int fd, const char* bytes, DWORD count) {
+#if defined(__x86_64__)
+  long result = SYS_write;
+  asm volatile("syscall"
+               : "+a"(result)
+               : "D"(static_cast<long>(fd)), "S"(bytes), "d"(static_cast<unsigned long>(count))
+               : "rcx", "r11", "memory");
+  if (result < 0) {
+    errno = static_cast<int>(-result);
+    return -1;
+  }
+  return result;
+#else
   return ::syscall(SYS_write, fd, bytes, count);
+#endif
 }
 
 // A descriptor opened for reading only answers the write with EBADF, as a
