@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <set>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "platform/kernel/FilesInternal.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/HandlesInternal.h"
+#include "platform/kernel/Sync.h"
 #include "platform/kernel/ThreadsInternal.h"
 
 namespace {
@@ -237,6 +239,40 @@ TEST(HandlesTest, ConcurrentInsertsGiveDistinctHandles) {
     for (std::size_t i = 1; i < handles.size(); i += 2) EXPECT_TRUE(CloseHandle(handles[i]));
   }
   EXPECT_EQ(alive, 0);
+}
+
+std::size_t openDescriptors() {
+  const std::filesystem::directory_iterator entries("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// With every handle in use, each creating call fails its own way and keeps
+// nothing it opened; a handle closed makes room again.
+TEST(HandlesTest, AFullTableRefusesNewHandlesUntilOneCloses) {
+  std::atomic<int> alive{0};
+  const auto object = std::make_shared<Counted>(alive);
+  std::vector<HANDLE> handles;
+  for (HANDLE h; (h = detail::InsertObject(object)) != nullptr;) handles.push_back(h);
+  EXPECT_EQ(GetLastError(), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_GE(handles.size(), std::size_t{1} << 19);
+
+  const std::size_t descriptors = openDescriptors();
+  SetLastError(0);
+  EXPECT_EQ(CreateFileA("/dev/null", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(openDescriptors(), descriptors);
+  SetLastError(0);
+  EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(CreateMutexA(nullptr, FALSE, nullptr), nullptr);
+
+  ASSERT_TRUE(CloseHandle(handles.back()));
+  handles.back() = detail::InsertObject(object);
+  EXPECT_NE(handles.back(), nullptr);
+  EXPECT_EQ(detail::InsertObject(object), nullptr);
+  for (HANDLE h : handles) CloseHandle(h);
+  EXPECT_EQ(object.use_count(), 1);
 }
 
 }  // namespace
