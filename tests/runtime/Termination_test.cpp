@@ -75,6 +75,14 @@ TEST(Termination, HaltFromAnotherThreadWhileTheMainThreadIsBusy) {
   }
 }
 
+// A stop seen by an update nested in another leaves the outer one marked
+// as under way: the exit must not flush that half-updated record.
+TEST(Termination, AStopSeenInANestedUpdateLeavesTheOuterUpdateMarked) {
+  auto result = RunProbe("stop-in-nested-update");
+  EXPECT_EQ(result.exitCode, 6);
+  EXPECT_EQ(result.out, "stopped yes\nouter update open\ninner update closed\n");
+}
+
 // A break caught by its frame is done with: a later terminate is not
 // reported as the break.
 TEST(Termination, TerminateAfterACaughtBreakIsNotTheBreak) {

@@ -30,6 +30,7 @@
 #include "runtime/kosExit.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krnK2C.h"
+#include "runtime/krnHold.h"
 #include "runtime/krnShowHistory.h"
 #include "runtime/krnStart.h"
 #include "tests/runtime/ProbeScenarios.h"
@@ -297,6 +298,25 @@ void haltWhileBusy(bool computes) {
     for (;;) counter = counter + 1;
   }
   busyInPlatformCalls();
+}
+
+// The main thread is inside a channel's update when another thread asks it
+// to stop; it enters nested updates until one sees the stop. The outer
+// update is still half done then, and the asking thread must find it so.
+void stopInNestedUpdate() {
+  static const int outerRecord = 0;
+  static const int innerRecord = 0;
+  K2C_ExitShield outer(&outerRecord);
+  std::thread([] {
+    const bool stopped = K2C_StopMainThread();
+    say(std::string("stopped ") + (stopped ? "yes" : "no"));
+    say(std::string("outer update ") + (K2C_InChannelUpdate(&outerRecord) ? "open" : "closed"));
+    say(std::string("inner update ") + (K2C_InChannelUpdate(&innerRecord) ? "open" : "closed"));
+    K2C_HALT(6);
+  }).detach();
+  for (;;) {
+    K2C_ExitShield inner(&innerRecord);
+  }
 }
 
 // A break caught by its frame, then an unrelated terminate: that is not
@@ -646,6 +666,7 @@ const Scenario<void()> kScenarios[] = {
     {names::kBusyInFrame, [] { busyInFrame(extra()); }},
     {"busy-halt", [] { haltWhileBusy(false); }},
     {"spin-halt", [] { haltWhileBusy(true); }},
+    {"stop-in-nested-update", &stopInNestedUpdate},
     {"key-wait",
      [] {
        // As the program waits for its ending key: mouse reporting on.
