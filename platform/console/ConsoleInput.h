@@ -18,7 +18,6 @@ class ConsoleInputObject : public FileObject, public WaitableObject, public Stre
   // `terminal` is the terminal's descriptor that feeds the buffer, or -1.
   explicit ConsoleInputObject(int terminal)
       : FileObject(terminal, false, ObjectKind::ConsoleInput) {}
-  ObjectKind kind() const override { return ObjectKind::ConsoleInput; }
   bool tryAcquire(DWORD threadId, bool& abandoned) override;
   BOOL read(LPVOID buffer, DWORD toRead, LPDWORD read) override;
   BOOL write(LPCVOID buffer, DWORD toWrite, LPDWORD written) override;

@@ -13,7 +13,9 @@ class FileObject : public virtual KernelObject {
  public:
   // `kind` is ConsoleOutput for a terminal that is the console's screen
   // buffer (standard output and error on a terminal, "CONOUT$"): it is
-  // written, never read.
+  // written, never read. It is ConsoleInput for the terminal behind the
+  // console input buffer, which is read by the buffer alone. Only a File
+  // names its descriptor plainly.
   FileObject(int fd, bool ownsDescriptor, ObjectKind kind = ObjectKind::File)
       : fd_(fd), ownsDescriptor_(ownsDescriptor), kind_(kind) {
     if (kind == ObjectKind::File) setPlainDescriptor(fd);
