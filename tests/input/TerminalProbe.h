@@ -69,6 +69,15 @@ class TerminalProbe {
       return std::find(lines.begin(), lines.end(), line) != lines.end();
     });
   }
+  // Waits (boundedly) until the results hold `line` somewhere after
+  // `earlier`: a state shown again, not the same state shown before.
+  bool awaitLineAfter(const std::string& earlier, const std::string& line) const {
+    return await([&] {
+      const auto lines = results();
+      const auto from = std::find(lines.begin(), lines.end(), earlier);
+      return from != lines.end() && std::find(from + 1, lines.end(), line) != lines.end();
+    });
+  }
   // Waits (boundedly) until the pane shows the text.
   bool awaitScreen(const std::string& text) {
     return await([&] { return screen().find(text) != std::string::npos; });
