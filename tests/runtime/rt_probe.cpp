@@ -1,7 +1,9 @@
 // A program for the run-time's tests: argv[1] names the scenario. Progress
 // goes to standard output (plain writes, so it never mixes with the run-time's
 // reports on standard error).
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -551,6 +553,88 @@ void readNil() {
   say(std::to_string(readThrough(nullInt())));
 }
 
+// ---- exits that are stopped, stuck or cut short ----
+
+// Work of about `total` in steps of 50 ms: a stop in the middle leaves the
+// steps after it to do when the process goes on.
+void workFor(std::chrono::milliseconds total) {
+  for (auto done = std::chrono::milliseconds(0); done < total;
+       done += std::chrono::milliseconds(50)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// A finaliser that never returns: the limiter ends the exit.
+void finStuck() {
+  say("fin stuck");
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// 1.5 s of running time with a stop of 3 s in the middle, as a SIGSTOP and
+// SIGCONT from outside would make it: a child of its own continues it.
+void finStoppedInTheMiddle() {
+  say("fin stopped start");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const pid_t self = ::getpid();
+  if (::fork() == 0) {
+    ::close(STDOUT_FILENO);
+    ::close(STDERR_FILENO);
+    ::sleep(3);
+    ::kill(self, SIGCONT);
+    ::_exit(0);
+  }
+  ::kill(self, SIGSTOP);
+  workFor(std::chrono::milliseconds(1200));
+  say("fin stopped end");
+}
+
+// As the program ends while its terminal is the job's: the console's input
+// mode is restored by the event queue's finaliser.
+void endInTerminal(void (*finaliser)()) {
+  ktsEvQue::BEGIN();
+  K2C_FINALLY(&finA);
+  if (finaliser != nullptr) K2C_FINALLY(finaliser);
+}
+
+// Its marker says the exit is under way, and it takes a second and a half.
+void finSlowMarked() {
+  writeMarker(extra());
+  say("fin slow start");
+  workFor(std::chrono::milliseconds(1500));
+  say("fin slow end");
+}
+
+// Ends by itself once the file named after the marker (".go") is there.
+void endWhenTold() {
+  endInTerminal(nullptr);
+  writeMarker(extra());
+  const std::string go = std::string(extra()) + ".go";
+  while (::access(go.c_str(), F_OK) != 0) Lib::Delay(50);
+}
+
+// The main thread writes to standard output, a pipe nobody reads, until a
+// write blocks; another thread then halts. The exit runs on without the main
+// thread, whose line is cut short.
+void haltWhileOutputStalls() {
+  int ends[2];
+  if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
+  IO::BEGIN();
+  K2C_FINALLY(&finNamesItsThread);
+  std::thread([readEnd = ends[0]] {
+    threadRole = "halter";
+    const int capacity = ::fcntl(readEnd, F_GETPIPE_SZ);
+    int queued = 0;
+    while (::ioctl(readEnd, FIONREAD, &queued) == 0 && queued < capacity - 1024) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    K2C_HALT(5);
+  }).detach();
+  for (;;) {
+    IO::WrStr("a line that will not get through");
+    IO::WrLn();
+  }
+}
+
 using testing_support::Scenario;
 namespace names = probe_scenario;
 
@@ -667,7 +751,7 @@ const Scenario<void()> kScenarios[] = {
     {"busy-halt", [] { haltWhileBusy(false); }},
     {"spin-halt", [] { haltWhileBusy(true); }},
     {"stop-in-nested-update", &stopInNestedUpdate},
-    {"key-wait",
+    {names::kKeyWait,
      [] {
        // As the program waits for its ending key: mouse reporting on.
        ktsEvQue::BEGIN();
@@ -685,6 +769,24 @@ const Scenario<void()> kScenarios[] = {
        for (;;) Lib::Delay(50);
      }},
     {"terminate-after-break", &terminateAfterCaughtBreak},
+    {"fin-stuck",
+     [] {
+       IO::BEGIN();
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finStuck);
+       IO::WrStr("pending");
+     }},
+    {"stop-in-exit",
+     [] {
+       IO::BEGIN();
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finStoppedInTheMiddle);
+       IO::WrStr("pending");
+     }},
+    {names::kSlowExit, [] { endInTerminal(&finSlowMarked); }},
+    {names::kEndWhenTold, &endWhenTold},
+    {"halt-while-output-stalls", &haltWhileOutputStalls},
+
     {"two-exits", &twoExits},
     {"exit-race",
      [] {
