@@ -364,12 +364,16 @@ void twoExits() {
 // about `delay` microseconds: r the main thread returns, h another thread
 // halts with 5, t another thread traps (unhandled), b a break while the main
 // thread now and then waits, B a break while it never waits; p keeps the
-// main thread busy in platform calls between its lines. Each exit
-// first notes on standard error how many lines were complete; the finaliser
-// names the thread that runs the exit.
+// main thread busy in platform calls between its lines; s stops the
+// process for 300 ms from outside at that moment; w makes standard output a
+// pipe nobody reads, and the exits come once the main thread is blocked in
+// a write to it ("blocked" in their note). Each exit first notes on
+// standard error how many lines were complete; the finaliser names the
+// thread that runs the exit.
 
 thread_local const char* threadRole = "other";
 std::atomic<std::uint32_t> linesDone{0};
+int stalledPipe = -1;  // w: the reading end, never read
 
 void sayErr(const std::string& text) {
   std::string line = text + "\n";
@@ -386,11 +390,39 @@ void noteExit(const char* kind) {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
   sayErr(std::string(kind) + " at " + std::to_string(linesDone.load()) +
-         " t=" + std::to_string(micros));
+         " t=" + std::to_string(micros) + (stalledPipe >= 0 ? " blocked" : ""));
+}
+
+
+// The pipe is full and the main thread has not finished a line for 200 ms:
+// it is blocked in a write.
+void awaitMainBlockedInAWrite() {
+  const int capacity = ::fcntl(stalledPipe, F_GETPIPE_SZ);
+  std::uint32_t lines = linesDone.load();
+  for (int queued = 0;; lines = linesDone.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (::ioctl(stalledPipe, FIONREAD, &queued) == 0 && queued >= capacity - 1024 &&
+        linesDone.load() == lines) {
+      return;
+    }
+  }
+}
+
+void startStopper(std::chrono::microseconds delay) {
+  const pid_t self = ::getpid();
+  if (::fork() != 0) return;
+  ::close(STDOUT_FILENO);
+  ::close(STDERR_FILENO);
+  ::usleep(static_cast<useconds_t>(delay.count()));
+  ::kill(self, SIGSTOP);
+  ::usleep(300000);
+  ::kill(self, SIGCONT);
+  ::_exit(0);
 }
 
 void startExitThread(char kind, std::chrono::microseconds delay) {
   std::thread([kind, delay] {
+    if (stalledPipe >= 0) awaitMainBlockedInAWrite();
     std::this_thread::sleep_for(delay);
     if (kind == 'h') {
       threadRole = "halter";
@@ -408,11 +440,17 @@ void startExitThread(char kind, std::chrono::microseconds delay) {
 }
 
 void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
+  if (kinds.find('w') != std::string::npos) {
+    int ends[2];
+    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
+    stalledPipe = ends[0];
+  }
   IO::BEGIN();
   threadRole = "main";
   K2C_FINALLY(&finNamesItsThread);
   for (char kind : kinds) {
-    if (kind != 'r' && kind != 'p') startExitThread(kind, delay);
+    if (kind == 's') startStopper(delay);
+    if (kind == 'h' || kind == 't' || kind == 'b' || kind == 'B') startExitThread(kind, delay);
   }
   const bool returns = kinds.find('r') != std::string::npos;
   const bool waits = kinds.find('b') != std::string::npos;
