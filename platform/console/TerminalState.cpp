@@ -220,6 +220,9 @@ void SetMouseReporting(bool on) {
     state.mouseOffPrepared = true;
   }
   state.mouseOn = on;
+  // Handed back to the shell, the terminal reports no mouse: the continue
+  // that takes it back asks for the mode then.
+  if (restoreState.handedBack.load()) return;
   WriteToTerminal(on ? kMouseOn : kMouseOff, std::strlen(on ? kMouseOn : kMouseOff));
 }
 
