@@ -30,6 +30,11 @@ struct ExitTable {
 struct ExitGate {
   std::atomic<win32::DWORD> owner{0};  // thread id; 0 while nobody exits
   std::atomic<std::uint32_t> code{0};
+  // The exit has run its procedures and ends the process with `code`. The
+  // limiter stores its 9 and then looks at this, the exit stores this and
+  // then loads the code: either the exit ends with 9 or the limiter sees
+  // the exit done and says nothing of an exit that did finish.
+  std::atomic<bool> ending{false};
 } gate;
 
 // The limiter: a thread made at start-up that ends the process when an exit
@@ -93,7 +98,7 @@ win32::DWORD finisherMain(win32::LPVOID) {
 
 [[noreturn]] void endUnfinished() {
   gate.code.store(9);  // an exit that comes to its end meanwhile ends with 9 too
-  win32::SetEvent(limiter.finish);
+  if (!gate.ending.load()) win32::SetEvent(limiter.finish);
   K2C_RunningClock clock;
   while (clock.Step() < kFinishLimitMs) win32::Sleep(kLimiterTickMs);
   win32::ExitProcess(9);
@@ -209,5 +214,6 @@ void K2C_RunExitProcedures(std::uint32_t code) {
 
 void K2C_doexit(std::uint32_t code) {
   K2C_RunExitProcedures(code);
+  gate.ending.store(true);
   win32::ExitProcess(gate.code.load());
 }

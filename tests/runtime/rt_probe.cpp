@@ -393,7 +393,6 @@ void noteExit(const char* kind) {
          " t=" + std::to_string(micros) + (stalledPipe >= 0 ? " blocked" : ""));
 }
 
-
 // The pipe is full and the main thread has not finished a line for 200 ms:
 // it is blocked in a write.
 void awaitMainBlockedInAWrite() {
@@ -608,11 +607,11 @@ void finStuck() {
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-// 1.5 s of running time with a stop of 3 s in the middle, as a SIGSTOP and
+// 0.8 s of running time with a stop of 3 s in the middle, as a SIGSTOP and
 // SIGCONT from outside would make it: a child of its own continues it.
 void finStoppedInTheMiddle() {
   say("fin stopped start");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const pid_t self = ::getpid();
   if (::fork() == 0) {
     ::close(STDOUT_FILENO);
@@ -622,7 +621,7 @@ void finStoppedInTheMiddle() {
     ::_exit(0);
   }
   ::kill(self, SIGSTOP);
-  workFor(std::chrono::milliseconds(1200));
+  workFor(std::chrono::milliseconds(600));
   say("fin stopped end");
 }
 
@@ -634,11 +633,11 @@ void endInTerminal(void (*finaliser)()) {
   if (finaliser != nullptr) K2C_FINALLY(finaliser);
 }
 
-// Its marker says the exit is under way, and it takes a second and a half.
+// Its marker says the exit is under way, and it takes 0.8 s.
 void finSlowMarked() {
   writeMarker(extra());
   say("fin slow start");
-  workFor(std::chrono::milliseconds(1500));
+  workFor(std::chrono::milliseconds(800));
   say("fin slow end");
 }
 
