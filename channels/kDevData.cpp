@@ -167,8 +167,9 @@ ErrorText ErrorCodeText(std::uint32_t code) {
 }
 
 // ---- Channel procedures -------------------------------------------------------
-// The enter and leave steps around each device access have nothing to do
-// here: all channel operations come from the main thread.
+// Each read, write and flush runs inside the exit shield (runtime/krnHold.h): its entry is
+// a safe point, and an exit that runs without the main thread leaves alone
+// the record the main thread is updating.
 
 DevData devData(DeviceTablePtr t) {
   return static_cast<DevData>(t->deviceData);

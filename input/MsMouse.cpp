@@ -13,14 +13,14 @@ namespace {
 
 // buttonState uses the layout of the key-state word of the window's mouse
 // messages.
-constexpr std::uint32_t kLeft = 0x01;
-constexpr std::uint32_t kRight = 0x02;
-constexpr std::uint32_t kMiddle = 0x10;
+constexpr std::uint32_t kLeft = win32::MK_LBUTTON;
+constexpr std::uint32_t kRight = win32::MK_RBUTTON;
+constexpr std::uint32_t kMiddle = win32::MK_MBUTTON;
 
 // The console mouse event's buttons.
-constexpr std::uint8_t kEventLeft = 0x01;
-constexpr std::uint8_t kEventRight = 0x02;
-constexpr std::uint8_t kEventMiddle = 0x04;
+constexpr std::uint8_t kEventLeft = win32::FROM_LEFT_1ST_BUTTON_PRESSED;
+constexpr std::uint8_t kEventRight = win32::RIGHTMOST_BUTTON_PRESSED;
+constexpr std::uint8_t kEventMiddle = win32::FROM_LEFT_2ND_BUTTON_PRESSED;
 
 // The pointer as last seen. The window's server thread and the event queue's
 // reader change it under stateLock; GetStatus reads it without the lock, one
@@ -95,8 +95,6 @@ void BEGIN() {
   ktsEvQue::BEGIN();
   ktsIGraph::BEGIN();
   ktsIGraph::proc = windowMouseHook;
-  // The lock is a plain mutex, which cannot fail to exist; the message box
-  // for a missing lock is never needed.
   ktsEvQue::AddMouseHandler(consoleMouseHandler);
 }
 

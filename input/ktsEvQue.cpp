@@ -151,15 +151,15 @@ constexpr win32::WORD kLeftShiftScan = 0x2A;
 // the console's character is not the key's own then.
 bool dropsCharacter(win32::DWORD ctrlState) {
   switch (ctrlState) {
-    case 0x001:
-    case 0x002:
-    case 0x004:
-    case 0x008:
-    case 0x100:
-    case 0x101:
-    case 0x102:
-    case 0x104:
-    case 0x108:
+    case win32::RIGHT_ALT_PRESSED:
+    case win32::LEFT_ALT_PRESSED:
+    case win32::RIGHT_CTRL_PRESSED:
+    case win32::LEFT_CTRL_PRESSED:
+    case win32::ENHANCED_KEY:
+    case win32::ENHANCED_KEY | win32::RIGHT_ALT_PRESSED:
+    case win32::ENHANCED_KEY | win32::LEFT_ALT_PRESSED:
+    case win32::ENHANCED_KEY | win32::RIGHT_CTRL_PRESSED:
+    case win32::ENHANCED_KEY | win32::LEFT_CTRL_PRESSED:
       return true;
     default:
       return false;
@@ -198,7 +198,9 @@ constexpr win32::DWORD kFullBeepHz = 300;
 constexpr win32::DWORD kFullBeepMs = 100;
 constexpr win32::DWORD kRetryPauseMs = 10;
 constexpr win32::SIZE_T kReaderStackSize = 32767;
-constexpr win32::DWORD kConsoleInputMode = 0x17;  // processed, line, echo and mouse input
+constexpr win32::DWORD kConsoleInputMode = win32::ENABLE_PROCESSED_INPUT |
+                                           win32::ENABLE_LINE_INPUT | win32::ENABLE_ECHO_INPUT |
+                                           win32::ENABLE_MOUSE_INPUT;
 constexpr std::uint32_t kNoSyncObjects = 15;
 
 // The queued keys, oldest first. The reader and the consumers change keys

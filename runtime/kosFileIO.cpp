@@ -14,6 +14,15 @@ namespace {
 
 constexpr std::uint32_t kBufferSize = 1024;
 
+// The run-time's report output. stdOutHandle is set by start-up on the main
+// thread before any other thread of the run-time's exists. The buffer (used
+// only without a handle, for the message box) takes no lock: a report is
+// written by the thread that owns the exit (a break reported from the
+// control thread and a lost display begin an exit first), and the exit gate
+// lets one owner through at a time. The one exception is the limiter's
+// finisher, which writes its line at the bound while a stalled owner may
+// still be writing: a mixed report then is better than waiting on a thread
+// that does not finish.
 win32::HANDLE stdOutHandle = win32::INVALID_HANDLE_VALUE;
 char stdOutBuffer[kBufferSize];
 std::uint32_t stdOutCount = 0;

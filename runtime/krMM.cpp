@@ -34,6 +34,12 @@ struct FreeLinks {
   FreeLinks* next;
 };
 
+// The heap takes no lock: one thread at a time uses it (the main thread,
+// or the thread that runs the exit once the main thread has stopped).
+// initialised goes false -> true once, by K2C_GC_INIT (K2C_BEGIN on the main
+// thread, or the first request), and is never cleared. Its release store
+// comes after the whole set-up and the request paths load it with acquire,
+// so a thread that takes over the heap sees the set-up done.
 std::atomic<bool> initialised{false};
 bool collectAutomatically = false;
 void emptyCollector() {}

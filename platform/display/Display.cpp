@@ -55,4 +55,42 @@ void WakeDisplayThread(DWORD threadId) {
   if (Display* display = DisplayInUse()) display->wakeThread(threadId);
 }
 
+namespace {
+// Set once the window manager opens a window (release), read by the
+// back-ends' input threads (acquire); never cleared.
+std::atomic<InputSink*> inputSink{nullptr};
+}  // namespace
+
+void SetInputSink(InputSink& sink) {
+  inputSink.store(&sink, std::memory_order_release);
+}
+
+void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y) {
+  if (InputSink* sink = inputSink.load(std::memory_order_acquire)) sink->mouseMove(window, x, y);
+}
+
+void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t x, std::int32_t y) {
+  if (InputSink* sink = inputSink.load(std::memory_order_acquire)) {
+    sink->mouseButton(window, button, down, x, y);
+  }
+}
+
+void ReportKey(HWND window, const KeyFact& key) {
+  if (InputSink* sink = inputSink.load(std::memory_order_acquire)) sink->key(window, key);
+}
+
+void ReportFocus(HWND window, bool gained) {
+  if (InputSink* sink = inputSink.load(std::memory_order_acquire)) sink->focus(window, gained);
+}
+
+void ReportClose(HWND window) {
+  if (InputSink* sink = inputSink.load(std::memory_order_acquire)) sink->close(window);
+}
+
+void ReportExposure(HWND window, const RECT& clientArea) {
+  if (InputSink* sink = inputSink.load(std::memory_order_acquire)) {
+    sink->exposure(window, clientArea);
+  }
+}
+
 }  // namespace win32::detail

@@ -82,6 +82,11 @@ bool PlayTone(DWORD frequency, DWORD duration);
 // the button and key state it keeps (WM_* numbers, MK_* flags, key lParams),
 // so every back-end delivers the same messages for the same facts.
 // Positions are client coordinates. Facts about unknown windows are dropped.
+//
+// The window manager sits above this layer: it hands its sink down with
+// SetInputSink before it opens its first window, and the Report* calls
+// below pass each fact to it. Until then a fact is dropped, as there is no
+// window it could be about.
 
 enum class MouseButton : std::uint8_t { Left, Right, Middle };
 
@@ -93,6 +98,24 @@ struct KeyFact {
   bool numLock = true;  // with NumLock off the keypad keys move the cursor
 };
 
+class InputSink {
+ public:
+  virtual ~InputSink() = default;
+  virtual void mouseMove(HWND window, std::int32_t x, std::int32_t y) = 0;
+  virtual void mouseButton(HWND window, MouseButton button, bool down, std::int32_t x,
+                           std::int32_t y) = 0;
+  virtual void key(HWND window, const KeyFact& key) = 0;
+  virtual void focus(HWND window, bool gained) = 0;
+  virtual void close(HWND window) = 0;
+  virtual void exposure(HWND window, const RECT& clientArea) = 0;
+};
+
+// From any thread; the sink must live until the process ends. Installing
+// the same sink again changes nothing.
+void SetInputSink(InputSink& sink);
+
+// Called by the back-ends on their input thread (the video thread, or a
+// test's thread).
 void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y);
 void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t x, std::int32_t y);
 void ReportKey(HWND window, const KeyFact& key);

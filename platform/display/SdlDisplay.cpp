@@ -424,6 +424,19 @@ class SdlDisplay : public Display {
     SDL_SetWindowTitle(window, title.c_str());
   }
 
+  // Start-up: startVideo writes videoThread_ and userEvent_ under lock_ on
+  // the first thread that opens a window, then publishes them with running_
+  // (release). Other threads read them only after seeing running_ (acquire)
+  // or under lock_, and they never change again; before that no thread id
+  // equals videoThread_'s 0.
+  //
+  // Wake-ups are coalesced: the first wakeThread of a burst moves
+  // wakePending_ false -> true (any thread) and pushes the one kWake event;
+  // the video thread moves it back to false as it handles that event, so a
+  // wake-up asked after that pushes a new one. A surface's presents go the
+  // same way through SdlSurface::presentPending_: the drawing thread's
+  // change sets it and pushes kPresent, the video thread's takeDirty clears
+  // it before it takes the dirty area.
   std::mutex lock_;
   std::atomic<bool> running_{false};
   bool failed_ = false;

@@ -1,6 +1,8 @@
 // The one place where the display back-ends' raw input facts become window
 // messages: WM_* numbers, MK_* flags and key lParams, from the button and key
 // state kept here.
+#include "platform/user/DisplayInput.h"
+
 #include <mutex>
 #include <optional>
 #include <set>
@@ -8,6 +10,7 @@
 #include "platform/display/Display.h"
 #include "platform/keys/KeyCodes.h"
 #include "platform/user/MessageQueue.h"
+#include "platform/user/Painting.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/User.h"
 #include "platform/user/WindowTable.h"
@@ -113,9 +116,28 @@ std::optional<MouseTarget> mouseTarget(HWND window, std::int32_t x, std::int32_t
   return MouseTarget{window, x, y};
 }
 
+// The window manager's side of the display's input sink.
+class WindowInput final : public InputSink {
+ public:
+  void mouseMove(HWND window, std::int32_t x, std::int32_t y) override;
+  void mouseButton(HWND window, MouseButton button, bool down, std::int32_t x,
+                   std::int32_t y) override;
+  void key(HWND window, const KeyFact& key) override;
+  void focus(HWND window, bool gained) override;
+  void close(HWND window) override;
+  void exposure(HWND window, const RECT& clientArea) override {
+    InvalidateExposedArea(window, clientArea);
+  }
+};
+
 }  // namespace
 
-void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y) {
+void ConnectDisplayInput() {
+  static WindowInput* input = new WindowInput;  // the back-ends' threads outlive exit
+  SetInputSink(*input);
+}
+
+void WindowInput::mouseMove(HWND window, std::int32_t x, std::int32_t y) {
   WPARAM keys = 0;
   {
     InputState& state = inputState();
@@ -129,7 +151,8 @@ void ReportMouseMove(HWND window, std::int32_t x, std::int32_t y) {
 
 // The button's state changes wherever the pointer is; the message goes only
 // where mouseTarget says.
-void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t x, std::int32_t y) {
+void WindowInput::mouseButton(HWND window, MouseButton button, bool down, std::int32_t x,
+                              std::int32_t y) {
   const ButtonMessages messages = messagesOf(button);
   WPARAM keys = 0;
   {
@@ -144,7 +167,7 @@ void ReportMouseButton(HWND window, MouseButton button, bool down, std::int32_t 
   }
 }
 
-void ReportKey(HWND window, const KeyFact& key) {
+void WindowInput::key(HWND window, const KeyFact& key) {
   const KeyId id = keyId(key.scan, key.extended);
   bool wasDown = key.repeat;
   bool altHeld = false;
@@ -172,7 +195,7 @@ void ReportKey(HWND window, const KeyFact& key) {
                      KeyMessageLParam(key.scan, key.extended, key.down, wasDown, altHeld));
 }
 
-void ReportFocus(HWND window, bool gained) {
+void WindowInput::focus(HWND window, bool gained) {
   if (!gained) {
     // Keys released while another window has the focus are never reported:
     // forget them, so no modifier sticks.
@@ -183,7 +206,7 @@ void ReportFocus(HWND window, bool gained) {
   PostDisplayMessage(window, WM_ACTIVATE, gained ? WA_ACTIVE : WA_INACTIVE, 0);
 }
 
-void ReportClose(HWND window) {
+void WindowInput::close(HWND window) {
   PostDisplayMessage(window, WM_CLOSE, 0, 0);
 }
 

@@ -93,7 +93,7 @@ bool EraseBackground(HWND handle, HDC dc) {
   return true;
 }
 
-void ReportExposure(HWND handle, const RECT& clientArea) {
+void InvalidateExposedArea(HWND handle, const RECT& clientArea) {
   InvalidateRect(handle, &clientArea, TRUE);
 }
 

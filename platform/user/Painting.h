@@ -17,4 +17,7 @@ std::optional<MSG> NextPaintMessage(const MessageFilter& filter);
 // DefWindowProcA); false when the class has none.
 bool EraseBackground(HWND window, HDC dc);
 
+// The display showed the area of the window again: it must be painted.
+void InvalidateExposedArea(HWND window, const RECT& clientArea);
+
 }  // namespace win32::detail

@@ -12,6 +12,7 @@
 #include "platform/gdi/GdiInternal.h"
 #include "platform/kernel/ErrorsInternal.h"
 #include "platform/kernel/ThreadsInternal.h"
+#include "platform/user/DisplayInput.h"
 #include "platform/user/MessageQueue.h"
 #include "platform/user/Painting.h"
 #include "platform/user/User.h"
@@ -130,6 +131,7 @@ std::shared_ptr<Window> OpenWindow(std::shared_ptr<const detail::WindowClass> wi
   window->outer = placement.outer;
   window->client = placement.client;
   window->title = placement.title;
+  detail::ConnectDisplayInput();
   window->surface = detail::CurrentDisplay().openWindow(window->handle, placement);
   if (!window->surface) return nullptr;
   if ((windowClass->attributes.style & (CS_OWNDC | CS_CLASSDC)) != 0) {

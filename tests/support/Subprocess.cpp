@@ -194,4 +194,16 @@ std::string RecordExitStatus(const std::string& path) {
   return "echo EXIT=$? > " + part + "; mv " + part + " " + whole;
 }
 
+ChildEnd RunInChild(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child < 0) return {};
+  if (child == 0) ::_exit(body());
+  int status = 0;
+  ChildEnd end;
+  end.waited = ::waitpid(child, &status, 0) == child;
+  end.exited = end.waited && WIFEXITED(status);
+  if (end.exited) end.code = WEXITSTATUS(status);
+  return end;
+}
+
 }  // namespace testing_support

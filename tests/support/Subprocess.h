@@ -2,6 +2,7 @@
 // standard output and standard error.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,18 @@ std::string ShellQuote(const std::string& text);
 // newline in the file, whole: written beside it and then moved in, so that a
 // test that sees the file reads all of it.
 std::string RecordExitStatus(const std::string& path);
+
+// How a child made by fork ended: whether it was waited for, whether it
+// exited (not ended by a signal), and its exit code then.
+struct ChildEnd {
+  bool waited = false;
+  bool exited = false;
+  int code = -1;
+};
+// Runs `body` in a child made by fork, which then exits with what the body
+// returns, and waits for it. The child runs only the body: it must not
+// return into the test.
+ChildEnd RunInChild(const std::function<int()>& body);
 
 // The directory of the running test executable (helper programs are built
 // beside it).

@@ -2,8 +2,6 @@
 #include "platform/kernel/ExceptionsInternal.h"
 
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -117,19 +115,17 @@ TEST(ExceptionsTest, ControlSignalsAreBlockedHereAndUnblockedInAForkedChild) {
   pthread_sigmask(SIG_BLOCK, nullptr, &mask);
   EXPECT_EQ(sigismember(&mask, SIGINT), 1);
   EXPECT_EQ(sigismember(&mask, SIGTERM), 1);
-  const pid_t child = fork();
-  if (child == 0) {
+  const testing_support::ChildEnd end = testing_support::RunInChild([] {
     sigset_t childMask;
     pthread_sigmask(SIG_BLOCK, nullptr, &childMask);
     const bool unblocked =
         sigismember(&childMask, SIGINT) == 0 && sigismember(&childMask, SIGQUIT) == 0 &&
         sigismember(&childMask, SIGHUP) == 0 && sigismember(&childMask, SIGTERM) == 0;
-    _exit(unblocked ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return unblocked ? 0 : 1;
+  });
+  ASSERT_TRUE(end.waited);
+  EXPECT_TRUE(end.exited);
+  EXPECT_EQ(end.code, 0);
 }
 
 }  // namespace

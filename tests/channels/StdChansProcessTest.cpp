@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/Subprocess.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -21,15 +22,8 @@ const char* const clickLines = "mouseclick at x=12, y=345\r\nsecond\r\n";
 
 class StdChansProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/shapeboard-chan-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    workDir = dir;
-  }
-  void TearDown() override {
-    ::unlink((workDir + "/errinfo.$$$").c_str());
-    ::rmdir(workDir.c_str());
-  }
+  // TempDir falls back to /tmp itself when it cannot make one.
+  void SetUp() override { ASSERT_NE(workDir, "/tmp"); }
   RunResult run(const std::string& scenario, StdoutTarget target, const std::string& stdinData = "",
                 const std::string& extra = "") {
     RunOptions options;
@@ -45,7 +39,8 @@ class StdChansProcessTest : public ::testing::Test {
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
   }
-  std::string workDir;
+  testing_support::TempDir work;  // removed with what the program left there
+  std::string workDir = work.path();
 };
 
 TEST_F(StdChansProcessTest, LinesEndInCrLfOnEveryKindOfOutput) {

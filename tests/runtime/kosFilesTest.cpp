@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "runtime/kosFiles.h"
@@ -12,23 +11,19 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/FilesInternal.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class KosFiles : public testing::Test {
  protected:
   void SetUp() override {
-    path_ = (fs::temp_directory_path() / ("kosFiles-" + std::to_string(::getpid()))).string();
+    path_ = dir_.file("kosFiles");
     file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_READ | win32::GENERIC_WRITE, 0,
                                nullptr, win32::CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
   }
-  void TearDown() override {
-    win32::CloseHandle(file_);
-    std::remove(path_.c_str());
-  }
+  void TearDown() override { win32::CloseHandle(file_); }
 
   void writeText(const std::string& text) {
     std::uint32_t written = 0;
@@ -36,6 +31,7 @@ class KosFiles : public testing::Test {
     ASSERT_EQ(written, text.size());
   }
 
+  testing_support::TempDir dir_;
   std::string path_;
   win32::HANDLE file_ = nullptr;
 };

@@ -1,11 +1,8 @@
 // The console mode switch around string reads.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -18,8 +15,6 @@
 #include "tests/support/Wait.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string Probe() {
   return testing_support::ExecutableDirectory() + "/../runtime/rt_probe";
@@ -40,20 +35,18 @@ using testing_support::ShellQuote;
 // echo input and put back afterwards.
 TEST(SetConMode, OnATerminalWidensAndRestores) {
   if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
-  fs::path dir = fs::temp_directory_path() / ("ktsIO-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  fs::path out = dir / "out";
-  fs::path done = dir / "done";
+  const testing_support::TempDir dir;
+  const std::string out = dir.file("out");
+  const std::string done = dir.file("done");
   auto tmux = std::make_unique<testing_support::Tmux>("ktsio");
-  ASSERT_TRUE(tmux->Start(ShellQuote(Probe()) + " console-mode > " + ShellQuote(out.string()) +
-                          " 2>&1; echo $? > " + ShellQuote(done.string())));
+  ASSERT_TRUE(tmux->Start(ShellQuote(Probe()) + " console-mode > " + ShellQuote(out) + " 2>&1; " +
+                          testing_support::RecordExitStatus(done)));
   testing_support::WaitUntil([&] { return !ReadFile(done).empty(); }, std::chrono::seconds(30),
                              std::chrono::milliseconds(50));
   tmux.reset();
   std::string text = ReadFile(out);
   std::string status = ReadFile(done);
-  fs::remove_all(dir);
-  ASSERT_EQ(status, "0\n") << text;
+  ASSERT_EQ(status, "EXIT=0\n") << text;
 
   std::istringstream lines(text);
   std::string word, start, saved, reading, restored;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,18 +15,12 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 using testing_support::ReadFile;
 
 class KosFileIO : public testing::Test {
  protected:
-  void SetUp() override {
-    path_ = (fs::temp_directory_path() / ("kosFileIO-" + std::to_string(::getpid()))).string();
-    std::remove(path_.c_str());
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-  std::string path_;
+  testing_support::TempDir dir_;
+  std::string path_ = dir_.file("kosFileIO");
 };
 
 TEST_F(KosFileIO, OpenWriteCreatesAndTruncates) {

@@ -12,6 +12,7 @@
 #include "runtime/krnStart.h"
 #include "platform/kernel/ProcessInternal.h"
 #include "tests/runtime/ProbeRunner.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -119,12 +120,12 @@ TEST(ProgramName, EmptyWithoutArgumentsAndModuleNameIsThePath) {
 // A real start: argv[0] is the executable's full path, even when the path
 // has a blank and the raw rest starts inside it.
 TEST(CommandLine, StartUpReplacesTheProgramNameByTheFullPath) {
-  fs::path dir = fs::temp_directory_path() / ("shapeboard rt " + std::to_string(::getpid()));
+  const testing_support::TempDir temp;
+  const fs::path dir = fs::path(temp.path()) / "shapeboard rt dir";
   fs::create_directories(dir);
   fs::path probe = dir / "rt_probe";
   fs::copy_file(runtime_tests::ProbePath(), probe, fs::copy_options::overwrite_existing);
   auto result = testing_support::RunProgram(probe.string(), {"args", "two words"});
-  fs::remove_all(dir);
   EXPECT_EQ(result.exitCode, 0) << result.err;
   std::string expected =
       "argc 3\nargv[0] " + probe.string() + "\nargv[1] args\nargv[2] two words\n";

@@ -290,6 +290,11 @@ struct BufferedTextCase {
   std::uint32_t bufLen;  // likewise
 };
 
+// The row's name, where the test list would show its bytes.
+void PrintTo(const BufferedTextCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class BufferedTextWrite : public ChannelTest,
                           public ::testing::WithParamInterface<BufferedTextCase> {};
 

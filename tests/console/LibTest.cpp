@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+
 #include "console/Lib.h"
 #include "console/ktsLib.h"
 #include "platform/kernel/Sync.h"
@@ -12,12 +15,26 @@ std::string Probe() {
   return testing_support::ExecutableDirectory() + "/../runtime/rt_probe";
 }
 
+// Each delay lasts at least as long as asked, and a short one returns soon
+// after (the bound leaves room for a busy machine).
 TEST(Delay, ReturnsForZeroAndShortDelays) {
-  Lib::Delay(0);
-  Lib::Delay(2);
-  ktsLib::Delay(0);
-  ktsLib::Delay(1);
-  SUCCEED();
+  using Clock = std::chrono::steady_clock;
+  const auto lasts = [](auto delay, std::uint32_t milliseconds) {
+    const auto start = Clock::now();
+    delay(milliseconds);
+    return Clock::now() - start;
+  };
+  const auto lib = [](std::uint32_t ms) { Lib::Delay(ms); };
+  const auto kts = [](std::uint32_t ms) { ktsLib::Delay(ms); };
+  constexpr auto kSoon = std::chrono::milliseconds(500);
+  EXPECT_LT(lasts(lib, 0), kSoon);
+  const auto libTwo = lasts(lib, 2);
+  EXPECT_GE(libTwo, std::chrono::milliseconds(2));
+  EXPECT_LT(libTwo, kSoon);
+  EXPECT_LT(lasts(kts, 0), kSoon);
+  const auto ktsOne = lasts(kts, 1);
+  EXPECT_GE(ktsOne, std::chrono::milliseconds(1));
+  EXPECT_LT(ktsOne, kSoon);
 }
 
 int apcRuns = 0;
