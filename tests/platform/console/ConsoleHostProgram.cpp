@@ -3,7 +3,7 @@
 // file, and then, by scenario:
 //   records  - writes every input record to the output file until 'q'
 //   cursor   - moves the cursor, reads it back, writes at a cell, reads again
-//   writes   - the cursor after WriteConsoleA: 16 characters, none, and
+//   writes   - the cursor after WriteConsoleA: 16 characters, none, 16 NULs, and
 //              past the last column with wrapping off and on; then a read
 //              of standard output
 //   typed-before - says "started" before its first look at the console
@@ -123,6 +123,9 @@ void writes() {
   append("after 16 " + cursorNow(output));
   WriteConsoleA(output, "", 0, &written, nullptr);
   append("after 0 " + cursorNow(output));
+  SetConsoleCursorPosition(output, {0, 0});
+  WriteConsoleA(output, std::string(16, '\0').data(), 16, &written, nullptr);
+  append("after 16 NULs " + cursorNow(output) + " wrote " + std::to_string(written));
   SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT);
   SetConsoleCursorPosition(output, {75, 5});
   WriteConsoleA(output, "0123456789", 10, &written, nullptr);

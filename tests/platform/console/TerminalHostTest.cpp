@@ -167,7 +167,8 @@ TEST(TerminalHostTest, CursorAfterWritesIsWhereWindowsPutsIt) {
   ASSERT_TRUE(pane.finished());
   // Without wrapping the last column takes every character past it.
   EXPECT_EQ(pane.file("out"),
-            "ready\nafter 16 16,0\nafter 0 16,0\nno wrap 79,5\nwrap 5,8\nread output 0 6\ndone\n");
+            "ready\nafter 16 16,0\nafter 0 16,0\nafter 16 NULs 16,0 wrote 16\nno wrap 79,5\n"
+            "wrap 5,8\nread output 0 6\ndone\n");
 }
 
 // A key typed before the program first reads the console is dropped by the
