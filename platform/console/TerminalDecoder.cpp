@@ -111,6 +111,28 @@ int utf8ContinuationBytes(unsigned char lead) {
 
 }  // namespace
 
+void TerminalDecoder::describeKeys(std::vector<DescribedKey> keys, unsigned char backspace) {
+  describedKeys_ = std::move(keys);
+  backspace_ = backspace;
+}
+
+// A sequence the built-in table does not know, looked up in the terminal's
+// description (in its ESC [ or ESC O form); dropped when that does not know it
+// either.
+bool TerminalDecoder::emitDescribedKey(char introducer, DecodedInput& out) {
+  std::string sequence = "\x1b";
+  sequence += introducer;
+  sequence.append(pending_, bodyStart_);
+  for (const DescribedKey& row : describedKeys_) {
+    if (row.bytes != sequence) continue;
+    TerminalKey key = row.key;
+    key.modifiers |= prefixModifiers_;
+    emitKey(key, out);
+    return true;
+  }
+  return false;
+}
+
 void TerminalDecoder::expectCursorReply() {
   ++repliesExpected_;
 }
@@ -181,7 +203,10 @@ void TerminalDecoder::ground(unsigned char byte, DecodedInput& out) {
     return;
   }
   if (byte < 0x80) {
-    emitKey(typedCharacter(byte, 0), out);
+    TerminalKey backspace;
+    backspace.kind = TerminalKey::Kind::Symbol;
+    backspace.symbol = KeySymbol::Backspace;
+    emitKey(byte == backspace_ ? backspace : typedCharacter(byte, 0), out);
     finish();
     return;
   }
@@ -370,11 +395,13 @@ void TerminalDecoder::ss3Byte(unsigned char byte, DecodedInput& out) {
     for (std::size_t i = bodyStart_; i < pending_.size(); ++i) {
       modifier = modifier * 10 + static_cast<std::uint32_t>(pending_[i] - '0');
     }
+    pending_ += static_cast<char>(byte);
     if (auto key = KeyForSs3(byte, modifier)) {
       key->modifiers |= prefixModifiers_;
       emitKey(*key, out);
+    } else {
+      emitDescribedKey('O', out);
     }
-    pending_ += static_cast<char>(byte);
     finish();
     return;
   }
@@ -492,7 +519,11 @@ void TerminalDecoder::finishCsi(DecodedInput& out) {
       cursorReport(marker, values[0], values[1], out);
     } else if (marker == 0) {
       finishKeyCsi(values, numbers.count, final, out);
+    } else {
+      emitDescribedKey('[', out);
     }
+  } else {
+    emitDescribedKey('[', out);
   }
   finish();
 }
@@ -502,6 +533,8 @@ void TerminalDecoder::finishKeyCsi(const std::uint32_t* numbers, std::size_t cou
   if (auto key = KeyForCsi(std::span<const std::uint32_t>(numbers, count), final)) {
     key->modifiers |= prefixModifiers_;
     emitKey(*key, out);
+  } else {
+    emitDescribedKey('[', out);
   }
 }
 
@@ -567,8 +600,17 @@ void TerminalDecoder::emitPendingAsTyped(DecodedInput& out) {
 void TerminalDecoder::flush(DecodedInput& out) {
   const bool typed = state_ != State::Osc && state_ != State::OscEscape &&
                      state_ != State::MouseBytes && state_ != State::Dropping;
-  if (!pending_.empty() && typed) emitPendingAsTyped(out);
+  if (!pending_.empty() && !emitUnendedDescribedKey(out) && typed) emitPendingAsTyped(out);
   finish();
+}
+
+// Some terminals' keys end without a final byte (the Mach console's Delete is
+// ESC [ 9) or look like the start of a mouse report (the FreeBSD console's F1
+// is ESC [ M): known from the description once the wait ran out.
+bool TerminalDecoder::emitUnendedDescribedKey(DecodedInput& out) {
+  const bool mouseStart = state_ == State::MouseBytes && pending_.size() == bodyStart_ + 1;
+  if (state_ != State::Csi && !mouseStart && state_ != State::Ss3) return false;
+  return emitDescribedKey(state_ == State::Ss3 ? 'O' : '[', out);
 }
 
 void TerminalDecoder::discardPending() {

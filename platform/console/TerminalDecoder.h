@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/console/Console.h"
+#include "platform/console/TerminalDescription.h"
 #include "platform/console/TerminalKeys.h"
 #include "platform/console/TerminalMouse.h"
 
@@ -40,6 +41,9 @@ struct CharacterForm {
 class TerminalDecoder {
  public:
   void setCharacterForm(CharacterForm form) { form_ = form; }
+  // The terminal's own description: sequences the built-in table does not
+  // know, and the byte its Backspace sends (BS is otherwise Ctrl+Backspace).
+  void describeKeys(std::vector<DescribedKey> keys, unsigned char backspace);
 
   // Takes every byte. What ends a sequence comes out now; a sequence that may
   // still go on waits for more bytes or for `flush`.
@@ -105,6 +109,8 @@ class TerminalDecoder {
                     DecodedInput& out);
   void cursorReport(char marker, std::uint32_t row, std::uint32_t column, DecodedInput& out);
   void emitFirstEscape(DecodedInput& out);
+  bool emitDescribedKey(char introducer, DecodedInput& out);
+  bool emitUnendedDescribedKey(DecodedInput& out);
   void oscEscapeByte(unsigned char byte, DecodedInput& out);
   void finishOsc(DecodedInput& out);
   void finishCsi(DecodedInput& out);
@@ -116,6 +122,8 @@ class TerminalDecoder {
 
   State state_ = State::Ground;
   CharacterForm form_;
+  std::vector<DescribedKey> describedKeys_;
+  unsigned char backspace_ = 0x7F;
   std::string pending_;  // the bytes of the key or sequence not yet complete
   // Where the body of the sequence under way starts in `pending_` (after
   // ESC [, after 9B, ...), and the modifiers an ESC before it gave (Alt).

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 #include "platform/console/InputBuffer.h"
 #include "platform/console/LineInput.h"
 #include "platform/console/TerminalDecoder.h"
+#include "platform/console/TerminalDescription.h"
 #include "platform/console/TerminalState.h"
 
 namespace win32::detail {
@@ -107,12 +109,25 @@ void readTerminal(int fd) {
   state.running.store(false);
 }
 
+// The keys of $TERM as terminfo has them, and the locale's characters. Without
+// a description the built-in table (xterm's) is all there is.
+void describeTerminal(TerminalDecoder& decoder) {
+  CharacterForm form;
+  form.utf8 = LocaleIsUtf8();
+  if (std::optional<TerminalDescription> description = DescribeTerminal(std::getenv("TERM"))) {
+    form.eightBitMeta = description->eightBitMeta;
+    decoder.describeKeys(std::move(description->keys), description->backspace);
+  }
+  decoder.setCharacterForm(form);
+}
+
 }  // namespace
 
 void StartTerminalReader(int terminal) {
   static std::once_flag started;
   std::call_once(started, [terminal] {
     if (!TakeTerminal(terminal)) return;
+    describeTerminal(reader().decoder);
     const DWORD mode = CurrentInputMode();
     SetHostSettings((mode & ENABLE_PROCESSED_INPUT) != 0);
     SetMouseReporting((mode & ENABLE_MOUSE_INPUT) != 0);

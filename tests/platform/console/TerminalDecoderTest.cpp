@@ -61,6 +61,7 @@ struct Row {
   std::vector<std::string> expected;
   bool titleExpected = false;
   CharacterForm form = {};
+  const char* terminal = nullptr;  // its terminfo description adds to the built-in table
 };
 
 // xterm's default Alt in a UTF-8 locale, and a terminal in a single-byte one.
@@ -78,6 +79,11 @@ TEST_P(DecoderRows, BytesGiveTheseRecords) {
   const Row& row = GetParam();
   TerminalDecoder decoder;
   decoder.setCharacterForm(row.form);
+  if (row.terminal != nullptr) {
+    auto description = win32::detail::DescribeTerminal(row.terminal);
+    ASSERT_TRUE(description.has_value()) << row.terminal << " has no terminfo entry";
+    decoder.describeKeys(description->keys, description->backspace);
+  }
   if (row.replyExpected) decoder.expectCursorReply();
   if (row.titleExpected) decoder.expectTitleReply();
   DecodedInput out;
@@ -334,6 +340,18 @@ const Row kRows[] = {
     {"CtrlUnderscore", {"\x1f"}, false, press("c bd 1f 18")},
     {"CtrlBackspaceIsBs", {"\x08"}, false, press("e 8 7f 8")},
     // Replies are taken for the queries asked, and dropped when nobody asked.
+    // Keys as terminfo describes them, where the built-in table does not know
+    // them; where it does (xterm's kf13 is its Shift+F1) it has the first word.
+    {"SunF1FromTerminfo", {"\x1b[224z"}, false, press("3b 70 0 0"), false, {}, "sun"},
+    {"SunHomeFromTerminfo", {"\x1b[214z"}, false, press("47 24 0 100"), false, {}, "sun"},
+    {"SunBackspaceIsBs", {"\x08"}, false, press("e 8 8 0"), false, {}, "sun"},
+    {"MachEndFromTerminfo", {"\x1b[Y"}, false, press("4f 23 0 100"), false, {}, "mach"},
+    {"MachF5FromTerminfo", {"\x1bOT"}, false, press("3f 74 0 0"), false, {}, "mach"},
+    {"MachInsertFromTerminfo", {"\x1b[@"}, false, press("52 2d 0 100"), false, {}, "mach"},
+    {"AltWithADescribedKey", {"\x1b\x1b[220z"}, false, press("4f 23 0 102"), false, {}, "sun"},
+    {"UnknownToBothIsDropped", {"\x1b[299zq"}, false, press("10 51 71 0"), false, {}, "sun"},
+    {"XtermKf13IsShiftF1", {"\x1b[1;2P"}, false, press("3b 70 0 10"), false, {}, "xterm"},
+    {"RxvtKf13IsF13", {"\x1b[25~"}, false, press("0 7c 0 0"), false, {}, "rxvt-unicode"},
     {"UnaskedPrivateCursorReplyIsDropped", {"\x1b[?5;9Rq"}, false, press("10 51 71 0")},
     {"PrivateReplyThenItsPlainEcho", {"\x1b[?5;9;1R\x1b[5;9R"}, true, {"cursor 8,4"}},
     {"ShiftF3AfterThePrivateReply",
@@ -384,6 +402,32 @@ TEST(TerminalDecoderTest, ATerminalThatAnswersPrivatelyHasNoPlainReplies) {
   const std::string second = "\x1b[1;2R\x1b[?5;9R\x1b[5;9R";
   decoder.feed(second.data(), second.size(), out);
   EXPECT_EQ(describeAll(out), join({press("3d 72 0 10"), {"cursor 3,2", "cursor 8,4"}}));
+}
+
+// A terminal described by terminfo is understood: every key its description
+// names gives one key press.
+TEST(TerminalDecoderTest, EveryKeyATerminalDescribesIsAKey) {
+  for (const char* name : {"xterm", "xterm-256color", "screen", "tmux-256color", "rxvt-unicode",
+                           "linux", "vt220", "sun", "mach", "hurd", "Eterm", "wsvt25", "cons25"}) {
+    auto description = win32::detail::DescribeTerminal(name);
+    if (!description) continue;  // not installed here
+    for (const win32::detail::DescribedKey& key : description->keys) {
+      SCOPED_TRACE(std::string(name) + " " + key.bytes.substr(1));
+      TerminalDecoder decoder;
+      decoder.describeKeys(description->keys, description->backspace);
+      DecodedInput out;
+      decoder.feed(key.bytes.data(), key.bytes.size(), out);
+      decoder.flush(out);
+      ASSERT_EQ(out.records.size(), 2u);
+      EXPECT_EQ(out.records[0].EventType, KEY_EVENT);
+    }
+  }
+}
+
+TEST(TerminalDecoderTest, NoDescriptionForAnUnknownTerminal) {
+  EXPECT_FALSE(win32::detail::DescribeTerminal("no-such-terminal-here").has_value());
+  EXPECT_FALSE(win32::detail::DescribeTerminal("").has_value());
+  EXPECT_FALSE(win32::detail::DescribeTerminal(nullptr).has_value());
 }
 
 TEST(TerminalDecoderTest, ALongUnendedSequenceNeitherHangsNorLosesBytes) {
