@@ -12,6 +12,9 @@
 //   end|halt|trap - after 'q': returns from main, K2C_HALT(3), an index trap
 //   wait     - waits forever (for Ctrl+C, SIGTERM or SIGHUP)
 //   beep     - Beep(440, 200), then says whether it succeeded
+//   title    - takes the console, notes its first title at once, waits until
+//              the title reads otherwise (the terminal told its own), then
+//              sets the first title back and notes what it reads
 //   nontty   - (standard input not a terminal) waits on standard input and on
 //              CONIN$ as the event queue would for a while, then prints its CPU
 #include <sys/resource.h>
@@ -141,6 +144,24 @@ void writes() {
   append("read output " + std::to_string(readOk) + " " + std::to_string(GetLastError()));
 }
 
+std::string consoleTitle() {
+  char title[300] = {};
+  GetConsoleTitleA(title, sizeof title);
+  return title;
+}
+
+// The terminal is asked for its title at the first look; the answer comes
+// when the test gives it.
+void titleArrivesLate() {
+  SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), ENABLE_PROCESSED_INPUT | ENABLE_MOUSE_INPUT);
+  const std::string first = consoleTitle();
+  append("first " + first);
+  for (int i = 0; i < 2000 && consoleTitle() == first; ++i) Sleep(10);
+  append("then " + consoleTitle());
+  SetConsoleTitleA(first.c_str());
+  append("back " + consoleTitle());
+}
+
 double cpuSeconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -179,6 +200,7 @@ namespace names = console_host_scenario;
 const Scenario<void()> kOutsideConsole[] = {
     {"nontty", &notATerminal},
     {"beep", [] { append(Beep(440, 200) ? "beeped" : "no beep"); }},
+    {"title", &titleArrivesLate},
 };
 
 // Scenarios in the console the program has taken, once it is ready.

@@ -3,6 +3,7 @@
 // typed keys and mouse reports arrive as records; the cursor query works.
 // Standard input that is no terminal costs next to no CPU.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "tests/platform/console/ConsoleHostScenarios.h"
+#include "tests/support/Pty.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
 #include "tests/support/Wait.h"
@@ -169,6 +171,44 @@ TEST(TerminalHostTest, CursorAfterWritesIsWhereWindowsPutsIt) {
   EXPECT_EQ(pane.file("out"),
             "ready\nafter 16 16,0\nafter 0 16,0\nafter 16 NULs 16,0 wrote 16\nno wrap 79,5\n"
             "wrap 5,8\nread output 0 6\ndone\n");
+}
+
+// Nothing waits for the terminal's title: the program reads its first title
+// (its path) before the terminal has said anything, and the terminal's own
+// once it came; setting the first title back reads as the terminal's again.
+TEST(TerminalHostTest, TheTitleIsAskedWithoutWaitingForTheAnswer) {
+  TempDir dir;
+  testing_support::Pty pty(true);
+  ASSERT_TRUE(pty.ok());
+  const std::string out = dir.path() + "/out";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    for (int fd = 0; fd < 3; ++fd) ::dup2(pty.slave(), fd);
+    ::execl(CONSOLE_HOST_PROGRAM, CONSOLE_HOST_PROGRAM, "title", out.c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(pty.slave());
+  std::string written;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        written += pty.drain(std::chrono::milliseconds(1));
+        return ReadFile(out).find("first ") != std::string::npos;
+      },
+      kLimit));
+  EXPECT_NE(written.find("\x1b[21t"), std::string::npos);
+  const std::string reply = "\x1b]lmy shell\x1b\\";
+  ASSERT_EQ(::write(pty.master(), reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        pty.drain(std::chrono::milliseconds(1));
+        return ReadFile(out).find("back ") != std::string::npos;
+      },
+      kLimit));
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  const std::string lines = ReadFile(out);
+  EXPECT_EQ(lines.substr(lines.find("then ")), "then my shell\nback my shell\n");
+  EXPECT_EQ(lines.substr(0, 6), "first ");
 }
 
 // A key typed before the program first reads the console is dropped by the
