@@ -42,8 +42,9 @@ class TerminalDecoder {
  public:
   void setCharacterForm(CharacterForm form) { form_ = form; }
   // The terminal's own description: sequences the built-in table does not
-  // know, and the byte its Backspace sends (BS is otherwise Ctrl+Backspace).
-  void describeKeys(std::vector<DescribedKey> keys, unsigned char backspace);
+  // know, the byte its Backspace sends (BS is otherwise Ctrl+Backspace), and
+  // whether its Alt sets the eighth bit.
+  void describe(TerminalDescription description);
 
   // Takes every byte. What ends a sequence comes out now; a sequence that may
   // still go on waits for more bytes or for `flush`.

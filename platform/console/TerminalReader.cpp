@@ -112,13 +112,10 @@ void readTerminal(int fd) {
 // The keys of $TERM as terminfo has them, and the locale's characters. Without
 // a description the built-in table (xterm's) is all there is.
 void describeTerminal(TerminalDecoder& decoder) {
-  CharacterForm form;
-  form.utf8 = LocaleIsUtf8();
+  decoder.setCharacterForm({LocaleIsUtf8(), false});
   if (std::optional<TerminalDescription> description = DescribeTerminal(std::getenv("TERM"))) {
-    form.eightBitMeta = description->eightBitMeta;
-    decoder.describeKeys(std::move(description->keys), description->backspace);
+    decoder.describe(std::move(*description));
   }
-  decoder.setCharacterForm(form);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ void pause(TerminalDecoder& decoder, DecodedInput& out) {
 
 // Some terminals' descriptions, keys the built-in table does not know among
 // them (one ends with no final byte, one looks like a mouse report).
-std::vector<win32::detail::DescribedKey> describedKeys() {
+win32::detail::TerminalDescription description(unsigned char backspace, bool meta) {
   using win32::detail::KeySymbol;
   using win32::detail::TerminalKey;
   auto symbol = [](KeySymbol s) {
@@ -58,10 +58,12 @@ std::vector<win32::detail::DescribedKey> describedKeys() {
     key.symbol = s;
     return key;
   };
-  return {{"\x1b[224z", win32::detail::FunctionKey(1, 0)},
-          {"\x1b[9", symbol(KeySymbol::Delete)},
-          {"\x1b[M", win32::detail::FunctionKey(1, 0)},
-          {"\x1bOT", win32::detail::FunctionKey(5, 0)}};
+  return {{{"\x1b[224z", win32::detail::FunctionKey(1, 0)},
+           {"\x1b[9", symbol(KeySymbol::Delete)},
+           {"\x1b[M", win32::detail::FunctionKey(1, 0)},
+           {"\x1bOT", win32::detail::FunctionKey(5, 0)}},
+          backspace,
+          meta};
 }
 
 }  // namespace
@@ -84,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   size -= 2;
   TerminalDecoder decoder;
   decoder.setCharacterForm({!latin1, meta});
-  if (described) decoder.describeKeys(describedKeys(), backspace);
+  if (described) decoder.describe(description(backspace, !meta));
   if (replies) decoder.expectCursorReply();
   if (title) decoder.expectTitleReply();
   DecodedInput out;

@@ -82,7 +82,7 @@ TEST_P(DecoderRows, BytesGiveTheseRecords) {
   if (row.terminal != nullptr) {
     auto description = win32::detail::DescribeTerminal(row.terminal);
     ASSERT_TRUE(description.has_value()) << row.terminal << " has no terminfo entry";
-    decoder.describeKeys(description->keys, description->backspace);
+    decoder.describe(*description);
   }
   if (row.replyExpected) decoder.expectCursorReply();
   if (row.titleExpected) decoder.expectTitleReply();
@@ -340,6 +340,28 @@ const Row kRows[] = {
     {"CtrlUnderscore", {"\x1f"}, false, press("c bd 1f 18")},
     {"CtrlBackspaceIsBs", {"\x08"}, false, press("e 8 7f 8")},
     // Replies are taken for the queries asked, and dropped when nobody asked.
+    // Captured from xterm 379 (mouse modes 1000 and 1002 only, so the X10/
+    // normal form) and from rxvt-unicode 9.30 (1015 without 1006).
+    {"XtermX10PressDragRelease",
+     {"\x1b[M *%\x1b[M@.'\x1b[M#.'"},
+     false,
+     {"mouse 9,4 1 0 0", "mouse 13,6 1 1 0", "mouse 13,6 0 0 0"}},
+    {"XtermX10BackButton",
+     {"\x1b[M\xa0.'", "\x1b[M#.'"},
+     false,
+     {"mouse 13,6 8 0 0", "mouse 13,6 0 0 0"}},
+    {"XtermSgrWheelLeftWithItsRelease",
+     {"\x1b[<66;10;5M\x1b[<66;10;5m"},
+     false,
+     {"mouse 9,4 ff880000 8 0"}},
+    {"XtermAnswersBothCursorQueries", {"\x1b[?1;1;1R\x1b[1;1R"}, true, {"cursor 0,0"}},
+    {"XtermAltAIsUtf8Meta", {"\xc3\xa1"}, false, press("1e 41 61 2"), false, {}, "xterm"},
+    {"UrxvtRightButton1015",
+     {"\x1b[34;8;5M\x1b[35;8;5M"},
+     false,
+     {"mouse 7,4 2 0 0", "mouse 7,4 0 0 0"}},
+    {"UrxvtShiftEnd", {"\x1b[8$"}, false, press("4f 23 0 110")},
+    {"UrxvtCtrlHome", {"\x1b[7^"}, false, press("47 24 0 108")},
     // Keys as terminfo describes them, where the built-in table does not know
     // them; where it does (xterm's kf13 is its Shift+F1) it has the first word.
     {"SunF1FromTerminfo", {"\x1b[224z"}, false, press("3b 70 0 0"), false, {}, "sun"},
@@ -414,7 +436,7 @@ TEST(TerminalDecoderTest, EveryKeyATerminalDescribesIsAKey) {
     for (const win32::detail::DescribedKey& key : description->keys) {
       SCOPED_TRACE(std::string(name) + " " + key.bytes.substr(1));
       TerminalDecoder decoder;
-      decoder.describeKeys(description->keys, description->backspace);
+      decoder.describe(*description);
       DecodedInput out;
       decoder.feed(key.bytes.data(), key.bytes.size(), out);
       decoder.flush(out);
