@@ -212,10 +212,7 @@ void TerminalDecoder::ground(unsigned char byte, DecodedInput& out) {
     return;
   }
   if (byte < 0x80) {
-    TerminalKey backspace;
-    backspace.kind = TerminalKey::Kind::Symbol;
-    backspace.symbol = KeySymbol::Backspace;
-    emitKey(byte == backspace_ ? backspace : typedCharacter(byte, 0), out);
+    emitKey(byte == backspace_ ? KeyOfSymbol(KeySymbol::Backspace) : typedCharacter(byte, 0), out);
     finish();
     return;
   }
@@ -303,8 +300,7 @@ void TerminalDecoder::escapeByte(unsigned char byte, DecodedInput& out) {
     step(byte, out);
     return;
   }
-  emitKey(byte == '\t' ? TerminalKey{TerminalKey::Kind::Symbol, 0, KeySymbol::Tab, 0, kModShift}
-                       : typedCharacter(byte, kModAlt),
+  emitKey(byte == '\t' ? KeyOfSymbol(KeySymbol::Tab, kModShift) : typedCharacter(byte, kModAlt),
           out);
   pending_ += static_cast<char>(byte);
   finish();

@@ -65,14 +65,6 @@ void addKey(const unibi_term* term, unibi_string capability, const TerminalKey& 
   if (bytes != nullptr && bytes[0] != '\0') description.keys.push_back({bytes, key});
 }
 
-TerminalKey symbolKey(KeySymbol symbol, int modifiers) {
-  TerminalKey key;
-  key.kind = TerminalKey::Kind::Symbol;
-  key.symbol = symbol;
-  key.modifiers = modifiers;
-  return key;
-}
-
 bool namesUtf8(std::string_view locale) {
   const std::size_t dot = locale.find('.');
   if (dot == std::string_view::npos) return true;
@@ -88,7 +80,7 @@ std::optional<TerminalDescription> DescribeTerminal(const char* name) {
   if (term == nullptr) return std::nullopt;
   TerminalDescription description;
   for (const NamedSymbol& row : kSymbols) {
-    addKey(term.get(), row.capability, symbolKey(row.symbol, row.modifiers), description);
+    addKey(term.get(), row.capability, KeyOfSymbol(row.symbol, row.modifiers), description);
   }
   for (int number = 1; number <= 24; ++number) {
     addKey(term.get(), kFunctionKeys[number - 1], FunctionKey(number, 0), description);

@@ -198,14 +198,6 @@ TerminalKey characterKey(char32_t character, int modifiers) {
   return key;
 }
 
-TerminalKey symbolKeyOf(KeySymbol symbol, int modifiers = 0) {
-  TerminalKey key;
-  key.kind = TerminalKey::Kind::Symbol;
-  key.symbol = symbol;
-  key.modifiers = modifiers;
-  return key;
-}
-
 template <typename Row>
 TerminalKey keyOfRow(const Row& row, int modifiers) {
   TerminalKey key;
@@ -330,21 +322,21 @@ std::optional<KEY_EVENT_RECORD> functionKey(int number, DWORD state) {
 TerminalKey KeyForControl(unsigned char byte) {
   switch (byte) {
     case 0x7F:  // what terminals send for the Backspace key
-      return symbolKeyOf(KeySymbol::Backspace);
+      return KeyOfSymbol(KeySymbol::Backspace);
     // xterm and VTE send BS for Ctrl+Backspace; Ctrl+H, which sends it too,
     // gives way (a terminal whose Backspace sends BS says so in terminfo).
     case 0x08:
-      return symbolKeyOf(KeySymbol::Backspace, kModCtrl);
+      return KeyOfSymbol(KeySymbol::Backspace, kModCtrl);
     case '\t':
-      return symbolKeyOf(KeySymbol::Tab);
+      return KeyOfSymbol(KeySymbol::Tab);
     // LF is what terminals (tmux among them) send for the keypad's Enter key;
     // Ctrl+J, which sends it too, is rare enough to give way.
     case '\n':
-      return symbolKeyOf(KeySymbol::KeypadEnter);
+      return KeyOfSymbol(KeySymbol::KeypadEnter);
     case '\r':
-      return symbolKeyOf(KeySymbol::Enter);
+      return KeyOfSymbol(KeySymbol::Enter);
     case 0x1B:
-      return symbolKeyOf(KeySymbol::Escape);
+      return KeyOfSymbol(KeySymbol::Escape);
     case 0x00:
       return characterKey(' ', kModCtrl);
     default:
@@ -367,6 +359,14 @@ std::optional<TerminalKey> KeyForSs3(unsigned char final, std::uint32_t modifier
   return std::nullopt;
 }
 
+TerminalKey KeyOfSymbol(KeySymbol symbol, int modifiers) {
+  TerminalKey key;
+  key.kind = TerminalKey::Kind::Symbol;
+  key.symbol = symbol;
+  key.modifiers = modifiers;
+  return key;
+}
+
 TerminalKey FunctionKey(int number, int modifiers) {
   TerminalKey key;
   key.kind = TerminalKey::Kind::Function;
@@ -376,7 +376,7 @@ TerminalKey FunctionKey(int number, int modifiers) {
 }
 
 std::optional<TerminalKey> KeyForCsi(std::span<const std::uint32_t> numbers, unsigned char final) {
-  if (final == 'Z') return symbolKeyOf(KeySymbol::Tab, kModShift);  // Shift+Tab
+  if (final == 'Z') return KeyOfSymbol(KeySymbol::Tab, kModShift);  // Shift+Tab
   if (final == 'u' && !numbers.empty()) {
     return numberedCharacter(numbers[0], modifiersOf(numbers, 1));
   }

@@ -70,6 +70,7 @@ std::optional<TerminalKey> KeyForSs3(unsigned char final, std::uint32_t modifier
 
 // F1 is 1.
 TerminalKey FunctionKey(int number, int modifiers);
+TerminalKey KeyOfSymbol(KeySymbol symbol, int modifiers = 0);
 
 // ESC [ numbers final, for the keys (not the mouse reports or replies), or
 // nothing for a sequence no key sends. A missing number is 0. rxvt's finals

@@ -50,16 +50,10 @@ void pause(TerminalDecoder& decoder, DecodedInput& out) {
 // Some terminals' descriptions, keys the built-in table does not know among
 // them (one ends with no final byte, one looks like a mouse report).
 win32::detail::TerminalDescription description(unsigned char backspace, bool meta) {
+  using win32::detail::KeyOfSymbol;
   using win32::detail::KeySymbol;
-  using win32::detail::TerminalKey;
-  auto symbol = [](KeySymbol s) {
-    TerminalKey key;
-    key.kind = TerminalKey::Kind::Symbol;
-    key.symbol = s;
-    return key;
-  };
   return {{{"\x1b[224z", win32::detail::FunctionKey(1, 0)},
-           {"\x1b[9", symbol(KeySymbol::Delete)},
+           {"\x1b[9", KeyOfSymbol(KeySymbol::Delete)},
            {"\x1b[M", win32::detail::FunctionKey(1, 0)},
            {"\x1bOT", win32::detail::FunctionKey(5, 0)}},
           backspace,
