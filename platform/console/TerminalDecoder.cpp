@@ -315,14 +315,17 @@ void TerminalDecoder::emitFirstEscape(DecodedInput& out) {
   prefixModifiers_ = 0;
 }
 
+// A byte that cannot be part of a sequence ends it unfinished: what was
+// gathered is dropped and the byte read on its own.
+bool TerminalDecoder::cutShort(unsigned char byte, DecodedInput& out) {
+  if (byte >= 0x20 && byte <= 0x7E) return false;
+  finish();
+  step(byte, out);
+  return true;
+}
+
 void TerminalDecoder::csiByte(unsigned char byte, DecodedInput& out) {
-  // A byte that cannot be part of a sequence ends it unfinished: what was
-  // gathered is dropped and the byte read on its own.
-  if (byte < 0x20 || byte > 0x7E) {
-    finish();
-    step(byte, out);
-    return;
-  }
+  if (cutShort(byte, out)) return;
   pending_ += static_cast<char>(byte);
   const std::string_view body = std::string_view(pending_).substr(bodyStart_);
   if (body == "M") {  // the X10/normal mouse form: three bytes of any value follow
@@ -348,11 +351,7 @@ void TerminalDecoder::csiByte(unsigned char byte, DecodedInput& out) {
 // The rest of a sequence too long to be any terminal's, up to its final byte
 // or the reader's wait, whichever comes first.
 void TerminalDecoder::droppingByte(unsigned char byte, DecodedInput& out) {
-  if (byte < 0x20 || byte > 0x7E) {
-    finish();
-    step(byte, out);
-    return;
-  }
+  if (cutShort(byte, out)) return;
   ++consumed_;
   if (byte >= 0x40) finish();
 }
@@ -375,11 +374,7 @@ void TerminalDecoder::mouseByte(unsigned char byte, DecodedInput& out) {
 }
 
 void TerminalDecoder::linuxFunctionByte(unsigned char byte, DecodedInput& out) {
-  if (byte < 0x20 || byte > 0x7E) {
-    finish();
-    step(byte, out);
-    return;
-  }
+  if (cutShort(byte, out)) return;
   pending_ += static_cast<char>(byte);
   if (byte >= 'A' && byte <= kLinuxLastFunction) {
     emitKey(FunctionKey(byte - 'A' + 1, prefixModifiers_), out);

@@ -95,6 +95,7 @@ class TerminalDecoder {
   void step(unsigned char byte, DecodedInput& out);
   void ground(unsigned char byte, DecodedInput& out);
   void escapeByte(unsigned char byte, DecodedInput& out);
+  bool cutShort(unsigned char byte, DecodedInput& out);
   void csiByte(unsigned char byte, DecodedInput& out);
   void ss3Byte(unsigned char byte, DecodedInput& out);
   void utf8Byte(unsigned char byte, DecodedInput& out);

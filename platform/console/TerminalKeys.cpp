@@ -360,19 +360,11 @@ std::optional<TerminalKey> KeyForSs3(unsigned char final, std::uint32_t modifier
 }
 
 TerminalKey KeyOfSymbol(KeySymbol symbol, int modifiers) {
-  TerminalKey key;
-  key.kind = TerminalKey::Kind::Symbol;
-  key.symbol = symbol;
-  key.modifiers = modifiers;
-  return key;
+  return keyOfRow(FinalKey{0, TerminalKey::Kind::Symbol, symbol, 0}, modifiers);
 }
 
 TerminalKey FunctionKey(int number, int modifiers) {
-  TerminalKey key;
-  key.kind = TerminalKey::Kind::Function;
-  key.function = number;
-  key.modifiers = modifiers;
-  return key;
+  return keyOfRow(FinalKey{0, TerminalKey::Kind::Function, KeySymbol::Escape, number}, modifiers);
 }
 
 std::optional<TerminalKey> KeyForCsi(std::span<const std::uint32_t> numbers, unsigned char final) {
