@@ -1,11 +1,14 @@
 #include "channels/kDevData.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "channels/IOChan.h"
 #include "channels/IOConsts.h"
+#include "platform/kernel/Files.h"
+#include "runtime/kosFileIO.h"
 #include "runtime/kosFmtIO.h"
 #include "platform/kernel/Errors.h"
 #include "runtime/ModuleInit.h"
@@ -243,7 +246,7 @@ void chanRawRead(DeviceTablePtr t, void* to, std::uint32_t maxChars, std::uint32
 
 // Text and raw writes; a short write without an error code raises with 0.
 void chanWrite(DeviceTablePtr t, const void* from, std::uint32_t count) {
-  K2C_ExitShield shield(t->deviceData);
+  K2C_ExitShield shield(t->deviceData, K2C_Update::write);
   DevData d = devData(t);
   std::uint32_t written = 0;
   std::uint32_t err = d->modeWrite(d, from, count, written);
@@ -268,7 +271,7 @@ void chanGetName(DeviceTablePtr t, char* name, std::uint32_t capacity) {
 }
 
 void chanFlush(DeviceTablePtr t) {
-  K2C_ExitShield shield(t->deviceData);
+  K2C_ExitShield shield(t->deviceData, K2C_Update::write);
   DevData d = devData(t);
   std::uint32_t err = d->bufFlush(d);
   d->pushCount = 0;
@@ -340,19 +343,94 @@ void reportEndFailure(DevData d, std::uint32_t code) {
               [](K2C_HandlerFrame& frame) { K2C_ReportDuringExit(frame.source); });
 }
 
+// The end's flush goes once over the records, from the channel finaliser
+// (FlushAll) on the exit's thread or, when the exit did not end in time,
+// from the limiter's finisher (FlushAfterLimit) while the exit's thread may
+// still be inside FlushAll. Each record is written by one of them only:
+// FlushAll names the record it is at and then looks whether the finisher
+// took over; the finisher says it took over and then looks which record
+// FlushAll is at. Both sequentially consistent, so at least one of them
+// sees the other's word, and neither writes a record the other does.
+std::atomic<DevData> endFlushAt{nullptr};
+std::atomic<bool> endFlushTakenOver{false};
+
+bool writable(DevData d) {
+  return (d->flags & ChanConsts::writeFlag) != 0;
+}
+
+// Whether the main thread was stopped in the middle of the record's output:
+// a write of its own, or any update of a buffered record (a read of a
+// standard stream writes its buffer out first).
+bool cutByTheExit(DevData d) {
+  return writable(d) && (K2C_InChannelWrite(d) || (d->buffer != nullptr && K2C_InChannelUpdate(d)));
+}
+
+void appendText(char* to, std::size_t& used, std::size_t capacity, const char* text) {
+  const std::size_t n = std::min(std::strlen(text), capacity - used);
+  std::memcpy(to + used, text, n);
+  used += n;
+}
+
+// "#RTS: output to standard output not written in full"; a file by its name.
+void reportCut(DevData d) {
+  char line[300];
+  std::size_t used = 0;
+  appendText(line, used, sizeof line, "#RTS: output to ");
+  if (d->name != nullptr && d->name[0] != '\0') {
+    appendText(line, used, sizeof line, "\"");
+    appendText(line, used, sizeof line, d->name);
+    appendText(line, used, sizeof line, "\"");
+  } else if (d->file == win32::GetStdHandle(win32::STD_ERROR_HANDLE)) {
+    appendText(line, used, sizeof line, "standard error");
+  } else {
+    appendText(line, used, sizeof line, "standard output");
+  }
+  appendText(line, used, sizeof line, " not written in full");
+  K2C_StdOut(line, static_cast<std::uint32_t>(used));
+  K2C_StdOutN();
+}
+
 // Writes out every buffer, each record tried even when another fails. A
 // failure is reported unless it was raised on its channel already with
-// nothing buffered since, so pending output never vanishes unreported.
+// nothing buffered since, so pending output never vanishes unreported; so
+// is a record whose output the main thread was writing when the exit ran
+// on without it, and the exit ends as failed.
+void flushAtEnd(DevData d) {
+  if (cutByTheExit(d)) {
+    reportCut(d);
+    K2C_FailExit();
+    return;
+  }
+  if (d->buffer == nullptr || K2C_InChannelUpdate(d)) return;
+  std::uint32_t err = d->bufFlush(d);
+  d->pushCount = 0;
+  if (err != 0 && (d->state & stateFailureRaised) == 0) reportEndFailure(d, err);
+}
+
 void FlushAll() {
   if (devDataRing == nullptr) return;
   DevData d = devDataRing;
   do {
-    // A record the main thread is still updating (an exit that ran on
-    // without it) is left as it is: its bytes may be written already.
-    if (d->buffer != nullptr && !K2C_InChannelUpdate(d)) {
-      std::uint32_t err = d->bufFlush(d);
-      d->pushCount = 0;
-      if (err != 0 && (d->state & stateFailureRaised) == 0) reportEndFailure(d, err);
+    endFlushAt.store(d);
+    if (endFlushTakenOver.load()) break;
+    flushAtEnd(d);
+    endFlushAt.store(nullptr);
+    d = d->next;
+  } while (d != devDataRing);
+}
+
+// On the finisher's thread, which ends the process right after: a failure
+// is a line of its own, never raised.
+void FlushAfterLimit() {
+  endFlushTakenOver.store(true);
+  const DevData busy = endFlushAt.load();
+  if (devDataRing == nullptr) return;
+  DevData d = devDataRing;
+  do {
+    if (d == busy || cutByTheExit(d)) {
+      if (writable(d)) reportCut(d);
+    } else if (d->buffer != nullptr && !K2C_InChannelUpdate(d)) {
+      if (d->bufFlush(d) != 0) reportCut(d);
     }
     d = d->next;
   } while (d != devDataRing);
@@ -734,6 +812,7 @@ void BEGIN() {
   ChanConsts::BEGIN();
   IOLink::BEGIN();
   K2C_FINALLY(FlushAll);
+  K2C_SetExitLimitFlush(FlushAfterLimit);
   devDataId = IOLink::AllocateDeviceId();
 }
 

@@ -7,6 +7,8 @@
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
+#include "runtime/kosFileIO.h"
+#include "runtime/kosFmtIO.h"
 #include "runtime/krExceptions.h"
 #include "runtime/krnHold.h"
 
@@ -28,20 +30,43 @@ struct ExitTable {
 struct ExitGate {
   std::atomic<win32::DWORD> owner{0};  // thread id; 0 while nobody exits
   std::atomic<std::uint32_t> code{0};
+  // The exit has run its procedures and ends the process with `code`. The
+  // limiter stores its 9 and then looks at this, the exit stores this and
+  // then loads the code: either the exit ends with 9 or the limiter sees
+  // the exit done and says nothing of an exit that did finish.
+  std::atomic<bool> ending{false};
 } gate;
 
 // The limiter: a thread made at start-up that ends the process when an exit
-// or a break is still going at its deadline (a finaliser waiting for what
+// or a break is still going at its bound (a finaliser waiting for what
 // never comes). Arming it is an atomic store and an event: no allocation, no
 // thread made, so it works whatever state the exit began in. While it counts
 // down it only sleeps.
+//
+//   disarmed (arming 0) --arm, any thread--> armed (arming n, a new number)
+//   armed --disarm (a break its frame caught, no exit begun)--> disarmed
+//   armed --the process has run kExitLimitMs since arming n--> ends with 9
+//
+// The bound counts the time the process runs (K2C_RunningClock), so an exit
+// continued after a stop (Ctrl+Z, SIGSTOP) goes on in full.
 constexpr win32::ULONGLONG kExitLimitMs = 2500;
 constexpr win32::DWORD kLimiterTickMs = 20;
 
+// What the limiter does at the bound may block in its turn (standard error
+// or a channel's file a stalled pipe): a second thread, the finisher, does
+// it, and the limiter ends the process kFinishLimitMs later whatever the
+// finisher has done.
+constexpr win32::ULONGLONG kFinishLimitMs = 500;
+
 struct Limiter {
-  win32::HANDLE wake = nullptr;               // auto-reset
-  std::atomic<win32::ULONGLONG> deadline{0};  // tick count; 0 while disarmed
+  win32::HANDLE wake = nullptr;           // auto-reset
+  win32::HANDLE finish = nullptr;         // manual-reset: the bound is over
+  std::atomic<std::uint64_t> arming{0};   // 0 while disarmed
+  std::atomic<std::uint64_t> armings{0};  // the numbers handed out
+  std::atomic<K2C_PROC> lastFlush{nullptr};
 } limiter;
+
+constexpr char kNotFinished[] = "#RTS: the exit did not finish in time";
 
 // The profiler's exit hook; profiling is off in this system.
 void K2C_EXIT_PROFILER(bool /*atExit*/) {}
@@ -57,17 +82,39 @@ bool claimNext(std::uint32_t& slot) {
   return false;
 }
 
-// An exit ends with its own code; a break cut short ends as an unhandled
-// break would.
-std::uint32_t limitCode() {
-  return gate.owner.load() != 0 ? gate.code.load() : 9;
+// The exit (or break) did not end in time: it is reported, the output that
+// nobody is writing goes out, and the process ends with 9, whatever code
+// the exit had: what was left undone makes it a failure. The exit hooks of
+// ExitProcess put the terminal back.
+win32::DWORD finisherMain(win32::LPVOID) {
+  while (win32::WaitForSingleObject(limiter.finish, win32::INFINITE) != win32::WAIT_OBJECT_0) {
+    win32::Sleep(kLimiterTickMs);
+  }
+  K2C_StdOut(kNotFinished, sizeof kNotFinished - 1);
+  K2C_StdOutN();
+  if (K2C_PROC flush = limiter.lastFlush.load()) flush();
+  win32::ExitProcess(9);
+}
+
+[[noreturn]] void endUnfinished() {
+  gate.code.store(9);  // an exit that comes to its end meanwhile ends with 9 too
+  if (!gate.ending.load()) win32::SetEvent(limiter.finish);
+  K2C_RunningClock clock;
+  while (clock.Step() < kFinishLimitMs) win32::Sleep(kLimiterTickMs);
+  win32::ExitProcess(9);
 }
 
 void countDown() {
-  for (win32::ULONGLONG end = limiter.deadline.load(); end != 0; end = limiter.deadline.load()) {
-    const win32::ULONGLONG now = win32::GetTickCount64();
-    if (now >= end) win32::ExitProcess(limitCode());
-    const win32::ULONGLONG left = end - now;
+  std::uint64_t counted = 0;
+  K2C_RunningClock clock;
+  for (std::uint64_t arming = limiter.arming.load(); arming != 0; arming = limiter.arming.load()) {
+    if (arming != counted) {  // disarmed and armed again: a new bound
+      counted = arming;
+      clock = K2C_RunningClock();
+    }
+    const win32::ULONGLONG ran = clock.Step();
+    if (ran >= kExitLimitMs) endUnfinished();
+    const win32::ULONGLONG left = kExitLimitMs - ran;
     win32::Sleep(left < kLimiterTickMs ? static_cast<win32::DWORD>(left) : kLimiterTickMs);
   }
 }
@@ -75,7 +122,7 @@ void countDown() {
 win32::DWORD limiterMain(win32::LPVOID) {
   for (;;) {
     if (win32::WaitForSingleObject(limiter.wake, win32::INFINITE) == win32::WAIT_FAILED) {
-      win32::Sleep(kLimiterTickMs);  // no event: look at the deadline by the clock
+      win32::Sleep(kLimiterTickMs);  // no event: look at the arming by the clock
     }
     countDown();
   }
@@ -85,24 +132,41 @@ win32::DWORD limiterMain(win32::LPVOID) {
 
 void K2C_StartExitLimiter() {
   if (limiter.wake != nullptr) return;
+  limiter.finish = win32::CreateEventA(nullptr, win32::TRUE, win32::FALSE, nullptr);
   limiter.wake = win32::CreateEventA(nullptr, win32::FALSE, win32::FALSE, nullptr);
   if (limiter.wake == nullptr) return;
-  win32::HANDLE thread = win32::CreateThread(nullptr, 0, &limiterMain, nullptr, 0, nullptr);
-  if (thread != nullptr) win32::CloseHandle(thread);
+  for (win32::LPTHREAD_START_ROUTINE start : {&limiterMain, &finisherMain}) {
+    win32::HANDLE thread = win32::CreateThread(nullptr, 0, start, nullptr, 0, nullptr);
+    if (thread != nullptr) win32::CloseHandle(thread);
+  }
 }
 
 void K2C_ArmExitLimit() {
-  win32::ULONGLONG none = 0;
-  if (limiter.deadline.compare_exchange_strong(none, win32::GetTickCount64() + kExitLimitMs)) {
+  std::uint64_t none = 0;
+  if (limiter.arming.compare_exchange_strong(none, limiter.armings.fetch_add(1) + 1)) {
     win32::SetEvent(limiter.wake);
   }
 }
 
 void K2C_DisarmExitLimit() {
   if (K2C_ExitInProgress()) return;
-  limiter.deadline.store(0);
+  limiter.arming.store(0);
   // An exit that began meanwhile found the limit armed and kept it.
   if (K2C_ExitInProgress()) K2C_ArmExitLimit();
+}
+
+K2C_RunningClock::K2C_RunningClock() : last_(win32::GetTickCount64()) {}
+
+win32::ULONGLONG K2C_RunningClock::Step() {
+  const win32::ULONGLONG now = win32::GetTickCount64();
+  const win32::ULONGLONG passed = now - last_;
+  last_ = now;
+  ran_ += passed < kLongestStepMs ? passed : kLongestStepMs;
+  return ran_;
+}
+
+void K2C_SetExitLimitFlush(K2C_PROC flush) {
+  limiter.lastFlush.store(flush);
 }
 
 void K2C_atexit(K2C_PROC proc) {
@@ -150,5 +214,6 @@ void K2C_RunExitProcedures(std::uint32_t code) {
 
 void K2C_doexit(std::uint32_t code) {
   K2C_RunExitProcedures(code);
+  gate.ending.store(true);
   win32::ExitProcess(gate.code.load());
 }

@@ -38,7 +38,8 @@ struct MainThread {
   std::atomic<bool> unresponsive{false};
   std::atomic<int> shieldDepth{0};
   std::atomic<const void*> updating{nullptr};
-  std::atomic<int> waitDepth{0};  // inside a wait or sleep
+  std::atomic<bool> writing{false};  // the outermost update writes its record
+  std::atomic<int> waitDepth{0};     // inside a wait or sleep
 } mainThread;
 
 thread_local bool onMainThread = false;
@@ -115,14 +116,14 @@ __attribute__((noinline)) void answerApc(win32::ULONG_PTR /*parameter*/) {
 template <class Answered>
 bool awaitAnswer(Answered answered) {
   const win32::DWORD bound = mainThread.unresponsive.load() ? kUnresponsiveBoundMs : kAnswerBoundMs;
-  const win32::ULONGLONG deadline = win32::GetTickCount64() + bound;
+  K2C_RunningClock clock;  // a stop meanwhile gives the main thread no less time
   while (!answered()) {
-    const win32::ULONGLONG now = win32::GetTickCount64();
-    if (now >= deadline) {
+    const win32::ULONGLONG ran = clock.Step();
+    if (ran >= bound) {
       mainThread.unresponsive.store(true);
       return false;
     }
-    const win32::ULONGLONG left = deadline - now;
+    const win32::ULONGLONG left = bound - ran;
     const auto slice = static_cast<win32::DWORD>(left < kAnswerSliceMs ? left : kAnswerSliceMs);
     if (win32::WaitForSingleObject(mainThread.answered, slice) == win32::WAIT_FAILED) {
       win32::Sleep(1);  // the event is gone: look again without it
@@ -187,12 +188,15 @@ void K2C_NoteTrapDelivered(bool caught) {
 //
 //   depth 0 --entry (main thread)--> depth 1, updating = record --> nested entries
 //   depth 1 --leave (main thread)--> updating = null, depth 0 --> stops if asked
-K2C_ExitShield::K2C_ExitShield(const void* record) {
+K2C_ExitShield::K2C_ExitShield(const void* record, K2C_Update kind) {
   if (!onMainThread || stoppedHere) return;
   answerRequest(__builtin_return_address(0));
   counted_ = true;
   const int depth = mainThread.shieldDepth.load(std::memory_order_relaxed);
-  if (depth == 0) mainThread.updating.store(record, std::memory_order_relaxed);
+  if (depth == 0) {
+    mainThread.writing.store(kind == K2C_Update::write, std::memory_order_relaxed);
+    mainThread.updating.store(record, std::memory_order_relaxed);
+  }
   mainThread.shieldDepth.store(depth + 1, std::memory_order_release);
   std::atomic_signal_fence(std::memory_order_seq_cst);
   // A stop asked for since the answer: the exit may already be looking at
@@ -218,4 +222,8 @@ K2C_ExitShield::~K2C_ExitShield() {
 bool K2C_InChannelUpdate(const void* record) {
   return record != nullptr && mainThread.shieldDepth.load(std::memory_order_acquire) > 0 &&
          mainThread.updating.load(std::memory_order_acquire) == record;
+}
+
+bool K2C_InChannelWrite(const void* record) {
+  return K2C_InChannelUpdate(record) && mainThread.writing.load(std::memory_order_acquire);
 }

@@ -39,9 +39,11 @@ void K2C_NoteTrapDelivered(bool caught);
 // Marks a channel's update on the main thread (its buffer half changed): the
 // main thread answers a request at the shield's entry, never inside it, and
 // an exit that runs without it leaves that record alone.
+enum class K2C_Update { read, write };
+
 class K2C_ExitShield {
  public:
-  explicit K2C_ExitShield(const void* record = nullptr);
+  explicit K2C_ExitShield(const void* record = nullptr, K2C_Update kind = K2C_Update::read);
   ~K2C_ExitShield();
   K2C_ExitShield(const K2C_ExitShield&) = delete;
   K2C_ExitShield& operator=(const K2C_ExitShield&) = delete;
@@ -50,5 +52,8 @@ class K2C_ExitShield {
   bool counted_ = false;
 };
 
-// Whether the main thread is inside an update of the record right now.
+// Whether the main thread is inside an update of the record right now; and
+// whether that update writes the record's output (a write cut short there
+// loses output, a read does not).
 bool K2C_InChannelUpdate(const void* record);
+bool K2C_InChannelWrite(const void* record);

@@ -85,7 +85,7 @@ BOOL setInputMode(int fd, DWORD mode) {
   if (::tcgetattr(fd, &settings) != 0) return failInvalidHandle();
   detail::TakeTerminal(fd);
   applyModeToSettings(mode, settings);
-  if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+  if (!detail::SetTerminalSettings(fd, settings)) {
     detail::SetLastErrorFromErrno(errno);
     return FALSE;
   }

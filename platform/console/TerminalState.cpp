@@ -1,6 +1,7 @@
 #include "platform/console/TerminalState.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,6 +37,9 @@ struct RestoreState {
   char bytes[64] = {};
   std::atomic<std::size_t> restoreLength{0};
   std::atomic<bool> restored{false};
+  // A stop handed the terminal back to the shell and nothing took it since:
+  // the shell's settings are in force and ours are undone.
+  std::atomic<bool> handedBack{false};
 };
 
 // Changes to the terminal's state, made by normal threads under `lock`.
@@ -48,7 +52,6 @@ struct HostState {
   // terminal is the shell's now (a stop handed it back).
   bool hostSettingsSet = false;
   struct termios hostSettings {};
-  bool handedBack = false;
   bool wrapOnPrepared = false;
   bool wrapOn = true;
 };
@@ -91,8 +94,32 @@ void restoreAtExit() {
   RestoreTerminal();
 }
 
+// A terminal that is not the controlling one (tcgetpgrp fails) has no job
+// control: it is always the process's to set.
 bool inForeground(int fd) {
-  return ::tcgetpgrp(fd) == ::getpgrp();
+  const pid_t group = ::tcgetpgrp(fd);
+  return group < 0 || group == ::getpgrp();
+}
+
+// Sets the terminal when the process is in the foreground; answers whether
+// it did. From a background process group tcsetattr raises SIGTTOU, whose
+// default action stops every thread, the exit's limiter included; a process
+// in the background leaves the terminal to the shell, which puts its own
+// settings back when it takes the terminal. SIGTTOU is blocked on this
+// thread meanwhile, so a move to the background between the look and the
+// call cannot stop the process either (the call then goes through).
+// Async-signal-safe.
+bool applyInForeground(int fd, int when, const struct termios& settings) {
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  ::pthread_sigmask(SIG_BLOCK, &ttou, &previous);
+  const bool applied = inForeground(fd) && ::tcsetattr(fd, when, &settings) == 0;
+  const int callErrno = errno;
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = callErrno;
+  return applied;
 }
 
 // Ctrl+Z: the shell gets the terminal as the program found it (settings,
@@ -104,8 +131,9 @@ void handBackForStop() {
   if (fd < 0 || restoreState.restored.load()) return;
   if (state.mouseOn) WriteToTerminal(kMouseOff, std::strlen(kMouseOff));
   if (state.titleSaved) WriteToTerminal(kTitlePop, std::strlen(kTitlePop));
-  ::tcsetattr(fd, TCSADRAIN, &restoreState.original);
-  state.handedBack = true;
+  if (!state.wrapOn) WriteToTerminal(kWrapOn, std::strlen(kWrapOn));
+  applyInForeground(fd, TCSADRAIN, restoreState.original);
+  restoreState.handedBack.store(true);
 }
 
 // Continued (after a stop of ours, or a SIGSTOP from outside, when the shell
@@ -117,10 +145,11 @@ void takeBackAfterStop() {
   std::lock_guard lock(state.lock);
   const int fd = restoreState.terminal.load();
   if (fd < 0 || restoreState.restored.load() || !inForeground(fd)) return;
-  if (state.hostSettingsSet) ::tcsetattr(fd, TCSANOW, &state.hostSettings);
-  if (state.handedBack && state.titleSaved) WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
+  if (state.hostSettingsSet && !applyInForeground(fd, TCSANOW, state.hostSettings)) return;
+  const bool handedBack = restoreState.handedBack.exchange(false);
+  if (handedBack && state.titleSaved) WriteToTerminal(kTitlePush, std::strlen(kTitlePush));
+  if (handedBack && !state.wrapOn) WriteToTerminal(kWrapOff, std::strlen(kWrapOff));
   if (state.mouseOn) WriteToTerminal(kMouseOn, std::strlen(kMouseOn));
-  state.handedBack = false;
 }
 
 void registerRestore() {
@@ -164,16 +193,25 @@ bool SetHostSettings(bool signals) {
   if (fd < 0 || ::tcgetattr(fd, &settings) != 0) return false;
   settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
   settings.c_lflag = signals ? (settings.c_lflag | ISIG) : (settings.c_lflag & ~ISIG);
+  // A signal key (Ctrl+C, Ctrl+Z) would otherwise throw away the output the
+  // terminal has not shown yet.
+  settings.c_lflag |= NOFLSH;
   // CR stays CR (Enter) and LF stays LF (the keypad's Enter).
   settings.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
   settings.c_cc[VMIN] = 1;
   settings.c_cc[VTIME] = 0;
-  if (::tcsetattr(fd, TCSANOW, &settings) != 0) return false;
   HostState& state = host();
   std::lock_guard lock(state.lock);
+  // In the background the settings wait for the continue in the foreground
+  // that takes the terminal back.
+  if (!applyInForeground(fd, TCSANOW, settings) && inForeground(fd)) return false;
   state.hostSettings = settings;
   state.hostSettingsSet = true;
   return true;
+}
+
+bool SetTerminalSettings(int fd, const struct termios& settings) {
+  return applyInForeground(fd, TCSANOW, settings) || !inForeground(fd);
 }
 
 void SetMouseReporting(bool on) {
@@ -185,6 +223,9 @@ void SetMouseReporting(bool on) {
     state.mouseOffPrepared = true;
   }
   state.mouseOn = on;
+  // Handed back to the shell, the terminal reports no mouse: the continue
+  // that takes it back asks for the mode then.
+  if (restoreState.handedBack.load()) return;
   WriteToTerminal(on ? kMouseOn : kMouseOff, std::strlen(on ? kMouseOn : kMouseOff));
 }
 
@@ -224,12 +265,25 @@ void WriteToTerminal(const char* bytes, unsigned long length) {
   writeAll(fd >= 0 ? fd : STDOUT_FILENO, bytes, length);
 }
 
+// In the background the settings are the shell's business; the bytes
+// (mouse reporting off, the title popped) still go out unless a stop handed
+// the terminal back already, which wrote them.
 void RestoreTerminal() {
   if (restoreState.restored.exchange(true)) return;
   const int fd = restoreState.terminal.load();
+  if (restoreState.handedBack.load()) return;
+  const int savedErrno = errno;  // it may run in a signal handler
+  // With TOSTOP set a write from the background raises SIGTTOU too.
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  ::pthread_sigmask(SIG_BLOCK, &ttou, &previous);
   const std::size_t length = restoreState.restoreLength.load();
   writeAll(fd >= 0 ? fd : STDOUT_FILENO, restoreState.bytes, length);
-  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &restoreState.original);
+  if (fd >= 0) applyInForeground(fd, TCSANOW, restoreState.original);
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = savedErrno;
 }
 
 }  // namespace win32::detail

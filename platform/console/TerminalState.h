@@ -5,6 +5,8 @@
 // async-signal-safe: the bytes it writes are prepared in advance.
 #pragma once
 
+struct termios;
+
 namespace win32::detail {
 
 // Remembers the terminal's settings on its first call (later calls keep the
@@ -14,7 +16,13 @@ bool TakeTerminal(int fd);
 // The settings while the console host reads the terminal: no line editing and
 // no echo (the host does both), a read returns each byte; Ctrl+C and the
 // other signal keys stay signals while `signals` is set.
+// In the background (a job the shell has not given the terminal) nothing is
+// set: the settings wait for the continue that takes the terminal back.
 bool SetHostSettings(bool signals);
+// Sets the terminal's settings now when the process is in the foreground;
+// in the background it leaves them to the shell and answers true. No call
+// here stops the process for touching the terminal from the background.
+bool SetTerminalSettings(int fd, const struct termios& settings);
 // Turns xterm mouse reporting (SGR encoding) on or off.
 void SetMouseReporting(bool on);
 // Turns the terminal's wrap at the end of a line (DECAWM) on or off through

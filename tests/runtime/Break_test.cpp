@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "tests/runtime/ProbeRunner.h"
 #include "tests/runtime/ProbeScenarios.h"
@@ -143,8 +144,8 @@ TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   const fs::path exitFile = dir.file("exit");
   // One job: the shell stops and continues the script and the program as one.
   const fs::path script = dir.file("run.sh");
-  std::ofstream(script) << ShellQuote(runtime_tests::ProbePath()) << " key-wait "
-                        << ShellQuote(marker.string()) << "\n"
+  std::ofstream(script) << ShellQuote(runtime_tests::ProbePath()) << " " << scenarios::kKeyWait
+                        << " " << ShellQuote(marker.string()) << "\n"
                         << testing_support::RecordExitStatus(exitFile.string()) << "\n";
   Tmux tmux("stop");
   ASSERT_TRUE(tmux.Start("env PS1='$ ' bash --norc --noprofile -i"));
@@ -165,6 +166,97 @@ TEST(StopInTerminal, CtrlZHandsTheTerminalBackAndFgTakesItAgain) {
   ASSERT_TRUE(tmux.SendKeys("x"));
   EXPECT_TRUE(WaitForFile(exitFile, std::chrono::seconds(20))) << tmux.Screen();
   EXPECT_EQ(ReadFile(exitFile), "EXIT=0\n");
+}
+
+// A job of bash's, with job control, in a tmux pane: the probe with a
+// scenario (its marker says it is ready), standard output in a file, the
+// exit status noted by the script around it.
+class JobInShell {
+ public:
+  explicit JobInShell(const char* scenario) : tmux_("job") {
+    const fs::path script = dir_.file("run.sh");
+    // bash's kill reaches the script too: it waits on and notes the status.
+    std::ofstream(script) << "trap : TERM\n"
+                          << ShellQuote(runtime_tests::ProbePath()) << " " << scenario << " "
+                          << ShellQuote(marker().string()) << " >" << ShellQuote(out().string())
+                          << "\n"
+                          << testing_support::RecordExitStatus(dir_.file("exit")) << "\n";
+    started_ = tmux_.Start("env PS1='$ ' bash --norc --noprofile -i") &&
+               tmux_.SendLiteral("sh " + ShellQuote(script.string()) + "\r");
+  }
+
+  bool Ready() { return started_ && WaitForFile(marker(), std::chrono::seconds(30)); }
+  // Ctrl+Z, and the shell has said so.
+  bool Stop() {
+    return tmux_.SendKeys("C-z") &&
+           testing_support::WaitUntil(
+               [&] { return tmux_.Screen().find("Stopped") != std::string::npos; },
+               std::chrono::seconds(20), std::chrono::milliseconds(50));
+  }
+  bool Command(const std::string& line) { return tmux_.SendLiteral(line + "\r"); }
+  // The exit line, once the job has ended; empty when it has not in time.
+  std::string ExitLine() {
+    WaitForFile(dir_.file("exit"), std::chrono::seconds(20));
+    return ReadFile(dir_.file("exit"));
+  }
+  // The terminal's settings as the shell has them now.
+  std::string ShellsSettings() {
+    const fs::path settings = dir_.file("settings");
+    Command("stty -a > " + ShellQuote(settings.string()));
+    WaitForFile(settings, std::chrono::seconds(20));
+    return ReadFile(settings);
+  }
+  fs::path marker() const { return dir_.file("ready"); }
+  fs::path out() const { return dir_.file("out"); }
+  std::string Screen() { return tmux_.Screen(); }
+
+ private:
+  testing_support::TempDir dir_;
+  Tmux tmux_;
+  bool started_ = false;
+};
+
+// bash's kill of a stopped job sends SIGTERM, then SIGCONT: the job goes on
+// in the background, where its exit must neither stop it again nor touch
+// the terminal the shell has.
+TEST(StopInTerminal, KillEndsAStoppedJob) {
+  if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+  JobInShell job(scenarios::kKeyWait);
+  ASSERT_TRUE(job.Ready());
+  ASSERT_TRUE(job.Stop());
+  ASSERT_TRUE(job.Command("kill %1"));
+  EXPECT_EQ(job.ExitLine(), "EXIT=143\n") << job.Screen();
+  const std::string modes = job.ShellsSettings();
+  EXPECT_NE(modes.find(" icanon"), std::string::npos) << modes;
+  EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
+}
+
+TEST(StopInTerminal, AJobSentToTheBackgroundEndsByItself) {
+  if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+  JobInShell job(scenarios::kEndWhenTold);
+  ASSERT_TRUE(job.Ready());
+  ASSERT_TRUE(job.Stop());
+  ASSERT_TRUE(job.Command("bg"));
+  ASSERT_TRUE(
+      testing_support::WaitUntil([&] { return job.Screen().find("&") != std::string::npos; },
+                                 std::chrono::seconds(20), std::chrono::milliseconds(50)));
+  std::ofstream(job.marker().string() + ".go") << "go\n";
+  EXPECT_EQ(job.ExitLine(), "EXIT=0\n") << job.Screen();
+  EXPECT_EQ(ReadFile(job.out()), "main returns\nfin A\n");
+}
+
+// Stopped for longer than the exit's bound in the middle of a finaliser:
+// after fg the exit goes on where it was, every finaliser runs.
+TEST(StopInTerminal, CtrlZDuringTheExitLeavesItWhole) {
+  if (!Tmux::Available()) GTEST_SKIP() << "tmux is missing";
+  JobInShell job(scenarios::kSlowExit);
+  ASSERT_TRUE(job.Ready());
+  ASSERT_TRUE(job.Stop());
+  // The stop has to outlast the bound: this wait is the case, not a guess.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_TRUE(job.Command("fg"));
+  EXPECT_EQ(job.ExitLine(), "EXIT=0\n") << job.Screen();
+  EXPECT_EQ(ReadFile(job.out()), "main returns\nfin slow start\nfin slow end\nfin A\n");
 }
 
 // Ctrl+Break's counterpart on a terminal is Ctrl+backslash (the quit character).

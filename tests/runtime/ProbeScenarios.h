@@ -23,5 +23,8 @@ inline constexpr char kSpin[] = "spin";
 inline constexpr char kLoopInFrame[] = "loop-in-frame";
 inline constexpr char kBusyInFrame[] = "busy-in-frame";
 inline constexpr char kSpinInFrame[] = "spin-in-frame";
+inline constexpr char kKeyWait[] = "key-wait";
+inline constexpr char kSlowExit[] = "slow-exit";
+inline constexpr char kEndWhenTold[] = "end-when-told";
 
 }  // namespace probe_scenario

@@ -10,6 +10,13 @@ namespace {
 using runtime_tests::Report;
 using runtime_tests::RunProbe;
 
+// Standard output a file, so the channel buffers it to the end.
+testing_support::RunResult RunProbeToFile(const std::string& scenario) {
+  testing_support::RunOptions options;
+  options.stdoutTarget = testing_support::StdoutTarget::File;
+  return testing_support::RunProgram(runtime_tests::ProbePath(), {scenario}, options);
+}
+
 TEST(Termination, MainReturningRunsFinalisersNewestFirstAndExitsZero) {
   auto result = RunProbe("return");
   EXPECT_EQ(result.exitCode, 0);
@@ -101,6 +108,32 @@ TEST(Termination, FaultSignalSentFromOutsideEndsByItAfterTheOrderlyExit) {
     EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n") << signal;
     EXPECT_EQ(result.err, "") << signal;
   }
+}
+
+// A finaliser that never returns: the limiter says so, still writes out the
+// buffered output, and ends with 9, not with the exit's 0.
+TEST(Termination, AStuckFinaliserIsReportedAndTheOutputStillWritten) {
+  auto result = RunProbeToFile("fin-stuck");
+  EXPECT_EQ(result.exitCode, 9);
+  EXPECT_EQ(result.out, "main returns\nfin stuck\npending");
+  EXPECT_EQ(result.err, "#RTS: the exit did not finish in time\r\n");
+}
+
+// Stopped from outside for longer than the exit's bound: the bound counts
+// the time the process runs, so the exit goes on in full after the continue.
+TEST(Termination, AStopInTheMiddleOfTheExitDoesNotCutItShort) {
+  auto result = RunProbeToFile("stop-in-exit");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "main returns\nfin stopped start\nfin stopped end\nfin A\npending");
+  EXPECT_EQ(result.err, "");
+}
+
+// The main thread is stuck in a write to a pipe nobody reads when another
+// thread halts: the exit runs on without it and names the cut channel.
+TEST(Termination, OutputCutByAnExitWithoutTheMainThreadIsReported) {
+  auto result = RunProbe("halt-while-output-stalls");
+  EXPECT_EQ(result.exitCode, 5);
+  EXPECT_EQ(result.err, "fin on halter\n#RTS: output to standard output not written in full\r\n");
 }
 
 TEST(Termination, NinthExitProcedureRaisesTrap13AndTheEightStillRun) {

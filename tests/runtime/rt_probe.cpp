@@ -1,7 +1,9 @@
 // A program for the run-time's tests: argv[1] names the scenario. Progress
 // goes to standard output (plain writes, so it never mixes with the run-time's
 // reports on standard error).
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -362,12 +364,16 @@ void twoExits() {
 // about `delay` microseconds: r the main thread returns, h another thread
 // halts with 5, t another thread traps (unhandled), b a break while the main
 // thread now and then waits, B a break while it never waits; p keeps the
-// main thread busy in platform calls between its lines. Each exit
-// first notes on standard error how many lines were complete; the finaliser
-// names the thread that runs the exit.
+// main thread busy in platform calls between its lines; s stops the
+// process for 300 ms from outside at that moment; w makes standard output a
+// pipe nobody reads, and the exits come once the main thread is blocked in
+// a write to it ("blocked" in their note). Each exit first notes on
+// standard error how many lines were complete; the finaliser names the
+// thread that runs the exit.
 
 thread_local const char* threadRole = "other";
 std::atomic<std::uint32_t> linesDone{0};
+int stalledPipe = -1;  // w: the reading end, never read
 
 void sayErr(const std::string& text) {
   std::string line = text + "\n";
@@ -384,11 +390,38 @@ void noteExit(const char* kind) {
   const auto now = std::chrono::steady_clock::now().time_since_epoch();
   const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
   sayErr(std::string(kind) + " at " + std::to_string(linesDone.load()) +
-         " t=" + std::to_string(micros));
+         " t=" + std::to_string(micros) + (stalledPipe >= 0 ? " blocked" : ""));
+}
+
+// The pipe is full and the main thread has not finished a line for 200 ms:
+// it is blocked in a write.
+void awaitMainBlockedInAWrite() {
+  const int capacity = ::fcntl(stalledPipe, F_GETPIPE_SZ);
+  std::uint32_t lines = linesDone.load();
+  for (int queued = 0;; lines = linesDone.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (::ioctl(stalledPipe, FIONREAD, &queued) == 0 && queued >= capacity - 1024 &&
+        linesDone.load() == lines) {
+      return;
+    }
+  }
+}
+
+void startStopper(std::chrono::microseconds delay) {
+  const pid_t self = ::getpid();
+  if (::fork() != 0) return;
+  ::close(STDOUT_FILENO);
+  ::close(STDERR_FILENO);
+  ::usleep(static_cast<useconds_t>(delay.count()));
+  ::kill(self, SIGSTOP);
+  ::usleep(300000);
+  ::kill(self, SIGCONT);
+  ::_exit(0);
 }
 
 void startExitThread(char kind, std::chrono::microseconds delay) {
   std::thread([kind, delay] {
+    if (stalledPipe >= 0) awaitMainBlockedInAWrite();
     std::this_thread::sleep_for(delay);
     if (kind == 'h') {
       threadRole = "halter";
@@ -406,11 +439,17 @@ void startExitThread(char kind, std::chrono::microseconds delay) {
 }
 
 void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
+  if (kinds.find('w') != std::string::npos) {
+    int ends[2];
+    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
+    stalledPipe = ends[0];
+  }
   IO::BEGIN();
   threadRole = "main";
   K2C_FINALLY(&finNamesItsThread);
   for (char kind : kinds) {
-    if (kind != 'r' && kind != 'p') startExitThread(kind, delay);
+    if (kind == 's') startStopper(delay);
+    if (kind == 'h' || kind == 't' || kind == 'b' || kind == 'B') startExitThread(kind, delay);
   }
   const bool returns = kinds.find('r') != std::string::npos;
   const bool waits = kinds.find('b') != std::string::npos;
@@ -551,6 +590,88 @@ void readNil() {
   say(std::to_string(readThrough(nullInt())));
 }
 
+// ---- exits that are stopped, stuck or cut short ----
+
+// Work of about `total` in steps of 50 ms: a stop in the middle leaves the
+// steps after it to do when the process goes on.
+void workFor(std::chrono::milliseconds total) {
+  for (auto done = std::chrono::milliseconds(0); done < total;
+       done += std::chrono::milliseconds(50)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+// A finaliser that never returns: the limiter ends the exit.
+void finStuck() {
+  say("fin stuck");
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// 0.8 s of running time with a stop of 3 s in the middle, as a SIGSTOP and
+// SIGCONT from outside would make it: a child of its own continues it.
+void finStoppedInTheMiddle() {
+  say("fin stopped start");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const pid_t self = ::getpid();
+  if (::fork() == 0) {
+    ::close(STDOUT_FILENO);
+    ::close(STDERR_FILENO);
+    ::sleep(3);
+    ::kill(self, SIGCONT);
+    ::_exit(0);
+  }
+  ::kill(self, SIGSTOP);
+  workFor(std::chrono::milliseconds(600));
+  say("fin stopped end");
+}
+
+// As the program ends while its terminal is the job's: the console's input
+// mode is restored by the event queue's finaliser.
+void endInTerminal(void (*finaliser)()) {
+  ktsEvQue::BEGIN();
+  K2C_FINALLY(&finA);
+  if (finaliser != nullptr) K2C_FINALLY(finaliser);
+}
+
+// Its marker says the exit is under way, and it takes 0.8 s.
+void finSlowMarked() {
+  writeMarker(extra());
+  say("fin slow start");
+  workFor(std::chrono::milliseconds(800));
+  say("fin slow end");
+}
+
+// Ends by itself once the file named after the marker (".go") is there.
+void endWhenTold() {
+  endInTerminal(nullptr);
+  writeMarker(extra());
+  const std::string go = std::string(extra()) + ".go";
+  while (::access(go.c_str(), F_OK) != 0) Lib::Delay(50);
+}
+
+// The main thread writes to standard output, a pipe nobody reads, until a
+// write blocks; another thread then halts. The exit runs on without the main
+// thread, whose line is cut short.
+void haltWhileOutputStalls() {
+  int ends[2];
+  if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
+  IO::BEGIN();
+  K2C_FINALLY(&finNamesItsThread);
+  std::thread([readEnd = ends[0]] {
+    threadRole = "halter";
+    const int capacity = ::fcntl(readEnd, F_GETPIPE_SZ);
+    int queued = 0;
+    while (::ioctl(readEnd, FIONREAD, &queued) == 0 && queued < capacity - 1024) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    K2C_HALT(5);
+  }).detach();
+  for (;;) {
+    IO::WrStr("a line that will not get through");
+    IO::WrLn();
+  }
+}
+
 using testing_support::Scenario;
 namespace names = probe_scenario;
 
@@ -667,7 +788,7 @@ const Scenario<void()> kScenarios[] = {
     {"busy-halt", [] { haltWhileBusy(false); }},
     {"spin-halt", [] { haltWhileBusy(true); }},
     {"stop-in-nested-update", &stopInNestedUpdate},
-    {"key-wait",
+    {names::kKeyWait,
      [] {
        // As the program waits for its ending key: mouse reporting on.
        ktsEvQue::BEGIN();
@@ -685,6 +806,24 @@ const Scenario<void()> kScenarios[] = {
        for (;;) Lib::Delay(50);
      }},
     {"terminate-after-break", &terminateAfterCaughtBreak},
+    {"fin-stuck",
+     [] {
+       IO::BEGIN();
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finStuck);
+       IO::WrStr("pending");
+     }},
+    {"stop-in-exit",
+     [] {
+       IO::BEGIN();
+       K2C_FINALLY(&finA);
+       K2C_FINALLY(&finStoppedInTheMiddle);
+       IO::WrStr("pending");
+     }},
+    {names::kSlowExit, [] { endInTerminal(&finSlowMarked); }},
+    {names::kEndWhenTold, &endWhenTold},
+    {"halt-while-output-stalls", &haltWhileOutputStalls},
+
     {"two-exits", &twoExits},
     {"exit-race",
      [] {

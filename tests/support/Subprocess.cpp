@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -165,6 +166,20 @@ std::string ExecutableDirectory() {
   if (n <= 0) return ".";
   std::string full(path, static_cast<std::size_t>(n));
   return full.substr(0, full.find_last_of('/'));
+}
+
+std::string CommandOutput(const std::string& command, int* status) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (status != nullptr) *status = -1;
+    return {};
+  }
+  std::string out;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  const int result = ::pclose(pipe);
+  if (status != nullptr) *status = result;
+  return out;
 }
 
 std::string ShellQuote(const std::string& text) {

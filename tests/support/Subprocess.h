@@ -35,6 +35,10 @@ struct RunResult {
 RunResult RunProgram(const std::string& path, const std::vector<std::string>& args,
                      const RunOptions& options = {});
 
+// What the /bin/sh command writes to its standard output; its wait status
+// in `status` when given (-1 when it could not start).
+std::string CommandOutput(const std::string& command, int* status = nullptr);
+
 // The text in single quotes for /bin/sh.
 std::string ShellQuote(const std::string& text);
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/support/Subprocess.h"
 #include "tests/support/Wait.h"
 
 namespace testing_support {
@@ -24,18 +25,7 @@ bool Tmux::Available() {
 }
 
 std::string Tmux::run(const std::string& arguments, int* status) {
-  const std::string command = "tmux -L " + socket_ + " " + arguments + " 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    if (status != nullptr) *status = -1;
-    return {};
-  }
-  std::string out;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  const int result = ::pclose(pipe);
-  if (status != nullptr) *status = result;
-  return out;
+  return CommandOutput("tmux -L " + socket_ + " " + arguments + " 2>/dev/null", status);
 }
 
 bool Tmux::Start(const std::string& command, int columns, int rows) {

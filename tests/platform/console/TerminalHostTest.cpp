@@ -16,6 +16,7 @@
 
 #include "tests/platform/console/ConsoleHostScenarios.h"
 #include "tests/support/Pty.h"
+#include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
 #include "tests/support/Wait.h"
@@ -119,6 +120,22 @@ INSTANTIATE_TEST_SUITE_P(Console, TerminalComesBack, testing::ValuesIn(kWaysOut)
                          [](const testing::TestParamInfo<WayOut>& info) {
                            return info.param.name;
                          });
+
+// While the host has the terminal, Ctrl+C and Ctrl+Z leave the output the
+// terminal has not shown yet (noflsh); the end puts the setting back.
+TEST(TerminalHostTest, SignalKeysKeepTheOutputNotShownYet) {
+  if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
+  TempDir dir;
+  Pane pane(dir, scenarios::kWait);
+  ASSERT_TRUE(pane.ready());
+  ASSERT_TRUE(pane.awaitQuery("#{mouse_sgr_flag}", "1"));
+  const std::string settings = testing_support::CommandOutput(
+      "stty -a < " + testing_support::ShellQuote(pane.query("#{pane_tty}")));
+  EXPECT_NE(settings.find(" noflsh"), std::string::npos) << settings;
+  pane.tmux("send-keys -t host C-c");
+  ASSERT_TRUE(pane.finished());
+  EXPECT_EQ(pane.file("after"), pane.file("before"));
+}
 
 TEST(TerminalHostTest, TypedKeysAndMouseReportsArriveAsRecords) {
   if (tmuxMissing()) GTEST_SKIP() << "tmux is missing";
