@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <condition_variable>
 #include <mutex>
@@ -31,13 +32,16 @@ constexpr char kCursorQuery[] = "\x1b[?6n\x1b[6n";
 constexpr char kTitleQuery[] = "\x1b[21t\x1b[?6n\x1b[6n";
 
 // The reader thread's state. `decoder` is used by the reader under `lock`,
-// and by a query (to say a reply is due) under the same lock. The newest
-// cursor reply waits in `reply` until the asker takes it; an older one is of
-// no use to anybody.
+// and by a query (to say a reply is due) under the same lock. Terminals
+// answer cursor queries in order, so replies are counted against the queries
+// asked: the newest waits in `reply` with its number until its asker takes
+// it, and a late one (its asker gave up) answers no later query.
 struct ReaderState {
   std::mutex lock;
   std::condition_variable replyArrived;
   TerminalDecoder decoder;
+  std::uint64_t cursorQueriesAsked = 0;
+  std::uint64_t cursorRepliesRead = 0;
   std::optional<COORD> reply;
   bool titleAsked = false;
   std::optional<std::string> title;
@@ -63,6 +67,7 @@ void deliverLocked(ReaderState& state, DecodedInput& decoded) {
     state.titleAsked = false;
   }
   if (!decoded.cursorReplies.empty()) {
+    state.cursorRepliesRead += decoded.cursorReplies.size();
     state.reply = decoded.cursorReplies.back();
     state.replyArrived.notify_all();
     // The title would have come first: Alt+] is a key again.
@@ -153,11 +158,13 @@ std::optional<COORD> QueryCursorPosition(int milliseconds) {
   if (!TerminalReaderRunning()) return std::nullopt;
   ReaderState& state = reader();
   std::unique_lock lock(state.lock);
-  state.reply.reset();
   state.decoder.expectCursorReply();
+  const std::uint64_t number = ++state.cursorQueriesAsked;
   WriteToTerminal(kCursorQuery, sizeof kCursorQuery - 1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  if (!state.replyArrived.wait_until(lock, deadline, [&] { return state.reply.has_value(); })) {
+  const bool answered = state.replyArrived.wait_until(
+      lock, deadline, [&] { return state.cursorRepliesRead >= number; });
+  if (!answered || state.cursorRepliesRead != number) {
     return std::nullopt;  // a late reply is still taken out of the input
   }
   const COORD position = *state.reply;
@@ -172,6 +179,7 @@ void AskTerminalTitle() {
   state.titleAsked = true;
   state.decoder.expectTitleReply();
   state.decoder.expectCursorReply();
+  ++state.cursorQueriesAsked;
   WriteToTerminal(kTitleQuery, sizeof kTitleQuery - 1);
 }
 
