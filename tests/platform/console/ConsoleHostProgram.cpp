@@ -15,6 +15,8 @@
 //   title    - takes the console, notes its first title at once, waits until
 //              the title reads otherwise (the terminal told its own), then
 //              sets the first title back and notes what it reads
+//   late-reply - asks for the cursor (the test does not answer), waits for
+//              the test's go, asks again and notes what it got
 //   nontty   - (standard input not a terminal) waits on standard input and on
 //              CONIN$ as the event queue would for a while, then prints its CPU
 #include <sys/resource.h>
@@ -162,6 +164,16 @@ void titleArrivesLate() {
   append("back " + consoleTitle());
 }
 
+// The first query goes unanswered in time; its reply comes before the
+// second query's.
+void lateCursorReply() {
+  SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), ENABLE_PROCESSED_INPUT | ENABLE_MOUSE_INPUT);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  append("first " + cursorNow(output));
+  WaitForFile(outputPath + ".go");
+  append("second " + cursorNow(output));
+}
+
 double cpuSeconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -201,6 +213,7 @@ const Scenario<void()> kOutsideConsole[] = {
     {"nontty", &notATerminal},
     {"beep", [] { append(Beep(440, 200) ? "beeped" : "no beep"); }},
     {"title", &titleArrivesLate},
+    {"late-reply", &lateCursorReply},
 };
 
 // Scenarios in the console the program has taken, once it is ready.
