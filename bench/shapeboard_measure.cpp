@@ -4,7 +4,10 @@
 // a pseudo-terminal beside the X server named by DISPLAY; the mouse and keys
 // are sent and the window read through the tests' own X client.
 //
-//   shapeboard_measure PROGRAM [RUNS] [IDLE-SECONDS]
+//   shapeboard_measure PROGRAM [RUNS] [IDLE-SECONDS] [answering|silent]
+//
+// The pseudo-terminal answers the cursor-position query as a terminal would,
+// or (silent) answers nothing, as some do.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -47,10 +50,10 @@ struct Run {
 };
 
 // The program in a pseudo-terminal; what it writes is collected, and a
-// cursor-position query is answered as a terminal would.
+// cursor-position query is answered as a terminal would (unless silent).
 class Child {
  public:
-  explicit Child(const std::string& program) {
+  Child(const std::string& program, bool answers) : answers_(answers) {
     pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
       ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
@@ -73,7 +76,7 @@ class Child {
     ssize_t n;
     while ((n = ::read(master_, buffer, sizeof buffer)) > 0) {
       output_.append(buffer, static_cast<std::size_t>(n));
-      if (output_.find("\x1b[6n", answered_) != std::string::npos) {
+      if (answers_ && output_.find("\x1b[6n", answered_) != std::string::npos) {
         answered_ = output_.size();
         const char reply[] = "\x1b[1;1R";
         (void)!::write(master_, reply, sizeof reply - 1);
@@ -111,6 +114,7 @@ class Child {
   pid_t pid_ = -1;
   int master_ = -1;
   bool reaped_ = false;
+  bool answers_;
   std::string output_;
   std::size_t answered_ = 0;
 };
@@ -118,10 +122,11 @@ class Child {
 // Looks often, so that the times are the program's, not the polls'.
 constexpr std::chrono::milliseconds kStep(1);
 
-std::optional<Run> measureOnce(XClient& x, const std::string& program, int idleSeconds) {
+std::optional<Run> measureOnce(XClient& x, const std::string& program, int idleSeconds,
+                               bool answers) {
   Run run;
   const auto start = Clock::now();
-  Child child(program);
+  Child child(program, answers);
   if (!child.ok()) return std::nullopt;
   unsigned long window = 0;
   const bool drawn = WaitUntil(
@@ -188,12 +193,13 @@ void report(const char* what, std::vector<double> values, const char* unit, doub
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s PROGRAM [RUNS] [IDLE-SECONDS]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s PROGRAM [RUNS] [IDLE-SECONDS] [answering|silent]\n", argv[0]);
     return 2;
   }
   const std::string program = argv[1];
   const int runs = argc > 2 ? std::atoi(argv[2]) : 10;
   const int idleSeconds = argc > 3 ? std::atoi(argv[3]) : 10;
+  const bool answers = argc <= 4 || std::string(argv[4]) != "silent";
   XClient x;
   if (!x.ok() || !x.hasXTest()) {
     std::fprintf(stderr, "no X display with the XTEST extension\n");
@@ -201,7 +207,7 @@ int main(int argc, char** argv) {
   }
   std::vector<Run> results;
   for (int i = 0; i < runs; ++i) {
-    const auto run = measureOnce(x, program, idleSeconds);
+    const auto run = measureOnce(x, program, idleSeconds, answers);
     if (!run) {
       std::fprintf(stderr, "run %d failed\n", i + 1);
       return 1;

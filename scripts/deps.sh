@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev liblzma-dev
-  libsdl2-dev
+  libsdl2-dev libunibilium-dev
   libgtest-dev libgmock-dev libbenchmark-dev libmimalloc-dev python3
   libxtst-dev libx11-dev imagemagick
   xvfb xdotool x11-apps x11-utils tmux

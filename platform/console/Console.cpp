@@ -34,18 +34,14 @@ bool inputModeKnown = false;
 DWORD inputMode = 0;
 DWORD outputMode = kDefaultOutputMode;
 
-// How long the first look at the title waits for the terminal to report its
-// own; terminals that do not report it are known sooner (TerminalReader.h).
-constexpr int kTitleReplyWait = 300;
-
 std::mutex titleMutex;
 std::string* consoleTitle = nullptr;
-// The title the process started with, and whether it is the terminal's own.
-// When the terminal did not report its title the process starts with its
-// path, which the terminal never showed: setting that title again shows the
-// terminal's own title again instead.
+// The title the process starts with is its path, which the terminal never
+// showed: setting that title again shows the terminal's own title again
+// instead. The terminal is asked for its own title without waiting; once it
+// has told, a title that stands for the terminal's own reads as that.
 std::string* firstTitle = nullptr;
-bool firstTitleIsTerminals = false;
+bool terminalTitleTaken = false;
 
 int terminalDescriptor(HANDLE console) {
   const int fd = detail::FileDescriptor(console);
@@ -98,20 +94,24 @@ BOOL setInputMode(int fd, DWORD mode) {
   return TRUE;
 }
 
+// Called with titleMutex held.
+void takeReportedTitle() {
+  if (terminalTitleTaken) return;
+  const std::optional<std::string> reported = detail::ReportedTerminalTitle();
+  if (!reported) return;
+  terminalTitleTaken = true;
+  if (!reported->empty() && *consoleTitle == *firstTitle) *consoleTitle = *reported;
+}
+
 std::string& title() {
   if (consoleTitle == nullptr) {
-    std::optional<std::string> reported;
-    if (::isatty(STDOUT_FILENO) != 0) reported = detail::QueryTerminalTitle(kTitleReplyWait);
-    firstTitleIsTerminals = reported.has_value() && !reported->empty();
-    if (firstTitleIsTerminals) {
-      consoleTitle = new std::string(*reported);
-    } else {
-      char path[260];
-      const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-      consoleTitle = new std::string(path, length);
-    }
+    char path[260];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    consoleTitle = new std::string(path, length);
     firstTitle = new std::string(*consoleTitle);
+    if (::isatty(STDOUT_FILENO) != 0) detail::AskTerminalTitle();
   }
+  takeReportedTitle();
   return *consoleTitle;
 }
 
@@ -224,7 +224,11 @@ BOOL SetConsoleTitleA(LPCSTR text) {
   {
     std::lock_guard lock(titleMutex);
     title() = text;
-    backToTerminals = !firstTitleIsTerminals && *firstTitle == text;
+    backToTerminals = *firstTitle == text;
+    if (backToTerminals) {
+      terminalTitleTaken = false;
+      takeReportedTitle();
+    }
   }
   if (backToTerminals) {
     detail::ShowSavedTerminalTitle();

@@ -50,9 +50,12 @@ inline constexpr DWORD ENHANCED_KEY = 0x0100;
 inline constexpr DWORD FROM_LEFT_1ST_BUTTON_PRESSED = 0x0001;
 inline constexpr DWORD RIGHTMOST_BUTTON_PRESSED = 0x0002;
 inline constexpr DWORD FROM_LEFT_2ND_BUTTON_PRESSED = 0x0004;
+inline constexpr DWORD FROM_LEFT_3RD_BUTTON_PRESSED = 0x0008;
+inline constexpr DWORD FROM_LEFT_4TH_BUTTON_PRESSED = 0x0010;
 inline constexpr DWORD MOUSE_MOVED = 0x0001;
 inline constexpr DWORD DOUBLE_CLICK = 0x0002;
 inline constexpr DWORD MOUSE_WHEELED = 0x0004;
+inline constexpr DWORD MOUSE_HWHEELED = 0x0008;
 
 struct KEY_EVENT_RECORD {
   BOOL bKeyDown;

@@ -135,15 +135,16 @@ BOOL GetNumberOfConsoleInputEvents(HANDLE input, LPDWORD count) {
 
 // Records that do not fit any more are refused with ERROR_NOT_ENOUGH_MEMORY;
 // the count written says how many went in. Records to be read from nowhere
-// are ERROR_NOACCESS, as a fault on reading them is on Windows.
+// are ERROR_NOACCESS, as a fault on reading them is on Windows: the records
+// are read before the handle is looked at, so that comes first.
 BOOL WriteConsoleInputA(HANDLE input, const INPUT_RECORD* buffer, DWORD length, LPDWORD written) {
   if (written != nullptr) *written = 0;
-  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
-  if (records == nullptr) return FALSE;
   if (buffer == nullptr && length > 0) {
     SetLastError(ERROR_NOACCESS);
     return FALSE;
   }
+  detail::InputBuffer* records = bufferFor(input, nullptr, 0);
+  if (records == nullptr) return FALSE;
   // A mouse move written alone takes the place of a move still queued last.
   const auto added = static_cast<DWORD>(length == 1 ? records->appendMergingMove(*buffer)
                                                     : records->append(buffer, length));

@@ -107,8 +107,9 @@ BOOL WriteConsoleOutputCharacterA(HANDLE output, LPCSTR text, DWORD length, COOR
   if (written != nullptr) *written = 0;
   const int fd = outputTerminal(output);
   if (fd < 0) return FALSE;
+  if (length == 0) return TRUE;  // nothing to place, wherever: Windows looks no further
   const COORD size = bufferSize(fd);
-  if ((text == nullptr && length > 0) || !inside(position, size)) return failParameter();
+  if (text == nullptr || !inside(position, size)) return failParameter();
   const auto cellsLeft = static_cast<DWORD>(size.X - position.X) +
                          static_cast<DWORD>(size.Y - position.Y - 1) * static_cast<DWORD>(size.X);
   const DWORD count = std::min(length, cellsLeft);
@@ -132,13 +133,23 @@ BOOL WriteConsoleOutputCharacterA(HANDLE output, LPCSTR text, DWORD length, COOR
   return TRUE;
 }
 
+// The console takes BEL, BS, TAB, LF and CR as controls and shows every other
+// character in a cell of its own; a terminal shows nothing for NUL and the
+// other controls, so they are written as blanks and take their cells.
 BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD written,
                    LPVOID /*reserved*/) {
   if (written != nullptr) *written = 0;
   const int fd = outputTerminal(output);
   if (fd < 0) return FALSE;
   if (buffer == nullptr && length > 0) return failParameter();
-  if (!writeAll(fd, std::string(static_cast<const char*>(buffer), length))) return FALSE;
+  std::string bytes(static_cast<const char*>(buffer), length);
+  for (char& c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool control =
+        byte < 0x20 && (byte < '\a' || byte > '\r' || byte == '\v' || byte == '\f');
+    if (control || byte == 0x7F) c = ' ';
+  }
+  if (!writeAll(fd, bytes)) return FALSE;
   if (written != nullptr) *written = length;
   return TRUE;
 }

@@ -7,32 +7,39 @@ namespace win32::detail {
 namespace {
 
 constexpr unsigned char kEsc = 0x1B;
-// How long a lone ESC (or the start of a sequence) waits for the rest: a
-// terminal sends a key's sequence in one write, a person types slower.
-constexpr int kWaitMilliseconds = 50;
+// The 8-bit forms of ESC [ and ESC O, sent as bytes or as UTF-8 (C2 9B).
+constexpr unsigned char kC1Csi = 0x9B;
+constexpr unsigned char kC1Ss3 = 0x8F;
+// How long a lone ESC (or any unfinished sequence) waits for the rest before
+// it is taken as it stands, the Esc key alone. xterm, urxvt, tmux and GNU
+// screen each sent every key's sequence in one write, read whole. A sequence
+// is cut only where a burst is (mouse drags, or packets over ssh), and its
+// rest comes with the same burst: 40000 drag reports written to a
+// pseudo-terminal in bursts and read 512 bytes at a time were cut 718 times,
+// the rest coming after 0.02 ms (median) and 4 ms at most on a loaded
+// machine. A piece lost on the network waits for its retransmission (200 ms
+// and more), which no wait short enough for the Esc key can cover. So the
+// wait is ten times the worst seen, and a lone Esc costs 50 ms.
+constexpr int kEscapeWaitMilliseconds = 50;
 constexpr std::size_t kLongestSequence = 64;
 // Terminals send numbers of at most 7 digits (a Unicode character); 9 digits
 // always fit in 32 bits.
 constexpr int kLongestNumber = 9;
 constexpr std::size_t kMostNumbers = kLongestSequence / 2;
-// No terminal is wider or taller; a larger mouse cell is taken as this one.
-constexpr std::uint32_t kLargestMouseCell = 4095;
-constexpr WORD kWheelStep = 120;
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 constexpr unsigned char kBel = 0x07;
 // Titles longer than this are not taken from the terminal.
 constexpr std::size_t kLongestTitleReply = 1024;
 constexpr char kTitleReplyStart[] = "\x1b]l";
 
-// SGR mouse report button codes: the low two bits name the button (3: none),
-// then Shift, Alt, Ctrl, motion and wheel.
-constexpr std::uint32_t kMouseButtonBits = 0x03;
-constexpr std::uint32_t kMouseShift = 0x04;
-constexpr std::uint32_t kMouseAlt = 0x08;
-constexpr std::uint32_t kMouseCtrl = 0x10;
-constexpr std::uint32_t kMouseMotion = 0x20;
-constexpr std::uint32_t kMouseWheel = 0x40;
-constexpr std::uint32_t kMouseNoButton = 3;
+// urxvt's and the X10/normal form add 32 to the button code; the X10 form
+// also to the column and row.
+constexpr std::uint32_t kMouseOffset = 32;
+constexpr std::uint32_t kLastX10Cell = 255 - kMouseOffset;
+// The Linux console's F1-F5: ESC [ [ A to E.
+constexpr unsigned char kLinuxLastFunction = 'E';
+// ESC O 2 P: the modifier number has at most two digits.
+constexpr std::size_t kLongestSs3Modifier = 2;
 
 INPUT_RECORD keyEvent(const KEY_EVENT_RECORD& key, bool down) {
   INPUT_RECORD record{};
@@ -40,19 +47,6 @@ INPUT_RECORD keyEvent(const KEY_EVENT_RECORD& key, bool down) {
   record.Event.KeyEvent = key;
   record.Event.KeyEvent.bKeyDown = down ? TRUE : FALSE;
   return record;
-}
-
-DWORD buttonFlag(std::uint32_t button) {
-  switch (button) {
-    case 0:
-      return FROM_LEFT_1ST_BUTTON_PRESSED;
-    case 1:
-      return FROM_LEFT_2ND_BUTTON_PRESSED;
-    case 2:
-      return RIGHTMOST_BUTTON_PRESSED;
-    default:
-      return 0;
-  }
 }
 
 SHORT cellIndex(std::uint32_t oneBased, std::uint32_t largest) {
@@ -109,7 +103,44 @@ bool isPrivateMarker(char c) {
   return c == '<' || c == '=' || c == '>' || c == '?';
 }
 
+bool allDigits(std::string_view text) {
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return !text.empty();
+}
+
+int utf8ContinuationBytes(unsigned char lead) {
+  return lead >= 0xC2 && lead <= 0xDF   ? 1
+         : lead >= 0xE0 && lead <= 0xEF ? 2
+         : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                        : 0;
+}
+
 }  // namespace
+
+void TerminalDecoder::describe(TerminalDescription description) {
+  describedKeys_ = std::move(description.keys);
+  backspace_ = description.backspace;
+  form_.eightBitMeta = description.eightBitMeta;
+}
+
+// A sequence the built-in table does not know, looked up in the terminal's
+// description (in its ESC [ or ESC O form); dropped when that does not know it
+// either.
+bool TerminalDecoder::emitDescribedKey(char introducer, DecodedInput& out) {
+  std::string sequence = "\x1b";
+  sequence += introducer;
+  sequence.append(pending_, bodyStart_);
+  for (const DescribedKey& row : describedKeys_) {
+    if (row.bytes != sequence) continue;
+    TerminalKey key = row.key;
+    key.modifiers |= prefixModifiers_;
+    emitKey(key, out);
+    return true;
+  }
+  return false;
+}
 
 void TerminalDecoder::expectCursorReply() {
   ++repliesExpected_;
@@ -124,7 +155,7 @@ void TerminalDecoder::cancelTitleReply() {
 }
 
 int TerminalDecoder::pendingTimeout() const {
-  return idle() ? -1 : kWaitMilliseconds;
+  return idle() ? -1 : kEscapeWaitMilliseconds;
 }
 
 void TerminalDecoder::feed(const char* bytes, std::size_t length, DecodedInput& out) {
@@ -157,6 +188,12 @@ void TerminalDecoder::step(unsigned char byte, DecodedInput& out) {
     case State::OscEscape:
       oscEscapeByte(byte, out);
       return;
+    case State::MouseBytes:
+      mouseByte(byte, out);
+      return;
+    case State::LinuxFunction:
+      linuxFunctionByte(byte, out);
+      return;
   }
 }
 
@@ -164,6 +201,8 @@ void TerminalDecoder::finish() {
   consumed_ += pending_.size();
   pending_.clear();
   state_ = State::Ground;
+  bodyStart_ = 0;
+  prefixModifiers_ = 0;
 }
 
 void TerminalDecoder::ground(unsigned char byte, DecodedInput& out) {
@@ -173,30 +212,60 @@ void TerminalDecoder::ground(unsigned char byte, DecodedInput& out) {
     return;
   }
   if (byte < 0x80) {
-    emitKey(typedCharacter(byte, 0), out);
+    emitKey(byte == backspace_ ? KeyOfSymbol(KeySymbol::Backspace) : typedCharacter(byte, 0), out);
     finish();
     return;
   }
-  // UTF-8: a lead byte says how many continuation bytes follow. A stray
-  // continuation byte (the 8-bit controls among them, which no terminal sends
-  // in UTF-8) is dropped; a byte no UTF-8 text holds is a bad character.
-  utf8Remaining_ = byte >= 0xC2 && byte <= 0xDF   ? 1
-                   : byte >= 0xE0 && byte <= 0xEF ? 2
-                   : byte >= 0xF0 && byte <= 0xF4 ? 3
-                                                  : 0;
-  if (utf8Remaining_ > 0) {
-    utf8Value_ = byte & (0x3F >> utf8Remaining_);
-    state_ = State::Utf8;
+  if (startsC1Sequence(byte)) return;
+  if (!form_.utf8) {
+    eightBitCharacter(byte, out);
+    finish();
+    return;
+  }
+  // UTF-8: a lead byte says how many continuation bytes follow. Another stray
+  // continuation byte is dropped; a byte no UTF-8 text holds is a bad
+  // character.
+  if (utf8ContinuationBytes(byte) > 0) {
+    beginUtf8(byte);
     return;
   }
   if (byte >= 0xC0) emitKey(badCharacter(), out);
   finish();
 }
 
-// ESC and a character is that character with Alt; ESC ESC is the Esc key
-// and a new ESC. After ESC a byte beyond ASCII is taken on its own.
+// Terminals in 8-bit mode send CSI and SS3 as one byte, also in UTF-8.
+bool TerminalDecoder::startsC1Sequence(unsigned char byte) {
+  if (byte != kC1Csi && byte != kC1Ss3) return false;
+  state_ = byte == kC1Csi ? State::Csi : State::Ss3;
+  bodyStart_ = pending_.size();
+  return true;
+}
+
+void TerminalDecoder::beginUtf8(unsigned char lead) {
+  utf8Remaining_ = utf8ContinuationBytes(lead);
+  utf8Value_ = lead & (0x3F >> utf8Remaining_);
+  state_ = State::Utf8;
+}
+
+// A character from 0x80 to 0xFF: with an eighth-bit meta key it is Alt and the
+// character without that bit.
+void TerminalDecoder::eightBitCharacter(char32_t value, DecodedInput& out) {
+  if (form_.eightBitMeta) {
+    emitKey(typedCharacter(static_cast<unsigned char>(value - 0x80), kModAlt), out);
+    return;
+  }
+  TerminalKey key;
+  key.character = value;
+  key.modifiers = prefixModifiers_;
+  emitKey(key, out);
+}
+
+// ESC and a character (or a UTF-8 character) is that character with Alt; ESC
+// and a sequence is its key with Alt (rxvt's ESC ESC [ A); ESC and Tab is the
+// Linux console's Shift+Tab. ESC ESC and anything else is the Esc key and a
+// new ESC.
 void TerminalDecoder::escapeByte(unsigned char byte, DecodedInput& out) {
-  if (byte == ']' && titleExpected_) {
+  if (byte == ']' && titleExpected_ && prefixModifiers_ == 0) {
     pending_ += static_cast<char>(byte);
     titleExpected_ = false;
     oscTooLong_ = false;
@@ -205,55 +274,134 @@ void TerminalDecoder::escapeByte(unsigned char byte, DecodedInput& out) {
   }
   if (byte == '[' || byte == 'O') {
     pending_ += static_cast<char>(byte);
+    bodyStart_ = pending_.size();
     state_ = byte == '[' ? State::Csi : State::Ss3;
     return;
   }
-  if (byte == kEsc || byte >= 0x80) {
+  if (byte == kEsc && prefixModifiers_ == 0) {
+    pending_ += static_cast<char>(byte);
+    prefixModifiers_ = kModAlt;
+    return;
+  }
+  if (prefixModifiers_ != 0) {
+    emitFirstEscape(out);
+    escapeByte(byte, out);
+    return;
+  }
+  if (byte >= 0x80 && form_.utf8 && utf8ContinuationBytes(byte) > 0) {
+    pending_ += static_cast<char>(byte);
+    prefixModifiers_ = kModAlt;
+    beginUtf8(byte);
+    return;
+  }
+  if (byte >= 0x80) {
     emitKey(KeyForControl(kEsc), out);
     finish();
     step(byte, out);
     return;
   }
-  emitKey(typedCharacter(byte, kModAlt), out);
+  emitKey(byte == '\t' ? KeyOfSymbol(KeySymbol::Tab, kModShift) : typedCharacter(byte, kModAlt),
+          out);
   pending_ += static_cast<char>(byte);
   finish();
 }
 
+// ESC ESC followed by no sequence: the first ESC was the Esc key.
+void TerminalDecoder::emitFirstEscape(DecodedInput& out) {
+  emitKey(KeyForControl(kEsc), out);
+  pending_.erase(0, 1);
+  ++consumed_;
+  if (bodyStart_ > 0) --bodyStart_;
+  prefixModifiers_ = 0;
+}
+
+// A byte that cannot be part of a sequence ends it unfinished: what was
+// gathered is dropped and the byte read on its own.
+bool TerminalDecoder::cutShort(unsigned char byte, DecodedInput& out) {
+  if (byte >= 0x20 && byte <= 0x7E) return false;
+  finish();
+  step(byte, out);
+  return true;
+}
+
 void TerminalDecoder::csiByte(unsigned char byte, DecodedInput& out) {
-  // A byte that cannot be part of a sequence ends it unfinished: what was
-  // gathered is dropped and the byte read on its own.
-  if (byte < 0x20 || byte > 0x7E) {
-    finish();
-    step(byte, out);
+  if (cutShort(byte, out)) return;
+  pending_ += static_cast<char>(byte);
+  const std::string_view body = std::string_view(pending_).substr(bodyStart_);
+  if (body == "M") {  // the X10/normal mouse form: three bytes of any value follow
+    state_ = State::MouseBytes;
     return;
   }
-  pending_ += static_cast<char>(byte);
-  if (byte >= 0x40) {
+  if (body == "[") {
+    state_ = State::LinuxFunction;
+    return;
+  }
+  // rxvt's Shift form ends with $, which is no final byte elsewhere.
+  if (byte >= 0x40 || (byte == '$' && allDigits(body.substr(0, body.size() - 1)))) {
     finishCsi(out);
     return;
   }
   if (pending_.size() > kLongestSequence) {  // no terminal sends these: dropped to its end
-    finish();
+    consumed_ += pending_.size();
+    pending_.clear();
     state_ = State::Dropping;
   }
 }
 
+// The rest of a sequence too long to be any terminal's, up to its final byte
+// or the reader's wait, whichever comes first.
 void TerminalDecoder::droppingByte(unsigned char byte, DecodedInput& out) {
-  if (byte < 0x20 || byte > 0x7E) {
-    state_ = State::Ground;
-    step(byte, out);
-    return;
-  }
+  if (cutShort(byte, out)) return;
   ++consumed_;
-  if (byte >= 0x40) state_ = State::Ground;
+  if (byte >= 0x40) finish();
 }
 
-// ESC O and a final byte is a key; anything else after ESC O means the two
-// were typed as Alt+O.
+void TerminalDecoder::mouseByte(unsigned char byte, DecodedInput& out) {
+  pending_ += static_cast<char>(byte);
+  if (pending_.size() < bodyStart_ + 4) return;
+  auto value = [this](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(pending_[bodyStart_ + at]));
+  };
+  // A byte below the offset names no button; a cell past what a byte can
+  // carry comes as 0 from some terminals and is taken as the last one named.
+  auto cellOf = [](std::uint32_t byte) {
+    return byte > kMouseOffset ? byte - kMouseOffset : kLastX10Cell;
+  };
+  if (value(1) >= kMouseOffset) {
+    emitMouse({value(1) - kMouseOffset, cellOf(value(2)), cellOf(value(3)), false, false}, out);
+  }
+  finish();
+}
+
+void TerminalDecoder::linuxFunctionByte(unsigned char byte, DecodedInput& out) {
+  if (cutShort(byte, out)) return;
+  pending_ += static_cast<char>(byte);
+  if (byte >= 'A' && byte <= kLinuxLastFunction) {
+    emitKey(FunctionKey(byte - 'A' + 1, prefixModifiers_), out);
+  }
+  finish();
+}
+
+// ESC O, a modifier number and a final byte is a key; anything else after
+// ESC O means the bytes were typed (ESC O as Alt+O).
 void TerminalDecoder::ss3Byte(unsigned char byte, DecodedInput& out) {
-  if (byte >= 0x40 && byte <= 0x7E) {
-    if (auto key = KeyForSs3(byte)) emitKey(*key, out);
+  const std::size_t digits = pending_.size() - bodyStart_;
+  if (byte >= '0' && byte <= '9' && digits < kLongestSs3Modifier) {
     pending_ += static_cast<char>(byte);
+    return;
+  }
+  if (byte >= 0x40 && byte <= 0x7E) {
+    std::uint32_t modifier = 0;
+    for (std::size_t i = bodyStart_; i < pending_.size(); ++i) {
+      modifier = modifier * 10 + static_cast<std::uint32_t>(pending_[i] - '0');
+    }
+    pending_ += static_cast<char>(byte);
+    if (auto key = KeyForSs3(byte, modifier)) {
+      key->modifiers |= prefixModifiers_;
+      emitKey(*key, out);
+    } else {
+      emitDescribedKey('O', out);
+    }
     finish();
     return;
   }
@@ -273,13 +421,28 @@ void TerminalDecoder::utf8Byte(unsigned char byte, DecodedInput& out) {
   utf8Value_ = (utf8Value_ << 6) | (byte & 0x3F);
   if (--utf8Remaining_ > 0) return;
   // Overlong forms, surrogates and values beyond Unicode are bad characters.
-  const std::size_t length = pending_.size();
+  const std::size_t length = pending_.size() - (prefixModifiers_ != 0 ? 1 : 0);
   const char32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
   const bool bad = utf8Value_ < smallest || utf8Value_ > 0x10FFFF ||
                    (utf8Value_ >= 0xD800 && utf8Value_ <= 0xDFFF);
-  TerminalKey key;
-  key.character = bad ? kReplacementCharacter : utf8Value_;
-  emitKey(key, out);
+  finishCharacter(bad ? kReplacementCharacter : utf8Value_, out);
+}
+
+// A whole UTF-8 character: CSI and SS3 sent as UTF-8 start their sequences,
+// the other characters up to 0xFF may carry an eighth-bit Alt.
+void TerminalDecoder::finishCharacter(char32_t value, DecodedInput& out) {
+  if (prefixModifiers_ == 0 && value <= 0xFF &&
+      startsC1Sequence(static_cast<unsigned char>(value))) {
+    return;
+  }
+  if (value >= 0x80 && value <= 0xFF) {
+    eightBitCharacter(value, out);
+  } else {
+    TerminalKey key;
+    key.character = value;
+    key.modifiers = prefixModifiers_;
+    emitKey(key, out);
+  }
   finish();
 }
 
@@ -337,7 +500,7 @@ void TerminalDecoder::finishOsc(DecodedInput& out) {
 
 void TerminalDecoder::finishCsi(DecodedInput& out) {
   const std::string_view whole(pending_);
-  std::string_view body = whole.substr(2, whole.size() - 3);
+  std::string_view body = whole.substr(bodyStart_, whole.size() - bodyStart_ - 1);
   const auto final = static_cast<unsigned char>(whole.back());
   char marker = 0;
   if (!body.empty() && isPrivateMarker(body.front())) {
@@ -346,19 +509,57 @@ void TerminalDecoder::finishCsi(DecodedInput& out) {
   }
   Numbers numbers;
   if (parseNumbers(body, numbers)) {
-    const std::span<const std::uint32_t> values(numbers.values.data(), numbers.count);
-    const bool reportsPosition = final == 'R' && numbers.count == 2;
-    if (marker == '<' && (final == 'M' || final == 'm') && numbers.count == 3) {
-      emitMouse(numbers.values.data(), final == 'm', out);
-    } else if (reportsPosition && (marker == '?' || (marker == 0 && repliesExpected_ > 0))) {
-      emitCursorReply(values[0], values[1], out);
-    } else if (reportsPosition && marker == 0 && values[0] != 1) {
-      emitCursorReply(values[0], values[1], out);  // a late reply; no key sends it
+    const std::uint32_t* values = numbers.values.data();
+    const bool mouse = numbers.count == 3 && (final == 'M' || final == 'm');
+    if (marker == '<' && mouse) {
+      emitMouse({values[0], values[1], values[2], final == 'm', true}, out);
+    } else if (marker == 0 && mouse && final == 'M' && values[0] >= kMouseOffset) {
+      emitMouse({values[0] - kMouseOffset, values[1], values[2], false, false}, out);
+    } else if (final == 'R' && (numbers.count == 2 || (marker == '?' && numbers.count == 3))) {
+      cursorReport(marker, values[0], values[1], out);
     } else if (marker == 0) {
-      if (auto key = KeyForCsi(values, final)) emitKey(*key, out);
+      finishKeyCsi(values, numbers.count, final, out);
+    } else {
+      emitDescribedKey('[', out);
     }
+  } else {
+    emitDescribedKey('[', out);
   }
   finish();
+}
+
+void TerminalDecoder::finishKeyCsi(const std::uint32_t* numbers, std::size_t count,
+                                   unsigned char final, DecodedInput& out) {
+  if (auto key = KeyForCsi(std::span<const std::uint32_t>(numbers, count), final)) {
+    key->modifiers |= prefixModifiers_;
+    emitKey(*key, out);
+  } else {
+    emitDescribedKey('[', out);
+  }
+}
+
+// A position report: the reply to the query asked, a key (ESC [ 1 ; m R is F3
+// with modifiers), or a reply nobody waits for any more, dropped.
+void TerminalDecoder::cursorReport(char marker, std::uint32_t row, std::uint32_t column,
+                                   DecodedInput& out) {
+  if (marker == '?') {
+    if (repliesExpected_ == 0) return;
+    emitCursorReply(row, column, out);
+    knowsPrivateReply_ = true;
+    plainReplyDue_ = true;
+    dueRow_ = row;
+    dueColumn_ = column;
+    return;
+  }
+  if (marker != 0) return;
+  if (plainReplyDue_) {
+    plainReplyDue_ = row != dueRow_ || column != dueColumn_;
+    if (!plainReplyDue_) return;
+  } else if (repliesExpected_ > 0 && !knowsPrivateReply_) {
+    emitCursorReply(row, column, out);
+    return;
+  }
+  if (row == 1) finishKeyCsi(std::array<std::uint32_t, 2>{row, column}.data(), 2, 'R', out);
 }
 
 void TerminalDecoder::emitCursorReply(std::uint32_t row, std::uint32_t column, DecodedInput& out) {
@@ -368,27 +569,48 @@ void TerminalDecoder::emitCursorReply(std::uint32_t row, std::uint32_t column, D
 
 // What waits, taken as typed after the wait ran out: ESC and the next byte is
 // that byte with Alt, the rest are keys of their own; an unfinished UTF-8
-// character is a bad one.
+// character is a bad one. An 8-bit introducer alone is no key.
 void TerminalDecoder::emitPendingAsTyped(DecodedInput& out) {
   if (state_ == State::Utf8) {
     emitKey(badCharacter(), out);
     return;
   }
-  if (pending_.size() == 1) {
-    emitKey(KeyForControl(kEsc), out);
-    return;
+  std::size_t at = 0;
+  if (pending_[0] == static_cast<char>(kEsc)) {
+    if (prefixModifiers_ != 0 && pending_.size() > 1 && pending_[1] == static_cast<char>(kEsc)) {
+      emitKey(KeyForControl(kEsc), out);
+      at = 1;
+    }
+    if (pending_.size() == at + 1) {
+      emitKey(KeyForControl(kEsc), out);
+      return;
+    }
+    emitKey(typedCharacter(static_cast<unsigned char>(pending_[at + 1]), kModAlt), out);
+    at += 2;
+  } else {
+    at = bodyStart_;
   }
-  emitKey(typedCharacter(static_cast<unsigned char>(pending_[1]), kModAlt), out);
-  for (std::size_t i = 2; i < pending_.size(); ++i) {
+  for (std::size_t i = at; i < pending_.size(); ++i) {
     emitKey(typedCharacter(static_cast<unsigned char>(pending_[i]), 0), out);
   }
 }
 
-// An unfinished command is no typing: it is dropped.
+// An unfinished command, mouse report or dropped sequence is no typing: it is
+// dropped.
 void TerminalDecoder::flush(DecodedInput& out) {
-  const bool command = state_ == State::Osc || state_ == State::OscEscape;
-  if (!pending_.empty() && !command) emitPendingAsTyped(out);
+  const bool typed = state_ != State::Osc && state_ != State::OscEscape &&
+                     state_ != State::MouseBytes && state_ != State::Dropping;
+  if (!pending_.empty() && !emitUnendedDescribedKey(out) && typed) emitPendingAsTyped(out);
   finish();
+}
+
+// Some terminals' keys end without a final byte (the Mach console's Delete is
+// ESC [ 9) or look like the start of a mouse report (the FreeBSD console's F1
+// is ESC [ M): known from the description once the wait ran out.
+bool TerminalDecoder::emitUnendedDescribedKey(DecodedInput& out) {
+  const bool mouseStart = state_ == State::MouseBytes && pending_.size() == bodyStart_ + 1;
+  if (state_ != State::Csi && !mouseStart && state_ != State::Ss3) return false;
+  return emitDescribedKey(state_ == State::Ss3 ? 'O' : '[', out);
 }
 
 void TerminalDecoder::discardPending() {
@@ -402,35 +624,12 @@ void TerminalDecoder::emitKey(const TerminalKey& key, DecodedInput& out) {
   }
 }
 
-// SGR reports, ESC [ < code ; column ; row M (m for a release): motion comes
-// with the motion bit, wheel steps as presses with the wheel bit.
-void TerminalDecoder::emitMouse(const std::uint32_t* numbers, bool released, DecodedInput& out) {
-  const std::uint32_t code = numbers[0];
+void TerminalDecoder::emitMouse(const MouseReport& report, DecodedInput& out) {
+  const std::optional<MOUSE_EVENT_RECORD> mouse = mouse_.recordFor(report);
+  if (!mouse) return;
   INPUT_RECORD record{};
   record.EventType = MOUSE_EVENT;
-  MOUSE_EVENT_RECORD& mouse = record.Event.MouseEvent;
-  mouse.dwMousePosition = {cellIndex(numbers[1], kLargestMouseCell),
-                           cellIndex(numbers[2], kLargestMouseCell)};
-  if ((code & kMouseShift) != 0) mouse.dwControlKeyState |= SHIFT_PRESSED;
-  if ((code & kMouseAlt) != 0) mouse.dwControlKeyState |= LEFT_ALT_PRESSED;
-  if ((code & kMouseCtrl) != 0) mouse.dwControlKeyState |= LEFT_CTRL_PRESSED;
-  const std::uint32_t button = code & kMouseButtonBits;
-  if ((code & kMouseWheel) != 0) {
-    if (released || button > 1) return;  // horizontal wheels have no console record here
-    const WORD delta = button == 0 ? kWheelStep : static_cast<WORD>(-kWheelStep);
-    mouse.dwButtonState = mouseButtons_ | (static_cast<DWORD>(delta) << 16);
-    mouse.dwEventFlags = MOUSE_WHEELED;
-    out.records.push_back(record);
-    return;
-  }
-  const bool moved = !released && (code & kMouseMotion) != 0;
-  if (released) {
-    mouseButtons_ &= ~buttonFlag(button);
-  } else if (button != kMouseNoButton) {
-    mouseButtons_ |= buttonFlag(button);
-  }
-  mouse.dwButtonState = mouseButtons_;
-  mouse.dwEventFlags = moved ? MOUSE_MOVED : 0;
+  record.Event.MouseEvent = *mouse;
   out.records.push_back(record);
 }
 

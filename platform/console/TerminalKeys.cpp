@@ -97,6 +97,7 @@ constexpr FinalKey kCsiFinals[] = {
     {'D', TerminalKey::Kind::Symbol, KeySymbol::Left, 0},
     {'E', TerminalKey::Kind::Symbol, KeySymbol::Begin, 0},
     {'F', TerminalKey::Kind::Symbol, KeySymbol::End, 0},
+    {'G', TerminalKey::Kind::Symbol, KeySymbol::Begin, 0},  // the Linux console's keypad 5
     {'H', TerminalKey::Kind::Symbol, KeySymbol::Home, 0},
     {'P', TerminalKey::Kind::Function, KeySymbol::Escape, 1},
     {'Q', TerminalKey::Kind::Function, KeySymbol::Escape, 2},
@@ -122,6 +123,14 @@ constexpr FinalKey kSs3Finals[] = {
     {'w', TerminalKey::Kind::Symbol, KeySymbol::Keypad7, 0},
     {'x', TerminalKey::Kind::Symbol, KeySymbol::Keypad8, 0},
     {'y', TerminalKey::Kind::Symbol, KeySymbol::Keypad9, 0},
+};
+
+// rxvt's arrows with a modifier: ESC [ a-d with Shift, ESC O a-d with Ctrl.
+constexpr FinalKey kRxvtArrows[] = {
+    {'a', TerminalKey::Kind::Symbol, KeySymbol::Up, 0},
+    {'b', TerminalKey::Kind::Symbol, KeySymbol::Down, 0},
+    {'c', TerminalKey::Kind::Symbol, KeySymbol::Right, 0},
+    {'d', TerminalKey::Kind::Symbol, KeySymbol::Left, 0},
 };
 
 // ESC [ number ~ (number, kind, symbol, function). tmux and screen send Home
@@ -167,17 +176,24 @@ constexpr TildeKey kTildeKeys[] = {
 // xterm's modifyOtherKeys form, ESC [ 27 ; modifier ; character ~.
 constexpr std::uint32_t kOtherKey = 27;
 
+// rxvt ends its numbered keys with ~ alone, $ with Shift, ^ with Ctrl and @
+// with both (ESC [ 2 $ is Shift+Insert, ESC [ 11 ^ Ctrl+F1).
+int rxvtModifiersOf(unsigned char final) {
+  switch (final) {
+    case '$':
+      return kModShift;
+    case '^':
+      return kModCtrl;
+    case '@':
+      return kModCtrl | kModShift;
+    default:
+      return 0;
+  }
+}
+
 TerminalKey characterKey(char32_t character, int modifiers) {
   TerminalKey key;
   key.character = character;
-  key.modifiers = modifiers;
-  return key;
-}
-
-TerminalKey symbolKeyOf(KeySymbol symbol, int modifiers = 0) {
-  TerminalKey key;
-  key.kind = TerminalKey::Kind::Symbol;
-  key.symbol = symbol;
   key.modifiers = modifiers;
   return key;
 }
@@ -252,7 +268,9 @@ std::optional<KEY_EVENT_RECORD> letterOrSign(char32_t codepoint, DWORD state) {
   }
   for (const CharacterKey& row : kCharacterKeys) {
     if (row.plain == c) return recordFor(row.key, characterWithModifiers(c, state), state);
-    if (row.shifted == c) return recordFor(row.key, c, state | SHIFT_PRESSED);
+    if (row.shifted == c) {  // Ctrl+^ and Ctrl+_ type 0x1E and 0x1F, as Ctrl+Shift+6 and -
+      return recordFor(row.key, characterWithModifiers(c, state), state | SHIFT_PRESSED);
+    }
   }
   return std::nullopt;
 }
@@ -274,9 +292,18 @@ std::optional<KEY_EVENT_RECORD> unicodeKey(char32_t codepoint, DWORD state) {
   return characterOnly(codepoint, state);
 }
 
+constexpr WORD kVirtualKeyClear = 0x0C;
+constexpr char kDelete = 0x7F;
+
+// Ctrl+Backspace types DEL; the keypad's 5 with NumLock off is VK_CLEAR.
 std::optional<KEY_EVENT_RECORD> symbolKey(KeySymbol symbol, DWORD state) {
   for (const SymbolKey& row : kSymbolKeys) {
-    if (row.symbol == symbol) return recordFor(row.key, row.character, state);
+    if (row.symbol != symbol) continue;
+    const bool ctrl = (state & LEFT_CTRL_PRESSED) != 0;
+    KEY_EVENT_RECORD record =
+        recordFor(row.key, symbol == KeySymbol::Backspace && ctrl ? kDelete : row.character, state);
+    if (symbol == KeySymbol::Begin) record.wVirtualKeyCode = kVirtualKeyClear;
+    return record;
   }
   return std::nullopt;
 }
@@ -294,19 +321,22 @@ std::optional<KEY_EVENT_RECORD> functionKey(int number, DWORD state) {
 
 TerminalKey KeyForControl(unsigned char byte) {
   switch (byte) {
-    case 0x08:
     case 0x7F:  // what terminals send for the Backspace key
-      return symbolKeyOf(KeySymbol::Backspace);
+      return KeyOfSymbol(KeySymbol::Backspace);
+    // xterm and VTE send BS for Ctrl+Backspace; Ctrl+H, which sends it too,
+    // gives way (a terminal whose Backspace sends BS says so in terminfo).
+    case 0x08:
+      return KeyOfSymbol(KeySymbol::Backspace, kModCtrl);
     case '\t':
-      return symbolKeyOf(KeySymbol::Tab);
+      return KeyOfSymbol(KeySymbol::Tab);
     // LF is what terminals (tmux among them) send for the keypad's Enter key;
     // Ctrl+J, which sends it too, is rare enough to give way.
     case '\n':
-      return symbolKeyOf(KeySymbol::KeypadEnter);
+      return KeyOfSymbol(KeySymbol::KeypadEnter);
     case '\r':
-      return symbolKeyOf(KeySymbol::Enter);
+      return KeyOfSymbol(KeySymbol::Enter);
     case 0x1B:
-      return symbolKeyOf(KeySymbol::Escape);
+      return KeyOfSymbol(KeySymbol::Escape);
     case 0x00:
       return characterKey(' ', kModCtrl);
     default:
@@ -315,32 +345,49 @@ TerminalKey KeyForControl(unsigned char byte) {
   }
 }
 
-std::optional<TerminalKey> KeyForSs3(unsigned char final) {
+std::optional<TerminalKey> KeyForSs3(unsigned char final, std::uint32_t modifier) {
+  const int modifiers = modifiersOf(std::span<const std::uint32_t>(&modifier, 1), 0);
   for (const FinalKey& row : kCsiFinals) {
-    if (row.final == final) return keyOfRow(row, 0);
+    if (row.final == final) return keyOfRow(row, modifiers);
   }
   for (const FinalKey& row : kSs3Finals) {
-    if (row.final == final) return keyOfRow(row, 0);
+    if (row.final == final) return keyOfRow(row, modifiers);
+  }
+  for (const FinalKey& row : kRxvtArrows) {
+    if (row.final == final) return keyOfRow(row, modifiers | kModCtrl);
   }
   return std::nullopt;
 }
 
+TerminalKey KeyOfSymbol(KeySymbol symbol, int modifiers) {
+  return keyOfRow(FinalKey{0, TerminalKey::Kind::Symbol, symbol, 0}, modifiers);
+}
+
+TerminalKey FunctionKey(int number, int modifiers) {
+  return keyOfRow(FinalKey{0, TerminalKey::Kind::Function, KeySymbol::Escape, number}, modifiers);
+}
+
 std::optional<TerminalKey> KeyForCsi(std::span<const std::uint32_t> numbers, unsigned char final) {
-  if (final == 'Z') return symbolKeyOf(KeySymbol::Tab, kModShift);  // Shift+Tab
+  if (final == 'Z') return KeyOfSymbol(KeySymbol::Tab, kModShift);  // Shift+Tab
   if (final == 'u' && !numbers.empty()) {
     return numberedCharacter(numbers[0], modifiersOf(numbers, 1));
   }
   if (final == '~' && numbers.size() >= 3 && numbers[0] == kOtherKey) {
     return numberedCharacter(numbers[2], modifiersOf(numbers, 1));
   }
-  if (final == '~' && !numbers.empty()) {
+  const bool tildeForm = final == '~' || rxvtModifiersOf(final) != 0;
+  if (tildeForm && !numbers.empty()) {
+    const int modifiers = modifiersOf(numbers, 1) | rxvtModifiersOf(final);
     for (const TildeKey& row : kTildeKeys) {
-      if (row.number == numbers[0]) return keyOfRow(row, modifiersOf(numbers, 1));
+      if (row.number == numbers[0]) return keyOfRow(row, modifiers);
     }
     return std::nullopt;
   }
   for (const FinalKey& row : kCsiFinals) {
     if (row.final == final) return keyOfRow(row, modifiersOf(numbers, 1));
+  }
+  for (const FinalKey& row : kRxvtArrows) {
+    if (row.final == final && numbers.empty()) return keyOfRow(row, kModShift);
   }
   return std::nullopt;
 }

@@ -63,12 +63,18 @@ struct TerminalKey {
 // with a letter or sign.
 TerminalKey KeyForControl(unsigned char byte);
 
-// ESC O and one byte (the cursor keys, F1-F4 and the keypad in application
-// mode), or nothing for a byte no key sends.
-std::optional<TerminalKey> KeyForSs3(unsigned char final);
+// ESC O, an optional modifier number (as xterm's, ESC O 2 P is Shift+F1) and
+// one byte (the cursor keys, F1-F4 and the keypad in application mode, rxvt's
+// Ctrl+arrows), or nothing for a byte no key sends. A missing number is 0.
+std::optional<TerminalKey> KeyForSs3(unsigned char final, std::uint32_t modifier);
+
+// F1 is 1.
+TerminalKey FunctionKey(int number, int modifiers);
+TerminalKey KeyOfSymbol(KeySymbol symbol, int modifiers = 0);
 
 // ESC [ numbers final, for the keys (not the mouse reports or replies), or
-// nothing for a sequence no key sends. A missing number is 0.
+// nothing for a sequence no key sends. A missing number is 0. rxvt's finals
+// $ ^ @ (Shift, Ctrl, both) stand for ~ with a modifier.
 std::optional<TerminalKey> KeyForCsi(std::span<const std::uint32_t> numbers, unsigned char final);
 
 // The key-down record of a decoded terminal key, or nothing for keys no PC

@@ -7,8 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,26 +17,34 @@
 #include "platform/console/InputBuffer.h"
 #include "platform/console/LineInput.h"
 #include "platform/console/TerminalDecoder.h"
+#include "platform/console/TerminalDescription.h"
 #include "platform/console/TerminalState.h"
 
 namespace win32::detail {
 namespace {
 
-constexpr char kCursorQuery[] = "\x1b[6n";
+// DECXCPR, whose reply no key sends, then the plain query for terminals
+// without it (TerminalDecoder.h).
+constexpr char kCursorQuery[] = "\x1b[?6n\x1b[6n";
 // The title query, then a cursor query: every terminal answers the second,
 // and in order, so a cursor reply with no title before it says "no title
-// will come" without waiting out the time.
-constexpr char kTitleQuery[] = "\x1b[21t\x1b[6n";
+// will come".
+constexpr char kTitleQuery[] = "\x1b[21t\x1b[?6n\x1b[6n";
 
 // The reader thread's state. `decoder` is used by the reader under `lock`,
-// and by a query (to say a reply is due) under the same lock; replies wait in
-// `replies` until the asker takes them.
+// and by a query (to say a reply is due) under the same lock. Terminals
+// answer cursor queries in order, so replies are counted against the queries
+// asked: the newest waits in `reply` with its number until its asker takes
+// it, and a late one (its asker gave up) answers no later query.
 struct ReaderState {
   std::mutex lock;
   std::condition_variable replyArrived;
   TerminalDecoder decoder;
-  std::deque<COORD> replies;
-  std::deque<std::string> titles;
+  std::uint64_t cursorQueriesAsked = 0;
+  std::uint64_t cursorRepliesRead = 0;
+  std::optional<COORD> reply;
+  bool titleAsked = false;
+  std::optional<std::string> title;
   std::atomic<bool> running{false};
 };
 
@@ -53,15 +62,17 @@ void deliverLocked(ReaderState& state, DecodedInput& decoded) {
   } else if (!decoded.records.empty()) {
     ProcessInputBuffer().append(decoded.records.data(), decoded.records.size());
   }
-  if (!decoded.cursorReplies.empty()) {
-    state.replies.insert(state.replies.end(), decoded.cursorReplies.begin(),
-                         decoded.cursorReplies.end());
-    state.replyArrived.notify_all();
-  }
   if (!decoded.titleReplies.empty()) {
-    state.titles.insert(state.titles.end(), decoded.titleReplies.begin(),
-                        decoded.titleReplies.end());
+    state.title = decoded.titleReplies.back();
+    state.titleAsked = false;
+  }
+  if (!decoded.cursorReplies.empty()) {
+    state.cursorRepliesRead += decoded.cursorReplies.size();
+    state.reply = decoded.cursorReplies.back();
     state.replyArrived.notify_all();
+    // The title would have come first: Alt+] is a key again.
+    if (state.titleAsked) state.decoder.cancelTitleReply();
+    state.titleAsked = false;
   }
 }
 
@@ -103,12 +114,22 @@ void readTerminal(int fd) {
   state.running.store(false);
 }
 
+// The keys of $TERM as terminfo has them, and the locale's characters. Without
+// a description the built-in table (xterm's) is all there is.
+void describeTerminal(TerminalDecoder& decoder) {
+  decoder.setCharacterForm({LocaleIsUtf8(), false});
+  if (std::optional<TerminalDescription> description = DescribeTerminal(std::getenv("TERM"))) {
+    decoder.describe(std::move(*description));
+  }
+}
+
 }  // namespace
 
 void StartTerminalReader(int terminal) {
   static std::once_flag started;
   std::call_once(started, [terminal] {
     if (!TakeTerminal(terminal)) return;
+    describeTerminal(reader().decoder);
     const DWORD mode = CurrentInputMode();
     SetHostSettings((mode & ENABLE_PROCESSED_INPUT) != 0);
     SetMouseReporting((mode & ENABLE_MOUSE_INPUT) != 0);
@@ -137,45 +158,35 @@ std::optional<COORD> QueryCursorPosition(int milliseconds) {
   if (!TerminalReaderRunning()) return std::nullopt;
   ReaderState& state = reader();
   std::unique_lock lock(state.lock);
-  state.replies.clear();
   state.decoder.expectCursorReply();
+  const std::uint64_t number = ++state.cursorQueriesAsked;
   WriteToTerminal(kCursorQuery, sizeof kCursorQuery - 1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  if (!state.replyArrived.wait_until(lock, deadline, [&] { return !state.replies.empty(); })) {
+  const bool answered = state.replyArrived.wait_until(
+      lock, deadline, [&] { return state.cursorRepliesRead >= number; });
+  if (!answered || state.cursorRepliesRead != number) {
     return std::nullopt;  // a late reply is still taken out of the input
   }
-  const COORD position = state.replies.back();
-  state.replies.clear();
+  const COORD position = *state.reply;
+  state.reply.reset();
   return position;
 }
 
-}  // namespace win32::detail
-
-namespace win32::detail {
-
-std::optional<std::string> QueryTerminalTitle(int milliseconds) {
-  if (!TerminalReaderRunning()) return std::nullopt;
+void AskTerminalTitle() {
+  if (!TerminalReaderRunning()) return;
   ReaderState& state = reader();
-  std::unique_lock lock(state.lock);
-  state.titles.clear();
-  state.replies.clear();
+  std::lock_guard lock(state.lock);
+  state.titleAsked = true;
   state.decoder.expectTitleReply();
   state.decoder.expectCursorReply();
+  ++state.cursorQueriesAsked;
   WriteToTerminal(kTitleQuery, sizeof kTitleQuery - 1);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  const bool answered = state.replyArrived.wait_until(
-      lock, deadline, [&] { return !state.titles.empty() || !state.replies.empty(); });
-  if (answered && !state.titles.empty()) {
-    std::string title = state.titles.front();
-    state.titles.clear();
-    return title;
-  }
-  // The terminal does not report its title (or not yet): a late reply is
-  // still taken out of the input, but Alt+] is a key again once the cursor
-  // reply has come.
-  if (answered) state.decoder.cancelTitleReply();
-  state.replies.clear();
-  return std::nullopt;
+}
+
+std::optional<std::string> ReportedTerminalTitle() {
+  ReaderState& state = reader();
+  std::lock_guard lock(state.lock);
+  return state.title;
 }
 
 }  // namespace win32::detail

@@ -27,8 +27,10 @@ void DiscardTerminalInput();
 std::optional<COORD> QueryCursorPosition(int milliseconds);
 
 // Asks the terminal for its window title (xterm's ESC [ 21 t, which many
-// terminals leave unanswered or answer empty) and waits at most
-// `milliseconds`. Nothing when no reader runs or the terminal does not tell.
-std::optional<std::string> QueryTerminalTitle(int milliseconds);
+// terminals leave unanswered or answer empty) and returns at once: nothing
+// waits for the reply, which `ReportedTerminalTitle` gives once it came.
+// Nothing is asked when no reader runs.
+void AskTerminalTitle();
+std::optional<std::string> ReportedTerminalTitle();
 
 }  // namespace win32::detail

@@ -18,8 +18,11 @@
 namespace win32::detail {
 namespace {
 
-constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1002h\x1b[?1006h";
-constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1002l\x1b[?1000l";
+// Button and drag reports, in the best form the terminal has: a terminal takes
+// the last of urxvt's (1015) and SGR (1006) it knows, and one that knows
+// neither reports in the X10/normal form.
+constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1002h\x1b[?1015h\x1b[?1006h";
+constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1015l\x1b[?1002l\x1b[?1000l";
 constexpr char kWrapOn[] = "\x1b[?7h";
 constexpr char kWrapOff[] = "\x1b[?7l";
 constexpr char kTitlePush[] = "\x1b[22;0t";

@@ -272,6 +272,26 @@ TEST_F(ShapeboardE2E, KeyInTheGraphicsWindowEndsTheProgram) {
   ExpectTerminalRestored();
 }
 
+// GNU screen and the Linux console report the mouse in the X10/normal form
+// (ESC [ M and three bytes): a click and its release are no keys. Nor is a
+// sequence too long for any terminal, left unfinished; the key typed after
+// it and a pause is a key again.
+TEST_F(ShapeboardE2E, AClickInTheX10FormIsNoKeyNorIsALongUnfinishedSequence) {
+  Launch("> out");
+  ASSERT_FALSE(WaitForWindow().empty()) << Err();
+  ASSERT_TRUE(tmux_->AwaitQuery("#{mouse_sgr_flag}", "1"));  // the console is taken
+  tmux_->SendLiteral("\x1b[M *%");                           // left button at column 10, row 5
+  tmux_->SendLiteral("\x1b[M#*%");                           // released
+  EXPECT_EQ(WaitForExit(1s), -1) << Err();
+  tmux_->SendLiteral("\x1b[" + std::string(68, '1'));  // 70 bytes, no final byte
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(WaitForExit(0ms), -1) << Err();
+  tmux_->SendKeys("x");
+  EXPECT_EQ(WaitForExit(), 0) << Err();
+  EXPECT_EQ(Out(), "\r\n");
+  ExpectTerminalRestored();
+}
+
 TEST_F(ShapeboardE2E, AKeyTypedBeforeTheStartDoesNotEndTheProgram) {
   Launch("> out", true, "x");
   ASSERT_FALSE(WaitForWindow().empty()) << Err();

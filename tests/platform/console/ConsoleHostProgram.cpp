@@ -3,7 +3,7 @@
 // file, and then, by scenario:
 //   records  - writes every input record to the output file until 'q'
 //   cursor   - moves the cursor, reads it back, writes at a cell, reads again
-//   writes   - the cursor after WriteConsoleA: 16 characters, none, and
+//   writes   - the cursor after WriteConsoleA: 16 characters, none, 16 NULs, and
 //              past the last column with wrapping off and on; then a read
 //              of standard output
 //   typed-before - says "started" before its first look at the console
@@ -12,6 +12,11 @@
 //   end|halt|trap - after 'q': returns from main, K2C_HALT(3), an index trap
 //   wait     - waits forever (for Ctrl+C, SIGTERM or SIGHUP)
 //   beep     - Beep(440, 200), then says whether it succeeded
+//   title    - takes the console, notes its first title at once, waits until
+//              the title reads otherwise (the terminal told its own), then
+//              sets the first title back and notes what it reads
+//   late-reply - asks for the cursor (the test does not answer), waits for
+//              the test's go, asks again and notes what it got
 //   nontty   - (standard input not a terminal) waits on standard input and on
 //              CONIN$ as the event queue would for a while, then prints its CPU
 #include <sys/resource.h>
@@ -123,6 +128,9 @@ void writes() {
   append("after 16 " + cursorNow(output));
   WriteConsoleA(output, "", 0, &written, nullptr);
   append("after 0 " + cursorNow(output));
+  SetConsoleCursorPosition(output, {0, 0});
+  WriteConsoleA(output, std::string(16, '\0').data(), 16, &written, nullptr);
+  append("after 16 NULs " + cursorNow(output) + " wrote " + std::to_string(written));
   SetConsoleMode(output, ENABLE_PROCESSED_OUTPUT);
   SetConsoleCursorPosition(output, {75, 5});
   WriteConsoleA(output, "0123456789", 10, &written, nullptr);
@@ -136,6 +144,34 @@ void writes() {
   DWORD read = 0;
   const BOOL readOk = ReadFile(output, &byte, 1, &read, nullptr);
   append("read output " + std::to_string(readOk) + " " + std::to_string(GetLastError()));
+}
+
+std::string consoleTitle() {
+  char title[300] = {};
+  GetConsoleTitleA(title, sizeof title);
+  return title;
+}
+
+// The terminal is asked for its title at the first look; the answer comes
+// when the test gives it.
+void titleArrivesLate() {
+  SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), ENABLE_PROCESSED_INPUT | ENABLE_MOUSE_INPUT);
+  const std::string first = consoleTitle();
+  append("first " + first);
+  for (int i = 0; i < 2000 && consoleTitle() == first; ++i) Sleep(10);
+  append("then " + consoleTitle());
+  SetConsoleTitleA(first.c_str());
+  append("back " + consoleTitle());
+}
+
+// The first query goes unanswered in time; its reply comes before the
+// second query's.
+void lateCursorReply() {
+  SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), ENABLE_PROCESSED_INPUT | ENABLE_MOUSE_INPUT);
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  append("first " + cursorNow(output));
+  WaitForFile(outputPath + ".go");
+  append("second " + cursorNow(output));
 }
 
 double cpuSeconds() {
@@ -176,6 +212,8 @@ namespace names = console_host_scenario;
 const Scenario<void()> kOutsideConsole[] = {
     {"nontty", &notATerminal},
     {"beep", [] { append(Beep(440, 200) ? "beeped" : "no beep"); }},
+    {"title", &titleArrivesLate},
+    {"late-reply", &lateCursorReply},
 };
 
 // Scenarios in the console the program has taken, once it is ready.

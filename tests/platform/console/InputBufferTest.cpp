@@ -233,6 +233,16 @@ BOOL writeFromNull(HANDLE input) {
   DWORD written = 0;
   return WriteConsoleInputA(input, nullptr, 1, &written);
 }
+// Windows reads the records before it looks at the handle.
+BOOL writeFromNullToAnEvent(HANDLE) {
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  DWORD written = 0;
+  const BOOL ok = WriteConsoleInputA(event, nullptr, 1, &written);
+  const DWORD error = GetLastError();
+  CloseHandle(event);
+  SetLastError(error);
+  return ok;
+}
 BOOL countIntoNull(HANDLE input) {
   return GetNumberOfConsoleInputEvents(input, nullptr);
 }
@@ -242,6 +252,7 @@ TEST_F(InputBufferTest, BadArgumentsFailWithAClearError) {
       {"read into null", &readIntoNull, ERROR_INVALID_PARAMETER},
       {"read without count", &readWithoutCount, ERROR_INVALID_PARAMETER},
       {"write from null", &writeFromNull, ERROR_NOACCESS},
+      {"write from null to no console input", &writeFromNullToAnEvent, ERROR_NOACCESS},
       {"count into null", &countIntoNull, ERROR_INVALID_PARAMETER},
   };
   for (const BadCall& row : calls) {

@@ -10,6 +10,7 @@
 namespace {
 
 using namespace win32;
+using win32::detail::CharacterForm;
 using win32::detail::DecodedInput;
 using win32::detail::TerminalDecoder;
 
@@ -59,7 +60,14 @@ struct Row {
   bool replyExpected;
   std::vector<std::string> expected;
   bool titleExpected = false;
+  CharacterForm form = {};
+  const char* terminal = nullptr;  // its terminfo description adds to the built-in table
 };
+
+// xterm's default Alt in a UTF-8 locale, and a terminal in a single-byte one.
+constexpr CharacterForm kUtf8Meta{true, true};
+constexpr CharacterForm kLatin1Meta{false, true};
+constexpr CharacterForm kLatin1{false, false};
 
 void PrintTo(const Row& row, std::ostream* os) {
   *os << row.name;
@@ -70,6 +78,12 @@ class DecoderRows : public testing::TestWithParam<Row> {};
 TEST_P(DecoderRows, BytesGiveTheseRecords) {
   const Row& row = GetParam();
   TerminalDecoder decoder;
+  decoder.setCharacterForm(row.form);
+  if (row.terminal != nullptr) {
+    auto description = win32::detail::DescribeTerminal(row.terminal);
+    ASSERT_TRUE(description.has_value()) << row.terminal << " has no terminfo entry";
+    decoder.describe(*description);
+  }
   if (row.replyExpected) decoder.expectCursorReply();
   if (row.titleExpected) decoder.expectTitleReply();
   DecodedInput out;
@@ -135,7 +149,7 @@ const Row kRows[] = {
      join({press("2d 58 78 0"), press("15 59 79 0"), {"cursor 6,2"}})},
     {"CursorReplySplitOverThreeReads", {"\x1b[2", "4;8", "0R"}, true, {"cursor 79,23"}},
     {"KeyWhileAReplyIsAwaited", {"\x1b[B"}, true, press("50 28 0 100")},
-    {"PrivateCursorReply", {"\x1b[?5;9R"}, false, {"cursor 8,4"}},
+    {"PrivateCursorReply", {"\x1b[?5;9R"}, true, {"cursor 8,4"}},
     {"TruncatedCsiBecomesItsBytes",
      {"\x1b[1;"},
      false,
@@ -165,16 +179,13 @@ const Row kRows[] = {
      press("10 51 71 0")},
     // No terminal is 4096 cells wide: larger cells are taken as the last.
     {"NineDigitNumbersStillPass", {"\x1b[<0;123456789;2M"}, false, {"mouse 4094,1 1 0 0"}},
-    {"LeadByteWaitedOutThenEightBitCsi",
-     {"\xdf", "", "\x9b+R"},
-     false,
-     join({press("0 0 3f 0"), press("d bb 2b 10"), press("13 52 52 10")})},
+    {"LeadByteWaitedOutThenEightBitCsi", {"\xdf", "", "\x9b+R"}, false, press("0 0 3f 0")},
     {"ShiftTab", {"\x1b[Z"}, false, press("f 9 9 10")},
     {"CtrlAAsModifyOtherKeysSends", {"\x1b[27;5;97~"}, false, press("1e 41 1 8")},
     {"CtrlJByNumberIsNoKeypadEnter", {"\x1b[106;5u"}, false, press("24 4a a 8")},
     {"EscEscIsTwoEscKeys", {"\x1b\x1b"}, false, join({press("1 1b 1b 0"), press("1 1b 1b 0")})},
     {"ShiftF3WhileNoReplyIsAwaited", {"\x1b[1;2R"}, false, press("3d 72 0 10")},
-    {"LateCursorReplyIsNoKey", {"\x1b[24;80R"}, false, {"cursor 79,23"}},
+    {"LateCursorReplyIsNoKey", {"\x1b[24;80R"}, false, {}},
     {"KeypadZeroInApplicationMode", {"\x1bOp"}, false, press("52 60 30 0")},
     {"UnknownSequenceIsDropped", {"\x1b[99xq"}, false, press("10 51 71 0")},
     {"SubfieldsAreDropped", {"\x1b[97:65;5uq"}, false, press("10 51 71 0")},
@@ -215,6 +226,160 @@ const Row kRows[] = {
      {"\x1b[" + std::string(100, '1') + "Aq"},
      false,
      press("10 51 71 0")},
+    // A sequence being dropped ends with the wait: the key after it is a key.
+    {"OverlongUnendedSequenceThenAPause",
+     {"\x1b[" + std::string(70, '1'), "", "A"},
+     false,
+     press("1e 41 41 10")},
+    {"OverlongUnendedSequenceThenAControl",
+     {"\x1b[" + std::string(70, '1') + "\r"},
+     false,
+     press("1c d d 0")},
+    // The X10/normal form (GNU screen, the Linux console with gpm): ESC [ M,
+    // then button, column and row, each + 32.
+    {"X10Press", {"\x1b[M *%"}, false, {"mouse 9,4 1 0 0"}},
+    {"X10PressAndRelease",
+     {"\x1b[M *%\x1b[M#*%q"},
+     false,
+     join({{"mouse 9,4 1 0 0", "mouse 9,4 0 0 0"}, press("10 51 71 0")})},
+    {"X10RightButtonAndDrag",
+     {"\x1b[M\"!!\x1b[MB#$"},
+     false,
+     {"mouse 0,0 2 0 0", "mouse 2,3 2 1 0"}},
+    {"X10WheelUp", {"\x1b[M`*%"}, false, {"mouse 9,4 780000 4 0"}},
+    {"X10CtrlClick", {"\x1b[M0*%"}, false, {"mouse 9,4 1 0 8"}},
+    {"X10LastColumn", {"\x1b[M \xff!"}, false, {"mouse 222,0 1 0 0"}},
+    {"X10ColumnBeyondTheForm", {std::string("\x1b[M \0!", 6)}, false, {"mouse 222,0 1 0 0"}},
+    {"X10SplitOverReads", {"\x1b[", "M ", "*%"}, false, {"mouse 9,4 1 0 0"}},
+    {"X10CutByTheWaitIsNoKey", {"\x1b[M ", "", "q"}, false, press("10 51 71 0")},
+    {"X10EightBitCsi", {"\x9bM *%"}, false, {"mouse 9,4 1 0 0"}},
+    // urxvt's 1015 form: ESC [ button+32 ; column ; row M.
+    {"Urxvt1015PressAndRelease",
+     {"\x1b[32;10;5M\x1b[35;10;5M"},
+     false,
+     {"mouse 9,4 1 0 0", "mouse 9,4 0 0 0"}},
+    {"Urxvt1015Wheel", {"\x1b[97;10;5M"}, false, {"mouse 9,4 ff880000 4 0"}},
+    {"Urxvt1015MoveWithoutButton", {"\x1b[67;300;5M"}, false, {"mouse 299,4 0 1 0"}},
+    // Buttons 8 and 9 (back, forward) and the horizontal wheel.
+    {"SgrBackButton",
+     {"\x1b[<128;3;4M\x1b[<128;3;4m"},
+     false,
+     {"mouse 2,3 8 0 0", "mouse 2,3 0 0 0"}},
+    {"SgrForwardButton", {"\x1b[<129;3;4M"}, false, {"mouse 2,3 10 0 0"}},
+    {"SgrButtonsTenAndElevenHaveNoRecord",
+     {"\x1b[<130;3;4M\x1b[<131;3;4Mq"},
+     false,
+     press("10 51 71 0")},
+    {"SgrWheelLeft", {"\x1b[<66;3;4M"}, false, {"mouse 2,3 ff880000 8 0"}},
+    {"SgrWheelRight", {"\x1b[<67;3;4M"}, false, {"mouse 2,3 780000 8 0"}},
+    // rxvt's and urxvt's own Shift, Ctrl and Alt forms.
+    {"RxvtShiftUp", {"\x1b[a"}, false, press("48 26 0 110")},
+    {"RxvtShiftLeft", {"\x1b[d"}, false, press("4b 25 0 110")},
+    {"RxvtCtrlUp", {"\x1bOa"}, false, press("48 26 0 108")},
+    {"RxvtCtrlRight", {"\x1bOc"}, false, press("4d 27 0 108")},
+    {"RxvtShiftInsert", {"\x1b[2$"}, false, press("52 2d 0 110")},
+    {"RxvtCtrlF1", {"\x1b[11^"}, false, press("3b 70 0 8")},
+    {"RxvtCtrlShiftDelete", {"\x1b[3@"}, false, press("53 2e 0 118")},
+    {"RxvtAltUp", {"\x1b\x1b[A"}, false, press("48 26 0 102")},
+    {"RxvtAltCtrlUp", {"\x1b\x1bOa"}, false, press("48 26 0 10a")},
+    {"RxvtAltF1", {"\x1b\x1b[11~"}, false, press("3b 70 0 2")},
+    // rxvt's Shift+F3 sends what its terminfo calls F13 (kf13): F13 it is.
+    {"RxvtShiftF3IsF13", {"\x1b[25~"}, false, press("0 7c 0 0")},
+    {"EscEscThenALetter", {"\x1b\x1bx"}, false, join({press("1 1b 1b 0"), press("2d 58 78 2")})},
+    {"ThreeEscs",
+     {"\x1b\x1b\x1b"},
+     false,
+     join({press("1 1b 1b 0"), press("1 1b 1b 0"), press("1 1b 1b 0")})},
+    // The Linux console: F1-F5, the keypad's 5 and Shift+Tab.
+    {"LinuxF1", {"\x1b[[A"}, false, press("3b 70 0 0")},
+    {"LinuxF5", {"\x1b[[E"}, false, press("3f 74 0 0")},
+    {"LinuxUnknownBracketFormIsDropped", {"\x1b[[Zq"}, false, press("10 51 71 0")},
+    {"LinuxKeypad5", {"\x1b[G"}, false, press("4c c 0 0")},
+    {"LinuxShiftTab", {"\x1b\t"}, false, press("f 9 9 10")},
+    // SS3 with xterm's modifier number.
+    {"Ss3ShiftF1", {"\x1bO2P"}, false, press("3b 70 0 10")},
+    {"Ss3CtrlKeypadPlus", {"\x1bO5k"}, false, press("4e 6b 2b 8")},
+    {"Ss3DigitsCutByTheWait",
+     {"\x1bO5", "", "q"},
+     false,
+     join({press("18 4f 4f 12"), press("6 35 35 0"), press("10 51 71 0")})},
+    // Alt as the eighth bit, and as ESC before a UTF-8 character.
+    {"AltAAsUtf8Meta", {"\xc3\xa1"}, false, press("1e 41 61 2"), false, kUtf8Meta},
+    {"AltShiftAAsUtf8Meta", {"\xc3\x81"}, false, press("1e 41 41 12"), false, kUtf8Meta},
+    {"AltAAsRawMeta", {"\xe1"}, false, press("1e 41 61 2"), false, kLatin1Meta},
+    {"EAcuteAsLatin1", {"\xe9"}, false, press("0 0 e9 0"), false, kLatin1},
+    {"AltBeforeUtf8Character", {"\x1b\xc3\xa9"}, false, press("0 0 e9 2")},
+    // 8-bit introducers, as bytes and as UTF-8.
+    {"EightBitCsiUp",
+     {"\x9b"
+      "A"},
+     false,
+     press("48 26 0 100")},
+    {"EightBitSs3F1", {"\x8fP"}, false, press("3b 70 0 0")},
+    {"Utf8EncodedCsiUp",
+     {"\xc2\x9b"
+      "A"},
+     false,
+     press("48 26 0 100")},
+    {"Utf8EncodedCsiSplit", {"\xc2", "\x9b", "1;5A"}, false, press("48 26 0 108")},
+    {"EightBitCsiInLatin1",
+     {"\x9b"
+      "B"},
+     false,
+     press("50 28 0 100"),
+     false,
+     kLatin1},
+    {"EightBitCsiCutByTheWait",
+     {"\x9b"
+      "1",
+      "", "q"},
+     false,
+     join({press("2 31 31 0"), press("10 51 71 0")})},
+    // Controls typed with Ctrl and a sign, and Ctrl+Backspace.
+    {"CtrlCaret", {"\x1e"}, false, press("7 36 1e 18")},
+    {"CtrlUnderscore", {"\x1f"}, false, press("c bd 1f 18")},
+    {"CtrlBackspaceIsBs", {"\x08"}, false, press("e 8 7f 8")},
+    // Replies are taken for the queries asked, and dropped when nobody asked.
+    // Captured from xterm 379 (mouse modes 1000 and 1002 only, so the X10/
+    // normal form) and from rxvt-unicode 9.30 (1015 without 1006).
+    {"XtermX10PressDragRelease",
+     {"\x1b[M *%\x1b[M@.'\x1b[M#.'"},
+     false,
+     {"mouse 9,4 1 0 0", "mouse 13,6 1 1 0", "mouse 13,6 0 0 0"}},
+    {"XtermX10BackButton",
+     {"\x1b[M\xa0.'", "\x1b[M#.'"},
+     false,
+     {"mouse 13,6 8 0 0", "mouse 13,6 0 0 0"}},
+    {"XtermSgrWheelLeftWithItsRelease",
+     {"\x1b[<66;10;5M\x1b[<66;10;5m"},
+     false,
+     {"mouse 9,4 ff880000 8 0"}},
+    {"XtermAnswersBothCursorQueries", {"\x1b[?1;1;1R\x1b[1;1R"}, true, {"cursor 0,0"}},
+    {"XtermAltAIsUtf8Meta", {"\xc3\xa1"}, false, press("1e 41 61 2"), false, {}, "xterm"},
+    {"UrxvtRightButton1015",
+     {"\x1b[34;8;5M\x1b[35;8;5M"},
+     false,
+     {"mouse 7,4 2 0 0", "mouse 7,4 0 0 0"}},
+    {"UrxvtShiftEnd", {"\x1b[8$"}, false, press("4f 23 0 110")},
+    {"UrxvtCtrlHome", {"\x1b[7^"}, false, press("47 24 0 108")},
+    // Keys as terminfo describes them, where the built-in table does not know
+    // them; where it does (xterm's kf13 is its Shift+F1) it has the first word.
+    {"SunF1FromTerminfo", {"\x1b[224z"}, false, press("3b 70 0 0"), false, {}, "sun"},
+    {"SunHomeFromTerminfo", {"\x1b[214z"}, false, press("47 24 0 100"), false, {}, "sun"},
+    {"SunBackspaceIsBs", {"\x08"}, false, press("e 8 8 0"), false, {}, "sun"},
+    {"MachEndFromTerminfo", {"\x1b[Y"}, false, press("4f 23 0 100"), false, {}, "mach"},
+    {"MachF5FromTerminfo", {"\x1bOT"}, false, press("3f 74 0 0"), false, {}, "mach"},
+    {"MachInsertFromTerminfo", {"\x1b[@"}, false, press("52 2d 0 100"), false, {}, "mach"},
+    {"AltWithADescribedKey", {"\x1b\x1b[220z"}, false, press("4f 23 0 102"), false, {}, "sun"},
+    {"UnknownToBothIsDropped", {"\x1b[299zq"}, false, press("10 51 71 0"), false, {}, "sun"},
+    {"XtermKf13IsShiftF1", {"\x1b[1;2P"}, false, press("3b 70 0 10"), false, {}, "xterm"},
+    {"RxvtKf13IsF13", {"\x1b[25~"}, false, press("0 7c 0 0"), false, {}, "rxvt-unicode"},
+    {"UnaskedPrivateCursorReplyIsDropped", {"\x1b[?5;9Rq"}, false, press("10 51 71 0")},
+    {"PrivateReplyThenItsPlainEcho", {"\x1b[?5;9;1R\x1b[5;9R"}, true, {"cursor 8,4"}},
+    {"ShiftF3AfterThePrivateReply",
+     {"\x1b[?1;2R\x1b[1;2R\x1b[1;2R"},
+     true,
+     join({press("3d 72 0 10"), {"cursor 1,0"}})},
 };
 
 INSTANTIATE_TEST_SUITE_P(Terminal, DecoderRows, testing::ValuesIn(kRows),
@@ -245,6 +410,46 @@ TEST(TerminalDecoderTest, DiscardingDropsWhatWaitsButKeepsTheRepliesAwaited) {
   decoder.feed("\x1b[1;17R", 7, out);
   EXPECT_EQ(describeAll(out), std::vector<std::string>{"cursor 16,0"});
   EXPECT_EQ(decoder.bytesConsumed(), 11u);
+}
+
+// Once the terminal has answered DECXCPR, a plain report before the private
+// reply is the key it looks like (Shift+F3 typed just before a query).
+TEST(TerminalDecoderTest, ATerminalThatAnswersPrivatelyHasNoPlainReplies) {
+  TerminalDecoder decoder;
+  DecodedInput out;
+  decoder.expectCursorReply();
+  const std::string first = "\x1b[?3;4R\x1b[3;4R";
+  decoder.feed(first.data(), first.size(), out);
+  decoder.expectCursorReply();
+  const std::string second = "\x1b[1;2R\x1b[?5;9R\x1b[5;9R";
+  decoder.feed(second.data(), second.size(), out);
+  EXPECT_EQ(describeAll(out), join({press("3d 72 0 10"), {"cursor 3,2", "cursor 8,4"}}));
+}
+
+// A terminal described by terminfo is understood: every key its description
+// names gives one key press.
+TEST(TerminalDecoderTest, EveryKeyATerminalDescribesIsAKey) {
+  for (const char* name : {"xterm", "xterm-256color", "screen", "tmux-256color", "rxvt-unicode",
+                           "linux", "vt220", "sun", "mach", "hurd", "Eterm", "wsvt25", "cons25"}) {
+    auto description = win32::detail::DescribeTerminal(name);
+    if (!description) continue;  // not installed here
+    for (const win32::detail::DescribedKey& key : description->keys) {
+      SCOPED_TRACE(std::string(name) + " " + key.bytes.substr(1));
+      TerminalDecoder decoder;
+      decoder.describe(*description);
+      DecodedInput out;
+      decoder.feed(key.bytes.data(), key.bytes.size(), out);
+      decoder.flush(out);
+      ASSERT_EQ(out.records.size(), 2u);
+      EXPECT_EQ(out.records[0].EventType, KEY_EVENT);
+    }
+  }
+}
+
+TEST(TerminalDecoderTest, NoDescriptionForAnUnknownTerminal) {
+  EXPECT_FALSE(win32::detail::DescribeTerminal("no-such-terminal-here").has_value());
+  EXPECT_FALSE(win32::detail::DescribeTerminal("").has_value());
+  EXPECT_FALSE(win32::detail::DescribeTerminal(nullptr).has_value());
 }
 
 TEST(TerminalDecoderTest, ALongUnendedSequenceNeitherHangsNorLosesBytes) {

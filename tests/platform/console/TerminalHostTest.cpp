@@ -3,6 +3,7 @@
 // typed keys and mouse reports arrive as records; the cursor query works.
 // Standard input that is no terminal costs next to no CPU.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "tests/platform/console/ConsoleHostScenarios.h"
+#include "tests/support/Pty.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Tmux.h"
@@ -184,7 +186,101 @@ TEST(TerminalHostTest, CursorAfterWritesIsWhereWindowsPutsIt) {
   ASSERT_TRUE(pane.finished());
   // Without wrapping the last column takes every character past it.
   EXPECT_EQ(pane.file("out"),
-            "ready\nafter 16 16,0\nafter 0 16,0\nno wrap 79,5\nwrap 5,8\nread output 0 6\ndone\n");
+            "ready\nafter 16 16,0\nafter 0 16,0\nafter 16 NULs 16,0 wrote 16\nno wrap 79,5\n"
+            "wrap 5,8\nread output 0 6\ndone\n");
+}
+
+// The console host program on a pseudo-terminal the test plays: it reads
+// what the program writes and answers as a terminal would, when it chooses.
+class PlayedTerminal {
+ public:
+  PlayedTerminal(const TempDir& dir, const char* scenario) : out_(dir.path() + "/out") {
+    if (!pty_.ok()) return;
+    child_ = ::fork();
+    if (child_ == 0) {
+      for (int fd = 0; fd < 3; ++fd) ::dup2(pty_.slave(), fd);
+      ::execl(CONSOLE_HOST_PROGRAM, CONSOLE_HOST_PROGRAM, scenario, out_.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(pty_.slave());
+  }
+  ~PlayedTerminal() {
+    if (child_ <= 0) return;
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  }
+  bool ok() const { return child_ > 0; }
+  // Waits until the program's file holds `line`, keeping what it wrote to
+  // the terminal.
+  bool awaitLine(const std::string& line, std::chrono::milliseconds limit = kLimit) {
+    return WaitUntil(
+        [&] {
+          written_ += pty_.drain(std::chrono::milliseconds(1));
+          return ReadFile(out_).find(line) != std::string::npos;
+        },
+        limit);
+  }
+  // Waits until the program has written `bytes` `count` times in all.
+  bool awaitWritten(const std::string& bytes, std::size_t count) {
+    return WaitUntil(
+        [&] {
+          written_ += pty_.drain(std::chrono::milliseconds(1));
+          std::size_t seen = 0;
+          for (auto at = written_.find(bytes); at != std::string::npos;
+               at = written_.find(bytes, at + 1)) {
+            ++seen;
+          }
+          return seen >= count;
+        },
+        kLimit);
+  }
+  void answer(const std::string& bytes) {
+    ASSERT_EQ(::write(pty_.master(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  const std::string& written() const { return written_; }
+  std::string lines() const { return ReadFile(out_); }
+  const std::string& out() const { return out_; }
+
+ private:
+  testing_support::Pty pty_{true};
+  std::string out_;
+  pid_t child_ = -1;
+  std::string written_;
+};
+
+// Nothing waits for the terminal's title: the program reads its first title
+// (its path) before the terminal has said anything, and the terminal's own
+// once it came; setting the first title back reads as the terminal's again.
+TEST(TerminalHostTest, TheTitleIsAskedWithoutWaitingForTheAnswer) {
+  TempDir dir;
+  PlayedTerminal terminal(dir, "title");
+  ASSERT_TRUE(terminal.ok());
+  EXPECT_TRUE(terminal.awaitLine("first "));
+  EXPECT_NE(terminal.written().find("\x1b[21t"), std::string::npos);
+  terminal.answer("\x1b]lmy shell\x1b\\");
+  EXPECT_TRUE(terminal.awaitLine("back "));
+  const std::string lines = terminal.lines();
+  EXPECT_EQ(lines.substr(lines.find("then ")), "then my shell\nback my shell\n");
+  EXPECT_EQ(lines.substr(0, 6), "first ");
+}
+
+// A cursor reply that comes after its asker gave up answers no later query,
+// also while the next one waits: the second query takes the second reply.
+TEST(TerminalHostTest, ALateCursorReplyAnswersNoLaterQuery) {
+  TempDir dir;
+  PlayedTerminal terminal(dir, "late-reply");
+  ASSERT_TRUE(terminal.ok());
+  EXPECT_TRUE(terminal.awaitLine("first none 1460"));
+  std::ofstream(terminal.out() + ".go") << "go\n";
+  EXPECT_TRUE(terminal.awaitWritten("\x1b[6n", 2));
+  // The terminal was slow: the first reply comes only now, and is read
+  // before the second comes (a wrong match would show within the look).
+  terminal.answer("\x1b[3;3R");
+  EXPECT_FALSE(terminal.awaitLine("second ", std::chrono::milliseconds(300)));
+  terminal.answer("\x1b[7;9R");
+  EXPECT_TRUE(terminal.awaitLine("second "));
+  EXPECT_EQ(terminal.lines(), "first none 1460\nsecond 8,6\n");
 }
 
 // A key typed before the program first reads the console is dropped by the

@@ -210,6 +210,15 @@ TEST(ConsoleTest, TextAtACellStopsAtTheBuffersEnd) {
             "8");
 }
 
+// Windows places no text and looks no further at the cell.
+TEST(ConsoleTest, NoTextAtACellOutsideTheBufferSucceeds) {
+  Terminal terminal;
+  DWORD written = 9;
+  EXPECT_TRUE(WriteConsoleOutputCharacterA(terminal.output(), "", 0, {200, 0}, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(terminal.written(), "");
+}
+
 TEST(ConsoleTest, WrapAtTheEndOfALineFollowsTheOutputMode) {
   Terminal terminal;
   ASSERT_TRUE(SetConsoleMode(terminal.output(), ENABLE_PROCESSED_OUTPUT));
