@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -366,28 +367,18 @@ bool cutByTheExit(DevData d) {
   return writable(d) && (K2C_InChannelWrite(d) || (d->buffer != nullptr && K2C_InChannelUpdate(d)));
 }
 
-void appendText(char* to, std::size_t& used, std::size_t capacity, const char* text) {
-  const std::size_t n = std::min(std::strlen(text), capacity - used);
-  std::memcpy(to + used, text, n);
-  used += n;
-}
-
 // "#RTS: output to standard output not written in full"; a file by its name.
 void reportCut(DevData d) {
+  const bool named = d->name != nullptr && d->name[0] != '\0';
+  const bool toError = d->file == win32::GetStdHandle(win32::STD_ERROR_HANDLE);
   char line[300];
-  std::size_t used = 0;
-  appendText(line, used, sizeof line, "#RTS: output to ");
-  if (d->name != nullptr && d->name[0] != '\0') {
-    appendText(line, used, sizeof line, "\"");
-    appendText(line, used, sizeof line, d->name);
-    appendText(line, used, sizeof line, "\"");
-  } else if (d->file == win32::GetStdHandle(win32::STD_ERROR_HANDLE)) {
-    appendText(line, used, sizeof line, "standard error");
-  } else {
-    appendText(line, used, sizeof line, "standard output");
-  }
-  appendText(line, used, sizeof line, " not written in full");
-  K2C_StdOut(line, static_cast<std::uint32_t>(used));
+  const int length = std::snprintf(line, sizeof line, "#RTS: output to %s%s%s not written in full",
+                                   named ? "\"" : "",
+                                   named     ? d->name
+                                   : toError ? "standard error"
+                                             : "standard output",
+                                   named ? "\"" : "");
+  K2C_StdOut(line, static_cast<std::uint32_t>(std::min<int>(length, sizeof line - 1)));
   K2C_StdOutN();
 }
 
@@ -408,16 +399,26 @@ void flushAtEnd(DevData d) {
   if (err != 0 && (d->state & stateFailureRaised) == 0) reportEndFailure(d, err);
 }
 
-void FlushAll() {
+// Visits the open records in the order they were opened while `visit`
+// answers true.
+template <class Visit>
+void forEachRecord(Visit visit) {
   if (devDataRing == nullptr) return;
   DevData d = devDataRing;
   do {
-    endFlushAt.store(d);
-    if (endFlushTakenOver.load()) break;
-    flushAtEnd(d);
-    endFlushAt.store(nullptr);
+    if (!visit(d)) return;
     d = d->next;
   } while (d != devDataRing);
+}
+
+void FlushAll() {
+  forEachRecord([](DevData d) {
+    endFlushAt.store(d);
+    if (endFlushTakenOver.load()) return false;
+    flushAtEnd(d);
+    endFlushAt.store(nullptr);
+    return true;
+  });
 }
 
 // On the finisher's thread, which ends the process right after: a failure
@@ -425,16 +426,14 @@ void FlushAll() {
 void FlushAfterLimit() {
   endFlushTakenOver.store(true);
   const DevData busy = endFlushAt.load();
-  if (devDataRing == nullptr) return;
-  DevData d = devDataRing;
-  do {
+  forEachRecord([busy](DevData d) {
     if (d == busy || cutByTheExit(d)) {
       if (writable(d)) reportCut(d);
     } else if (d->buffer != nullptr && !K2C_InChannelUpdate(d)) {
       if (d->bufFlush(d) != 0) reportCut(d);
     }
-    d = d->next;
-  } while (d != devDataRing);
+    return true;
+  });
 }
 
 }  // namespace

@@ -101,6 +101,28 @@ bool inForeground(int fd) {
   return group < 0 || group == ::getpgrp();
 }
 
+// SIGTTOU blocked on this thread while it lives; errno as the calls inside
+// left it. Async-signal-safe.
+class TtouBlocked {
+ public:
+  TtouBlocked() {
+    sigset_t ttou;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    ::pthread_sigmask(SIG_BLOCK, &ttou, &previous_);
+  }
+  ~TtouBlocked() {
+    const int callErrno = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    errno = callErrno;
+  }
+  TtouBlocked(const TtouBlocked&) = delete;
+  TtouBlocked& operator=(const TtouBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 // Sets the terminal when the process is in the foreground; answers whether
 // it did. From a background process group tcsetattr raises SIGTTOU, whose
 // default action stops every thread, the exit's limiter included; a process
@@ -110,16 +132,8 @@ bool inForeground(int fd) {
 // call cannot stop the process either (the call then goes through).
 // Async-signal-safe.
 bool applyInForeground(int fd, int when, const struct termios& settings) {
-  sigset_t ttou;
-  sigset_t previous;
-  sigemptyset(&ttou);
-  sigaddset(&ttou, SIGTTOU);
-  ::pthread_sigmask(SIG_BLOCK, &ttou, &previous);
-  const bool applied = inForeground(fd) && ::tcsetattr(fd, when, &settings) == 0;
-  const int callErrno = errno;
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  errno = callErrno;
-  return applied;
+  const TtouBlocked blocked;
+  return inForeground(fd) && ::tcsetattr(fd, when, &settings) == 0;
 }
 
 // Ctrl+Z: the shell gets the terminal as the program found it (settings,
@@ -273,16 +287,11 @@ void RestoreTerminal() {
   const int fd = restoreState.terminal.load();
   if (restoreState.handedBack.load()) return;
   const int savedErrno = errno;  // it may run in a signal handler
-  // With TOSTOP set a write from the background raises SIGTTOU too.
-  sigset_t ttou;
-  sigset_t previous;
-  sigemptyset(&ttou);
-  sigaddset(&ttou, SIGTTOU);
-  ::pthread_sigmask(SIG_BLOCK, &ttou, &previous);
-  const std::size_t length = restoreState.restoreLength.load();
-  writeAll(fd >= 0 ? fd : STDOUT_FILENO, restoreState.bytes, length);
-  if (fd >= 0) applyInForeground(fd, TCSANOW, restoreState.original);
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  {
+    const TtouBlocked blocked;  // with TOSTOP a write from the background raises it too
+    writeAll(fd >= 0 ? fd : STDOUT_FILENO, restoreState.bytes, restoreState.restoreLength.load());
+    if (fd >= 0) applyInForeground(fd, TCSANOW, restoreState.original);
+  }
   errno = savedErrno;
 }
 

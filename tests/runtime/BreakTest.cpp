@@ -187,11 +187,11 @@ class JobInShell {
 
   bool Ready() { return started_ && WaitForFile(marker(), std::chrono::seconds(30)); }
   // Ctrl+Z, and the shell has said so.
-  bool Stop() {
-    return tmux_.SendKeys("C-z") &&
-           testing_support::WaitUntil(
-               [&] { return tmux_.Screen().find("Stopped") != std::string::npos; },
-               std::chrono::seconds(20), std::chrono::milliseconds(50));
+  bool Stop() { return tmux_.SendKeys("C-z") && AwaitScreen("Stopped"); }
+  bool AwaitScreen(const std::string& text) {
+    return testing_support::WaitUntil(
+        [&] { return tmux_.Screen().find(text) != std::string::npos; }, std::chrono::seconds(20),
+        std::chrono::milliseconds(50));
   }
   bool Command(const std::string& line) { return tmux_.SendLiteral(line + "\r"); }
   // The exit line, once the job has ended; empty when it has not in time.
@@ -237,9 +237,7 @@ TEST(StopInTerminal, AJobSentToTheBackgroundEndsByItself) {
   ASSERT_TRUE(job.Ready());
   ASSERT_TRUE(job.Stop());
   ASSERT_TRUE(job.Command("bg"));
-  ASSERT_TRUE(
-      testing_support::WaitUntil([&] { return job.Screen().find("&") != std::string::npos; },
-                                 std::chrono::seconds(20), std::chrono::milliseconds(50)));
+  ASSERT_TRUE(job.AwaitScreen("&"));
   std::ofstream(job.marker().string() + ".go") << "go\n";
   EXPECT_EQ(job.ExitLine(), "EXIT=0\n") << job.Screen();
   EXPECT_EQ(ReadFile(job.out()), "main returns\nfin A\n");

@@ -393,6 +393,12 @@ void noteExit(const char* kind) {
          " t=" + std::to_string(micros) + (stalledPipe >= 0 ? " blocked" : ""));
 }
 
+void makeStandardOutputAStalledPipe() {
+  int ends[2];
+  if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
+  stalledPipe = ends[0];
+}
+
 // The pipe is full and the main thread has not finished a line for 200 ms:
 // it is blocked in a write.
 void awaitMainBlockedInAWrite() {
@@ -439,11 +445,7 @@ void startExitThread(char kind, std::chrono::microseconds delay) {
 }
 
 void exitRace(const std::string& kinds, std::chrono::microseconds delay) {
-  if (kinds.find('w') != std::string::npos) {
-    int ends[2];
-    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
-    stalledPipe = ends[0];
-  }
+  if (kinds.find('w') != std::string::npos) makeStandardOutputAStalledPipe();
   IO::BEGIN();
   threadRole = "main";
   K2C_FINALLY(&finNamesItsThread);
@@ -653,22 +655,18 @@ void endWhenTold() {
 // write blocks; another thread then halts. The exit runs on without the main
 // thread, whose line is cut short.
 void haltWhileOutputStalls() {
-  int ends[2];
-  if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) _exit(122);
+  makeStandardOutputAStalledPipe();
   IO::BEGIN();
   K2C_FINALLY(&finNamesItsThread);
-  std::thread([readEnd = ends[0]] {
+  std::thread([] {
     threadRole = "halter";
-    const int capacity = ::fcntl(readEnd, F_GETPIPE_SZ);
-    int queued = 0;
-    while (::ioctl(readEnd, FIONREAD, &queued) == 0 && queued < capacity - 1024) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    awaitMainBlockedInAWrite();
     K2C_HALT(5);
   }).detach();
   for (;;) {
     IO::WrStr("a line that will not get through");
     IO::WrLn();
+    linesDone.fetch_add(1);
   }
 }
 
