@@ -15,7 +15,7 @@ constexpr int kTitleCapacity = 256;
 constexpr int kConsoleSearchTries = 5;
 constexpr win32::DWORD kConsoleSearchPauseMs = 20;
 
-win32::BOOL matchConsoleMarker(win32::HWND window, win32::LPARAM found) {
+win32::BOOL CALLBACK matchConsoleMarker(win32::HWND window, win32::LPARAM found) {
   char text[kTitleCapacity] = {};
   const int length = win32::GetWindowTextA(window, text, kTitleCapacity);
   if (length <= 0 || std::string_view(text, static_cast<std::size_t>(length)) != kConsoleMarker) {

@@ -79,8 +79,8 @@ void realiseWindowPalette() {
   win32::RealizePalette(server.objects.windowDC);
 }
 
-win32::LRESULT windowProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
-                               win32::LPARAM lParam) {
+win32::LRESULT CALLBACK windowProcedure(win32::HWND window, win32::UINT message,
+                                        win32::WPARAM wParam, win32::LPARAM lParam) {
   if (ktsIGraph::proc != nullptr) {
     ktsIGraph::proc(window, message, static_cast<std::uint32_t>(wParam),
                     static_cast<std::int32_t>(lParam));
@@ -284,7 +284,7 @@ void awaitReopening() {
   }
 }
 
-win32::DWORD serveWindow(win32::LPVOID) {
+win32::DWORD WINAPI serveWindow(win32::LPVOID) {
   createWindow();
   for (;;) {
     paintNewWindow();

@@ -283,7 +283,7 @@ bool isConsoleInput(win32::HANDLE input) {
   return win32::GetNumberOfConsoleInputEvents(input, &pending) != 0;
 }
 
-win32::DWORD readerThread(win32::LPVOID) {
+win32::DWORD WINAPI readerThread(win32::LPVOID) {
   const win32::HANDLE conIn = console.conIn;
   for (;;) {
     if (win32::WaitForSingleObject(conIn, win32::INFINITE) != win32::WAIT_OBJECT_0) {

@@ -86,7 +86,7 @@ bool claimNext(std::uint32_t& slot) {
 // nobody is writing goes out, and the process ends with 9, whatever code
 // the exit had: what was left undone makes it a failure. The exit hooks of
 // ExitProcess put the terminal back.
-win32::DWORD finisherMain(win32::LPVOID) {
+win32::DWORD WINAPI finisherMain(win32::LPVOID) {
   while (win32::WaitForSingleObject(limiter.finish, win32::INFINITE) != win32::WAIT_OBJECT_0) {
     win32::Sleep(kLimiterTickMs);
   }
@@ -119,7 +119,7 @@ void countDown() {
   }
 }
 
-win32::DWORD limiterMain(win32::LPVOID) {
+win32::DWORD WINAPI limiterMain(win32::LPVOID) {
   for (;;) {
     if (win32::WaitForSingleObject(limiter.wake, win32::INFINITE) == win32::WAIT_FAILED) {
       win32::Sleep(kLimiterTickMs);  // no event: look at the arming by the clock

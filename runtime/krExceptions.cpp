@@ -389,7 +389,7 @@ __attribute__((no_sanitize("address", "undefined"))) void redirectToTrapEntry(
 
 }  // namespace
 
-win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers) {
+win32::LONG WINAPI K2C_xFilter(win32::EXCEPTION_POINTERS* pointers) {
   const win32::EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   if (record.ExceptionFlags != 0) {
     static constexpr char kMessage[] = "#RTS: Unable to handle an exception.";

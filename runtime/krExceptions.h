@@ -95,7 +95,7 @@ void K2C_ReportDuringExit(const K2C_ExceptionSource* source);
 // the error report file.
 const char* K2C_ExceptionText();
 
-win32::LONG K2C_xFilter(win32::EXCEPTION_POINTERS* pointers);
+win32::LONG WINAPI K2C_xFilter(win32::EXCEPTION_POINTERS* pointers);
 // Target of redirected threads: trap number in Rax, location in Rdx.
 extern "C" void K2C_TrapFJump();
 // What K2C_TrapFJump calls: clears the floating-point unit after a float trap

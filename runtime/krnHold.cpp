@@ -105,7 +105,7 @@ __attribute__((noinline)) void safePoint(bool entering) {
   if (mainThread.request.load() == kStopRequest) stopHere();
 }
 
-__attribute__((noinline)) void answerApc(win32::ULONG_PTR /*parameter*/) {
+__attribute__((noinline)) void WINAPI answerApc(win32::ULONG_PTR /*parameter*/) {
   answerRequest(__builtin_return_address(0));
 }
 

@@ -144,7 +144,7 @@ void takeBreak() {
   K2C_ReportUnhandledTrap(K2C_TRAP_NR_BREAK);
 }
 
-win32::BOOL breakHandler(win32::DWORD ctrlType) {
+win32::BOOL WINAPI breakHandler(win32::DWORD ctrlType) {
   switch (ctrlType) {
     case win32::CTRL_C_EVENT:
     case win32::CTRL_BREAK_EVENT:

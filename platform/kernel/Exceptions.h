@@ -78,7 +78,7 @@ struct EXCEPTION_POINTERS {
   CONTEXT* ContextRecord;
 };
 
-using LPTOP_LEVEL_EXCEPTION_FILTER = LONG (*)(EXCEPTION_POINTERS* pointers);
+using LPTOP_LEVEL_EXCEPTION_FILTER = LONG(WINAPI*)(EXCEPTION_POINTERS* pointers);
 LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
 
 inline constexpr DWORD CTRL_C_EVENT = 0;
@@ -87,7 +87,7 @@ inline constexpr DWORD CTRL_CLOSE_EVENT = 2;
 inline constexpr DWORD CTRL_LOGOFF_EVENT = 5;
 inline constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
 
-using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
+using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD ctrlType);
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 }  // namespace win32

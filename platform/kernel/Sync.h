@@ -55,7 +55,7 @@ DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 // Milliseconds since an arbitrary start (the monotonic clock); never goes back.
 ULONGLONG GetTickCount64();
 
-using PAPCFUNC = void (*)(ULONG_PTR parameter);
+using PAPCFUNC = void(WINAPI*)(ULONG_PTR parameter);
 DWORD QueueUserAPC(PAPCFUNC function, HANDLE thread, ULONG_PTR parameter);
 
 // Every thread of the process passes a full memory barrier before this

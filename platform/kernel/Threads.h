@@ -6,7 +6,7 @@
 
 namespace win32 {
 
-using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID parameter);
 
 inline constexpr DWORD CREATE_SUSPENDED = 0x4;
 inline constexpr DWORD STILL_ACTIVE = 259;

@@ -6,6 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+// The calling convention of every function handed to the system. On 32-bit
+// Windows it differs from the compiler's default; here it is the x64
+// Microsoft convention, a type of its own, so that a callback declared
+// without it does not compile on this platform either.
+#define WINAPI __attribute__((ms_abi))
+#define CALLBACK __attribute__((ms_abi))
+
 namespace win32 {
 
 using BYTE = std::uint8_t;

@@ -116,8 +116,8 @@ inline constexpr DWORD WS_OVERLAPPEDWINDOW =
     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 inline constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000);
 
-using WNDPROC = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-using WNDENUMPROC = BOOL (*)(HWND window, LPARAM lParam);
+using WNDPROC = LRESULT(CALLBACK*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+using WNDENUMPROC = BOOL(CALLBACK*)(HWND window, LPARAM lParam);
 
 struct WNDCLASSA {
   UINT style;
@@ -184,7 +184,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 // Sends WM_DESTROY and WM_NCDESTROY.
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
-LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
 
 // Rectangles: the client rectangle in client coordinates (origin 0, 0), the

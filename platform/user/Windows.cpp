@@ -366,7 +366,7 @@ BOOL EnumWindows(WNDENUMPROC callback, LPARAM lParam) {
   return TRUE;
 }
 
-LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_NCCREATE:
       return TRUE;

@@ -42,7 +42,7 @@ int apcRuns = 0;
 // The delay is where the console break reaches the main thread: it runs the
 // APCs queued for its thread, which no plain wait does.
 TEST(Delay, RunsTheApcsQueuedForItsThread) {
-  auto count = [](win32::ULONG_PTR) { ++apcRuns; };
+  auto count = [](win32::ULONG_PTR) WINAPI { ++apcRuns; };
   ASSERT_TRUE(win32::QueueUserAPC(count, win32::GetCurrentThread(), 0));
   ASSERT_TRUE(win32::QueueUserAPC(count, win32::GetCurrentThread(), 0));
   Lib::Delay(1);

@@ -30,7 +30,7 @@ void LogKey(const char* what, WPARAM wParam, LPARAM lParam) {
   Log(what, (bits >> 16) & 0xFF, (bits >> 24) & 1, wParam, bits);
 }
 
-LRESULT Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   const unsigned long x = static_cast<unsigned long>(lParam) & 0xFFFF;
   const unsigned long y = (static_cast<unsigned long>(lParam) >> 16) & 0xFFFF;
   switch (message) {
@@ -79,7 +79,7 @@ LRESULT Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(handle, message, wParam, lParam);
 }
 
-DWORD Server(LPVOID) {
+DWORD WINAPI Server(LPVOID) {
   window = CreateWindowExA(0, "UserInput", "Graph", 0x108A0000, 1, 1, 502, 521, nullptr, nullptr,
                            nullptr, nullptr);
   SetEvent(windowReady);

@@ -49,7 +49,7 @@ void DrawScene(HDC dc) {
   SetPixelV(dc, 499, 499, RGB(0, 255, 0));
 }
 
-LRESULT Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -66,7 +66,7 @@ LRESULT Procedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-DWORD Server(LPVOID) {
+DWORD WINAPI Server(LPVOID) {
   window = CreateWindowExA(
       0, "UserE2E", "Graph", 0x108A0000, 1, 1, kSize + 2 * GetSystemMetrics(SM_CXBORDER),
       kSize + 2 * GetSystemMetrics(SM_CYBORDER) + GetSystemMetrics(SM_CYCAPTION), nullptr, nullptr,

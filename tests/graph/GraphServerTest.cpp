@@ -88,7 +88,7 @@ TEST_F(GraphServer, ExitTwiceAndInitAgain) {
   EXPECT_GT(Shown().count(kStd[7]), 0u);
 }
 
-void CountCallback(win32::ULONG_PTR counter) {
+void WINAPI CountCallback(win32::ULONG_PTR counter) {
   ++*reinterpret_cast<int*>(counter);
 }
 

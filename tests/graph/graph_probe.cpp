@@ -46,8 +46,8 @@ void ProbeStart() {
   std::fflush(stdout);
 }
 
-win32::LRESULT PlainProcedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
-                              win32::LPARAM lParam) {
+win32::LRESULT CALLBACK PlainProcedure(win32::HWND window, win32::UINT message,
+                                       win32::WPARAM wParam, win32::LPARAM lParam) {
   return win32::DefWindowProcA(window, message, wParam, lParam);
 }
 

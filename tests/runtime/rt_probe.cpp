@@ -532,7 +532,7 @@ void sayFpu(const std::string& who) {
   say(who + " x87 " + hex(x87ControlWord()) + " sse " + hex(sseExceptionMasks()));
 }
 
-win32::DWORD reportFpuOfNewThread(win32::LPVOID) {
+win32::DWORD WINAPI reportFpuOfNewThread(win32::LPVOID) {
   sayFpu("new thread");
   return 0;
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-win32::LRESULT Procedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
-                         win32::LPARAM lParam) {
+win32::LRESULT CALLBACK Procedure(win32::HWND window, win32::UINT message, win32::WPARAM wParam,
+                                  win32::LPARAM lParam) {
   return win32::DefWindowProcA(window, message, wParam, lParam);
 }
 

@@ -34,13 +34,13 @@ void writeText(const std::string& text) {
   (void)!::write(STDOUT_FILENO, text.data(), text.size());
 }
 
-BOOL answeringHandler(DWORD event) {
+BOOL WINAPI answeringHandler(DWORD event) {
   writeText("event " + std::to_string(event) + "\n");
   SetEvent(handled);
   return TRUE;
 }
 
-BOOL refusingHandler(DWORD event) {
+BOOL WINAPI refusingHandler(DWORD event) {
   writeText("refused " + std::to_string(event) + "\n");
   return FALSE;
 }
@@ -49,13 +49,13 @@ struct UserBreak : std::runtime_error {
   UserBreak() : std::runtime_error("user break") {}
 };
 
-void throwUserBreak(ULONG_PTR) {
+void WINAPI throwUserBreak(ULONG_PTR) {
   throw UserBreak();
 }
 
 // The run-time's way: the break reaches the main thread as an APC, which it
 // runs at its next alertable wait.
-BOOL breakToMainThread(DWORD event) {
+BOOL WINAPI breakToMainThread(DWORD event) {
   if (event != CTRL_C_EVENT) return FALSE;
   return QueueUserAPC(&throwUserBreak, mainThread, 0) != 0 ? TRUE : FALSE;
 }

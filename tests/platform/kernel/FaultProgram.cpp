@@ -40,7 +40,7 @@ void writeText(const char* text) {
 
 // Enters reportAndExit as if it had been called from the faulting code: below
 // the red zone, with the stack aligned as after a call.
-LONG redirectFilter(EXCEPTION_POINTERS* pointers) {
+LONG WINAPI redirectFilter(EXCEPTION_POINTERS* pointers) {
   seenCode = pointers->ExceptionRecord->ExceptionCode;
   filterThreadId = GetCurrentThreadId();
   CONTEXT& context = *pointers->ContextRecord;
@@ -51,7 +51,7 @@ LONG redirectFilter(EXCEPTION_POINTERS* pointers) {
 
 // The resume test: the faulting load reads through Rax = 0, and Rcx holds the
 // address of the instruction after it.
-LONG skipFilter(EXCEPTION_POINTERS* pointers) {
+LONG WINAPI skipFilter(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   CONTEXT& context = *pointers->ContextRecord;
   const bool consistent = record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
@@ -67,12 +67,12 @@ LONG skipFilter(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-LONG refuseFilter(EXCEPTION_POINTERS* pointers) {
+LONG WINAPI refuseFilter(EXCEPTION_POINTERS* pointers) {
   seenCode = pointers->ExceptionRecord->ExceptionCode;
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-LONG overflowFilter(EXCEPTION_POINTERS* pointers) {
+LONG WINAPI overflowFilter(EXCEPTION_POINTERS* pointers) {
   seenCode = pointers->ExceptionRecord->ExceptionCode;
   filterThreadId = faultingThreadId.load();
   reportAndExit();  // the overflowed stack cannot take a redirected call
@@ -133,7 +133,7 @@ int unhandledFault() {
   return 0;
 }
 
-DWORD faultingThread(LPVOID) {
+DWORD WINAPI faultingThread(LPVOID) {
   loadFromNull();
   return 0;
 }
@@ -154,7 +154,7 @@ int recurse(int depth) {
   return recurse(depth + 1) + frame[0];
 }
 
-DWORD overflowingThread(LPVOID) {
+DWORD WINAPI overflowingThread(LPVOID) {
   faultingThreadId = GetCurrentThreadId();
   return static_cast<DWORD>(recurse(0));
 }

@@ -28,8 +28,8 @@ using namespace win32;
 template <class Body>
 HANDLE startThread(Body* body) {
   return CreateThread(
-      nullptr, 0, [](LPVOID argument) -> DWORD { return (*static_cast<Body*>(argument))(); }, body,
-      0, nullptr);
+      nullptr, 0, [](LPVOID argument) WINAPI -> DWORD { return (*static_cast<Body*>(argument))(); },
+      body, 0, nullptr);
 }
 
 DWORD waitForExitCode(HANDLE thread) {
@@ -61,13 +61,13 @@ struct ApcThrown : std::runtime_error {
   ULONG_PTR value;
 };
 
-void throwFromApc(ULONG_PTR parameter) {
+void WINAPI throwFromApc(ULONG_PTR parameter) {
   throw ApcThrown(parameter);
 }
 
 std::atomic<int> apcCalls{0};
 std::vector<ULONG_PTR>* apcOrder = nullptr;
-void countApc(ULONG_PTR parameter) {
+void WINAPI countApc(ULONG_PTR parameter) {
   ++apcCalls;
   if (apcOrder != nullptr) apcOrder->push_back(parameter);
 }
@@ -484,12 +484,12 @@ TEST(SyncTest, AnAlertableSleepRunsEveryQueuedApcOldestFirst) {
 HANDLE apcLock = nullptr;
 std::vector<std::string>* apcSteps = nullptr;
 
-void lockingApc(ULONG_PTR) {
+void WINAPI lockingApc(ULONG_PTR) {
   apcSteps->push_back("lock " + std::to_string(WaitForSingleObject(apcLock, INFINITE)));
   apcSteps->push_back(ReleaseMutex(apcLock) ? "released" : "not owner");
 }
 
-void recordingApc(ULONG_PTR) {
+void WINAPI recordingApc(ULONG_PTR) {
   apcSteps->push_back("next");
 }
 

@@ -27,7 +27,7 @@ DWORD exitCodeOf(HANDLE thread) {
   return code;
 }
 
-DWORD returnParameter(LPVOID parameter) {
+DWORD WINAPI returnParameter(LPVOID parameter) {
   return static_cast<DWORD>(reinterpret_cast<UINT_PTR>(parameter));
 }
 
@@ -44,7 +44,8 @@ TEST(ThreadsTest, ThreadRunsAndEndsWithItsExitCode) {
 TEST(ThreadsTest, ThreadIdIsTheOneTheThreadSees) {
   DWORD reported = 0;
   HANDLE thread = CreateThread(
-      nullptr, 0, [](LPVOID) -> DWORD { return GetCurrentThreadId(); }, nullptr, 0, &reported);
+      nullptr, 0, [](LPVOID) WINAPI -> DWORD { return GetCurrentThreadId(); }, nullptr, 0,
+      &reported);
   EXPECT_EQ(exitCodeOf(thread), reported);
 }
 
@@ -52,7 +53,7 @@ TEST(ThreadsTest, ExitCodeIsStillActiveWhileRunning) {
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID event) -> DWORD {
+      [](LPVOID event) WINAPI -> DWORD {
         WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
         return 5;
       },
@@ -72,7 +73,7 @@ TEST(ThreadsTest, SuspendedThreadStartsOnResume) {
   std::atomic<bool> ran{false};
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID flag) -> DWORD {
+      [](LPVOID flag) WINAPI -> DWORD {
         static_cast<std::atomic<bool>*>(flag)->store(true);
         return 0;
       },
@@ -91,7 +92,7 @@ struct Spinner {
 };
 Spinner spinner;
 
-DWORD spin(LPVOID) {
+DWORD WINAPI spin(LPVOID) {
   while (!spinner.stop.load()) spinner.rounds.fetch_add(1);
   return 3;
 }
@@ -145,8 +146,8 @@ TEST(ThreadsTest, NoThreadHoldsItself) {
 TEST(ThreadsTest, NewThreadsStartWithFloatingPointExceptionsMasked) {
   feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW);
   HANDLE thread = CreateThread(
-      nullptr, 0, [](LPVOID) -> DWORD { return static_cast<DWORD>(fegetexcept()); }, nullptr, 0,
-      nullptr);
+      nullptr, 0, [](LPVOID) WINAPI -> DWORD { return static_cast<DWORD>(fegetexcept()); }, nullptr,
+      0, nullptr);
   const DWORD unmaskedInThread = exitCodeOf(thread);
   fedisableexcept(FE_ALL_EXCEPT);
   EXPECT_EQ(unmaskedInThread, 0u);
@@ -155,7 +156,7 @@ TEST(ThreadsTest, NewThreadsStartWithFloatingPointExceptionsMasked) {
 TEST(ThreadsTest, NewThreadsHaveAnAlternateSignalStack) {
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID) -> DWORD {
+      [](LPVOID) WINAPI -> DWORD {
         stack_t stack{};
         sigaltstack(nullptr, &stack);
         return (stack.ss_flags & SS_DISABLE) == 0 && stack.ss_size >= 64 * 1024 ? 1 : 0;
@@ -167,7 +168,7 @@ TEST(ThreadsTest, NewThreadsHaveAnAlternateSignalStack) {
 TEST(ThreadsTest, SmallStackSizesGetAtLeastTheDefaultStack) {
   HANDLE thread = CreateThread(
       nullptr, 4096,
-      [](LPVOID) -> DWORD {
+      [](LPVOID) WINAPI -> DWORD {
         pthread_attr_t attributes;
         pthread_getattr_np(pthread_self(), &attributes);
         SIZE_T size = 0;

@@ -12,7 +12,7 @@ namespace {
 
 using namespace win32;
 
-LRESULT PlainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK PlainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -96,7 +96,7 @@ struct CreateSeen {
 };
 thread_local CreateSeen createSeen;
 
-LRESULT CapturingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CapturingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_CREATE) {
     createSeen.create = *reinterpret_cast<CREATESTRUCTA*>(lParam);
     createSeen.name = createSeen.create.lpszName;
@@ -294,7 +294,7 @@ struct Found {
   std::size_t stopAfter = 1000;
 };
 
-BOOL CollectWindow(HWND window, LPARAM lParam) {
+BOOL CALLBACK CollectWindow(HWND window, LPARAM lParam) {
   auto* found = reinterpret_cast<Found*>(lParam);
   char text[256];
   GetWindowTextA(window, text, sizeof text);

@@ -7,7 +7,7 @@ using namespace win32;
 
 namespace {
 
-LRESULT RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   Recorded().push_back({window, message, wParam, lParam});
   switch (message) {
     case WM_CREATE:
@@ -99,18 +99,20 @@ void UserTest::SetUp() {
   ClearRecorded();
 }
 
+namespace {
+BOOL CALLBACK CollectThisThreadsWindow(HWND window, LPARAM list) {
+  DWORD process = 0;
+  if (GetWindowThreadProcessId(window, &process) == GetCurrentThreadId()) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  }
+  return TRUE;
+}
+}  // namespace
+
 void UserTest::TearDown() {
   // Windows a test left open go, so the next test starts on an empty screen.
   std::vector<HWND> mine;
-  EnumWindows(
-      [](HWND window, LPARAM list) {
-        DWORD process = 0;
-        if (GetWindowThreadProcessId(window, &process) == GetCurrentThreadId()) {
-          reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&mine));
+  EnumWindows(CollectThisThreadsWindow, reinterpret_cast<LPARAM>(&mine));
   for (HWND window : mine) DestroyWindow(window);
   DrainMessages();
   ClearRecorded();
