@@ -13,12 +13,16 @@ set(WIN32_NAMES_BY_HAND SetUnhandledExceptionFilter WalkStack PSTACK_FRAME_VISIT
 # expressions.
 set(WIN32_NAMES_POINTERS INVALID_HANDLE_VALUE IDI_APPLICATION IDC_ARROW)
 
+# The modules' sources, and their tests', which build for Windows too.
 function(win32_module_sources source_dir out)
   set(all "")
   foreach(module app graph input console channels runtime)
-    file(GLOB_RECURSE found ${source_dir}/${module}/*.cpp ${source_dir}/${module}/*.h)
+    file(GLOB_RECURSE found ${source_dir}/${module}/*.cpp ${source_dir}/${module}/*.h
+         ${source_dir}/tests/${module}/*.cpp ${source_dir}/tests/${module}/*.h)
     list(APPEND all ${found})
   endforeach()
+  file(GLOB found ${source_dir}/tests/support/*.cpp ${source_dir}/tests/support/*.h)
+  list(APPEND all ${found})
   set(${out} "${all}" PARENT_SCOPE)
 endfunction()
 

@@ -17,6 +17,11 @@
 namespace input_test {
 
 inline void StartInputModules() {
+#ifdef _WIN32
+  // A test run without a console (by a service, or under Wine without a
+  // terminal) gets one of its own: the records go into its input buffer.
+  if (win32::GetConsoleWindow() == nullptr) win32::AllocConsole();
+#endif
   K2C_init_exceptions();
   ktsIGraph::BEGIN();
   ktsIGraph::hConsoleInput =

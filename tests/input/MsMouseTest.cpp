@@ -61,6 +61,7 @@ TEST_F(MsMouseState, ConsoleRecordsThroughTheReaderReachTheState) {
 }
 
 TEST_F(MsMouseState, WindowMessagesAreIgnoredBeforeGraphicsMode) {
+  MsMouse::InitMouse();  // whatever an earlier test of the process left
   Message(win32::WM_LBUTTONDOWN, win32::MK_LBUTTON, 120, 95);
   EXPECT_EQ(Status().col, 0);
   EXPECT_FALSE(Status().left_pressed);

@@ -2,12 +2,11 @@
 
 #include "tests/support/Wait.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -150,14 +149,27 @@ bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
 }
 
 TempDir::TempDir() {
-  char pattern[] = "/tmp/shapeboard-test-XXXXXX";
-  const char* made = ::mkdtemp(pattern);
-  path_ = made != nullptr ? made : "/tmp";
+  // A name nobody else has: create_directory answers false for one that
+  // exists, so two tests never share a directory.
+  std::random_device seed;
+  std::mt19937_64 names(seed());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, "shapeboard-test-%016llx",
+                  static_cast<unsigned long long>(names()));
+    std::error_code failed;
+    if (std::filesystem::create_directory(base / name, failed)) {
+      path_ = (base / name).generic_string();
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary directory could be made in " + base.string());
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;  // a destructor must not throw
-  if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace testing_support

@@ -46,7 +46,8 @@ Image ReadReferencePicture(const std::string& path);
 // Waits until the file exists; false when the time is up first.
 bool WaitForFile(const std::string& path, std::chrono::milliseconds limit);
 
-// A fresh directory under /tmp, removed with everything in it.
+// A fresh directory in the system's temporary one, removed with everything
+// in it.
 class TempDir {
  public:
   TempDir();
