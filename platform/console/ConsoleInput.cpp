@@ -83,6 +83,10 @@ HANDLE OpenConsoleDevice(LPCSTR name, DWORD /*access*/) {
   return input != nullptr ? input : INVALID_HANDLE_VALUE;
 }
 
+void ConnectConsoleHost() {
+  SetConsoleDeviceOpener(&OpenConsoleDevice);
+}
+
 }  // namespace win32::detail
 
 namespace win32 {
