@@ -38,10 +38,6 @@ HANDLE openConsoleOutput() {
   return HandleForConsoleOutput(fd);
 }
 
-struct RegisterOpener {
-  RegisterOpener() { SetConsoleDeviceOpener(&OpenConsoleDevice); }
-} registerOpener;
-
 }  // namespace
 
 // A wait may be the first use of the handle (the wait lock is held here; the
