@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/console/Console.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/GdiInternal.h"
 
@@ -168,4 +169,12 @@ BENCHMARK(BM_Repaint500);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// BENCHMARK_MAIN's steps, after the start every program of the system makes.
+int main(int argc, char** argv) {
+  win32::detail::ConnectConsoleHost();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -91,6 +91,7 @@ BENCHMARK(BM_ClearScreen)->Unit(benchmark::kMicrosecond);
 // Ends through ExitProcess, as the system's programs do: the server thread is
 // still running, and returning from main would destroy what it uses.
 int main(int argc, char** argv) {
+  win32::detail::ConnectConsoleHost();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

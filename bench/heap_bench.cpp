@@ -9,6 +9,7 @@
 
 #include "runtime/krM2MM.h"
 #include "runtime/krMM.h"
+#include "platform/Win32.h"
 
 namespace {
 
@@ -100,4 +101,12 @@ BENCHMARK(Mixed<Libc>)->Apply(Classes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// BENCHMARK_MAIN's steps, after the start every program of the system makes.
+int main(int argc, char** argv) {
+  win32::detail::ConnectConsoleHost();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

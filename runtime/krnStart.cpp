@@ -1,11 +1,12 @@
-// Process start-up: the command line, the fault filter, the console break
-// handler and the call of the main procedure.
+// Process start-up: the console host, the command line, the fault filter, the
+// console break handler and the call of the main procedure.
 #include "runtime/krnStart.h"
 
 #include <cstring>
 
 #include "runtime/kosFileIO.h"
 #include "runtime/kosFmtIO.h"
+#include "platform/console/Console.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
@@ -215,6 +216,9 @@ void K2C_EstablishMain(K2C_MainProc main) {
 }
 
 void K2C_kStart() {
+  // Before anything can make a standard handle (a failed start-up allocation
+  // reports on standard error), so that those on a terminal are the console's.
+  win32::detail::ConnectConsoleHost();
   K2C_SplitResult split = K2C_SplitCommandLine(commandLineCopy());
   K2C_sysarg = split.sysarg;
   if (split.argc > 0) {

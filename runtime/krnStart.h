@@ -20,7 +20,8 @@ struct K2C_SplitResult {
 K2C_SplitResult K2C_SplitCommandLine(char* commandLine);
 
 void K2C_EstablishMain(K2C_MainProc main);
-// The start sequence proper; ends in K2C_EXIT when the main procedure returns.
+// The start sequence proper, the console host connected first; ends in K2C_EXIT
+// when the main procedure returns.
 [[noreturn]] void K2C_kStart();
 // The process entry: records the module handle, establishes main, starts.
 [[noreturn]] void kStart(K2C_MainProc main);

@@ -151,3 +151,12 @@ BOOL WriteConsoleA(HANDLE output, const void* buffer, DWORD length, LPDWORD writ
 BOOL Beep(DWORD frequency, DWORD duration);
 
 }  // namespace win32
+
+namespace win32::detail {
+// Hands the kernel the console host's opener: CreateFileA of "CONIN$" and
+// "CONOUT$", and a standard handle on a terminal, are the console's from
+// then on. Every program calls it first thing at its start (the run-time's
+// start does), before anything makes a standard handle: one made before
+// stays a plain file's handle. Calling it again changes nothing.
+void ConnectConsoleHost();
+}  // namespace win32::detail

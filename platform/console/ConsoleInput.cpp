@@ -38,10 +38,6 @@ HANDLE openConsoleOutput() {
   return HandleForConsoleOutput(fd);
 }
 
-struct RegisterOpener {
-  RegisterOpener() { SetConsoleDeviceOpener(&OpenConsoleDevice); }
-} registerOpener;
-
 }  // namespace
 
 // A wait may be the first use of the handle (the wait lock is held here; the
@@ -81,6 +77,10 @@ HANDLE OpenConsoleDevice(LPCSTR name, DWORD /*access*/) {
   if (::strcasecmp(name, "CONOUT$") == 0) return openConsoleOutput();
   HANDLE input = InsertObject(processConsoleInput());
   return input != nullptr ? input : INVALID_HANDLE_VALUE;
+}
+
+void ConnectConsoleHost() {
+  SetConsoleDeviceOpener(&OpenConsoleDevice);
 }
 
 }  // namespace win32::detail

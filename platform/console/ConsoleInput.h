@@ -29,8 +29,8 @@ class ConsoleInputObject : public FileObject, public WaitableObject, public Stre
 // Its terminal (if any) is being read from then on.
 std::shared_ptr<ConsoleInputObject> ConsoleInputFor(HANDLE handle);
 
-// The opener CreateFileA uses for "CONIN$" and "CONOUT$" (registered when the
-// console host is linked in).
+// The opener CreateFileA uses for "CONIN$" and "CONOUT$" (handed to the
+// kernel by ConnectConsoleHost).
 HANDLE OpenConsoleDevice(LPCSTR name, DWORD access);
 
 }  // namespace win32::detail

@@ -61,6 +61,8 @@ HANDLE HandleForConsoleOutput(int fd);
 // The console host opens the console devices "CONIN$" and "CONOUT$" for
 // CreateFileA, and gives standard input on a terminal its console input
 // handle. Returns INVALID_HANDLE_VALUE with the error set when it cannot.
+// Set at the program's start by the console host's ConnectConsoleHost (the
+// kernel knows nothing above it); until then those names are plain files'.
 using ConsoleDeviceOpener = HANDLE (*)(LPCSTR name, DWORD access);
 void SetConsoleDeviceOpener(ConsoleDeviceOpener opener);
 }  // namespace win32::detail

@@ -63,6 +63,10 @@ using SafePointHook = void (*)(bool entering);
 void SetSafePointHook(SafePointHook hook);
 void SetDisplayLostHandler(void (*handler)());
 
+// The real API's console devices and standard handles are the console's
+// already: there is nothing to connect.
+inline void ConnectConsoleHost() {}
+
 // Brings what the calling thread has drawn into a window's DC to the screen:
 // under Wine a window's surface reaches the X server only when a thread of
 // the process next looks at its messages, so this looks (and takes none).

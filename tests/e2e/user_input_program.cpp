@@ -96,6 +96,7 @@ DWORD WINAPI Server(LPVOID) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  detail::ConnectConsoleHost();
   if (argc < 3) return 2;
   logFile = std::fopen(argv[1], "w");
   if (logFile == nullptr) return 2;

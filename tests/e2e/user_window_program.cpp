@@ -110,6 +110,7 @@ long CpuMicroseconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  detail::ConnectConsoleHost();
   if (argc < 3) return 2;
   WNDCLASSA windowClass{};
   windowClass.style = CS_OWNDC | CS_BYTEALIGNCLIENT;

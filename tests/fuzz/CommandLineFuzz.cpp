@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console/Console.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Process.h"
 #include "runtime/krnStart.h"
@@ -29,6 +30,12 @@ void release(const K2C_SplitResult& split) {
 }
 
 }  // namespace
+
+// The start every program of the system makes, before the first input.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  win32::detail::ConnectConsoleHost();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);

@@ -16,6 +16,7 @@
 #include "channels/IOConsts.h"
 #include "channels/IOLink.h"
 #include "channels/kDevData.h"
+#include "platform/console/Console.h"
 #include "platform/kernel/Files.h"
 #include "runtime/krExceptions.h"
 
@@ -127,6 +128,12 @@ void rawReadOnce(IOLink::ChanId cid, Model& m, std::uint32_t max) {
 }
 
 }  // namespace
+
+// The start every program of the system makes, before the first input.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  win32::detail::ConnectConsoleHost();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);

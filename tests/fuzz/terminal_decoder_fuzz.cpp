@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/console/Console.h"
 #include "platform/console/TerminalDecoder.h"
 
 namespace {
@@ -61,6 +62,12 @@ win32::detail::TerminalDescription description(unsigned char backspace, bool met
 }
 
 }  // namespace
+
+// The start every program of the system makes, before the first input.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  win32::detail::ConnectConsoleHost();
+  return 0;
+}
 
 // The first byte chooses the read size (1 to 32 bytes), whether cursor and
 // title replies are awaited, and the character form; the second whether keys

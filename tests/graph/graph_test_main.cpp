@@ -9,6 +9,7 @@
 #include "platform/Win32.h"
 
 int main(int argc, char** argv) {
+  win32::detail::ConnectConsoleHost();
   testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();
   std::fflush(stdout);

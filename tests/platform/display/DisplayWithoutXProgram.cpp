@@ -44,6 +44,7 @@ const testing_support::Scenario<int()> kCalls[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  win32::detail::ConnectConsoleHost();
   if (argc != 2) return 2;
   return testing_support::ScenarioOrExit(kCalls, argv[1])();
 }

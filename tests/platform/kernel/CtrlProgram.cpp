@@ -156,6 +156,7 @@ const testing_support::Scenario<int()> kModes[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  detail::ConnectConsoleHost();
   handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   return testing_support::ScenarioOrExit(kModes, argc > 1 ? argv[1] : "")();
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/console/Console.h"
 #include "platform/kernel/Exceptions.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
@@ -186,5 +187,6 @@ const testing_support::Scenario<int()> kModes[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  detail::ConnectConsoleHost();
   return testing_support::ScenarioOrExit(kModes, argc > 1 ? argv[1] : "")();
 }

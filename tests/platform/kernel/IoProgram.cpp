@@ -75,5 +75,6 @@ const testing_support::Scenario<int()> kModes[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  detail::ConnectConsoleHost();
   return testing_support::ScenarioOrExit(kModes, argc > 1 ? argv[1] : "")();
 }
