@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 #include <X11/Xlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,6 +44,30 @@ int connectionLost(::Display*) {
 bool HasXDisplay() {
   const char* display = std::getenv("DISPLAY");
   return display != nullptr && display[0] != '\0';
+}
+
+// The session bus a desktop session provides: named in the environment, or
+// the socket in the user's runtime folder that libdbus looks for itself.
+bool HasSessionBus() {
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || runtime[0] == '\0') return false;
+  struct stat bus {};
+  return ::stat((std::string(runtime) + "/bus").c_str(), &bus) == 0 && S_ISSOCK(bus.st_mode);
+}
+
+// What SDL's start-up would do for nothing, left out through the only
+// switches SDL and its libraries offer: their environment variables, set
+// before SDL_Init (the threads that read the environment read it at their
+// start, before any window; nothing here starts other programs that would
+// inherit them).
+void LeaveOutNeedlessStartUpWork() {
+  // Without a session bus, libdbus (which SDL opens at SDL_Init, for the
+  // screen saver and input methods) would launch one: a dbus-launch and a
+  // bus daemon that outlive the program, 20 ms and more before the window.
+  // "disabled:" is the usual name for "no session bus"; libdbus refuses it
+  // at once, and SDL goes on without a bus as it would without a daemon.
+  if (!HasSessionBus()) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
 }
 
 class SdlDisplay;
@@ -203,6 +228,7 @@ class SdlDisplay : public Display {
     }
     failed_ = true;
     if (!HasXDisplay()) return failStart("no X display ($DISPLAY is unset or empty)");
+    LeaveOutNeedlessStartUpWork();
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
