@@ -68,6 +68,12 @@ void LeaveOutNeedlessStartUpWork() {
   // "disabled:" is the usual name for "no session bus"; libdbus refuses it
   // at once, and SDL goes on without a bus as it would without a daemon.
   if (!HasSessionBus()) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  // SDL opens the X input method at SDL_Init, and libX11's local method
+  // then reads the locale's whole Compose file, a character at a time
+  // (thousands of lines for UTF-8 locales). The window's keys are keys:
+  // they carry scan codes, never composed characters, so an empty table
+  // loses nothing, and SDL still reports every key, dead keys too.
+  ::setenv("XCOMPOSEFILE", "/dev/null", 1);
 }
 
 class SdlDisplay;
