@@ -3,13 +3,49 @@
 // display back-end, which shows the changed area after every drawing call.
 #pragma once
 
+#include <sys/mman.h>
+
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/kernel/WinTypes.h"
 
 namespace win32::detail {
+
+// The pixels come from the C library's heap, as any vector's. A large block
+// fresh from the system is made present in one call before the surface is
+// cleared: on virtual machines every first touch of a page is a fault to the
+// host, and a window's two surfaces are 2 MB of them before it first shows.
+// A block the heap reuses is present already, and the call costs nothing.
+template <class T>
+struct PresentPixelAllocator {
+  using value_type = T;
+  PresentPixelAllocator() = default;
+  template <class U>
+  PresentPixelAllocator(const PresentPixelAllocator<U>&) {}
+
+  T* allocate(std::size_t count) {
+    T* block = std::allocator<T>().allocate(count);
+    constexpr std::uintptr_t kPage = 4096;
+    const std::size_t bytes = count * sizeof(T);
+    if (bytes >= 64 * kPage) {
+      const auto first = (reinterpret_cast<std::uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
+      const auto end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kPage - 1);
+      // Before Linux 5.14 the call is refused, and the pages come one fault
+      // at a time, as they would without it.
+      ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    }
+    return block;
+  }
+  void deallocate(T* block, std::size_t count) { std::allocator<T>().deallocate(block, count); }
+
+  template <class U>
+  bool operator==(const PresentPixelAllocator<U>&) const {
+    return true;
+  }
+};
 
 class Surface {
  public:
@@ -43,7 +79,7 @@ class Surface {
  private:
   std::int32_t width_;
   std::int32_t height_;
-  std::vector<std::uint32_t> pixels_;
+  std::vector<std::uint32_t, PresentPixelAllocator<std::uint32_t>> pixels_;
   std::mutex lock_;
 };
 
