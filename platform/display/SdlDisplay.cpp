@@ -129,6 +129,12 @@ class SdlDisplay : public Display {
     SDL_Window* window = SDL_CreateWindow(placement.title.c_str(), outer.left, outer.top, width,
                                           height, SDL_WINDOW_SHOWN);
     if (window == nullptr) return fail("SDL_CreateWindow");
+    // SDL's copy of the client area, shared with the X server, is made now
+    // and its pages made present in one call, rather than a fault at a
+    // time while the first picture is copied into it.
+    if (SDL_Surface* shown = SDL_GetWindowSurface(window)) {
+      MakePresent(shown->pixels, static_cast<std::size_t>(shown->pitch) * shown->h);
+    }
     const Uint32 id = SDL_GetWindowID(window);
     auto surface = std::make_shared<SdlSurface>(*this, id, width, height);
     std::lock_guard guard(lock_);

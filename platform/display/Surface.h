@@ -14,11 +14,20 @@
 
 namespace win32::detail {
 
-// The pixels come from the C library's heap, as any vector's. A large block
-// fresh from the system is made present in one call before the surface is
-// cleared: on virtual machines every first touch of a page is a fault to the
-// host, and a window's two surfaces are 2 MB of them before it first shows.
-// A block the heap reuses is present already, and the call costs nothing.
+// Makes the whole pages of a block present in one call. On virtual machines
+// every first touch of a page is a fault to the host, and a window's
+// surfaces are megabytes of them before it first shows. Pages present
+// already cost nothing; before Linux 5.14 the call is refused, and the pages
+// come one fault at a time, as they would without it.
+inline void MakePresent(void* start, std::size_t bytes) {
+  constexpr std::uintptr_t kPage = 4096;
+  const auto first = (reinterpret_cast<std::uintptr_t>(start) + kPage - 1) & ~(kPage - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(kPage - 1);
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+}
+
+// The pixels come from the C library's heap, as any vector's; a large block
+// is made present before the surface is cleared.
 template <class T>
 struct PresentPixelAllocator {
   using value_type = T;
@@ -28,15 +37,7 @@ struct PresentPixelAllocator {
 
   T* allocate(std::size_t count) {
     T* block = std::allocator<T>().allocate(count);
-    constexpr std::uintptr_t kPage = 4096;
-    const std::size_t bytes = count * sizeof(T);
-    if (bytes >= 64 * kPage) {
-      const auto first = (reinterpret_cast<std::uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
-      const auto end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kPage - 1);
-      // Before Linux 5.14 the call is refused, and the pages come one fault
-      // at a time, as they would without it.
-      ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-    }
+    if (count * sizeof(T) >= 256 * 1024) MakePresent(block, count * sizeof(T));
     return block;
   }
   void deallocate(T* block, std::size_t count) { std::allocator<T>().deallocate(block, count); }
