@@ -8,6 +8,10 @@
 //
 // The pseudo-terminal answers the cursor-position query as a terminal would,
 // or (silent) answers nothing, as some do.
+//
+// Beside the times, the CPU the program's threads took until its window was
+// drawn: on a machine that other work keeps busy the times are the machine's
+// as much as the program's, that CPU much less so.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -20,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -43,6 +48,7 @@ constexpr std::size_t kStartupGreyPixels = 637;  // the four outlines
 
 struct Run {
   double startToWindowMs = 0;
+  double cpuToWindowMs = 0;
   double pressToLineMs = 0;
   double keyToExitMs = 0;
   double idleCpuPercent = 0;
@@ -110,6 +116,20 @@ class Child {
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
   }
 
+  // The time on a CPU of the threads still running, in ms: the scheduler's
+  // own count, in ns, where /proc/PID/stat counts in clock ticks.
+  double threadsCpuMs() const {
+    double total = 0;
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+      std::ifstream stat(task.path() / "schedstat");
+      double ns = 0;
+      if (stat >> ns) total += ns / 1e6;
+    }
+    return total;
+  }
+
  private:
   pid_t pid_ = -1;
   int master_ = -1;
@@ -141,6 +161,7 @@ std::optional<Run> measureOnce(XClient& x, const std::string& program, int idleS
       std::chrono::seconds(20), kStep);
   if (!drawn) return std::nullopt;
   run.startToWindowMs = Millis(Clock::now() - start).count();
+  run.cpuToWindowMs = child.threadsCpuMs();
 
   if (idleSeconds > 0) {
     const double before = child.cpuSeconds();
@@ -181,12 +202,26 @@ std::optional<Run> measureOnce(XClient& x, const std::string& program, int idleS
   return run;
 }
 
-void report(const char* what, std::vector<double> values, const char* unit, double target) {
+// With a median target the worst is held to its own; without any target the
+// line is for information.
+void report(const char* what, std::vector<double> values, const char* unit, double target,
+            double medianTarget = 0) {
   std::sort(values.begin(), values.end());
   const double median = values[values.size() / 2];
   const double worst = values.back();
-  std::printf("%-26s median %8.2f %-3s worst %8.2f %-3s target %6.1f %-3s %s\n", what, median, unit,
-              worst, unit, target, unit, worst <= target ? "met" : "MISSED (worst)");
+  std::printf("%-27s median %8.2f %-3s worst %8.2f %-3s", what, median, unit, worst, unit);
+  if (target <= 0) {
+    std::printf("\n");
+    return;
+  }
+  const char* verdict = worst > target                              ? "MISSED (worst)"
+                        : medianTarget > 0 && median > medianTarget ? "MISSED (median)"
+                                                                    : "met";
+  if (medianTarget > 0) {
+    std::printf(" target %6.1f %-3s median, %.1f worst  %s\n", medianTarget, unit, target, verdict);
+  } else {
+    std::printf(" target %6.1f %-3s %s\n", target, unit, verdict);
+  }
 }
 
 }  // namespace
@@ -212,9 +247,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "run %d failed\n", i + 1);
       return 1;
     }
-    std::printf("run %2d: window %.1f ms, press %.1f ms, key %.1f ms, idle %.3f%%, rss %.1f MB\n",
-                i + 1, run->startToWindowMs, run->pressToLineMs, run->keyToExitMs,
-                run->idleCpuPercent, run->peakRssMb);
+    std::printf(
+        "run %2d: window %.1f ms (CPU %.1f ms), press %.1f ms, key %.1f ms, idle %.3f%%, rss %.1f "
+        "MB\n",
+        i + 1, run->startToWindowMs, run->cpuToWindowMs, run->pressToLineMs, run->keyToExitMs,
+        run->idleCpuPercent, run->peakRssMb);
     std::fflush(stdout);
     results.push_back(*run);
   }
@@ -224,7 +261,8 @@ int main(int argc, char** argv) {
     return values;
   };
   std::printf("\nover %d runs:\n", runs);
-  report("start to first drawn window", column(&Run::startToWindowMs), "ms", 150);
+  report("start to first drawn window", column(&Run::startToWindowMs), "ms", 150, 60);
+  report("CPU to first drawn window", column(&Run::cpuToWindowMs), "ms", 0);
   report("press to console line", column(&Run::pressToLineMs), "ms", 120);
   report("key to exit", column(&Run::keyToExitMs), "ms", 120);
   if (idleSeconds > 0) report("idle CPU (one core)", column(&Run::idleCpuPercent), "%", 1);

@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 #include <X11/Xlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,6 +44,36 @@ int connectionLost(::Display*) {
 bool HasXDisplay() {
   const char* display = std::getenv("DISPLAY");
   return display != nullptr && display[0] != '\0';
+}
+
+// The session bus a desktop session provides: named in the environment, or
+// the socket in the user's runtime folder that libdbus looks for itself.
+bool HasSessionBus() {
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr) return true;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || runtime[0] == '\0') return false;
+  struct stat bus {};
+  return ::stat((std::string(runtime) + "/bus").c_str(), &bus) == 0 && S_ISSOCK(bus.st_mode);
+}
+
+// What SDL's start-up would do for nothing, left out through the only
+// switches SDL and its libraries offer: their environment variables, set
+// before SDL_Init (the threads that read the environment read it at their
+// start, before any window; nothing here starts other programs that would
+// inherit them).
+void LeaveOutNeedlessStartUpWork() {
+  // Without a session bus, libdbus (which SDL opens at SDL_Init, for the
+  // screen saver and input methods) would launch one: a dbus-launch and a
+  // bus daemon that outlive the program, 20 ms and more before the window.
+  // "disabled:" is the usual name for "no session bus"; libdbus refuses it
+  // at once, and SDL goes on without a bus as it would without a daemon.
+  if (!HasSessionBus()) ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+  // SDL opens the X input method at SDL_Init, and libX11's local method
+  // then reads the locale's whole Compose file, a character at a time
+  // (thousands of lines for UTF-8 locales). The window's keys are keys:
+  // they carry scan codes, never composed characters, so an empty table
+  // loses nothing, and SDL still reports every key, dead keys too.
+  ::setenv("XCOMPOSEFILE", "/dev/null", 1);
 }
 
 class SdlDisplay;
@@ -98,6 +129,12 @@ class SdlDisplay : public Display {
     SDL_Window* window = SDL_CreateWindow(placement.title.c_str(), outer.left, outer.top, width,
                                           height, SDL_WINDOW_SHOWN);
     if (window == nullptr) return fail("SDL_CreateWindow");
+    // SDL's copy of the client area, shared with the X server, is made now
+    // and its pages made present in one call, rather than a fault at a
+    // time while the first picture is copied into it.
+    if (SDL_Surface* shown = SDL_GetWindowSurface(window)) {
+      MakePresent(shown->pixels, static_cast<std::size_t>(shown->pitch) * shown->h);
+    }
     const Uint32 id = SDL_GetWindowID(window);
     auto surface = std::make_shared<SdlSurface>(*this, id, width, height);
     std::lock_guard guard(lock_);
@@ -203,6 +240,7 @@ class SdlDisplay : public Display {
     }
     failed_ = true;
     if (!HasXDisplay()) return failStart("no X display ($DISPLAY is unset or empty)");
+    LeaveOutNeedlessStartUpWork();
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
