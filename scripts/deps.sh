@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format clang libclang-rt-14-dev liblzma-dev
   libsdl2-dev libunibilium-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libmimalloc-dev python3
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libmimalloc-dev python3
   libxtst-dev libx11-dev imagemagick
   xvfb xdotool x11-apps x11-utils tmux
   g++-mingw-w64-x86-64-posix wine64
