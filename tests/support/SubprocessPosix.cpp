@@ -1,7 +1,7 @@
 #include "tests/support/Subprocess.h"
 
 #include "tests/support/Pty.h"
-#include "tests/support/TestFiles.h"
+#include "tests/support/SubprocessCommon.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,14 +36,6 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
-std::string temporaryPath() {
-  char name[] = "/tmp/shapeboard-out-XXXXXX";
-  int fd = ::mkstemp(name);
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  ::close(fd);
-  return name;
-}
-
 // Runs in the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void execChild(const std::string& path, char* const* argv, int in, int out, int err,
                             const RunOptions& options, const std::vector<std::string>& env) {
@@ -74,7 +66,7 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
   int childOut = out.write;
   std::string outPath = options.stdoutPath;
   if (options.stdoutTarget == StdoutTarget::File) {
-    if (outPath.empty()) outPath = temporaryPath();
+    if (outPath.empty()) outPath = TemporaryOutputPath();
     childOut = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   } else if (options.stdoutTarget == StdoutTarget::DevFull) {
     childOut = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
@@ -153,10 +145,8 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
   }
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = options.stdoutTarget == StdoutTarget::File ? ReadFile(outPath) : captured;
-  if (options.stdoutTarget == StdoutTarget::File && options.stdoutPath.empty()) {
-    ::unlink(outPath.c_str());
-  }
+  result.out = captured;
+  CollectFileOutput(options, outPath, result);
   return result;
 }
 
