@@ -44,7 +44,14 @@ class StdChansProcessTest : public ::testing::Test {
 };
 
 TEST_F(StdChansProcessTest, LinesEndInCrLfOnEveryKindOfOutput) {
-  for (StdoutTarget target : {StdoutTarget::Capture, StdoutTarget::File, StdoutTarget::Terminal}) {
+#ifdef _WIN32
+  // Windows has no pseudo-terminal to stand for the terminal.
+  const StdoutTarget targets[] = {StdoutTarget::Capture, StdoutTarget::File};
+#else
+  const StdoutTarget targets[] = {StdoutTarget::Capture, StdoutTarget::File,
+                                  StdoutTarget::Terminal};
+#endif
+  for (StdoutTarget target : targets) {
     RunResult r = run("lines", target);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, clickLines) << static_cast<int>(target);
@@ -90,19 +97,38 @@ TEST_F(StdChansProcessTest, FailedWritesEndInTheReportAndExitCode9) {
   RunResult r = run("write-fails", StdoutTarget::ClosedPipe);
   EXPECT_EQ(r.exitCode, 9);
   EXPECT_EQ(r.signal, 0);
+#ifdef _WIN32
+  // Windows answers a write to a pipe whose reader has gone with
+  // ERROR_NO_DATA (E8H) when the reader was gone before, as here (Wine
+  // too), and with ERROR_BROKEN_PIPE (6DH) for the first write after it
+  // goes: either is the failure the exit reports.
+  const bool noReader =
+      r.err.find("#RTS: unhandled exception #4: IOException.hardDeviceError 000000E8H") !=
+          std::string::npos ||
+      r.err.find("#RTS: unhandled exception #4: IOException.hardDeviceError 0000006DH") !=
+          std::string::npos;
+  EXPECT_TRUE(noReader) << r.err;
+#else
   EXPECT_NE(r.err.find("#RTS: unhandled exception #4: IOException.hardDeviceError 0000006DH"),
             std::string::npos)
       << r.err;
+#endif
   EXPECT_EQ(r.err.find("still running"), std::string::npos);
 
+#ifndef _WIN32
+  // Windows has no device whose every write fails with "disk full".
   r = run("write-fails", StdoutTarget::DevFull);
   EXPECT_EQ(r.exitCode, 9);
   EXPECT_NE(r.err.find("#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H"),
             std::string::npos)
       << r.err;
+#endif
 }
 
 TEST_F(StdChansProcessTest, OutputThatCannotBeWrittenAtTheEndIsReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to make the writes fail";
+#endif
   // The file-size limit makes the write fail; its signal does not end the
   // program unreported.
   RunResult r = run("end-flush-fails", StdoutTarget::File);
@@ -121,6 +147,9 @@ TEST_F(StdChansProcessTest, OutputThatCannotBeWrittenAtTheEndIsReported) {
 // The output lost at the end is reported after the trap, but the report file
 // keeps the trap's history and the exit code is the trap's.
 TEST_F(StdChansProcessTest, ALaterReportInTheSameExitKeepsTheFirstReportFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to make the writes fail";
+#endif
   RunResult r = run("trap-over-pending", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 9);
   EXPECT_EQ(r.err.find("#RTS: unhandled exception #1: expression out of bounds"), 0u) << r.err;
@@ -137,6 +166,9 @@ TEST_F(StdChansProcessTest, ALaterReportInTheSameExitKeepsTheFirstReportFile) {
 
 // Text written after a caught failure is not hidden behind it.
 TEST_F(StdChansProcessTest, PendingTextAfterACaughtFailureIsReportedAtTheEnd) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to make the writes fail";
+#endif
   RunResult r = run("caught-then-pending", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 9);
   EXPECT_EQ(r.err.substr(0, 7), "caught\n") << r.err;
@@ -145,6 +177,9 @@ TEST_F(StdChansProcessTest, PendingTextAfterACaughtFailureIsReportedAtTheEnd) {
 }
 
 TEST_F(StdChansProcessTest, AFailedFlushAtAHaltIsReportedAndNothingResumes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no file-size limit (RLIMIT_FSIZE) to make the writes fail";
+#endif
   RunResult r = run("halt-in-frame", StdoutTarget::File);
   EXPECT_EQ(r.exitCode, 3);
   EXPECT_EQ(r.err, "#RTS: unhandled exception #4: IOException.hardDeviceError 00000070H\r\n");
@@ -153,6 +188,9 @@ TEST_F(StdChansProcessTest, AFailedFlushAtAHaltIsReportedAndNothingResumes) {
 // Termination and hang-up end by their signal, as before, after the orderly
 // exit: pending text reaches the file.
 TEST_F(StdChansProcessTest, TerminationSignalsWritePendingTextFirst) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no termination or hang-up signal a process can send";
+#else
   for (int signal : {SIGTERM, SIGHUP}) {
     RunResult r = run(signal == SIGTERM ? "pending-sigterm" : "pending-sighup", StdoutTarget::File);
     EXPECT_EQ(r.signal, signal);
@@ -163,6 +201,7 @@ TEST_F(StdChansProcessTest, TerminationSignalsWritePendingTextFirst) {
     EXPECT_EQ(r.err, "") << signal;
 #endif
   }
+#endif
 }
 
 TEST_F(StdChansProcessTest, TextReadsOfStandardInput) {
