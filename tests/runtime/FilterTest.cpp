@@ -38,6 +38,19 @@ struct FakeFault {
   win32::LONG filter() { return K2C_xFilter(&pointers); }
 };
 
+// The x87 error offset a fault would have left: a field of its own in the
+// Linux platform's context, spread over the save area's ErrorOffset,
+// ErrorSelector and Reserved1 in Windows'.
+void setFpuErrorOffset(win32::CONTEXT& context, win32::DWORD64 offset) {
+#ifdef _WIN32
+  context.FltSave.ErrorOffset = static_cast<win32::DWORD>(offset);
+  context.FltSave.ErrorSelector = static_cast<win32::WORD>(offset >> 32);
+  context.FltSave.Reserved1 = static_cast<win32::WORD>(offset >> 48);
+#else
+  context.FpuErrorOffset = offset;
+#endif
+}
+
 struct Mapping {
   win32::DWORD code;
   std::uint32_t trap;
@@ -73,26 +86,26 @@ TEST(FaultFilter, FloatTrapsTakeTheX87ErrorOffsetUnlessSseFaulted) {
   constexpr win32::DWORD64 kX87Instruction = 0x405678;
   FakeFault x87(win32::EXCEPTION_FLT_DIVIDE_BY_ZERO);
   x87.context.ContextFlags |= win32::CONTEXT_FLOATING_POINT;
-  x87.context.FpuErrorOffset = kX87Instruction;
+  setFpuErrorOffset(x87.context, kX87Instruction);
   x87.context.MxCsr = 0x1900;  // armed, no flag raised
   ASSERT_EQ(x87.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
   EXPECT_EQ(x87.context.Rdx, kX87Instruction);
 
   FakeFault sse(win32::EXCEPTION_FLT_DIVIDE_BY_ZERO);
   sse.context.ContextFlags |= win32::CONTEXT_FLOATING_POINT;
-  sse.context.FpuErrorOffset = kX87Instruction;  // stale
-  sse.context.MxCsr = 0x1900 | 0x4;              // zero-divide flag under its unmasked bit
+  setFpuErrorOffset(sse.context, kX87Instruction);  // stale
+  sse.context.MxCsr = 0x1900 | 0x4;                 // zero-divide flag under its unmasked bit
   ASSERT_EQ(sse.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
   EXPECT_EQ(sse.context.Rdx, kFaultRip);
 
   FakeFault noFloatState(win32::EXCEPTION_FLT_OVERFLOW);
-  noFloatState.context.FpuErrorOffset = kX87Instruction;
+  setFpuErrorOffset(noFloatState.context, kX87Instruction);
   ASSERT_EQ(noFloatState.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
   EXPECT_EQ(noFloatState.context.Rdx, kFaultRip);
 
   FakeFault access(win32::EXCEPTION_ACCESS_VIOLATION);
   access.context.ContextFlags |= win32::CONTEXT_FLOATING_POINT;
-  access.context.FpuErrorOffset = kX87Instruction;
+  setFpuErrorOffset(access.context, kX87Instruction);
   ASSERT_EQ(access.filter(), win32::EXCEPTION_CONTINUE_EXECUTION);
   EXPECT_EQ(access.context.Rdx, kFaultRip);
 }

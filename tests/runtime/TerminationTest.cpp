@@ -93,21 +93,29 @@ TEST(Termination, AStopSeenInANestedUpdateLeavesTheOuterUpdateMarked) {
 // A break caught by its frame is done with: a later terminate is not
 // reported as the break.
 TEST(Termination, TerminateAfterACaughtBreakIsNotTheBreak) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the break is sent as SIGINT, which Windows has no call to send";
+#else
   auto result = RunProbe("terminate-after-break");
   EXPECT_EQ(result.out, "caught 21 USER BREAK\n");
   EXPECT_EQ(result.err.find("USER BREAK"), std::string::npos) << result.err;
   EXPECT_EQ(result.signal, SIGABRT);
+#endif
 }
 
 // A fault signal sent from outside is no hardware fault: the program ends as
 // for a termination signal, the orderly exit first, then by that signal.
 TEST(Termination, FaultSignalSentFromOutsideEndsByItAfterTheOrderlyExit) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no fault signals a process can send";
+#else
   for (int signal : {SIGSEGV, SIGFPE, SIGBUS}) {
     auto result = RunProbe("sent-fault-signal", {std::to_string(signal)});
     EXPECT_EQ(result.signal, signal);
     EXPECT_EQ(result.out, "fin C\nfin B\nfin A\n") << signal;
     EXPECT_EQ(result.err, "") << signal;
   }
+#endif
 }
 
 // A finaliser that never returns: the limiter says so, still writes out the
@@ -122,18 +130,27 @@ TEST(Termination, AStuckFinaliserIsReportedAndTheOutputStillWritten) {
 // Stopped from outside for longer than the exit's bound: the bound counts
 // the time the process runs, so the exit goes on in full after the continue.
 TEST(Termination, AStopInTheMiddleOfTheExitDoesNotCutItShort) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the stop and the continue are SIGSTOP and SIGCONT, which Windows lacks";
+#else
   auto result = RunProbeToFile("stop-in-exit");
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out, "main returns\nfin stopped start\nfin stopped end\nfin A\npending");
   EXPECT_EQ(result.err, "");
+#endif
 }
 
 // The main thread is stuck in a write to a pipe nobody reads when another
 // thread halts: the exit runs on without it and names the cut channel.
 TEST(Termination, OutputCutByAnExitWithoutTheMainThreadIsReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the probe waits for a full pipe by its fill level (FIONREAD, F_GETPIPE_SZ), "
+                  "Linux's calls";
+#else
   auto result = RunProbe("halt-while-output-stalls");
   EXPECT_EQ(result.exitCode, 5);
   EXPECT_EQ(result.err, "fin on halter\n#RTS: output to standard output not written in full\r\n");
+#endif
 }
 
 TEST(Termination, NinthExitProcedureRaisesTrap13AndTheEightStillRun) {

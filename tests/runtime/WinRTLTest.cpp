@@ -1,15 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "runtime/WinRTL.h"
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
-#include "tests/support/Pty.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/kernel/FilesInternal.h"
+#include "tests/support/Pty.h"
+#endif
 
 namespace {
 
@@ -30,6 +32,7 @@ TEST(WinRTL, PaletteIndexTakesEightBits) {
   EXPECT_EQ(WinRTL::PALETTEINDEX(0x1FF), 0x010000FFu);
 }
 
+#ifndef _WIN32
 // A pseudo-terminal standing in for the console's screen; what the helpers
 // make the console write is read back from its other side.
 class ScreenTerminal {
@@ -47,6 +50,7 @@ class ScreenTerminal {
   testing_support::Pty pty_;
   win32::HANDLE output_ = nullptr;
 };
+#endif
 
 struct ConsoleHelperRow {
   const char* name;
@@ -56,6 +60,10 @@ struct ConsoleHelperRow {
 };
 
 TEST(WinRTL, ConsoleHelpersPassThePositionOn) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Linux platform's console writes escape sequences to a terminal, read "
+                  "back here; Windows' console keeps a screen buffer of its own";
+#else
   const ConsoleHelperRow rows[] = {
       {"cursor to column 4, row 2", {4, 2}, nullptr, "\x1b[3;5H"},
       {"cursor home", {0, 0}, nullptr, "\x1b[1;1H"},
@@ -87,12 +95,20 @@ TEST(WinRTL, ConsoleHelpersPassThePositionOn) {
     }
     EXPECT_EQ(terminal.written(), row.expected);
   }
+#endif
 }
 
+// A pipe is no console: the helpers fail as the console calls do.
 TEST(WinRTL, ConsoleHelpersReportAFailedCall) {
+#ifdef _WIN32
+  win32::HANDLE other = nullptr;
+  win32::HANDLE pipe = nullptr;
+  ASSERT_TRUE(win32::CreatePipe(&other, &pipe, nullptr, 0));
+#else
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   win32::HANDLE pipe = win32::detail::HandleForDescriptor(fds[1]);
+#endif
   std::uint32_t written = 7;
   EXPECT_FALSE(WinRTL::rtlWriteConsoleOutputCharacterA(pipe, "ab", 2, {0, 0}, written));
   EXPECT_EQ(written, 0u);
@@ -100,7 +116,11 @@ TEST(WinRTL, ConsoleHelpersReportAFailedCall) {
   EXPECT_FALSE(WinRTL::rtlSetConsoleCursorPosition(pipe, {1, 1}));
   EXPECT_EQ(win32::GetLastError(), win32::ERROR_INVALID_HANDLE);
   win32::CloseHandle(pipe);
+#ifdef _WIN32
+  win32::CloseHandle(other);
+#else
   ::close(fds[0]);
+#endif
 }
 
 }  // namespace

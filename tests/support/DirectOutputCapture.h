@@ -22,7 +22,9 @@ class DirectOutputCapture : public testing::Test {
     path_ =
         (std::filesystem::temp_directory_path() / ("direct-output-" + std::to_string(::getpid())))
             .string();
-    file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_WRITE, 0, nullptr,
+    // Shared for reading: written() reads the file back while the handle is
+    // open, which Windows refuses for a file opened without sharing.
+    file_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_WRITE, win32::FILE_SHARE_READ, nullptr,
                                win32::CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file_, win32::INVALID_HANDLE_VALUE);
     K2C_StdOutInit(file_);

@@ -141,6 +141,15 @@ void readAll(HANDLE from, std::string& into) {
   while (::ReadFile(from, buffer, sizeof buffer, &n, nullptr) && n > 0) into.append(buffer, n);
 }
 
+std::string joinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& a : args) {
+    if (!line.empty()) line.append(" ");
+    line.append(quoteArgument(a));
+  }
+  return line;
+}
+
 }  // namespace
 
 RunResult RunProgram(const std::string& path, const std::vector<std::string>& args,
@@ -150,8 +159,9 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
     throw std::runtime_error("this standard output target has no Windows equivalent");
   }
   const std::string program = programPath(path);
-  std::string commandLine = quoteArgument(program);
-  for (const std::string& a : args) commandLine.append(" ").append(quoteArgument(a));
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string commandLine = joinCommandLine(argv);
   std::string environment = environmentBlock(options.environment);
 
   Pipe in;
