@@ -11,7 +11,9 @@
 
 #include "tests/support/Subprocess.h"
 #include "tests/support/TestFiles.h"
+#ifndef _WIN32
 #include "tests/support/Tmux.h"
+#endif
 #include "tests/support/Wait.h"
 
 namespace {
@@ -28,12 +30,18 @@ TEST(SetConMode, StandardInputNotAConsoleChangesNothingAndHandsBackZero) {
   EXPECT_EQ(result.out, "start none\nsaved 0\nreading none\nrestored none\nmain returns\n");
 }
 
+#ifndef _WIN32
 using testing_support::ReadFile;
 using testing_support::ShellQuote;
+#endif
 
 // On a real terminal (a tmux pane) the mode is widened by processed, line and
 // echo input and put back afterwards.
 TEST(SetConMode, OnATerminalWidensAndRestores) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the probe runs in a terminal under tmux, which the Windows build has not; the "
+                  "runner gives it pipes, no console of its own";
+#else
   if (!testing_support::Tmux::Available()) GTEST_SKIP() << "tmux is missing";
   const testing_support::TempDir dir;
   const std::string out = dir.file("out");
@@ -56,6 +64,7 @@ TEST(SetConMode, OnATerminalWidensAndRestores) {
   EXPECT_EQ(std::stoul(saved, nullptr, 16), startMode);
   EXPECT_EQ(std::stoul(reading, nullptr, 16), startMode | 7u);
   EXPECT_EQ(std::stoul(restored, nullptr, 16), startMode);
+#endif
 }
 
 }  // namespace
