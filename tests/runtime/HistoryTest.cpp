@@ -1,7 +1,9 @@
 // The call history and the error report file "errinfo.$$$".
-#include <elf.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <elf.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +42,9 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The call sites are checked against the executable's ELF sections and
+// symbols (addr2line): the Linux build's alone.
+#ifndef _WIN32
 struct Section {
   std::string name;
   std::uint64_t fileOffset;
@@ -79,6 +84,8 @@ std::uint8_t ByteAt(const std::string& path, std::uint64_t offset) {
   return static_cast<std::uint8_t>(file.get());
 }
 
+#endif
+
 struct Entry {
   std::uint32_t offset;
   std::uint32_t section;
@@ -94,6 +101,7 @@ Entry ParseEntry(const std::string& line) {
           static_cast<std::uint32_t>(std::stoul(match[2], nullptr, 16)), match[3]};
 }
 
+#ifndef _WIN32
 struct TrapCase {
   const char* scenario;
   const char* report;
@@ -163,6 +171,8 @@ INSTANTIATE_TEST_SUITE_P(Traps, HistoryFile,
                            return name;
                          });
 
+#endif
+
 TEST(History, MoreReturnAddressesThanRoomKeepTheFirst256AndSaySo) {
   testing_support::TempDir dir;
   auto result = RunIn(dir.path(), "history-deep");
@@ -170,7 +180,13 @@ TEST(History, MoreReturnAddressesThanRoomKeepTheFirst256AndSaySo) {
   const auto lines = Lines(testing_support::ReadFile(dir.path() + "/" + kReportFile));
   ASSERT_EQ(lines.size(), 2u + 256u + 1u);
   EXPECT_EQ(lines.back(), "#RTS: History stack was truncated: not enough room.");
+#ifdef _WIN32
+  // The module's name as Windows gives it: the full path with backslashes.
+  EXPECT_EQ(ParseEntry(lines[257]).module,
+            fs::canonical(ProbePath() + ".exe").make_preferred().string());
+#else
   EXPECT_EQ(ParseEntry(lines[257]).module, fs::canonical(ProbePath()).string());
+#endif
 }
 
 TEST(History, NeverSwitchedOnWritesNoFile) {
@@ -195,6 +211,9 @@ class HistoryLink : public testing::TestWithParam<LinkCase> {};
 // Another user's link in a shared directory must not make the program write
 // that user's file, nor create one where the link points.
 TEST_P(HistoryLink, IsNotFollowedAndCountsAsFailureToCreate) {
+#ifdef _WIN32
+  GTEST_SKIP() << "symbolic links on Windows need a privilege the tests do not have";
+#else
   testing_support::TempDir dir;
   const std::string target = dir.path() + "/victim";
   if (GetParam().targetExists) std::ofstream(target) << "precious";
@@ -208,6 +227,7 @@ TEST_P(HistoryLink, IsNotFollowedAndCountsAsFailureToCreate) {
     EXPECT_FALSE(fs::exists(target));
   }
   EXPECT_TRUE(fs::is_symlink(dir.path() + "/" + kReportFile));
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, HistoryLink,
