@@ -379,10 +379,13 @@ void twoExits() {
 // standard error how many lines were complete; the finaliser names the
 // thread that runs the exit.
 
-#ifndef _WIN32
 thread_local const char* threadRole = "other";
 std::atomic<std::uint32_t> linesDone{0};
+#ifdef _WIN32
+win32::HANDLE stalledPipe = nullptr;  // the reading end, never read
+#else
 int stalledPipe = -1;  // w: the reading end, never read
+#endif
 
 void sayErr(const std::string& text) {
   std::string line = text + "\n";
@@ -393,6 +396,31 @@ void finNamesItsThread() {
   sayErr(std::string("fin on ") + threadRole);
 }
 
+#ifdef _WIN32
+// Standard output becomes a pipe nobody reads: the channels take the
+// standard handle when they start.
+void makeStandardOutputAStalledPipe() {
+  win32::HANDLE write = nullptr;
+  if (!win32::CreatePipe(&stalledPipe, &write, nullptr, 0) ||
+      !win32::SetStdHandle(win32::STD_OUTPUT_HANDLE, write)) {
+    _exit(122);
+  }
+}
+
+// Bytes wait in the pipe and the main thread has not finished a line for
+// 200 ms: it is blocked in a write.
+void awaitMainBlockedInAWrite() {
+  std::uint32_t lines = linesDone.load();
+  for (;; lines = linesDone.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    win32::DWORD queued = 0;
+    if (win32::PeekNamedPipe(stalledPipe, nullptr, 0, nullptr, &queued, nullptr) && queued > 0 &&
+        linesDone.load() == lines) {
+      return;
+    }
+  }
+}
+#else
 // With the moment on the monotonic clock (microseconds), which the test
 // compares with the moment the process had ended.
 void noteExit(const char* kind) {
@@ -665,7 +693,6 @@ void endWhenTold() {
   while (::access(go.c_str(), F_OK) != 0) Lib::Delay(50);
 }
 
-#ifndef _WIN32
 // The main thread writes to standard output, a pipe nobody reads, until a
 // write blocks; another thread then halts. The exit runs on without the main
 // thread, whose line is cut short.
@@ -684,7 +711,6 @@ void haltWhileOutputStalls() {
     linesDone.fetch_add(1);
   }
 }
-#endif
 
 using testing_support::Scenario;
 namespace names = probe_scenario;
@@ -843,8 +869,8 @@ const Scenario<void()> kScenarios[] = {
     {names::kSlowExit, [] { endInTerminal(&finSlowMarked); }},
     {names::kEndWhenTold, &endWhenTold},
     {"two-exits", &twoExits},
-#ifndef _WIN32
     {"halt-while-output-stalls", &haltWhileOutputStalls},
+#ifndef _WIN32
     {"exit-race",
      [] {
        exitRace(extra(),
