@@ -180,8 +180,8 @@ std::string ShellQuote(const std::string& text) {
 
 std::string RecordExitStatus(const std::string& path) {
   const std::string whole = ShellQuote(path);
-  const std::string part = ShellQuote(path + ".part");
-  return "echo EXIT=$? > " + part + "; mv " + part + " " + whole;
+  const std::string staged = ShellQuote(path + ".new");
+  return "echo EXIT=$? > " + staged + "; mv " + staged + " " + whole;
 }
 
 ChildEnd RunInChild(const std::function<int()>& body) {
