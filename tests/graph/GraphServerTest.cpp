@@ -5,6 +5,7 @@
 
 #include "GraphTestSupport.h"
 #include "graph/ktsIGraph.h"
+#include "platform/display/MemoryDisplay.h"
 #include "platform/gdi/GdiTesting.h"
 #include "runtime/krExceptions.h"
 

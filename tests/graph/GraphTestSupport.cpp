@@ -7,9 +7,6 @@
 
 #include "runtime/WinRTL.h"
 #include "graph/ktsIGraph.h"
-#include "platform/display/Surface.h"
-#include "platform/display/DisplayTesting.h"
-#include "platform/gdi/GdiInternal.h"
 
 namespace graph_test {
 
@@ -28,13 +25,15 @@ Seen& seen() {
   return *instance;
 }
 
-Picture PictureOf(const win32::detail::Surface& surface) {
-  Picture picture{surface.width(), surface.height(), {}};
-  picture.pixels.assign(
-      surface.pixels(),
-      surface.pixels() + static_cast<std::size_t>(surface.width()) * surface.height());
-  return picture;
+}  // namespace
+
+void InstallRecorders() {
+  // Installed once, before the server thread exists, and never changed.
+  ktsIGraph::proc = RecordingHook;
+  Graph::detail::keyRecordSink = RecordKey;
 }
+
+namespace {
 
 void SelectStandardPalette(win32::HDC dc) {
   std::vector<std::uint8_t> storage(sizeof(win32::LOGPALETTE) +
@@ -53,38 +52,17 @@ void SelectStandardPalette(win32::HDC dc) {
 
 }  // namespace
 
-void StartGraphOnMemoryDisplay() {
-  static const bool started = [] {
-    win32::detail::SelectDisplay(win32::detail::DisplayKind::Memory);
-    Graph::BEGIN();
-    // Installed once, before the server thread exists, and never changed.
-    ktsIGraph::proc = RecordingHook;
-    Graph::detail::keyRecordSink = RecordKey;
-    return true;
-  }();
-  (void)started;
-}
-
-Picture WindowPicture() {
-  const win32::detail::ScreenImage image =
-      win32::detail::MemoryDisplayClientPixels(Graph::detail::Window());
-  return Picture{image.width, image.height, image.pixels};
-}
-
 Picture BitmapPicture() {
-  auto surface = std::make_shared<win32::detail::Surface>(static_cast<std::int32_t>(Graph::Width),
-                                                          static_cast<std::int32_t>(Graph::Depth));
-  win32::HDC dc = win32::detail::CreateSurfaceDC(surface);
-  win32::BitBlt(dc, 0, 0, surface->width(), surface->height(), Graph::detail::BitmapDC(), 0, 0,
+  Canvas canvas(static_cast<std::int32_t>(Graph::Width), static_cast<std::int32_t>(Graph::Depth));
+  win32::BitBlt(canvas.dc(), 0, 0, canvas.width(), canvas.height(), Graph::detail::BitmapDC(), 0, 0,
                 win32::SRCCOPY);
-  win32::DeleteDC(dc);
-  return PictureOf(*surface);
+  return canvas.picture();
 }
 
 Picture Recipe(const std::function<void(win32::HDC)>& draw, std::int32_t width,
                std::int32_t height) {
-  auto surface = std::make_shared<win32::detail::Surface>(width, height);
-  win32::HDC dc = win32::detail::CreateSurfaceDC(surface);
+  Canvas canvas(width, height);
+  win32::HDC dc = canvas.dc();
   SelectStandardPalette(dc);
   win32::SetBkColor(dc, WinRTL::PALETTEINDEX(0));
   win32::SetBkMode(dc, win32::OPAQUE);
@@ -93,8 +71,7 @@ Picture Recipe(const std::function<void(win32::HDC)>& draw, std::int32_t width,
     win32::Rectangle(dc, 0, 0, width, height);
   }
   draw(dc);
-  win32::DeleteDC(dc);
-  return PictureOf(*surface);
+  return canvas.picture();
 }
 
 Tools::Tools(win32::HDC dc, win32::UINT penStyle, std::uint32_t colour, win32::UINT brushStyle,

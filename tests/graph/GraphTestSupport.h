@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,7 +15,6 @@
 #include "graph/Graph.h"
 #include "graph/GraphTesting.h"
 #include "platform/Win32.h"
-#include "platform/display/MemoryDisplay.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Wait.h"
 
@@ -26,8 +26,31 @@ inline constexpr const auto& kStd = testing_support::kStandardPalette;
 using Picture = testing_support::Image;
 using testing_support::Differences;
 
-// Selects the in-memory display and runs Graph's module start (both once).
-void StartGraphOnMemoryDisplay();
+// Runs Graph's module start once, with the recorders below as its window hook
+// and key sink: on Linux on the in-memory display, on Windows on the real
+// one.
+void StartGraphForTests();
+// Puts the recorders in place (for StartGraphForTests, before Graph starts).
+void InstallRecorders();
+
+// A bitmap of the platform's own to draw on and read back, 32 bits a pixel.
+class Canvas {
+ public:
+  Canvas(std::int32_t width, std::int32_t height);
+  ~Canvas();
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  win32::HDC dc() const;
+  std::int32_t width() const { return width_; }
+  std::int32_t height() const { return height_; }
+  Picture picture() const;
+
+ private:
+  struct Bitmap;
+  std::int32_t width_;
+  std::int32_t height_;
+  std::unique_ptr<Bitmap> bitmap_;
+};
 
 // The window's client area as the screen shows it, and Graph's bitmap.
 Picture WindowPicture();
@@ -92,7 +115,7 @@ namespace graph_test {
 class GraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    StartGraphOnMemoryDisplay();
+    StartGraphForTests();
     Graph::Exit();
     ClearHookMessages();
     ClearKeyRecords();

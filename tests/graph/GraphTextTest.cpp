@@ -162,8 +162,15 @@ TEST_F(GraphText, AreaSmallerThanACellHasAnEmptyGrid) {
   Graph::SetBkColor(2);
   Graph::ClearScreen(2);
   EXPECT_TRUE(Graph::DisplayCursor(false));
-  const Picture shown = Shown();
+  const Picture shown = BitmapPicture();
   EXPECT_EQ(shown.count(kStd[2]), static_cast<std::size_t>(shown.width) * shown.height);
+#ifdef _WIN32
+  // Windows makes a window with a caption at least its minimum tracking size
+  // wide, whatever was asked: the picture is the left part of a wider window.
+  EXPECT_GT(WindowPicture().width, shown.width);
+#else
+  EXPECT_EQ(WindowPicture(), shown) << Differences(WindowPicture(), shown);
+#endif
 }
 
 TEST_F(GraphText, AreaLowerThanTheDescentHasNoRows) {
