@@ -1,15 +1,15 @@
 #include "channels/kDevData.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,9 +18,9 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "runtime/Storage.h"
-#include "platform/kernel/FilesInternal.h"
 #include "tests/channels/IOLinkCapture.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPipe.h"
 
 namespace {
 
@@ -180,31 +180,30 @@ TEST_F(ModeTest, WritesDropPushback) {
 // ---- Buffering on a real file ------------------------------------------------
 
 // A file of the test's own, open for reading and writing through a handle.
+// The test reads it back by name while the handle is open, which Windows
+// allows only to a handle that shares reading and writing.
 class TempFile {
  public:
-  explicit TempFile(const std::string& content = "")
-      : path_(dir_.file("data")), fd_(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (!content.empty()) (void)!::write(fd_, content.data(), content.size());
-    ::lseek(fd_, 0, SEEK_SET);
-    handle_ = win32::detail::HandleForDescriptor(fd_);
+  explicit TempFile(const std::string& content = "") : path_(dir_.file("data")) {
+    if (!content.empty()) std::ofstream(path_, std::ios::binary) << content;
+    handle_ = win32::CreateFileA(path_.c_str(), win32::GENERIC_READ | win32::GENERIC_WRITE,
+                                 win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE, nullptr,
+                                 win32::OPEN_ALWAYS, 0, nullptr);
   }
+  // Closed before its directory goes: Windows removes no open file.
+  ~TempFile() { win32::CloseHandle(handle_); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
   win32::HANDLE handle() const { return handle_; }
-  long size() const {
-    struct stat st {};
-    ::stat(path_.c_str(), &st);
-    return static_cast<long>(st.st_size);
+  long size() const { return static_cast<long>(std::filesystem::file_size(path_)); }
+  long position() const {
+    return static_cast<long>(win32::SetFilePointer(handle_, 0, nullptr, win32::FILE_CURRENT));
   }
-  long position() const { return static_cast<long>(::lseek(fd_, 0, SEEK_CUR)); }
-  std::string content() const {
-    std::string out(static_cast<std::size_t>(size()), '\0');
-    (void)!::pread(fd_, out.data(), out.size(), 0);
-    return out;
-  }
+  std::string content() const { return testing_support::ReadFile(path_); }
 
  private:
   testing_support::TempDir dir_;
   std::string path_;
-  int fd_ = -1;
   win32::HANDLE handle_ = nullptr;
 };
 
@@ -246,14 +245,14 @@ TEST_F(ChannelTest, OpenChoosesBufferingByTheKindOfHandle) {
   EXPECT_EQ(d->lowRead, BufferedRead);
   EXPECT_EQ(d->state, stateDisk);
 
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  d = GetDevData(open(win32::detail::HandleForDescriptor(fds[1]), textOut, standardStream));
+  testing_support::PipeHandles pipe;
+  ASSERT_TRUE(testing_support::MakePipe(pipe));
+  d = GetDevData(open(pipe.write, textOut, standardStream));
   EXPECT_EQ(d->buffer, nullptr);
   EXPECT_EQ(d->lowWrite, DirectWrite);
   EXPECT_EQ(d->bufFlush, DropPushback);
   EXPECT_EQ(d->state, 0u);  // unbuffered: not a standard stream
-  ::close(fds[0]);
+  win32::CloseHandle(pipe.read);
 }
 
 TEST_F(ChannelTest, StandardStreamOnAFileWaitsForALineEndOrARead) {
@@ -354,6 +353,9 @@ TEST_F(ChannelTest, BufferedFileWritesGoBackToTheirPosition) {
 }
 
 TEST_F(ChannelTest, AFlushThatFailedHalfWayWritesOnlyTheRestWhenTriedAgain) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the write is cut short by a file-size limit, which Windows has not";
+#else
   TempFile file;
   // A standard stream: written where the handle stands, without going back.
   IOLink::ChanId cid =
@@ -369,6 +371,7 @@ TEST_F(ChannelTest, AFlushThatFailedHalfWayWritesOnlyTheRestWhenTriedAgain) {
   EXPECT_EQ(file.content(), "0123");
   cid->flush(cid);
   EXPECT_EQ(file.content(), "0123456789");
+#endif
 }
 
 TEST_F(ChannelTest, LookSkipAndTextReadOnALineEnd) {
@@ -421,7 +424,8 @@ TEST_F(ChannelTest, EmptyInputAndSkipAtEnd) {
 }
 
 TEST_F(ChannelTest, FailedLookIsEndOfInputWithoutException) {
-  win32::HANDLE stale = win32::detail::HandleForDescriptor(::open("/dev/null", O_RDONLY));
+  win32::HANDLE stale = win32::CreateFileA(testing_support::kNullDevice, win32::GENERIC_READ, 0,
+                                           nullptr, win32::OPEN_EXISTING, 0, nullptr);
   win32::CloseHandle(stale);  // every read on it fails with an invalid handle
   IOLink::ChanId cid = open(stale, textIn, unbuffered);
   char ch = 'k';
@@ -438,10 +442,10 @@ TEST_F(ChannelTest, FailedLookIsEndOfInputWithoutException) {
 }
 
 TEST_F(ChannelTest, WriteToAPipeWithoutReaderIsAHardDeviceError) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ::close(fds[0]);
-  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[1]), textOut, standardStream);
+  testing_support::PipeHandles pipe;
+  ASSERT_TRUE(testing_support::MakePipe(pipe));
+  win32::CloseHandle(pipe.read);
+  IOLink::ChanId cid = open(pipe.write, textOut, standardStream);
   auto r = CatchRaise([&] { IOChan::TextWrite(cid, "x\n", 2); });
   EXPECT_EQ(r.number, IOLink::hardDeviceError);
   EXPECT_EQ(r.message, "IOException.hardDeviceError 0000006DH");
@@ -451,14 +455,15 @@ TEST_F(ChannelTest, WriteToAPipeWithoutReaderIsAHardDeviceError) {
 }
 
 TEST_F(ChannelTest, CrLfSplitBetweenTwoPipeWritesBecomesOneLineEnd) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[0]), textIn, standardStream);
+  testing_support::PipeHandles pipe;
+  ASSERT_TRUE(testing_support::MakePipe(pipe));
+  IOLink::ChanId cid = open(pipe.read, textIn, standardStream);
   std::thread writer([&] {
-    (void)!::write(fds[1], "a\r", 2);
+    win32::DWORD written = 0;
+    win32::WriteFile(pipe.write, "a\r", 2, &written, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    (void)!::write(fds[1], "\nb", 2);
-    ::close(fds[1]);
+    win32::WriteFile(pipe.write, "\nb", 2, &written, nullptr);
+    win32::CloseHandle(pipe.write);
   });
   char text[10];
   std::uint32_t n = 0;
@@ -537,12 +542,12 @@ TEST_F(ChannelTest, ErrorsCarryTheCodeInHexadecimal) {
 // Standard input from a pipe that has ended: the end of input, not a device
 // error, however the channel reads it.
 TEST_F(ChannelTest, APipeWhoseWriterIsGoneIsTheEndOfInput) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  (void)!::write(fds[1], "ab", 2);
-  ::close(fds[1]);
-  IOLink::ChanId cid = open(win32::detail::HandleForDescriptor(fds[0]),
-                            textIn | ChanConsts::rawFlag, standardStream);
+  testing_support::PipeHandles pipe;
+  ASSERT_TRUE(testing_support::MakePipe(pipe));
+  win32::DWORD written = 0;
+  win32::WriteFile(pipe.write, "ab", 2, &written, nullptr);
+  win32::CloseHandle(pipe.write);
+  IOLink::ChanId cid = open(pipe.read, textIn | ChanConsts::rawFlag, standardStream);
   char text[10];
   std::uint32_t n = 0;
   IOChan::TextRead(cid, text, 10, n);

@@ -1,8 +1,10 @@
 // The run-time's own files, and its direct output without a handle.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -74,6 +76,10 @@ TEST_F(KosFileIO, FailuresCollapseIntoOne) {
 // in one message box by the flush; the message box of this platform writes
 // "caption: text" to the standard error stream.
 TEST_F(KosFileIO, DirectOutputWithoutHandleShowsOneMessageBox) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows' message box is a window that waits for a click, not text on the "
+                  "standard error stream";
+#else
   int saved = ::dup(STDERR_FILENO);
   int capture = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(capture, 0);
@@ -97,6 +103,7 @@ TEST_F(KosFileIO, DirectOutputWithoutHandleShowsOneMessageBox) {
   std::string expected = "Application Error: " + std::string(700, 'a') + std::string(323, 'b') +
                          "\nApplication Error: again\n";
   EXPECT_EQ(ReadFile(path_), expected);
+#endif
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The handle-level file operations under the channel devices.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -10,8 +8,8 @@
 #include "platform/kernel/Errors.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
-#include "platform/kernel/FilesInternal.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPipe.h"
 
 namespace {
 
@@ -94,13 +92,13 @@ TEST_F(KosFiles, FailedSeekReturnsTheCodeAndLeavesThePosition) {
 
 TEST_F(KosFiles, FileTypes) {
   EXPECT_EQ(K2C_fGetFileType(file_), K2C_FILE_DISK);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  win32::HANDLE reader = win32::detail::HandleForDescriptor(fds[0]);
-  win32::HANDLE writer = win32::detail::HandleForDescriptor(fds[1]);
+  testing_support::PipeHandles pipe;
+  ASSERT_TRUE(testing_support::MakePipe(pipe));
+  win32::HANDLE reader = pipe.read;
+  win32::HANDLE writer = pipe.write;
   EXPECT_EQ(K2C_fGetFileType(reader), K2C_FILE_PIPE);
-  win32::HANDLE device = win32::CreateFileA("/dev/null", win32::GENERIC_WRITE, 0, nullptr,
-                                            win32::OPEN_EXISTING, 0, nullptr);
+  win32::HANDLE device = win32::CreateFileA(testing_support::kNullDevice, win32::GENERIC_WRITE, 0,
+                                            nullptr, win32::OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(device, win32::INVALID_HANDLE_VALUE);
   EXPECT_EQ(K2C_fGetFileType(device), K2C_FILE_CHAR);
   EXPECT_EQ(K2C_fGetFileType(reinterpret_cast<win32::HANDLE>(0x7654321)), K2C_FILE_OTHER);
@@ -140,8 +138,8 @@ TEST(KosStd, GetAndSetTheStandardHandles) {
   EXPECT_EQ(err, win32::GetStdHandle(win32::STD_ERROR_HANDLE));
   EXPECT_EQ(larger, err);
 
-  win32::HANDLE replacement = win32::CreateFileA("/dev/null", win32::GENERIC_WRITE, 0, nullptr,
-                                                 win32::OPEN_EXISTING, 0, nullptr);
+  win32::HANDLE replacement = win32::CreateFileA(testing_support::kNullDevice, win32::GENERIC_WRITE,
+                                                 0, nullptr, win32::OPEN_EXISTING, 0, nullptr);
   ASSERT_EQ(K2C_fSetStd(replacement, 1), 0u);
   win32::HANDLE now = nullptr;
   ASSERT_EQ(K2C_fGetStd(now, 1), 0u);

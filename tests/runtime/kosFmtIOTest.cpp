@@ -1,8 +1,6 @@
 // Number formatting and the run-time's direct output.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
