@@ -57,8 +57,11 @@ void announceAndAwaitResume(detail::ThreadObject& object) {
 
 void* threadEntry(void* argument) {
   std::unique_ptr<StartRecord> record(static_cast<StartRecord*>(argument));
-  // Foreign libraries expect every floating-point exception masked.
+  // Foreign libraries expect every floating-point exception masked. The x87
+  // unit starts as Windows x64 starts a thread's: double precision (027F).
   ::fesetenv(FE_DFL_ENV);
+  const std::uint16_t x87Control = 0x027F;
+  asm volatile("fldcw %0" : : "m"(x87Control));
   detail::AlternateSignalStack signalStack;
   currentThread.object = record->object;
   announceAndAwaitResume(*record->object);

@@ -54,22 +54,17 @@ TEST(Delay, RunsTheApcsQueuedForItsThread) {
 }
 
 // Lib's body sets up the floating-point unit once, on its own thread: new
-// threads still start with every exception masked. (The x87 control word
-// 0332 reads back as 0372: its bit 6 always reads as one.)
+// threads still start with every exception masked, and with Windows x64's
+// double precision (027F; the main thread's 037F is the C run-time's
+// start-up). The x87 control word 0332 reads back as 0372: its bit 6 always
+// reads as one.
 TEST(LibBody, ArmsTheFloatingPointTrapsOnItsThreadOnly) {
   auto result = testing_support::RunProgram(Probe(), {"lib-body"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
-#ifdef _WIN32
-  // A new thread starts with Windows' x64 standard control word, 027F:
-  // every exception masked, double precision (the main thread's 037F is
-  // the C run-time's own start-up).
-  const char* const newThread = "new thread x87 27F sse 1F80\n";
-#else
-  const char* const newThread = "new thread x87 37F sse 1F80\n";
-#endif
   EXPECT_EQ(result.out, std::string("before x87 37F sse 1F80\n"
-                                    "after x87 372 sse 1900\n") +
-                            newThread + "delayed\n");
+                                    "after x87 372 sse 1900\n"
+                                    "new thread x87 27F sse 1F80\n"
+                                    "delayed\n"));
 }
 
 }  // namespace
