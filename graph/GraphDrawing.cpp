@@ -218,7 +218,32 @@ void run(win32::HDC dc, const Box& box) {
   win32::Rectangle(dc, gdiInt(c.left), gdiInt(c.top), gdiInt(c.right + 1), gdiInt(c.bottom + 1));
 }
 
+// Whether an outline lies wholly outside the drawing area, round all of it:
+// every corner of the area is inside the ellipse shrunk by a margin for the
+// pen and the rounding, and the ellipse's inside is convex. Such an outline
+// leaves no pixel in the area, and is not drawn: some GDIs (Wine's) fault on
+// an outline millions of pixels wide, long after it has left the window.
+bool outlineGoesRoundTheArea(const Corners& bounds) {
+  constexpr double kMargin = 2.0;
+  const double left = gdiInt(bounds.left);
+  const double top = gdiInt(bounds.top);
+  const double a = (gdiInt(bounds.right) - left) / 2 - kMargin;
+  const double b = (gdiInt(bounds.bottom) - top) / 2 - kMargin;
+  if (a <= 0 || b <= 0) return false;
+  const double centreX = left + a + kMargin;
+  const double centreY = top + b + kMargin;
+  for (const double x : {0.0, static_cast<double>(Width)}) {
+    for (const double y : {0.0, static_cast<double>(Depth)}) {
+      const double dx = (x - centreX) / a;
+      const double dy = (y - centreY) / b;
+      if (dx * dx + dy * dy >= 1.0) return false;
+    }
+  }
+  return true;
+}
+
 void run(win32::HDC dc, const Ellipse& ellipse) {
+  if (!ellipse.fill && outlineGoesRoundTheArea(ellipse.bounds)) return;
   const SelectedTools selected(dc, ellipse.colour, ellipse.fill);
   drawingStarts();
   const win32::RECT r = gdiRect(ellipse.bounds);

@@ -164,14 +164,6 @@ TEST_F(ShapeboardClick, AClickOnNothingIsReportedAndRedrawsTheSame) {
 // A button held on the first circle for a minute: it grows until its box
 // would leave 32 signed bits, then stays, and every poll still reports.
 TEST_F(ShapeboardClick, AButtonHeldForAMinuteStopsGrowingAtTheLimit) {
-#ifdef _WIN32
-  // Wine 8 faults in its own drawing code once the circle's box is about 1.6
-  // million pixels wide (the 13th doubling), and its debugger then waits:
-  // there is no result of Windows' to compare with.
-  if (win32::GetProcAddress(win32::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
-    GTEST_SKIP() << "Wine's GDI faults on an ellipse 1.6 million pixels wide";
-  }
-#endif
   for (int i = 0; i < 600; ++i) Shapeboard::MouseClick(100, 100);
   EXPECT_EQ(Shapeboard::Figures()[0].size, 1677721600u);
   EXPECT_EQ(Shapeboard::Figures()[3].size, 20u);
