@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/console/Console.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/GdiInternal.h"
 
@@ -168,13 +167,3 @@ void BM_Repaint500(benchmark::State& state) {
 BENCHMARK(BM_Repaint500);
 
 }  // namespace
-
-// BENCHMARK_MAIN's steps, after the start every program of the system makes.
-int main(int argc, char** argv) {
-  win32::detail::ConnectConsoleHost();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

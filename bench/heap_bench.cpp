@@ -9,7 +9,6 @@
 
 #include "runtime/krM2MM.h"
 #include "runtime/krMM.h"
-#include "platform/Win32.h"
 
 namespace {
 
@@ -100,13 +99,3 @@ BENCHMARK(Mixed<Heap>)->Apply(Classes);
 BENCHMARK(Mixed<Libc>)->Apply(Classes);
 
 }  // namespace
-
-// BENCHMARK_MAIN's steps, after the start every program of the system makes.
-int main(int argc, char** argv) {
-  win32::detail::ConnectConsoleHost();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
