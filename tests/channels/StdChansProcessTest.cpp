@@ -44,14 +44,7 @@ class StdChansProcessTest : public ::testing::Test {
 };
 
 TEST_F(StdChansProcessTest, LinesEndInCrLfOnEveryKindOfOutput) {
-#ifdef _WIN32
-  // Windows has no pseudo-terminal to stand for the terminal.
-  const StdoutTarget targets[] = {StdoutTarget::Capture, StdoutTarget::File};
-#else
-  const StdoutTarget targets[] = {StdoutTarget::Capture, StdoutTarget::File,
-                                  StdoutTarget::Terminal};
-#endif
-  for (StdoutTarget target : targets) {
+  for (StdoutTarget target : testing_support::kEveryOutputKind) {
     RunResult r = run("lines", target);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, clickLines) << static_cast<int>(target);

@@ -26,15 +26,7 @@ TEST(IOProcessTest, ClickLinesWithCrLfOnTerminalPipeAndFile) {
       "mouseclick at x=10, y=  1\r\n"
       "mouseclick at x=20, y=  2\r\n"
       "left  |\r\n";
-#ifdef _WIN32
-  // Windows has no pseudo-terminal to stand for the terminal: a console
-  // takes no bytes from a file handle.
-  const StdoutTarget targets[] = {StdoutTarget::Capture, StdoutTarget::File};
-#else
-  const StdoutTarget targets[] = {StdoutTarget::Terminal, StdoutTarget::Capture,
-                                  StdoutTarget::File};
-#endif
-  for (StdoutTarget target : targets) {
+  for (StdoutTarget target : testing_support::kEveryOutputKind) {
     RunResult r = runProbe("clicks", target);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, expected) << static_cast<int>(target);

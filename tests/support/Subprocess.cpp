@@ -1,10 +1,7 @@
 #include "tests/support/Subprocess.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <stdexcept>
 
 #include "tests/support/SubprocessCommon.h"
 #include "tests/support/TestFiles.h"
@@ -12,22 +9,14 @@
 namespace testing_support {
 
 std::string TemporaryOutputPath() {
-  // A name nobody else has: the file is created only when none exists, so
-  // two runs at once never share one.
-  std::random_device seed;
-  std::mt19937_64 names(seed());
-  const std::filesystem::path base = std::filesystem::temp_directory_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "shapeboard-out-%016llx",
-                  static_cast<unsigned long long>(names()));
-    const std::filesystem::path path = base / name;
+  // The file is created only where none exists, so two runs at once never
+  // share one.
+  return MakeTemporary("out", [](const std::filesystem::path& path) {
     std::error_code failed;
-    if (std::filesystem::exists(path, failed)) continue;
+    if (std::filesystem::exists(path, failed)) return false;
     std::ofstream(path, std::ios::binary);
-    return path.generic_string();
-  }
-  throw std::runtime_error("no temporary file for the output");
+    return true;
+  });
 }
 
 void CollectFileOutput(const RunOptions& options, const std::string& path, RunResult& result) {

@@ -16,6 +16,16 @@ enum class StdoutTarget {
   Terminal,    // a pseudo-terminal in raw mode (bytes pass unchanged), read by the runner
 };
 
+// Every kind of standard output a program can be given here: Windows has no
+// pseudo-terminal to stand for a terminal (and a console takes no bytes
+// from a file handle).
+#ifdef _WIN32
+inline constexpr StdoutTarget kEveryOutputKind[] = {StdoutTarget::Capture, StdoutTarget::File};
+#else
+inline constexpr StdoutTarget kEveryOutputKind[] = {StdoutTarget::Capture, StdoutTarget::File,
+                                                    StdoutTarget::Terminal};
+#endif
+
 struct RunOptions {
   std::string stdinData;  // written to the program's standard input, then closed
   StdoutTarget stdoutTarget = StdoutTarget::Capture;

@@ -148,23 +148,27 @@ bool WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
                    std::chrono::milliseconds(20));
 }
 
-TempDir::TempDir() {
-  // A name nobody else has: create_directory answers false for one that
-  // exists, so two tests never share a directory.
+std::string MakeTemporary(const std::string& kind,
+                          const std::function<bool(const std::filesystem::path&)>& make) {
   std::random_device seed;
   std::mt19937_64 names(seed());
   const std::filesystem::path base = std::filesystem::temp_directory_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "shapeboard-test-%016llx",
-                  static_cast<unsigned long long>(names()));
-    std::error_code failed;
-    if (std::filesystem::create_directory(base / name, failed)) {
-      path_ = (base / name).generic_string();
-      return;
-    }
+    char digits[20];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(names()));
+    const std::filesystem::path path = base / ("shapeboard-" + kind + "-" + digits);
+    if (make(path)) return path.generic_string();
   }
-  throw std::runtime_error("no temporary directory could be made in " + base.string());
+  throw std::runtime_error("no temporary " + kind + " could be made in " + base.string());
+}
+
+TempDir::TempDir() {
+  // create_directory answers false for a name that exists, so two tests never
+  // share a directory.
+  path_ = MakeTemporary("test", [](const std::filesystem::path& path) {
+    std::error_code failed;
+    return std::filesystem::create_directory(path, failed);
+  });
 }
 
 TempDir::~TempDir() {

@@ -5,6 +5,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,13 @@ Image DecodeReferencePicture(const std::vector<std::uint8_t>& bytes, std::size_t
 Image ReadReferencePicture(const std::string& path);
 // Waits until the file exists; false when the time is up first.
 bool WaitForFile(const std::string& path, std::chrono::milliseconds limit);
+
+// A fresh entry of the system's temporary directory, named
+// "shapeboard-<kind>-" and 16 random hex digits, which `make` managed to
+// create (it answers false for a name that is taken); throws when 100 names
+// were all taken.
+std::string MakeTemporary(const std::string& kind,
+                          const std::function<bool(const std::filesystem::path&)>& make);
 
 // A fresh directory in the system's temporary one, removed with everything
 // in it.
