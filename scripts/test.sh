@@ -13,22 +13,24 @@ scripts/deps.sh
 presets=("${@:-release debug asan tsan}")
 status=0
 failures=()
-echo "=== windows (cross build; its module tests under Wine)"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-rm -rf build/windows/wine-prefix
-if ! xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows -j2; then
-  status=1
-  failures+=("windows: $({ tr "\n" " " <build/windows/Testing/Temporary/LastTestsFailed.log; } 2>/dev/null || true)")
-fi
-for preset in ${presets[@]}; do
+# suite PRESET [RUNNER...]: builds the preset and runs its tests (through
+# the runner when given); what fails is noted for the end.
+suite() {
+  local preset=$1
+  shift
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  if ! ctest --preset "$preset" -j2; then
+  if ! "$@" ctest --preset "$preset" -j2; then
     status=1
     failures+=("$preset: $({ tr "\n" " " <"build/$preset/Testing/Temporary/LastTestsFailed.log"; } 2>/dev/null || true)")
   fi
+}
+# The Windows module tests under Wine, in a fresh prefix beside an X server.
+rm -rf build/windows/wine-prefix
+suite windows xvfb-run -a -s "-screen 0 1024x768x24"
+for preset in ${presets[@]}; do
+  suite "$preset"
 done
 echo "=== fuzz (a few seconds per target)"
 scripts/fuzz.sh 5 || { status=1; failures+=("fuzz"); }
